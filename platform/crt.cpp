@@ -1,0 +1,70 @@
+#include "platform/crt.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace crt {
+
+int stricmp(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        const int ca = (unsigned char)ToLower(*a);
+        const int cb = (unsigned char)ToLower(*b);
+        if (ca != cb || ca == 0) return ca - cb;
+    }
+}
+
+int strnicmp(const char* a, const char* b, size_t n) {
+    for (; n > 0; --n, ++a, ++b) {
+        const int ca = (unsigned char)ToLower(*a);
+        const int cb = (unsigned char)ToLower(*b);
+        if (ca != cb || ca == 0) return ca - cb;
+    }
+    return 0;
+}
+
+int memicmp(const void* a, const void* b, size_t n) {
+    const char* pa = static_cast<const char*>(a);
+    const char* pb = static_cast<const char*>(b);
+    for (size_t i = 0; i < n; ++i) {
+        const int ca = (unsigned char)ToLower(pa[i]);
+        const int cb = (unsigned char)ToLower(pb[i]);
+        if (ca != cb) return ca - cb;
+    }
+    return 0;
+}
+
+char* strlwr(char* s) {
+    for (char* p = s; *p; ++p) *p = ToLower(*p);
+    return s;
+}
+
+char* strupr(char* s) {
+    for (char* p = s; *p; ++p) *p = ToUpper(*p);
+    return s;
+}
+
+bool CopyText(char* dst, size_t size, const char* src) {
+    if (size == 0) return false;
+    const size_t len = std::strlen(src);
+    const size_t n = len < size ? len : size - 1;
+    std::memmove(dst, src, n);
+    dst[n] = '\0';
+    return n == len;
+}
+
+bool AppendText(char* dst, size_t size, const char* src) {
+    const size_t used = strnlen(dst, size);
+    if (used >= size) return false;  // dst was not terminated within size
+    return CopyText(dst + used, size - used, src);
+}
+
+bool FormatText(char* dst, size_t size, const char* format, ...) {
+    if (size == 0) return false;
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(dst, size, format, args);
+    va_end(args);
+    return n >= 0 && size_t(n) < size;
+}
+
+}  // namespace crt

@@ -1,0 +1,4 @@
+#include "system/restart.h"
+
+// Seam until the restart exists: requests nothing.
+int RestartSystem() { return 0; }
