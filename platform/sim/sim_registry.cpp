@@ -1,17 +1,272 @@
-// Placeholder: the simulated registry. Replaced by the real model.
+// The simulated registry: one HKEY_LOCAL_MACHINE tree of keys with typed
+// values, handles to open keys, and HKEY_PERFORMANCE_DATA answering a fixed
+// block of bytes. Names are compared without regard to letter case, as the
+// real registry does; results are Win32 error codes.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/crt.h"
 #include "platform/sim/sim_machine.h"
 
 namespace pf::sim {
-RegKey* SimMachine::CreateKey(HKEY, const std::string&) { return nullptr; }
-RegKey* SimMachine::FindKey(HKEY, const std::string&) { return nullptr; }
-void SimMachine::SetValue(HKEY, const std::string&, const std::string&, DWORD, const std::string&) {}
-void SimMachine::SetString(HKEY, const std::string&, const std::string&, const std::string&, DWORD) {}
-RegValue* SimMachine::FindValue(HKEY, const std::string&, const std::string&) { return nullptr; }
-LONG SimMachine::RegOpenKeyExA(HKEY, const char*, DWORD, DWORD, HKEY*) { return 2; }
-LONG SimMachine::RegQueryValueExA(HKEY, const char*, DWORD*, DWORD*, BYTE*, DWORD*) { return 2; }
-LONG SimMachine::RegQueryInfoKeyA(HKEY, DWORD*, DWORD*) { return 6; }
-LONG SimMachine::RegEnumValueA(HKEY, DWORD, char*, DWORD*, DWORD*, DWORD*, BYTE*, DWORD*) { return 259; }
-LONG SimMachine::RegDeleteValueA(HKEY, const char*) { return 2; }
-LONG SimMachine::RegDeleteKeyA(HKEY, const char*) { return 2; }
-LONG SimMachine::RegCloseKey(HKEY) { return 6; }
+
+namespace {
+
+constexpr LONG kErrorKeyDeleted = 1018;  // a handle whose key was deleted since
+
+bool SameName(const std::string& a, const char* b) { return crt::stricmp(a.c_str(), b) == 0; }
+
+// Splits "A\B\C" into its parts; empty parts (doubled or trailing
+// backslashes) are passed over.
+std::vector<std::string> SplitPath(const std::string& path) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : path) {
+        if (c == '\\') {
+            if (!part.empty()) parts.push_back(part);
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    if (!part.empty()) parts.push_back(part);
+    return parts;
+}
+
+RegKey* FindChild(RegKey* key, const std::string& name) {
+    for (auto& sub : key->subkeys)
+        if (SameName(sub->name, name.c_str())) return sub.get();
+    return nullptr;
+}
+
+RegKey* Walk(RegKey* from, const std::string& path) {
+    RegKey* key = from;
+    for (const std::string& part : SplitPath(path)) {
+        key = FindChild(key, part);
+        if (!key) return nullptr;
+    }
+    return key;
+}
+
+RegValue* FindValueIn(RegKey* key, const char* name) {
+    const char* wanted = name ? name : "";  // null names the default value
+    for (RegValue& v : key->values)
+        if (SameName(v.name, wanted)) return &v;
+    return nullptr;
+}
+
+// Answers `bytes` the way RegQueryValueExA does: size only when no buffer is
+// given, ERROR_MORE_DATA with the needed size when the buffer is too small.
+LONG AnswerData(const std::string& bytes, BYTE* data, DWORD* dataSize) {
+    const DWORD needed = static_cast<DWORD>(bytes.size());
+    if (!data) {
+        if (dataSize) *dataSize = needed;
+        return kErrorSuccess;
+    }
+    if (!dataSize) return static_cast<LONG>(kErrorInvalidParameter);
+    if (*dataSize < needed) {
+        *dataSize = needed;
+        return static_cast<LONG>(kErrorMoreData);
+    }
+    if (needed) std::memcpy(data, bytes.data(), needed);
+    *dataSize = needed;
+    return kErrorSuccess;
+}
+
+LONG FaultResult(const Fault* f, DWORD usual) { return static_cast<LONG>(f->error ? f->error : usual); }
+
+}  // namespace
+
+// ---- set-up helpers ----
+
+RegKey* SimMachine::CreateKey(HKEY root, const std::string& path) {
+    if (root != kHkeyLocalMachine) return nullptr;
+    RegKey* key = &hklm;
+    for (const std::string& part : SplitPath(path)) {
+        RegKey* child = FindChild(key, part);
+        if (!child) {
+            key->subkeys.push_back(std::make_unique<RegKey>());
+            child = key->subkeys.back().get();
+            child->name = part;
+        }
+        key = child;
+    }
+    return key;
+}
+
+RegKey* SimMachine::FindKey(HKEY root, const std::string& path) {
+    if (root != kHkeyLocalMachine) return nullptr;
+    return Walk(&hklm, path);
+}
+
+void SimMachine::SetValue(HKEY root, const std::string& key, const std::string& name, DWORD type,
+                          const std::string& data) {
+    RegKey* k = CreateKey(root, key);
+    if (!k) return;
+    if (RegValue* v = FindValueIn(k, name.c_str())) {
+        v->type = type;
+        v->data = data;
+        return;
+    }
+    RegValue v;
+    v.name = name;
+    v.type = type;
+    v.data = data;
+    k->values.push_back(std::move(v));
+}
+
+void SimMachine::SetString(HKEY root, const std::string& key, const std::string& name,
+                           const std::string& text, DWORD type) {
+    SetValue(root, key, name, type, text + std::string(1, '\0'));
+}
+
+RegValue* SimMachine::FindValue(HKEY root, const std::string& key, const std::string& name) {
+    RegKey* k = FindKey(root, key);
+    return k ? FindValueIn(k, name.c_str()) : nullptr;
+}
+
+// ---- the registry calls ----
+
+// The key behind a handle: a predefined root or a handle from RegOpenKeyExA.
+// `deleted` tells a handle whose key has gone from one that never existed.
+static RegKey* Resolve(SimMachine& m, HKEY handle, bool* deleted) {
+    *deleted = false;
+    if (handle == kHkeyLocalMachine) return &m.hklm;
+    auto it = m.openKeys.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == m.openKeys.end()) return nullptr;
+    if (!it->second) *deleted = true;
+    return it->second;
+}
+
+static LONG BadHandle(bool deleted) {
+    return deleted ? kErrorKeyDeleted : static_cast<LONG>(kErrorInvalidHandle);
+}
+
+LONG SimMachine::RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, DWORD access,
+                               HKEY* result) {
+    const std::string path = subKey ? subKey : "";
+    if (const Fault* f = Enter("RegOpenKeyExA", path)) return FaultResult(f, kErrorAccessDenied);
+    if (!result) return static_cast<LONG>(kErrorInvalidParameter);
+    *result = nullptr;
+    bool deleted = false;
+    RegKey* from = Resolve(*this, root, &deleted);
+    if (!from) return BadHandle(deleted);
+    RegKey* key = Walk(from, path);
+    if (!key) return static_cast<LONG>(kErrorFileNotFound);
+    if (key->denyOpen) return static_cast<LONG>(kErrorAccessDenied);
+    const uintptr_t h = NewHandle();
+    openKeys[h] = key;
+    *result = reinterpret_cast<HKEY>(h);
+    return kErrorSuccess;
+}
+
+LONG SimMachine::RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type,
+                                  BYTE* data, DWORD* dataSize) {
+    if (const Fault* f = Enter("RegQueryValueExA", valueName ? valueName : ""))
+        return FaultResult(f, kErrorAccessDenied);
+    if (key == kHkeyPerformanceData) {
+        // Any value name answers the whole block (the object list is not
+        // filtered here).
+        ++perfQueries;
+        if (type) *type = kRegBinary;
+        return AnswerData(perfData, data, dataSize);
+    }
+    bool deleted = false;
+    RegKey* k = Resolve(*this, key, &deleted);
+    if (!k) return BadHandle(deleted);
+    RegValue* v = FindValueIn(k, valueName);
+    if (!v) return static_cast<LONG>(kErrorFileNotFound);
+    if (v->failRead) return static_cast<LONG>(kErrorAccessDenied);
+    if (type) *type = v->type;
+    return AnswerData(v->data, data, dataSize);
+}
+
+LONG SimMachine::RegQueryInfoKeyA(HKEY key, DWORD* subKeys, DWORD* values) {
+    if (const Fault* f = Enter("RegQueryInfoKeyA")) return FaultResult(f, kErrorAccessDenied);
+    bool deleted = false;
+    RegKey* k = Resolve(*this, key, &deleted);
+    if (!k) return BadHandle(deleted);
+    if (subKeys) *subKeys = static_cast<DWORD>(k->subkeys.size());
+    if (values) *values = static_cast<DWORD>(k->values.size());
+    return kErrorSuccess;
+}
+
+LONG SimMachine::RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize,
+                               DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize) {
+    if (const Fault* f = Enter("RegEnumValueA", std::to_string(index)))
+        return FaultResult(f, kErrorAccessDenied);
+    bool deleted = false;
+    RegKey* k = Resolve(*this, key, &deleted);
+    if (!k) return BadHandle(deleted);
+    if (!name || !nameSize) return static_cast<LONG>(kErrorInvalidParameter);
+    if (index >= k->values.size()) return static_cast<LONG>(kErrorNoMoreItems);
+    const RegValue& v = k->values[index];
+    // The name buffer's size counts characters, terminator included.
+    if (v.name.size() + 1 > *nameSize) return static_cast<LONG>(kErrorMoreData);
+    if (data && !dataSize) return static_cast<LONG>(kErrorInvalidParameter);
+    if (data && *dataSize < v.data.size()) {
+        *dataSize = static_cast<DWORD>(v.data.size());
+        return static_cast<LONG>(kErrorMoreData);
+    }
+    std::memcpy(name, v.name.c_str(), v.name.size() + 1);
+    *nameSize = static_cast<DWORD>(v.name.size());
+    if (type) *type = v.type;
+    if (dataSize) {
+        if (data && !v.data.empty()) std::memcpy(data, v.data.data(), v.data.size());
+        *dataSize = static_cast<DWORD>(v.data.size());
+    }
+    return kErrorSuccess;
+}
+
+LONG SimMachine::RegDeleteValueA(HKEY key, const char* valueName) {
+    if (const Fault* f = Enter("RegDeleteValueA", valueName ? valueName : ""))
+        return FaultResult(f, kErrorAccessDenied);
+    bool deleted = false;
+    RegKey* k = Resolve(*this, key, &deleted);
+    if (!k) return BadHandle(deleted);
+    RegValue* v = FindValueIn(k, valueName);
+    if (!v) return static_cast<LONG>(kErrorFileNotFound);
+    if (v->failDelete) return static_cast<LONG>(kErrorAccessDenied);
+    k->values.erase(k->values.begin() + (v - k->values.data()));
+    return kErrorSuccess;
+}
+
+LONG SimMachine::RegDeleteKeyA(HKEY root, const char* subKey) {
+    const std::string path = subKey ? subKey : "";
+    if (const Fault* f = Enter("RegDeleteKeyA", path)) return FaultResult(f, kErrorAccessDenied);
+    bool deleted = false;
+    RegKey* from = Resolve(*this, root, &deleted);
+    if (!from) return BadHandle(deleted);
+    std::vector<std::string> parts = SplitPath(path);
+    if (parts.empty()) return static_cast<LONG>(kErrorAccessDenied);  // not the root itself
+    const std::string leaf = parts.back();
+    parts.pop_back();
+    RegKey* parent = from;
+    for (const std::string& part : parts) {
+        parent = FindChild(parent, part);
+        if (!parent) return static_cast<LONG>(kErrorFileNotFound);
+    }
+    auto it = std::find_if(parent->subkeys.begin(), parent->subkeys.end(),
+                           [&](const std::unique_ptr<RegKey>& k) {
+                               return SameName(k->name, leaf.c_str());
+                           });
+    if (it == parent->subkeys.end()) return static_cast<LONG>(kErrorFileNotFound);
+    // NT refuses to delete a key that still has subkeys.
+    if (!(*it)->subkeys.empty()) return static_cast<LONG>(kErrorAccessDenied);
+    // Handles still open on the key stay valid as handles but name a deleted key.
+    for (auto& open : openKeys)
+        if (open.second == it->get()) open.second = nullptr;
+    parent->subkeys.erase(it);
+    return kErrorSuccess;
+}
+
+LONG SimMachine::RegCloseKey(HKEY key) {
+    if (const Fault* f = Enter("RegCloseKey")) return FaultResult(f, kErrorInvalidHandle);
+    if (key == kHkeyPerformanceData || key == kHkeyLocalMachine) return kErrorSuccess;
+    auto it = openKeys.find(reinterpret_cast<uintptr_t>(key));
+    if (it == openKeys.end()) return static_cast<LONG>(kErrorInvalidHandle);
+    openKeys.erase(it);
+    return kErrorSuccess;
+}
+
 }  // namespace pf::sim
