@@ -132,6 +132,7 @@ struct SimService {
     int pendingPolls = 2;
     DWORD processId = 0;  // the process that ends when the service stops (0: none)
     int stopRequests = 0;  // maintained by the machine
+    int statusQueries = 0;  // status queries since the last stop request (maintained)
 };
 
 // Windows versions the cleaner tells apart.
@@ -213,11 +214,16 @@ public:
     bool versionQueryFails = false;
     std::set<std::string> modules;                   // loadable libraries, lower case ("psapi.dll")
     std::set<std::string> entryPoints;               // "psapi.dll!EnumProcesses"
-    std::set<std::string> heldPrivileges;            // e.g. "SeDebugPrivilege"
+    // An administrator's account by default: both privileges held, none enabled.
+    std::set<std::string> heldPrivileges{"SeDebugPrivilege", "SeShutdownPrivilege"};
     std::set<std::string> enabledPrivileges;
     bool tokenOpenFails = false;
     std::vector<UINT> rebootRequests;                // flags of every ExitWindowsEx
     bool exitWindowsFails = false;
+    bool rebootStarted = false;                      // an ExitWindowsEx was accepted
+    std::map<uintptr_t, std::string> moduleHandles;  // LoadLibraryA handle -> lower-case name
+    std::map<uintptr_t, DWORD> processHandleAccess;  // process handle -> access mask
+    std::set<uintptr_t> tokenHandles;                // open token handles
 
     std::string windowsDirectory = "C:\\WINDOWS";
     std::string systemDirectory = "C:\\WINDOWS\\system32";
