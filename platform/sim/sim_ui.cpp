@@ -1,14 +1,102 @@
-// Placeholder: the simulated message queue and questions. Replaced by the
-// real model.
+// The simulated machine's side of the main window: the message queue the
+// scan pumps, the window procedure that receives sent and dispatched
+// messages, and the questions put to the user with their scripted answers.
 #include "platform/sim/sim_machine.h"
 
 namespace pf::sim {
-void SimMachine::PressKey(WPARAM, UINT) {}
-void SimMachine::PostMessageToQueue(const Msg&) {}
-BOOL SimMachine::PeekMessageA(Msg*, HWND, UINT, UINT, UINT) { return 0; }
-BOOL SimMachine::TranslateMessage(const Msg*) { return 0; }
-LRESULT SimMachine::DispatchMessageA(const Msg*) { return 0; }
-LRESULT SimMachine::SendMessageA(HWND, UINT, WPARAM, LPARAM) { return 0; }
-int SimMachine::MessageBoxA(HWND, const char*, const char*, UINT) { return kIdOk; }
-int SimMachine::SkinMessageBox(const char*, const char*, UINT) { return defaultAnswer; }
+namespace {
+constexpr UINT kMbTypeMask = 0x0F;
+
+bool InRange(UINT message, UINT filterMin, UINT filterMax) {
+    if (filterMin == 0 && filterMax == 0) return true;
+    return message >= filterMin && message <= filterMax;
+}
+}  // namespace
+
+void SimMachine::PressKey(WPARAM key, UINT message) {
+    Msg msg{};
+    msg.message = message;
+    msg.wParam = key;
+    PostMessageToQueue(msg);
+}
+
+void SimMachine::PostMessageToQueue(const Msg& msg) {
+    Msg queued = msg;
+    queued.time = clock;
+    messageQueue.push_back(queued);
+}
+
+BOOL SimMachine::PeekMessageA(Msg* msg, HWND window, UINT filterMin, UINT filterMax,
+                              UINT removeFlags) {
+    if (Enter("PeekMessageA")) return 0;
+    for (auto it = messageQueue.begin(); it != messageQueue.end(); ++it) {
+        if (window && it->hwnd != window) continue;
+        if (!InRange(it->message, filterMin, filterMax)) continue;
+        if (msg) *msg = *it;
+        if (removeFlags & kPmRemove) messageQueue.erase(it);
+        return 1;
+    }
+    return 0;
+}
+
+BOOL SimMachine::TranslateMessage(const Msg* msg) {
+    Enter("TranslateMessage", msg ? std::to_string(msg->message) : std::string());
+    // Only key-down messages produce a character message.
+    return msg && msg->message == kWmKeyDown;
+}
+
+LRESULT SimMachine::DispatchMessageA(const Msg* msg) {
+    if (Enter("DispatchMessageA", msg ? std::to_string(msg->message) : std::string()) || !msg)
+        return 0;
+    if (!windowProc) return 0;
+    return windowProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+LRESULT SimMachine::SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (const Fault* f = Enter("SendMessageA", std::to_string(message))) {
+        lastError = f->error ? f->error : kErrorInvalidWindowHandle;
+        return 0;
+    }
+    if (!window) {
+        lastError = kErrorInvalidWindowHandle;
+        return 0;
+    }
+    if (!windowProc) return 0;
+    return windowProc(window, message, wParam, lParam);
+}
+
+namespace {
+int Ask(SimMachine& m, const char* text, const char* caption, UINT flags, bool skinned) {
+    Question q;
+    q.text = text ? text : "";
+    q.title = caption ? caption : "";
+    q.flags = flags;
+    q.skinned = skinned;
+    q.atTime = m.clock;
+    m.questions.push_back(q);
+    if (m.onQuestion) m.onQuestion(q);
+    if (!m.answers.empty()) {
+        const int answer = m.answers.front();
+        m.answers.pop_front();
+        return answer;
+    }
+    // A box with only an OK button can only be answered with OK.
+    return (flags & kMbTypeMask) == kMbOk ? kIdOk : m.defaultAnswer;
+}
+}  // namespace
+
+int SimMachine::MessageBoxA(HWND owner, const char* text, const char* caption, UINT flags) {
+    if (const Fault* f = Enter("MessageBoxA", text ? text : "")) {
+        lastError = f->error ? f->error : kErrorNotEnoughMemory;
+        return 0;  // the system box could not be shown
+    }
+    return Ask(*this, text, caption, flags, false);
+}
+
+int SimMachine::SkinMessageBox(const char* text, const char* title, UINT flags) {
+    // A dialog that cannot be created answers -1, as a failed modal dialog does.
+    if (Enter("SkinMessageBox", text ? text : "")) return -1;
+    return Ask(*this, text, title, flags, true);
+}
+
 }  // namespace pf::sim
