@@ -1,42 +1,715 @@
-// Placeholder: simulated version, privileges, processes and services.
-// Replaced by the real model.
+// The simulated machine's system side: the Windows version and the
+// facilities each generation has, the access token and its privileges,
+// libraries and entry points, the process snapshot, psapi, opening and ending
+// processes, the service control manager, the reboot request and the
+// UTF-16 to ANSI conversion.
+//
+// Each operation fails the way the real call fails, both when the machine's
+// state says so and when a fault is injected for it.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/crt.h"
 #include "platform/sim/sim_machine.h"
 
 namespace pf::sim {
-void SimMachine::SetVersion(WinVersion) {}
+
+namespace {
+
+constexpr DWORD kErrorBadLength = 24;
+constexpr DWORD kErrorCallNotImplemented = 120;
+constexpr DWORD kErrorProcNotFound = 127;
+constexpr DWORD kErrorModNotFound = 126;
+constexpr DWORD kErrorPartialCopy = 299;
+constexpr DWORD kErrorPrivilegeNotHeld = 1314;
+constexpr DWORD kErrorServiceCannotAcceptCtrl = 1061;
+
+// Privileges the machine knows, with the LUIDs Windows gives them.
+struct KnownPrivilege {
+    const char* name;
+    DWORD luid;
+};
+constexpr KnownPrivilege kPrivileges[] = {
+    {"SeShutdownPrivilege", 19}, {"SeDebugPrivilege", 20},  {"SeBackupPrivilege", 17},
+    {"SeRestorePrivilege", 18},  {"SeSecurityPrivilege", 8}, {"SeTcbPrivilege", 7},
+};
+
+void NoEntryPoint() {}  // what GetProcAddress hands out for an entry point that exists
+
+std::string Lower(const char* text) {
+    std::string s = text ? text : "";
+    for (char& c : s) c = crt::ToLower(c);
+    return s;
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+uintptr_t Value(const void* handle) { return reinterpret_cast<uintptr_t>(handle); }
+
+DWORD FaultError(const Fault* f, DWORD usual) { return f->error ? f->error : usual; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Set-up helpers
+// ---------------------------------------------------------------------------
+
+// Version numbers and facilities: the tool-help functions of kernel32 exist
+// on the 9x family and from Windows 2000 on; psapi.dll ships from Windows
+// 2000 on. On NT 4.0 psapi was an optional install: its entry points are
+// known but the library itself is absent until a test adds "psapi.dll" to
+// `modules`.
+void SimMachine::SetVersion(WinVersion which) {
+    struct Preset {
+        DWORD platform, major, minor, build;
+        bool toolHelp, psapiEntries, psapiLibrary;
+    };
+    Preset p{};
+    switch (which) {
+        case WinVersion::Win95: p = {kVerPlatformWin32Windows, 4, 0, 950, true, false, false}; break;
+        case WinVersion::Win98: p = {kVerPlatformWin32Windows, 4, 10, 1998, true, false, false}; break;
+        case WinVersion::WinMe: p = {kVerPlatformWin32Windows, 4, 90, 3000, true, false, false}; break;
+        case WinVersion::Nt4: p = {kVerPlatformWin32Nt, 4, 0, 1381, false, true, false}; break;
+        case WinVersion::Win2000: p = {kVerPlatformWin32Nt, 5, 0, 2195, true, true, true}; break;
+        case WinVersion::WinXp: p = {kVerPlatformWin32Nt, 5, 1, 2600, true, true, true}; break;
+        case WinVersion::Vista: p = {kVerPlatformWin32Nt, 6, 0, 6002, true, true, true}; break;
+        case WinVersion::Win7: p = {kVerPlatformWin32Nt, 6, 1, 7601, true, true, true}; break;
+        case WinVersion::Win10: p = {kVerPlatformWin32Nt, 10, 0, 19045, true, true, true}; break;
+    }
+    version = OsVersionInfoA{};
+    version.dwOSVersionInfoSize = sizeof(OsVersionInfoA);
+    version.dwPlatformId = p.platform;
+    version.dwMajorVersion = p.major;
+    version.dwMinorVersion = p.minor;
+    version.dwBuildNumber = p.build;
+    versionQueryFails = false;
+
+    modules = {"kernel32.dll", "advapi32.dll", "user32.dll"};
+    entryPoints.clear();
+    if (p.toolHelp) {
+        entryPoints.insert("kernel32.dll!CreateToolhelp32Snapshot");
+        entryPoints.insert("kernel32.dll!Process32First");
+        entryPoints.insert("kernel32.dll!Process32Next");
+    }
+    if (p.psapiEntries) {
+        entryPoints.insert("psapi.dll!EnumProcesses");
+        entryPoints.insert("psapi.dll!GetModuleFileNameExA");
+    }
+    if (p.psapiLibrary) modules.insert("psapi.dll");
+}
+
+// The reference stays valid until the next AddProcess.
 SimProcess& SimMachine::AddProcess(const std::string& imagePath) {
     processes.emplace_back();
     processes.back().pid = nextPid++;
     processes.back().imagePath = imagePath;
     return processes.back();
 }
-SimProcess* SimMachine::FindProcess(DWORD) { return nullptr; }
+
+SimProcess* SimMachine::FindProcess(DWORD pid) {
+    for (SimProcess& p : processes)
+        if (p.pid == pid) return &p;
+    return nullptr;
+}
+
 SimService& SimMachine::AddService(const std::string& name) {
     services.emplace_back();
     services.back().name = name;
     return services.back();
 }
-SimService* SimMachine::FindService(const std::string&) { return nullptr; }
-BOOL SimMachine::GetVersionExA(OsVersionInfoA*) { return 0; }
-HANDLE SimMachine::GetCurrentProcess() { return reinterpret_cast<HANDLE>(~uintptr_t(0)); }
-BOOL SimMachine::OpenProcessToken(HANDLE, DWORD, HANDLE*) { return 0; }
-BOOL SimMachine::LookupPrivilegeValueA(const char*, const char*, Luid*) { return 0; }
-BOOL SimMachine::AdjustTokenPrivileges(HANDLE, BOOL, TokenPrivileges*, DWORD, TokenPrivileges*, DWORD*) { return 0; }
-BOOL SimMachine::CloseHandle(HANDLE) { return 0; }
-HMODULE SimMachine::LoadLibraryA(const char*) { return nullptr; }
-FARPROC SimMachine::GetProcAddress(HMODULE, const char*) { return nullptr; }
-HANDLE SimMachine::CreateToolhelp32Snapshot(DWORD, DWORD) { return kInvalidHandleValue; }
-BOOL SimMachine::Process32First(HANDLE, ProcessEntry32*) { return 0; }
-BOOL SimMachine::Process32Next(HANDLE, ProcessEntry32*) { return 0; }
-BOOL SimMachine::EnumProcesses(DWORD*, DWORD, DWORD*) { return 0; }
-DWORD SimMachine::GetModuleFileNameExA(HANDLE, HMODULE, char*, DWORD) { return 0; }
-HANDLE SimMachine::OpenProcess(DWORD, BOOL, DWORD) { return nullptr; }
-BOOL SimMachine::TerminateProcess(HANDLE, UINT) { return 0; }
-SC_HANDLE SimMachine::OpenSCManagerA(const char*, const char*, DWORD) { return nullptr; }
-SC_HANDLE SimMachine::OpenServiceA(SC_HANDLE, const char*, DWORD) { return nullptr; }
-BOOL SimMachine::ControlService(SC_HANDLE, DWORD, ServiceStatus*) { return 0; }
-BOOL SimMachine::QueryServiceStatus(SC_HANDLE, ServiceStatus*) { return 0; }
-BOOL SimMachine::CloseServiceHandle(SC_HANDLE) { return 0; }
-BOOL SimMachine::ExitWindowsEx(UINT, DWORD) { return 0; }
-int SimMachine::WideCharToMultiByte(UINT, DWORD, const WCHAR*, int, char*, int, const char*, BOOL*) { return 0; }
+
+SimService* SimMachine::FindService(const std::string& name) {
+    for (SimService& s : services)
+        if (crt::stricmp(s.name.c_str(), name.c_str()) == 0) return &s;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Version, token and privileges
+// ---------------------------------------------------------------------------
+
+BOOL SimMachine::GetVersionExA(OsVersionInfoA* info) {
+    if (const Fault* f = Enter("GetVersionExA")) {
+        lastError = FaultError(f, kErrorInvalidParameter);
+        return 0;
+    }
+    if (!info || (info->dwOSVersionInfoSize != 148 && info->dwOSVersionInfoSize != 156)) {
+        lastError = kErrorInsufficientBuffer;
+        return 0;
+    }
+    if (versionQueryFails) {
+        lastError = kErrorInvalidParameter;
+        return 0;
+    }
+    const DWORD size = info->dwOSVersionInfoSize;
+    *info = version;
+    info->dwOSVersionInfoSize = size;
+    return 1;
+}
+
+HANDLE SimMachine::GetCurrentProcess() {
+    Enter("GetCurrentProcess");
+    return kInvalidHandleValue;  // the pseudo handle, as on Windows
+}
+
+BOOL SimMachine::OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
+    if (const Fault* f = Enter("OpenProcessToken", std::to_string(access))) {
+        lastError = FaultError(f, kErrorAccessDenied);
+        return 0;
+    }
+    if (version.dwPlatformId == kVerPlatformWin32Windows) {  // no security on 9x
+        lastError = kErrorCallNotImplemented;
+        return 0;
+    }
+    if (tokenOpenFails) {
+        lastError = kErrorAccessDenied;
+        return 0;
+    }
+    if (!token || (process != kInvalidHandleValue && !processHandles.count(Value(process)))) {
+        lastError = kErrorInvalidHandle;
+        return 0;
+    }
+    const uintptr_t h = NewHandle();
+    tokenHandles.insert(h);
+    *token = reinterpret_cast<HANDLE>(h);
+    return 1;
+}
+
+BOOL SimMachine::LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) {
+    if (const Fault* f = Enter("LookupPrivilegeValueA", name ? name : "")) {
+        lastError = FaultError(f, kErrorNoSuchPrivilege);
+        return 0;
+    }
+    for (const KnownPrivilege& p : kPrivileges) {
+        if (name && crt::stricmp(p.name, name) == 0) {
+            if (luid) {
+                luid->LowPart = p.luid;
+                luid->HighPart = 0;
+            }
+            return 1;
+        }
+    }
+    lastError = kErrorNoSuchPrivilege;
+    return 0;
+}
+
+BOOL SimMachine::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TokenPrivileges* newState,
+                                       DWORD bufferLength, TokenPrivileges* previousState,
+                                       DWORD* returnLength) {
+    if (const Fault* f = Enter("AdjustTokenPrivileges")) {
+        lastError = FaultError(f, kErrorAccessDenied);
+        return 0;
+    }
+    if (!tokenHandles.count(Value(token))) {
+        lastError = kErrorInvalidHandle;
+        return 0;
+    }
+    if (disableAll) {
+        enabledPrivileges.clear();
+        lastError = kErrorSuccess;
+        return 1;
+    }
+    if (!newState) {
+        lastError = kErrorInvalidParameter;
+        return 0;
+    }
+    // Only one entry fits the record type; a count above one is not modelled.
+    bool allAssigned = true;
+    for (DWORD i = 0; i < newState->PrivilegeCount && i < 1; ++i) {
+        const LuidAndAttributes& entry = newState->Privileges[i];
+        const char* name = nullptr;
+        for (const KnownPrivilege& p : kPrivileges)
+            if (entry.luid.HighPart == 0 && entry.luid.LowPart == p.luid) name = p.name;
+        if (!name) {
+            lastError = kErrorNoSuchPrivilege;
+            return 0;
+        }
+        if (!heldPrivileges.count(name)) {
+            allAssigned = false;
+            continue;
+        }
+        if (entry.Attributes & kSePrivilegeEnabled)
+            enabledPrivileges.insert(name);
+        else
+            enabledPrivileges.erase(name);
+    }
+    // Success with ERROR_NOT_ALL_ASSIGNED: the call itself worked.
+    lastError = allAssigned ? kErrorSuccess : kErrorNotAllAssigned;
+    return 1;
+}
+
+BOOL SimMachine::CloseHandle(HANDLE handle) {
+    if (const Fault* f = Enter("CloseHandle")) {
+        lastError = FaultError(f, kErrorInvalidHandle);
+        return 0;
+    }
+    const uintptr_t h = Value(handle);
+    if (processHandles.erase(h)) {
+        processHandleAccess.erase(h);
+        return 1;
+    }
+    if (tokenHandles.erase(h)) return 1;
+    if (snapshots.erase(h)) {
+        snapshotCursor.erase(h);
+        return 1;
+    }
+    lastError = kErrorInvalidHandle;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Libraries and entry points
+// ---------------------------------------------------------------------------
+
+HMODULE SimMachine::LoadLibraryA(const char* name) {
+    if (const Fault* f = Enter("LoadLibraryA", name ? name : "")) {
+        lastError = FaultError(f, kErrorModNotFound);
+        return nullptr;
+    }
+    const std::string lower = Lower(name);
+    if (!modules.count(lower)) {
+        lastError = kErrorModNotFound;
+        return nullptr;
+    }
+    for (const auto& m : moduleHandles)  // a library loaded twice keeps its handle
+        if (m.second == lower) return reinterpret_cast<HMODULE>(m.first);
+    const uintptr_t h = NewHandle();
+    moduleHandles[h] = lower;
+    return reinterpret_cast<HMODULE>(h);
+}
+
+FARPROC SimMachine::GetProcAddress(HMODULE module, const char* name) {
+    if (const Fault* f = Enter("GetProcAddress", name ? name : "")) {
+        lastError = FaultError(f, kErrorProcNotFound);
+        return nullptr;
+    }
+    const auto m = moduleHandles.find(Value(module));
+    if (m == moduleHandles.end()) {
+        lastError = kErrorModNotFound;
+        return nullptr;
+    }
+    // Entry point names are case-sensitive, as GetProcAddress has them.
+    if (!name || !entryPoints.count(m->second + "!" + name)) {
+        lastError = kErrorProcNotFound;
+        return nullptr;
+    }
+    return &NoEntryPoint;
+}
+
+// ---------------------------------------------------------------------------
+// The process snapshot
+// ---------------------------------------------------------------------------
+
+namespace {
+
+void FillProcessEntry(const SimProcess& p, bool ninetyFive, ProcessEntry32* entry) {
+    const DWORD size = entry->dwSize;
+    std::memset(entry, 0, sizeof(*entry));
+    entry->dwSize = size;
+    entry->th32ProcessID = p.pid;
+    entry->cntThreads = 1;
+    entry->pcPriClassBase = 8;
+    std::string name = p.snapshotName;
+    if (name.empty()) name = ninetyFive ? p.imagePath : BaseName(p.imagePath);
+    crt::CopyText(entry->szExeFile, name.c_str());
+}
+
+}  // namespace
+
+HANDLE SimMachine::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
+    if (const Fault* f = Enter("CreateToolhelp32Snapshot", std::to_string(flags))) {
+        lastError = FaultError(f, kErrorNotEnoughMemory);
+        return kInvalidHandleValue;
+    }
+    if (!entryPoints.count("kernel32.dll!CreateToolhelp32Snapshot")) {
+        lastError = kErrorProcNotFound;
+        return kInvalidHandleValue;
+    }
+    const uintptr_t h = NewHandle();
+    std::vector<SimProcess>& copy = snapshots[h];
+    if (flags & kTh32csSnapprocess)
+        for (const SimProcess& p : processes)
+            if (p.alive) copy.push_back(p);
+    snapshotCursor[h] = 0;
+    return reinterpret_cast<HANDLE>(h);
+}
+
+BOOL SimMachine::Process32First(HANDLE snapshot, ProcessEntry32* entry) {
+    if (const Fault* f = Enter("Process32First")) {
+        lastError = FaultError(f, kErrorNoMoreFiles);
+        return 0;
+    }
+    const auto s = snapshots.find(Value(snapshot));
+    if (s == snapshots.end()) {
+        lastError = kErrorInvalidHandle;
+        return 0;
+    }
+    if (!entry || entry->dwSize < sizeof(ProcessEntry32)) {
+        lastError = kErrorBadLength;
+        return 0;
+    }
+    snapshotCursor[s->first] = 0;
+    if (s->second.empty()) {
+        lastError = kErrorNoMoreFiles;
+        return 0;
+    }
+    FillProcessEntry(s->second[0], version.dwPlatformId == kVerPlatformWin32Windows, entry);
+    snapshotCursor[s->first] = 1;
+    return 1;
+}
+
+BOOL SimMachine::Process32Next(HANDLE snapshot, ProcessEntry32* entry) {
+    if (const Fault* f = Enter("Process32Next")) {
+        lastError = FaultError(f, kErrorNoMoreFiles);
+        return 0;
+    }
+    const auto s = snapshots.find(Value(snapshot));
+    if (s == snapshots.end()) {
+        lastError = kErrorInvalidHandle;
+        return 0;
+    }
+    if (!entry || entry->dwSize < sizeof(ProcessEntry32)) {
+        lastError = kErrorBadLength;
+        return 0;
+    }
+    size_t& cursor = snapshotCursor[s->first];
+    if (cursor >= s->second.size()) {
+        lastError = kErrorNoMoreFiles;
+        return 0;
+    }
+    FillProcessEntry(s->second[cursor], version.dwPlatformId == kVerPlatformWin32Windows, entry);
+    ++cursor;
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// psapi
+// ---------------------------------------------------------------------------
+
+BOOL SimMachine::EnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesReturned) {
+    if (const Fault* f = Enter("EnumProcesses", std::to_string(bytes))) {
+        lastError = FaultError(f, kErrorAccessDenied);
+        return 0;
+    }
+    if (!modules.count("psapi.dll") || !entryPoints.count("psapi.dll!EnumProcesses")) {
+        lastError = kErrorProcNotFound;
+        return 0;
+    }
+    if (!bytesReturned || (!ids && bytes)) {
+        lastError = kErrorInvalidParameter;
+        return 0;
+    }
+    // Fills what fits; a full buffer is how the caller learns it was too small.
+    DWORD count = 0;
+    for (const SimProcess& p : processes) {
+        if (!p.alive) continue;
+        if ((count + 1) * sizeof(DWORD) > bytes) break;
+        ids[count++] = p.pid;
+    }
+    *bytesReturned = count * sizeof(DWORD);
+    return 1;
+}
+
+// Like Windows XP, a path that does not fit is cut to `size` characters
+// without a terminator and the call returns `size`.
+DWORD SimMachine::GetModuleFileNameExA(HANDLE process, HMODULE module, char* buffer, DWORD size) {
+    if (const Fault* f = Enter("GetModuleFileNameExA")) {
+        lastError = FaultError(f, kErrorAccessDenied);
+        return 0;
+    }
+    if (!modules.count("psapi.dll") || !entryPoints.count("psapi.dll!GetModuleFileNameExA")) {
+        lastError = kErrorProcNotFound;
+        return 0;
+    }
+    const auto h = processHandles.find(Value(process));
+    if (h == processHandles.end()) {
+        lastError = kErrorInvalidHandle;
+        return 0;
+    }
+    const DWORD needed = kProcessQueryInformation | kProcessVmRead;
+    if ((processHandleAccess[h->first] & needed) != needed) {
+        lastError = kErrorAccessDenied;
+        return 0;
+    }
+    SimProcess* p = FindProcess(h->second);
+    if (!p || !p->alive || !p->moduleReadable || module != nullptr) {
+        lastError = kErrorPartialCopy;
+        return 0;
+    }
+    if (!buffer || size == 0) {
+        lastError = kErrorInsufficientBuffer;
+        return 0;
+    }
+    const DWORD length = static_cast<DWORD>(p->imagePath.size());
+    if (length >= size) {
+        std::memcpy(buffer, p->imagePath.data(), size);
+        lastError = kErrorInsufficientBuffer;
+        return size;
+    }
+    std::memcpy(buffer, p->imagePath.c_str(), length + 1);
+    return length;
+}
+
+// ---------------------------------------------------------------------------
+// Opening and ending processes
+// ---------------------------------------------------------------------------
+
+HANDLE SimMachine::OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
+    if (const Fault* f = Enter("OpenProcess", std::to_string(processId))) {
+        lastError = FaultError(f, kErrorAccessDenied);
+        return nullptr;
+    }
+    SimProcess* p = FindProcess(processId);
+    // An ended process stays reachable only where the system keeps its object
+    // (the "dies, then refuses" model of Windows XP).
+    if (!p || (!p->alive && p->terminate != TerminateBehaviour::DiesThenRefuses)) {
+        lastError = kErrorInvalidParameter;
+        return nullptr;
+    }
+    if (p->denyOpen || (p->needsDebugPrivilege && !enabledPrivileges.count("SeDebugPrivilege"))) {
+        lastError = kErrorAccessDenied;
+        return nullptr;
+    }
+    const uintptr_t h = NewHandle();
+    processHandles[h] = processId;
+    processHandleAccess[h] = access;
+    return reinterpret_cast<HANDLE>(h);
+}
+
+BOOL SimMachine::TerminateProcess(HANDLE process, UINT exitCode) {
+    if (const Fault* f = Enter("TerminateProcess", std::to_string(exitCode))) {
+        lastError = FaultError(f, kErrorAccessDenied);
+        return 0;
+    }
+    const auto h = processHandles.find(Value(process));
+    if (h == processHandles.end()) {
+        lastError = kErrorInvalidHandle;
+        return 0;
+    }
+    if (!(processHandleAccess[h->first] & kProcessTerminate)) {
+        lastError = kErrorAccessDenied;
+        return 0;
+    }
+    SimProcess* p = FindProcess(h->second);
+    if (!p) {
+        lastError = kErrorInvalidHandle;
+        return 0;
+    }
+    ++p->terminateCalls;
+    switch (p->terminate) {
+        case TerminateBehaviour::Refuses:
+            lastError = kErrorAccessDenied;
+            return 0;
+        case TerminateBehaviour::DiesThenRefuses:
+            if (!p->alive) {
+                lastError = kErrorAccessDenied;
+                return 0;
+            }
+            break;
+        case TerminateBehaviour::Dies:
+            break;  // ending an ended process succeeds, as Wine has it
+    }
+    p->alive = false;  // its program file and held files are free from now on
+    for (SimService& s : services)
+        if (s.processId == p->pid) s.state = kServiceStopped;
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// The service control manager
+// ---------------------------------------------------------------------------
+
+SC_HANDLE SimMachine::OpenSCManagerA(const char* machine, const char* database, DWORD access) {
+    if (const Fault* f = Enter("OpenSCManagerA", std::to_string(access))) {
+        lastError = FaultError(f, kErrorAccessDenied);
+        return nullptr;
+    }
+    if (version.dwPlatformId != kVerPlatformWin32Nt) {
+        lastError = kErrorCallNotImplemented;
+        return nullptr;
+    }
+    const uintptr_t h = NewHandle();
+    serviceHandles[h] = std::string();
+    return reinterpret_cast<SC_HANDLE>(h);
+}
+
+SC_HANDLE SimMachine::OpenServiceA(SC_HANDLE manager, const char* name, DWORD access) {
+    if (const Fault* f = Enter("OpenServiceA", name ? name : "")) {
+        lastError = FaultError(f, kErrorAccessDenied);
+        return nullptr;
+    }
+    const auto m = serviceHandles.find(Value(manager));
+    if (m == serviceHandles.end() || !m->second.empty()) {
+        lastError = kErrorInvalidHandle;
+        return nullptr;
+    }
+    SimService* s = name ? FindService(name) : nullptr;
+    if (!s) {
+        lastError = kErrorServiceDoesNotExist;
+        return nullptr;
+    }
+    const uintptr_t h = NewHandle();
+    serviceHandles[h] = s->name;
+    return reinterpret_cast<SC_HANDLE>(h);
+}
+
+namespace {
+
+void FillStatus(const SimService& s, ServiceStatus* status) {
+    if (!status) return;
+    *status = ServiceStatus{};
+    status->dwServiceType = 0x10;  // SERVICE_WIN32_OWN_PROCESS
+    status->dwCurrentState = s.state;
+    status->dwControlsAccepted = s.state == kServiceRunning ? 1u : 0u;
+    status->dwWaitHint = s.state == kServiceStopPending ? 3000u : 0u;
+}
+
+}  // namespace
+
+BOOL SimMachine::ControlService(SC_HANDLE service, DWORD control, ServiceStatus* status) {
+    if (const Fault* f = Enter("ControlService", std::to_string(control))) {
+        lastError = FaultError(f, kErrorAccessDenied);
+        return 0;
+    }
+    const auto h = serviceHandles.find(Value(service));
+    SimService* s = (h == serviceHandles.end() || h->second.empty()) ? nullptr
+                                                                      : FindService(h->second);
+    if (!s) {
+        lastError = kErrorInvalidHandle;
+        return 0;
+    }
+    if (control != kServiceControlStop) {
+        lastError = kErrorInvalidParameter;
+        return 0;
+    }
+    ++s->stopRequests;
+    if (s->state == kServiceStopped) {
+        lastError = kErrorServiceNotActive;
+        return 0;
+    }
+    if (s->stop == StopBehaviour::RefusesStop) {
+        lastError = kErrorServiceCannotAcceptCtrl;
+        return 0;
+    }
+    s->state = kServiceStopPending;
+    s->statusQueries = 0;
+    FillStatus(*s, status);
+    return 1;
+}
+
+BOOL SimMachine::QueryServiceStatus(SC_HANDLE service, ServiceStatus* status) {
+    if (const Fault* f = Enter("QueryServiceStatus")) {
+        lastError = FaultError(f, kErrorAccessDenied);
+        return 0;
+    }
+    const auto h = serviceHandles.find(Value(service));
+    SimService* s = (h == serviceHandles.end() || h->second.empty()) ? nullptr
+                                                                      : FindService(h->second);
+    if (!s || !status) {
+        lastError = s ? kErrorInvalidParameter : kErrorInvalidHandle;
+        return 0;
+    }
+    if (s->state == kServiceStopPending) {
+        const int seen = s->statusQueries++;
+        switch (s->stop) {
+            case StopBehaviour::StopsAtOnce:
+                s->state = kServiceStopped;
+                break;
+            case StopBehaviour::PendingThenStopped:
+                if (seen >= s->pendingPolls) s->state = kServiceStopped;
+                break;
+            case StopBehaviour::PendingThenRunning:
+                if (seen >= s->pendingPolls) s->state = kServiceRunning;
+                break;
+            case StopBehaviour::StaysPending:
+            case StopBehaviour::RefusesStop:
+                break;
+        }
+        if (s->state == kServiceStopped && s->processId) {
+            if (SimProcess* p = FindProcess(s->processId)) p->alive = false;
+        }
+    }
+    FillStatus(*s, status);
+    return 1;
+}
+
+BOOL SimMachine::CloseServiceHandle(SC_HANDLE handle) {
+    if (const Fault* f = Enter("CloseServiceHandle")) {
+        lastError = FaultError(f, kErrorInvalidHandle);
+        return 0;
+    }
+    if (!serviceHandles.erase(Value(handle))) {
+        lastError = kErrorInvalidHandle;
+        return 0;
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Shutdown and text
+// ---------------------------------------------------------------------------
+
+// Every request is recorded; the NT family accepts it only with the
+// shutdown privilege enabled in the token.
+BOOL SimMachine::ExitWindowsEx(UINT flags, DWORD reserved) {
+    if (const Fault* f = Enter("ExitWindowsEx", std::to_string(flags))) {
+        lastError = FaultError(f, kErrorAccessDenied);
+        return 0;
+    }
+    rebootRequests.push_back(flags);
+    if (exitWindowsFails) {
+        lastError = kErrorAccessDenied;
+        return 0;
+    }
+    if (version.dwPlatformId == kVerPlatformWin32Nt &&
+        !enabledPrivileges.count("SeShutdownPrivilege")) {
+        lastError = kErrorPrivilegeNotHeld;
+        return 0;
+    }
+    rebootStarted = true;
+    return 1;
+}
+
+// ASCII and Latin-1 map to themselves; anything else becomes '?' (the
+// default character), as the Western code page does.
+int SimMachine::WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
+                                    char* out, int outSize, const char* defaultChar,
+                                    BOOL* usedDefault) {
+    if (const Fault* f = Enter("WideCharToMultiByte", std::to_string(codePage))) {
+        lastError = FaultError(f, kErrorInvalidParameter);
+        return 0;
+    }
+    if (!wide || wideCount == 0 || wideCount < -1 || outSize < 0 || (outSize > 0 && !out)) {
+        lastError = kErrorInvalidParameter;
+        return 0;
+    }
+    size_t count = 0;
+    if (wideCount == -1) {
+        while (wide[count] != 0) ++count;
+        ++count;  // the terminator is converted too
+    } else {
+        count = static_cast<size_t>(wideCount);
+    }
+    if (outSize == 0) return static_cast<int>(count);
+    if (count > static_cast<size_t>(outSize)) {
+        lastError = kErrorInsufficientBuffer;
+        return 0;
+    }
+    const char fallback = defaultChar ? *defaultChar : '?';
+    bool defaulted = false;
+    for (size_t i = 0; i < count; ++i) {
+        if (wide[i] <= 0xFF) {
+            out[i] = static_cast<char>(wide[i]);
+        } else {
+            out[i] = fallback;
+            defaulted = true;
+        }
+    }
+    if (usedDefault) *usedDefault = defaulted ? 1 : 0;
+    return static_cast<int>(count);
+}
+
 }  // namespace pf::sim
