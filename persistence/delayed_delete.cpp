@@ -1,4 +1,191 @@
 #include "persistence/delayed_delete.h"
 
-// Seam until the delayed deletion exists: schedules nothing.
-int ScheduleDeleteOnReboot(const char*) { return 0; }
+#include <cstring>
+
+#include "engine/scan_context.h"
+#include "platform/crt.h"
+#include "platform/platform.h"
+#include "system/os_version.h"
+
+namespace {
+
+constexpr int kIniPathSize = 350;
+// One read from wininit.ini: up to 647 characters and the terminator.
+constexpr int kLineSize = 648;
+const char kRenameHeader[] = "[rename]";
+constexpr size_t kRenameHeaderLength = sizeof kRenameHeader - 1;
+// The new content is written here in full before it replaces wininit.ini.
+const char kNewContentName[] = "wininit.$$$";
+
+bool WriteAll(int fd, const void* bytes, size_t count) {
+    return pf::Os()._write(fd, bytes, static_cast<unsigned>(count)) == static_cast<int>(count);
+}
+
+bool WriteText(int fd, const char* text) { return WriteAll(fd, text, std::strlen(text)); }
+
+bool WriteEntry(int fd, const char* key, const char* value) {
+    return WriteText(fd, key) && WriteText(fd, "=") && WriteText(fd, value) &&
+           WriteText(fd, "\r\n");
+}
+
+// No wininit.ini yet: a new one with the section and the entry. A file left
+// incomplete by a failed write is removed again; O_EXCL makes sure it is
+// the one just created.
+bool CreateWininit(const char* iniPath, const char* key, const char* value) {
+    const int fd = pf::Os()._open(
+        iniPath, pf::kOWronly | pf::kOCreat | pf::kOAppend | pf::kOBinary | pf::kOExcl,
+        pf::kSIread | pf::kSIwrite);
+    if (fd == -1) return false;
+    const bool written = WriteText(fd, "[rename]\r\n") && WriteEntry(fd, key, value);
+    const bool closed = pf::Os()._close(fd) == 0;
+    if (written && closed) return true;
+    pf::Os().DeleteFileA(iniPath);
+    return false;
+}
+
+// The length of what the last fgets stored: the buffer was filled with a
+// non-zero byte beforehand, so the terminator is its last zero byte, even
+// when the line itself holds zero bytes.
+int PieceLength(const char* buffer) {
+    for (int i = kLineSize - 1; i >= 0; --i)
+        if (buffer[i] == '\0') return i;
+    return 0;
+}
+
+// Copies the lines of `copyPath` (whose length is `copyLength` bytes) to the
+// open file `out`, placing the entry at the end of the [rename] section.
+// Carriage return and line feed pairs become a single line feed, as a
+// text-mode read gives them; every other byte is copied as it is.
+bool CopyWithEntry(const char* copyPath, int32_t copyLength, int out, const char* key,
+                   const char* value) {
+    pf::FILE_STREAM in = pf::Os().fopen(copyPath, "rb");
+    if (!in) return false;
+    char piece[kLineSize];
+    char converted[kLineSize + 1];
+    bool seen = false;
+    bool placed = false;
+    bool atLineStart = true;
+    bool heldReturn = false;  // a carriage return that ended the previous read
+    bool endsWithNewline = true;
+    int64_t consumed = 0;
+    bool ok = true;
+    for (;;) {
+        std::memset(piece, 0x7F, sizeof piece);
+        if (!pf::Os().fgets(piece, kLineSize, in)) break;
+        const int length = PieceLength(piece);
+        if (length == 0) continue;
+        consumed += length;
+
+        // Only the first read of a line can be a section header; the rest
+        // of a long line is never mistaken for one.
+        if (atLineStart && !placed) {
+            if (seen && piece[0] == '[') {
+                if (!WriteEntry(out, key, value)) {
+                    ok = false;
+                    break;
+                }
+                placed = true;
+            } else if (!seen && length >= int(kRenameHeaderLength) &&
+                       crt::strnicmp(piece, kRenameHeader, kRenameHeaderLength) == 0) {
+                seen = true;
+            }
+        }
+
+        int n = 0;
+        if (heldReturn && piece[0] != '\n') converted[n++] = '\r';
+        heldReturn = false;
+        for (int i = 0; i < length; ++i) {
+            if (piece[i] == '\r') {
+                if (i + 1 == length) {
+                    heldReturn = true;  // its line feed may come with the next read
+                    continue;
+                }
+                if (piece[i + 1] == '\n') continue;
+            }
+            converted[n++] = piece[i];
+        }
+        if (n > 0 && !WriteAll(out, converted, static_cast<size_t>(n))) {
+            ok = false;
+            break;
+        }
+        atLineStart = piece[length - 1] == '\n';
+        endsWithNewline = atLineStart;
+    }
+    pf::Os().fclose(in);
+    if (!ok) return false;
+    if (heldReturn && !WriteText(out, "\r")) return false;
+    // A read that failed half-way looks like the end of the file to fgets;
+    // the byte count tells the two apart.
+    if (consumed != copyLength) return false;
+    if (placed) return true;
+    // The section ends the file, or there is none: the entry goes after the
+    // last line, on a line of its own, under a header of its own if needed.
+    if (!endsWithNewline && !WriteText(out, "\r\n")) return false;
+    if (!seen && !WriteText(out, "[rename]\r\n")) return false;
+    return WriteEntry(out, key, value);
+}
+
+// wininit.ini exists: its lines and the entry are written to a new file,
+// which replaces wininit.ini only once it is complete. Any failure before
+// that leaves wininit.ini as it was. A copy of the earlier content stays in
+// the temporary folder.
+bool RewriteWininit(const char* iniPath, const char* key, const char* value) {
+    char tempFolder[kMaxPath];
+    const pf::DWORD tempLength = pf::Os().GetTempPathA(kMaxPath, tempFolder);
+    if (tempLength == 0 || tempLength >= pf::DWORD(kMaxPath)) return false;
+    char copyPath[kMaxPath];
+    char newPath[kMaxPath];
+    if (!crt::CopyText(copyPath, tempFolder) || !crt::AppendText(copyPath, "wininit.ini") ||
+        !crt::CopyText(newPath, tempFolder) || !crt::AppendText(newPath, kNewContentName))
+        return false;
+
+    // Read from a checked copy, never from an older one left by an earlier run.
+    if (!pf::Os().CopyFileA(iniPath, copyPath, 0)) return false;
+    const int copyFd = pf::Os()._open(copyPath, pf::kORdonly | pf::kOBinary, 0);
+    if (copyFd == -1) return false;
+    const int32_t copyLength = pf::Os()._filelength(copyFd);
+    pf::Os()._close(copyFd);
+    if (copyLength < 0) return false;
+
+    const int out = pf::Os()._open(newPath, pf::kOWronly | pf::kOCreat | pf::kOTrunc | pf::kOBinary,
+                                   pf::kSIread | pf::kSIwrite);
+    if (out == -1) return false;
+    const bool written = CopyWithEntry(copyPath, copyLength, out, key, value);
+    const bool closed = pf::Os()._close(out) == 0;
+    const bool replaced = written && closed && pf::Os().CopyFileA(newPath, iniPath, 0);
+    pf::Os().DeleteFileA(newPath);
+    return replaced;
+}
+
+}  // namespace
+
+bool AddWininitRenameEntry(const char* key, const char* value) {
+    if (!key || !value) return false;
+    char iniPath[kIniPathSize];
+    const pf::UINT length = pf::Os().GetWindowsDirectoryA(iniPath, kIniPathSize);
+    if (length == 0 || length >= pf::UINT(kIniPathSize)) return false;
+    if (!crt::AppendText(iniPath, "\\wininit.ini")) return false;
+    if (pf::Os()._access(iniPath, 0) != 0) return CreateWininit(iniPath, key, value);
+    return RewriteWininit(iniPath, key, value);
+}
+
+int ScheduleDeleteOnReboot(const char* path) {
+    if (!path) return 0;
+    switch (GetOsClass()) {
+        case 4: {
+            // The 95/98/Me family processes wininit.ini in real mode, where
+            // only short names are understood. A path without a short form
+            // (no 8.3 names on its volume) is written as it is.
+            char shortPath[kMaxPath];
+            const pf::DWORD length = pf::Os().GetShortPathNameA(path, shortPath, kMaxPath);
+            const char* entry = (length == 0 || length >= pf::DWORD(kMaxPath)) ? path : shortPath;
+            return AddWininitRenameEntry("NUL", entry) ? 1 : 0;
+        }
+        case 5:
+            // The result does not matter: the restart is offered either way.
+            pf::Os().MoveFileExA(path, nullptr, pf::kMovefileDelayUntilReboot);
+            return 1;
+        default:
+            return 0;
+    }
+}

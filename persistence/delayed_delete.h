@@ -3,3 +3,9 @@
 // Schedules the file's deletion for the next start of the system; 1 when
 // scheduled.
 int ScheduleDeleteOnReboot(const char* path);
+
+// Adds the line "key=value" to the [rename] section of wininit.ini in the
+// Windows folder, creating the file or the section when missing. True when
+// the entry was written completely; on any failure the file keeps its
+// earlier content.
+bool AddWininitRenameEntry(const char* key, const char* value);
