@@ -8,3 +8,16 @@ int InspectFile(const char* detectionName, const char* path);
 bool ReadPeHeaders(int fd);
 // Maps a relative virtual address to a file offset through the section table.
 uint32_t RvaToFileOffset(uint32_t rva, int fd);
+
+// What the last ReadPeHeaders took from the file (for tests and tools).
+constexpr int kMaxSections = 20;
+constexpr int kSectionHeaderSize = 40;
+constexpr int kFileHeaderSize = 20;
+constexpr int kOptionalHeaderPart = 96;
+struct PeHeaders {
+    uint16_t peOffset;  // the low 16 bits of e_lfanew
+    unsigned char fileHeader[kFileHeaderSize];
+    unsigned char optionalHeader[kOptionalHeaderPart];
+    unsigned char sections[kMaxSections * kSectionHeaderSize];
+};
+const PeHeaders& LastPeHeaders();

@@ -1,0 +1,161 @@
+// File inspection: the PE headers, the entry point and the two 20-byte
+// patterns of each signature at their distances from it.
+//
+// Every number comes from a file that may have been made to break scanners:
+// reads are bounded by the buffers they fill, offsets are unsigned 32-bit
+// and wrap, and a seek or read that does not deliver simply means "no match".
+#include "engine/inspect.h"
+
+#include <cstring>
+
+#include "engine/removal.h"
+#include "engine/scan_context.h"
+#include "engine/signatures.h"
+#include "persistence/startup_registry.h"
+#include "platform/crt.h"
+
+namespace {
+
+PeHeaders g_pe;
+
+constexpr int32_t kDosPeOffsetField = 0x3C;
+constexpr uint32_t kPeSignatureSize = 4;
+constexpr uint32_t kOptionalHeaderStart = 24;
+// Where the section table starts when the optional header has its usual
+// 224 bytes; the header's own size field is not consulted.
+constexpr uint32_t kSectionTableStart = 248;
+constexpr int kSizeTolerance = 4096;
+
+uint16_t Le16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t Le32(const unsigned char* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+uint16_t NumberOfSections() { return Le16(g_pe.fileHeader + 2); }
+uint32_t AddressOfEntryPoint() { return Le32(g_pe.optionalHeader + 16); }
+uint32_t SizeOfHeaders() { return Le32(g_pe.optionalHeader + 60); }
+
+// Seeks to an absolute offset and reads exactly `count` bytes.
+bool ReadAt(int fd, uint32_t offset, void* buffer, unsigned count) {
+    if (offset > 0x7FFFFFFFu) return false;  // beyond what the runtime can seek to
+    if (pf::Os()._lseek(fd, int32_t(offset), pf::kSeekSet) < 0) return false;
+    return pf::Os()._read(fd, buffer, count) == int(count);
+}
+
+bool SizeAccepted(const SignatureRecord& record, int32_t fileLength) {
+    const int32_t expected = record.fileSize;
+    switch (record.sizeMode) {
+        case 1: return fileLength == expected;
+        case 2: {
+            const int64_t difference = int64_t(expected) - fileLength;
+            return difference > -kSizeTolerance && difference < kSizeTolerance;
+        }
+        case 3: return true;
+        default: return false;
+    }
+}
+
+bool PatternAt(int fd, uint32_t entryPoint, int32_t distance, const unsigned char* pattern) {
+    const uint32_t offset = RvaToFileOffset(entryPoint + uint32_t(distance), fd);
+    unsigned char bytes[kPatternLength];
+    if (!ReadAt(fd, offset, bytes, sizeof bytes)) return false;
+    return std::memcmp(bytes, pattern, kPatternLength) == 0;
+}
+
+void ClearInspectedPath() { std::memset(g_scan.inspectedPath, 0, sizeof g_scan.inspectedPath); }
+
+}  // namespace
+
+const PeHeaders& LastPeHeaders() { return g_pe; }
+
+bool ReadPeHeaders(int fd) {
+    std::memset(g_pe.fileHeader, 0, sizeof g_pe.fileHeader);
+    g_pe.peOffset = 0;
+
+    unsigned char field[2];
+    if (!ReadAt(fd, kDosPeOffsetField, field, sizeof field)) return false;
+    g_pe.peOffset = Le16(field);  // the high half of e_lfanew is ignored
+
+    const uint32_t pe = g_pe.peOffset;
+    unsigned char signature[kPeSignatureSize];
+    if (!ReadAt(fd, pe, signature, sizeof signature)) return false;
+    if (std::memcmp(signature, "PE\0\0", kPeSignatureSize) != 0) return false;
+    if (!ReadAt(fd, pe + kPeSignatureSize, g_pe.fileHeader, sizeof g_pe.fileHeader)) return false;
+    if (!ReadAt(fd, pe + kOptionalHeaderStart, g_pe.optionalHeader, sizeof g_pe.optionalHeader))
+        return false;
+
+    const unsigned sections = NumberOfSections();
+    if (sections > kMaxSections) return false;
+    std::memset(g_pe.sections, 0, sizeof g_pe.sections);
+    return ReadAt(fd, pe + kSectionTableStart, g_pe.sections, sections * kSectionHeaderSize);
+}
+
+uint32_t RvaToFileOffset(uint32_t rva, int fd) {
+    unsigned count = NumberOfSections();
+    if (count > kMaxSections) count = kMaxSections;  // the table holds no more
+    uint32_t offset = rva;
+    if (count > 0) {
+        // The first section that ends beyond rva; its start is not compared,
+        // so an rva below every section maps through the first one. When no
+        // section reaches that far, the last one is used.
+        unsigned chosen = count - 1;
+        for (unsigned i = 0; i < count; ++i) {
+            const unsigned char* header = g_pe.sections + i * kSectionHeaderSize;
+            if (Le32(header + 12) + Le32(header + 8) > rva) {
+                chosen = i;
+                break;
+            }
+        }
+        const unsigned char* header = g_pe.sections + chosen * kSectionHeaderSize;
+        offset = rva + Le32(header + 20) - Le32(header + 12);
+    }
+    if (offset >= uint32_t(pf::Os()._filelength(fd))) offset = rva;
+    if (offset == 0) offset = SizeOfHeaders();
+    return offset;
+}
+
+int InspectFile(const char* detectionName, const char* path) {
+    if (g_scan.memoryRemoval && g_scan.mainWindow) {
+        RemoveProcessImage(path, detectionName);
+        return 0;
+    }
+    if (g_scan.infectedCount == 0)
+        std::memset(g_scan.runValueName, 0, sizeof g_scan.runValueName);
+
+    const int fd = pf::Os()._open(path, pf::kOBinary, pf::kSIread | pf::kSIwrite);
+    if (fd < 0) return 0;
+    ClearInspectedPath();
+    crt::CopyText(g_scan.inspectedPath, path);
+
+    const int32_t fileLength = pf::Os()._filelength(fd);
+    if (fileLength == -1 || !ReadPeHeaders(fd)) {
+        ClearInspectedPath();
+        pf::Os()._close(fd);
+        return 0;
+    }
+    const uint32_t entryPoint = AddressOfEntryPoint();
+
+    for (const SignatureRecord* record = SignatureTable; record->name[0]; ++record) {
+        if (!SizeAccepted(*record, fileLength)) continue;
+        if (!PatternAt(fd, entryPoint, record->firstOffset, record->firstPattern)) continue;
+        if (!PatternAt(fd, entryPoint, record->secondOffset, record->secondPattern)) continue;
+
+        ++g_scan.infectedCount;
+        pf::Os()._close(fd);
+        CleanPersistence(record->name);
+        crt::CopyText(g_scan.detectedName, record->name);
+        crt::CopyText(g_scan.statusText, path);
+        if (g_scan.memoryMode) {
+            // The memory step ends the process and hands the file back.
+            g_scan.foundInMemory = true;
+            ClearInspectedPath();
+            return 1;
+        }
+        RemoveInfectedFile(path, record->name);
+        ClearInspectedPath();
+        return 1;
+    }
+    ClearInspectedPath();
+    pf::Os()._close(fd);
+    return 0;
+}
