@@ -1,0 +1,3 @@
+#include "framework/static_control.h"
+
+IMPLEMENT_DYNAMIC(CStatic, CWnd)

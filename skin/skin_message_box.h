@@ -1,0 +1,57 @@
+// The program's own message box: a light-blue dialog with a bitmap icon and
+// bitmap push buttons that grows with its text and returns the platform's
+// answers (IDOK, IDCANCEL, IDYES, IDNO).
+#pragma once
+
+#include <string>
+
+#include "framework/dialog.h"
+#include "framework/dispatch.h"
+#include "framework/gdi_object.h"
+#include "framework/static_control.h"
+#include "skin/message_box_logic.h"
+#include "skin/nc_ex_button.h"
+
+class CSkinMessageBox : public CDialog {
+public:
+    explicit CSkinMessageBox(CWnd* parent = nullptr);
+
+    CStatic iconControl;
+    NCExButton yesButton;
+    NCExButton okButton;
+    NCExButton noButton;
+    NCExButton singleOkButton;
+    NCExButton cancelButton;
+    CStatic textControl;
+    int iconBitmapId = skin::kIconWarning;
+    BOOL okOnly = FALSE;
+    BOOL okCancel = FALSE;
+    BOOL yesNo = FALSE;
+    std::string messageText;
+    std::string title;
+
+    // Sets the mode and the icon from message box flags.
+    void ApplyFlags(UINT flags);
+
+protected:
+    void DoDataExchange() override;
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+    BOOL OnWndMsg(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) override;
+
+private:
+    void OnYes();
+    void OnNo();
+    void OnSingleOk();
+    void OnPaint();
+    HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT kind);
+    skin::BoxMode Mode() const;
+
+    CBrush backgroundBrush;
+    static const DispatchEntry<CSkinMessageBox> kDispatch[];
+};
+
+// Asks through the skinned box; a null text or title counts as empty, an
+// empty title shows the program title.
+int SkinMessageBox(const char* text, const char* title, UINT flags);
