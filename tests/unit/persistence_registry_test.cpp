@@ -1,0 +1,286 @@
+// Start-up values under Run and RunServices that launch an infected file are
+// removed; everything else stays.
+#include <cstring>
+#include <string>
+
+#include "persistence/hosts_file.h"
+#include "persistence/startup_registry.h"
+#include "platform/crt.h"
+#include "scan_test_support.h"
+
+using namespace pf;
+
+namespace {
+
+const char kLine[] = "System Registry     W32/Vendrika.Trojan removed";
+const char kGenName[] = "W32/Vendrika.Gen.Trojan";
+
+class StartupRegistryTest : public ScanTest {
+protected:
+    StartupRegistryTest() { ResetTextSignaturesForTest(); }
+    ~StartupRegistryTest() override {
+        EXPECT_TRUE(machine.openKeys.empty()) << "a registry key was left open";
+    }
+
+    void Inspect(const char* path) { ASSERT_TRUE(crt::CopyText(g_scan.inspectedPath, path)); }
+    void Run(const std::string& name, const std::string& data, DWORD type = kRegSz) {
+        machine.SetString(kHkeyLocalMachine, kRunKeyPath, name, data, type);
+    }
+    void RunServices(const std::string& name, const std::string& data) {
+        machine.SetString(kHkeyLocalMachine, kRunServicesKeyPath, name, data);
+    }
+    bool InRun(const std::string& name) {
+        return machine.FindValue(kHkeyLocalMachine, kRunKeyPath, name) != nullptr;
+    }
+    bool InRunServices(const std::string& name) {
+        return machine.FindValue(kHkeyLocalMachine, kRunServicesKeyPath, name) != nullptr;
+    }
+    int CountLine(const std::string& line) const {
+        int n = 0;
+        for (const std::string& l : lines) n += l == line;
+        return n;
+    }
+};
+
+}  // namespace
+
+TEST_F(StartupRegistryTest, FullPathValuesMatchByCaseBlindPrefix) {
+    Inspect("C:\\Program Files\\Tools\\EvilApp.exe");
+    Run("Updater", "\"c:\\PROGRAM FILES\\tools\\evilapp.EXE\" /autorun");
+    Run("Unquoted", "C:\\Program Files\\Tools\\EvilApp.exe -s");
+    Run("Other", "C:\\Program Files\\Tools\\Good.exe");
+    Run("Sibling", "C:\\Program Files\\EvilApp.exe");
+    RunServices("Svc", "c:\\program files\\tools\\evilapp.exe");
+
+    EXPECT_EQ(CleanPersistence(kGenName), 1);
+
+    EXPECT_FALSE(InRun("Updater"));
+    EXPECT_FALSE(InRun("Unquoted"));
+    EXPECT_FALSE(InRunServices("Svc"));
+    EXPECT_TRUE(InRun("Other"));
+    EXPECT_TRUE(InRun("Sibling"));
+    EXPECT_EQ(CountLine(kLine), 3) << AllLines();
+    EXPECT_EQ(lines.size(), 3u);
+    EXPECT_STREQ(g_scan.runValueName, "Svc");  // the last one removed
+    // The comparison leaves the inspected path in lower case.
+    EXPECT_STREQ(g_scan.inspectedPath, "c:\\program files\\tools\\evilapp.exe");
+}
+
+TEST_F(StartupRegistryTest, BareNamesOnlyForFilesInSystemFolders) {
+    Run("Bare", "evil.exe");
+    Run("Rooted", "\\evil.exe /q");
+    Run("Elsewhere", "D:\\evil.exe");
+
+    Inspect("C:\\Temp\\evil.exe");
+    CleanPersistence(kGenName);
+    EXPECT_TRUE(InRun("Bare"));
+    EXPECT_TRUE(InRun("Rooted"));
+    EXPECT_TRUE(lines.empty()) << AllLines();
+    EXPECT_EQ(g_scan.runValueName[0], '\0');
+
+    Inspect("C:\\WINDOWS\\System32\\evil.exe");
+    CleanPersistence(kGenName);
+    EXPECT_FALSE(InRun("Bare"));
+    EXPECT_FALSE(InRun("Rooted"));
+    EXPECT_TRUE(InRun("Elsewhere"));  // a full path to another file
+    EXPECT_EQ(CountLine(kLine), 2);
+
+    Run("Nine", "EVIL.EXE");
+    Inspect("C:\\WINDOWS\\SYSTEM\\evil.exe");
+    lines.clear();
+    CleanPersistence(kGenName);
+    EXPECT_FALSE(InRun("Nine"));
+    // "Rooted" was remembered and is gone already: one line for "Nine" only.
+    EXPECT_EQ(lines.size(), 1u) << AllLines();
+}
+
+TEST_F(StartupRegistryTest, DeletingAValueDoesNotSkipTheNextOne) {
+    Inspect("C:\\Bad\\x.exe");
+    Run("A", "c:\\bad\\x.exe");
+    Run("B", "c:\\bad\\x.exe");
+    Run("Keep", "c:\\good\\x.exe");
+    Run("C", "\"c:\\bad\\x.exe\"");
+    Run("D", "c:\\bad\\x.exe");
+    CleanPersistence(kGenName);
+    ASSERT_EQ(machine.FindKey(kHkeyLocalMachine, kRunKeyPath)->values.size(), 1u);
+    EXPECT_TRUE(InRun("Keep"));
+    EXPECT_EQ(CountLine(kLine), 4);
+}
+
+TEST_F(StartupRegistryTest, EnvironmentVariablesMatchThroughTheirExpansion) {
+    machine.windowsDirectory = "C:\\WINNT";
+    Inspect("C:\\WINNT\\msagent.exe");
+    Run("Expand", "%windir%\\MSAGENT.EXE -boot", kRegExpandSz);
+    Run("Quoted", "\"%SystemRoot%\\msagent.exe\"", kRegExpandSz);
+    Run("Unknown", "%nowhere%\\msagent.exe", kRegExpandSz);
+    CleanPersistence(kGenName);
+    EXPECT_FALSE(InRun("Expand"));
+    EXPECT_FALSE(InRun("Quoted"));
+    EXPECT_TRUE(InRun("Unknown"));
+
+    // A value whose expansion fails is passed over.
+    Run("Later", "%windir%\\msagent.exe", kRegExpandSz);
+    machine.FailCall("ExpandEnvironmentStringsA", 1, true);
+    CleanPersistence(kGenName);
+    EXPECT_TRUE(InRun("Later"));
+}
+
+TEST_F(StartupRegistryTest, RememberedValueIsDeletedFromBothKeysAtEveryLaterMatch) {
+    Inspect("C:\\Bad\\first.exe");
+    Run("Agent", "c:\\bad\\first.exe");
+    CleanPersistence(kGenName);
+    ASSERT_STREQ(g_scan.runValueName, "Agent");
+    lines.clear();
+
+    // The worm writes the same name again, under both keys, for another file.
+    Run("Agent", "c:\\elsewhere\\second.exe");
+    RunServices("agent", "c:\\elsewhere\\second.exe");
+    Inspect("C:\\Unrelated\\third.exe");
+    CleanPersistence(kGenName);
+    EXPECT_FALSE(InRun("Agent"));
+    EXPECT_FALSE(InRunServices("agent"));
+    ASSERT_EQ(lines.size(), 2u) << AllLines();
+    EXPECT_EQ(lines[0], "System Registry     W32/Vendrika.Gen.Trojan removed");
+    EXPECT_EQ(lines[1], "System Registry     W32/Vendrika.Gen.Trojan removed");
+
+    // Only in one key now: one line. Gone from both: none.
+    lines.clear();
+    RunServices("Agent", "x");
+    CleanPersistence(kGenName);
+    EXPECT_EQ(lines.size(), 1u);
+    lines.clear();
+    CleanPersistence(kGenName);
+    EXPECT_TRUE(lines.empty());
+}
+
+TEST_F(StartupRegistryTest, FailedDeletionsWriteNothingAndAreRetriedLater) {
+    Inspect("C:\\Bad\\x.exe");
+    Run("Stuck", "c:\\bad\\x.exe");
+    machine.FindValue(kHkeyLocalMachine, kRunKeyPath, "Stuck")->failDelete = true;
+    CleanPersistence(kGenName);
+    EXPECT_TRUE(InRun("Stuck"));
+    EXPECT_TRUE(lines.empty());
+    EXPECT_STREQ(g_scan.runValueName, "Stuck");  // remembered all the same
+
+    machine.FindValue(kHkeyLocalMachine, kRunKeyPath, "Stuck")->failDelete = false;
+    g_scan.inspectedPath[0] = '\0';
+    CleanPersistence(kGenName);
+    EXPECT_FALSE(InRun("Stuck"));
+    EXPECT_EQ(lines, std::vector<std::string>{"System Registry     W32/Vendrika.Gen.Trojan removed"});
+
+    // A bare name whose deletion fails is not remembered.
+    ResetScanContextForTest();
+    g_scan.mainWindow = FakeMainWindow();
+    Inspect("C:\\WINDOWS\\system32\\x.exe");
+    Run("BareStuck", "x.exe");
+    machine.FindValue(kHkeyLocalMachine, kRunKeyPath, "BareStuck")->failDelete = true;
+    CleanPersistence(kGenName);
+    EXPECT_EQ(g_scan.runValueName[0], '\0');
+}
+
+TEST_F(StartupRegistryTest, KeysAndValuesThatCannotBeReadAreSkippedSilently) {
+    Inspect("C:\\Bad\\x.exe");
+    Run("Unreadable", "c:\\bad\\x.exe");
+    machine.FindValue(kHkeyLocalMachine, kRunKeyPath, "Unreadable")->failRead = true;
+    Run("Unlisted", "c:\\bad\\x.exe");
+    Run("Fine", "c:\\bad\\x.exe");
+    RunServices("Hidden", "c:\\bad\\x.exe");
+    machine.FindKey(kHkeyLocalMachine, kRunServicesKeyPath)->denyOpen = true;
+    machine.FailCall("RegEnumValueA", 2);  // the second name cannot be enumerated
+    CleanPersistence(kGenName);
+    EXPECT_TRUE(InRun("Unreadable"));
+    EXPECT_TRUE(InRun("Unlisted"));
+    EXPECT_FALSE(InRun("Fine"));
+    EXPECT_TRUE(InRunServices("Hidden"));
+    EXPECT_EQ(lines.size(), 1u);
+}
+
+TEST_F(StartupRegistryTest, DataThatIsNotTerminatedTextIsTerminatedBeforeComparing) {
+    Inspect("C:\\Bad\\x.exe");
+    // Raw bytes without any terminator: used as text up to their end.
+    machine.SetValue(kHkeyLocalMachine, kRunKeyPath, "Raw", kRegBinary, "c:\\bad\\x.exe /s");
+    // Numbers and bytes with zeros compare as the text before the first zero.
+    machine.SetValue(kHkeyLocalMachine, kRunKeyPath, "Number", kRegDword,
+                     std::string("\x01\x00\x00\x00", 4));
+    // Exactly a full buffer with no terminator, and more than a buffer: unreadable.
+    machine.SetValue(kHkeyLocalMachine, kRunKeyPath, "Full", kRegBinary,
+                     "c:\\bad\\x.exe" + std::string(kMaxPath - 12, 'A'));
+    machine.SetValue(kHkeyLocalMachine, kRunKeyPath, "Huge", kRegSz,
+                     "c:\\bad\\x.exe" + std::string(5000, 'B') + std::string(1, '\0'));
+    // A full buffer that ends in its own terminator is fine.
+    machine.SetValue(kHkeyLocalMachine, kRunKeyPath, "Exact", kRegSz,
+                     "c:\\bad\\x.exe" + std::string(kMaxPath - 13, 'C') + std::string(1, '\0'));
+    CleanPersistence(kGenName);
+    EXPECT_FALSE(InRun("Raw"));
+    EXPECT_TRUE(InRun("Number"));
+    EXPECT_TRUE(InRun("Full"));
+    EXPECT_TRUE(InRun("Huge"));
+    EXPECT_FALSE(InRun("Exact"));
+}
+
+TEST_F(StartupRegistryTest, ReadRegistryValueFitsItsBufferOrFails) {
+    const char* key = "Software\\Test";
+    char buffer[kMaxPath];
+    machine.SetString(kHkeyLocalMachine, key, "Short", "abc");
+    EXPECT_EQ(ReadRegistryValue(kHkeyLocalMachine, key, "Short", buffer), 1);
+    EXPECT_STREQ(buffer, "abc");
+    machine.SetValue(kHkeyLocalMachine, key, "Over", kRegSz, std::string(kMaxPath + 1, 'x'));
+    EXPECT_EQ(ReadRegistryValue(kHkeyLocalMachine, key, "Over", buffer), 0);
+    EXPECT_EQ(buffer[0], '\0');
+    EXPECT_EQ(ReadRegistryValue(kHkeyLocalMachine, key, "Missing", buffer), 0);
+    EXPECT_EQ(ReadRegistryValue(kHkeyLocalMachine, "Software\\None", "Short", buffer), 0);
+    machine.FailCall("RegCloseKey");
+    EXPECT_EQ(ReadRegistryValue(kHkeyLocalMachine, key, "Short", buffer), 0);
+    // The failed close still released nothing else: a second read works.
+    EXPECT_EQ(ReadRegistryValue(kHkeyLocalMachine, key, "Short", buffer), 1);
+    machine.openKeys.clear();  // the handle whose close was made to fail
+}
+
+TEST_F(StartupRegistryTest, DeleteRegistryValueNeedsOpenDeleteAndClose) {
+    const char* key = "Software\\Test";
+    machine.SetString(kHkeyLocalMachine, key, "A", "1");
+    machine.SetString(kHkeyLocalMachine, key, "B", "2");
+    EXPECT_EQ(DeleteRegistryValue(kHkeyLocalMachine, key, "A"), 1);
+    EXPECT_EQ(DeleteRegistryValue(kHkeyLocalMachine, key, "A"), 0);
+    EXPECT_EQ(DeleteRegistryValue(kHkeyLocalMachine, "Software\\None", "B"), 0);
+    machine.FailCall("RegCloseKey");
+    EXPECT_EQ(DeleteRegistryValue(kHkeyLocalMachine, key, "B"), 0);
+    EXPECT_EQ(machine.FindValue(kHkeyLocalMachine, key, "B"), nullptr);  // deleted all the same
+    machine.openKeys.clear();
+}
+
+TEST_F(StartupRegistryTest, OddInspectedPathsAndNamesAreHandledSafely) {
+    // No backslash at all: the key is left, and closed.
+    Inspect("nofolder.exe");
+    Run("V", "nofolder.exe");
+    CleanPersistence(kGenName);
+    EXPECT_TRUE(InRun("V"));
+
+    // A path ending in a backslash has no file name: bare values stay.
+    Inspect("C:\\WINDOWS\\system32\\");
+    CleanPersistence(kGenName);
+    EXPECT_TRUE(InRun("V"));
+
+    // A removed value whose name does not fit runValueName is not
+    // remembered in a cut form that could name another value.
+    const std::string longName(200, 'n');
+    const std::string cut(kRunValueNameSize - 1, 'n');
+    Inspect("C:\\Bad\\x.exe");
+    Run(longName, "c:\\bad\\x.exe");
+    Run(cut, "harmless.exe");
+    CleanPersistence(kGenName);
+    EXPECT_FALSE(InRun(longName));
+    EXPECT_EQ(g_scan.runValueName[0], '\0');
+    CleanPersistence(kGenName);
+    EXPECT_TRUE(InRun(cut));
+}
+
+TEST_F(StartupRegistryTest, NoLinesWithoutAMainWindow) {
+    g_scan.mainWindow = nullptr;
+    Inspect("C:\\Bad\\x.exe");
+    Run("A", "c:\\bad\\x.exe");
+    CleanPersistence(kGenName);
+    EXPECT_FALSE(InRun("A"));
+    EXPECT_TRUE(lines.empty());
+    EXPECT_EQ(machine.CountCalls("SendMessageA"), 0);
+}
