@@ -35,6 +35,9 @@ trap 'cleanup; exit 130' INT TERM
 ddrive="$(mktemp -d /tmp/cv-ddrive.XXXXXX)"
 cv_wine_prefix_create || exit 2
 cv_wine_add_drive d "$ddrive" || exit 2
+# Windows XP by default: the cleaner's own generation, where processes are
+# listed through psapi (Wine has no performance data to list them by).
+cv_wine_set_version "${CV_WIN_VERSION:-winxp}" || exit 2
 cv_wine_xvfb_start || exit 2
 cv_wine_install "$exe"
 
