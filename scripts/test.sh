@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test:
+#   1. the packages (scripts/setup.sh);
+#   2. host build and unit tests;
+#   3. host build under AddressSanitizer and UndefinedBehaviorSanitizer, unit tests;
+#   4. libFuzzer targets (clang), each run for CV_FUZZ_SECONDS (default 20) seconds;
+#   5. both Windows builds (i686 is the product; the one Wine runs here is tested);
+#   6. the Wine suites that exist: tests/win, tests/gui, tests/e2e.
+# Ends with one line "N passed, N failed" (a suite is a test program, a fuzz
+# target or a suite script; a build that fails counts as failed) and exits
+# non-zero when anything failed.
+#
+# Build folders live under CV_BUILD_ROOT (default: build/ of this checkout);
+# logs under CV_BUILD_ROOT/logs. -jN from CV_JOBS (default 2).
+set -u
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+. "$root/scripts/lib/wine.sh"
+
+builds="${CV_BUILD_ROOT:-$root/build}"
+logs="$builds/logs"
+jobs="${CV_JOBS:-2}"
+fuzz_seconds="${CV_FUZZ_SECONDS:-20}"
+mkdir -p "$logs"
+exec </dev/null
+
+passed=0
+failed=0
+failures=()
+t_start=$SECONDS
+
+note() { printf '== %s\n' "$*"; }
+
+# step NAME COMMAND...: runs a step with its output in logs/NAME.log; counts it.
+step() {
+    local name="$1"
+    shift
+    local t0=$SECONDS
+    if "$@" >"$logs/$name.log" 2>&1; then
+        passed=$((passed + 1))
+        printf 'PASS  %-28s %4d s  %s\n' "$name" $((SECONDS - t0)) "$(summary_of "$logs/$name.log")"
+        return 0
+    fi
+    failed=$((failed + 1))
+    failures+=("$name")
+    printf 'FAIL  %-28s %4d s  (log: %s)\n' "$name" $((SECONDS - t0)) "$logs/$name.log"
+    tail -n 30 "$logs/$name.log" | sed 's/^/      | /'
+    return 1
+}
+
+# Quiet build step: not counted as a suite unless it fails.
+build() {
+    local name="$1"
+    shift
+    local t0=$SECONDS
+    if "$@" >"$logs/$name.log" 2>&1; then
+        printf 'built %-28s %4d s\n' "$name" $((SECONDS - t0))
+        return 0
+    fi
+    failed=$((failed + 1))
+    failures+=("$name")
+    printf 'FAIL  %-28s %4d s  (log: %s)\n' "$name" $((SECONDS - t0)) "$logs/$name.log"
+    grep -E 'error|Error' "$logs/$name.log" | head -n 20 | sed 's/^/      | /'
+    return 1
+}
+
+summary_of() {
+    tr -d '\r' <"$1" | grep -E '^\[  PASSED  \]|^\[  FAILED  \]|^Done [0-9]+ runs|tests? ran|passed,' |
+        tail -n 2 | tr '\n' ' '
+}
+
+configure_and_build() {  # DIR CMAKE-ARGS...
+    local dir="$1"
+    shift
+    cmake -S "$root" -B "$dir" "$@" && cmake --build "$dir" -j"$jobs"
+}
+
+# Only the fuzz targets are built with the fuzzing flags.
+build_fuzzers() {  # DIR TARGET...
+    local dir="$1"
+    shift
+    cmake -S "$root" -B "$dir" -DCV_FUZZ=ON -DCMAKE_C_COMPILER=clang \
+        -DCMAKE_CXX_COMPILER=clang++ && cmake --build "$dir" -j"$jobs" --target "$@"
+}
+
+# --- 1. packages -------------------------------------------------------------
+note "setup"
+if ! "$root/scripts/setup.sh"; then
+    echo "setup failed"
+    echo "0 passed, 1 failed"
+    exit 1
+fi
+
+# --- 2./3. host builds and unit tests ----------------------------------------
+note "host"
+if build host-build configure_and_build "$builds/host"; then
+    step host-unit-tests "$builds/host/tests/unit/unit_tests" --gtest_color=no
+fi
+note "host with AddressSanitizer and UndefinedBehaviorSanitizer"
+if build sanitize-build configure_and_build "$builds/sanitize" -DCV_SANITIZE=ON; then
+    step sanitize-unit-tests env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+        UBSAN_OPTIONS=print_stacktrace=1 "$builds/sanitize/tests/unit/unit_tests" --gtest_color=no
+fi
+
+# --- 4. fuzzers ----------------------------------------------------------------
+shopt -s nullglob
+fuzz_sources=("$root"/tests/fuzz/*_fuzz.cpp)
+if [ ${#fuzz_sources[@]} -gt 0 ]; then
+    note "libFuzzer targets, ${fuzz_seconds} s each"
+    fuzz_targets=()
+    for src in "${fuzz_sources[@]}"; do fuzz_targets+=("$(basename "$src" .cpp)"); done
+    if build fuzz-build build_fuzzers "$builds/fuzz" "${fuzz_targets[@]}"; then
+        for src in "${fuzz_sources[@]}"; do
+            name="$(basename "$src" .cpp)"
+            corpus="$builds/fuzz/corpus-$name"
+            mkdir -p "$corpus"
+            seeds=()
+            [ -d "$root/tests/fuzz/corpus/$name" ] && seeds=("$root/tests/fuzz/corpus/$name")
+            step "$name" timeout -k 10 $((fuzz_seconds + 60)) "$builds/fuzz/tests/fuzz/$name" \
+                -max_total_time="$fuzz_seconds" -rss_limit_mb=1024 -timeout=10 \
+                -artifact_prefix="$builds/fuzz/$name-" "$corpus" "${seeds[@]}"
+        done
+    fi
+fi
+
+# --- 5. Windows builds ----------------------------------------------------------
+note "Windows builds"
+cv_wine_pick_arch || true
+wine_build=""
+for arch in i686 x86_64; do
+    dir="$builds/win-$arch"
+    if build "windows-$arch-build" configure_and_build "$dir" \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake"; then
+        [ "$arch" = "${CV_WIN_ARCH:-}" ] && wine_build="$dir"
+    fi
+done
+
+# --- 6. Wine suites ------------------------------------------------------------
+if [ -z "${CV_WIN_ARCH:-}" ]; then
+    echo "no usable Wine here: the Wine suites cannot run"
+    failed=$((failed + 1))
+    failures+=("wine")
+elif [ -z "$wine_build" ]; then
+    echo "the $CV_WIN_ARCH Windows build failed: the Wine suites cannot run"
+else
+    note "Wine suites ($CV_WIN_ARCH build: $wine_build)"
+    for suite in tests/win tests/gui tests/e2e; do
+        [ -x "$root/$suite/run.sh" ] || [ -f "$root/$suite/run.sh" ] || continue
+        step "$(echo "$suite" | tr '/' '-')" bash "$root/$suite/run.sh" "$wine_build"
+    done
+fi
+
+echo
+echo "total time $((SECONDS - t_start)) s"
+[ ${#failures[@]} -gt 0 ] && echo "failed: ${failures[*]}"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
