@@ -140,6 +140,9 @@ bool RewriteWininit(const char* iniPath, const char* key, const char* value) {
         return false;
 
     // Read from a checked copy, never from an older one left by an earlier run.
+    // A copy keeps the attributes of its source: one made of a read-only
+    // wininit.ini would refuse every later copy unless made writable first.
+    pf::Os().SetFileAttributesA(copyPath, pf::kFileAttributeArchive);
     if (!pf::Os().CopyFileA(iniPath, copyPath, 0)) return false;
     const int copyFd = pf::Os()._open(copyPath, pf::kORdonly | pf::kOBinary, 0);
     if (copyFd == -1) return false;
