@@ -24,8 +24,10 @@ constexpr pf::DWORD kModulePathSize = 260;
 constexpr pf::DWORD kPerfBufferStart = 51200;
 constexpr pf::DWORD kPerfBufferStep = 25600;
 // The process object of a busy machine is a few hundred kilobytes; a system
-// that keeps asking for more beyond this is not answered any further.
-constexpr pf::DWORD kPerfBufferLimit = 16u * 1024 * 1024;
+// that keeps asking for more beyond 2 MB (about 80 rounds, room for several
+// thousand processes) is not answered any further, so that a broken answer
+// cannot keep the scan here.
+constexpr pf::DWORD kPerfBufferLimit = 2u * 1024 * 1024;
 // The same for the counter names (a few hundred kilobytes in practice).
 constexpr pf::DWORD kCounterNamesLimit = 16u * 1024 * 1024;
 

@@ -1,0 +1,515 @@
+// Process listing and termination by path on the simulated machine, for each
+// Windows generation.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_machine.h"
+#include "system/processes.h"
+#include "tests/unit/system_perf_block.h"
+#include "tests/unit/system_support.h"
+
+using pf::sim::SimMachine;
+using pf::sim::SimProcess;
+using pf::sim::TerminateBehaviour;
+using pf::sim::WinVersion;
+using Sleeps = std::vector<pf::DWORD>;
+
+namespace {
+
+class ProcessTest : public ::testing::Test {
+protected:
+    ProcessTest() : guard_(machine) {}
+    ~ProcessTest() override {
+        // Every handle and block is given back on every road.
+        EXPECT_TRUE(machine.processHandles.empty());
+        EXPECT_TRUE(machine.snapshots.empty());
+        EXPECT_TRUE(machine.openKeys.empty());
+        EXPECT_TRUE(machine.tokenHandles.empty());
+        EXPECT_EQ(machine.liveAllocations, 0u);
+    }
+
+    pf::DWORD Add(const std::string& path, TerminateBehaviour how = TerminateBehaviour::Dies) {
+        SimProcess& p = machine.AddProcess(path);
+        p.terminate = how;
+        return p.pid;
+    }
+    bool Alive(pf::DWORD pid) { return machine.FindProcess(pid)->alive; }
+    void InstallPerf() { perftest::Install(machine, perftest::BuildBlock(perftest::InstancesOf(machine)).bytes); }
+    int KillBoxes() const {
+        int n = 0;
+        for (const auto& q : machine.questions)
+            if (q.text == "Could not kill process") ++n;
+        return n;
+    }
+
+    SimMachine machine;
+
+private:
+    pf::sim::ScopedSimMachine guard_;
+};
+
+std::vector<std::string> Names(ProcessEntry* list) {
+    std::vector<std::string> out;
+    for (ProcessEntry* e = list; e; e = e->next) out.push_back(e->imagePath);
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Dispatcher
+// ---------------------------------------------------------------------------
+
+TEST_F(ProcessTest, WindowsNinetyFiveFamilyUsesTheSnapshotByFileNameOnly) {
+    for (WinVersion v : {WinVersion::Win95, WinVersion::Win98, WinVersion::WinMe}) {
+        machine.processes.clear();
+        machine.SetVersion(v);
+        const pf::DWORD other = Add("C:\\OTHER\\FOO.EXE");
+        EXPECT_EQ(TerminateProcessesByPath("C:\\WINDOWS\\foo.exe"), 1);
+        EXPECT_FALSE(Alive(other));
+        EXPECT_EQ(machine.CountCalls("EnumProcesses"), 0);
+        EXPECT_EQ(KillBoxes(), 0);
+    }
+}
+
+TEST_F(ProcessTest, SnapshotEndsOnlyTheFirstEqualProcessWithItsWaits) {
+    machine.SetVersion(WinVersion::Win98);
+    const pf::DWORD explorer = Add("C:\\WINDOWS\\EXPLORER.EXE");
+    const pf::DWORD first = Add("C:\\WINDOWS\\FOO.EXE");
+    const pf::DWORD second = Add("C:\\TEMP\\foo.exe");
+    machine.clock = 0;
+    EXPECT_EQ(TerminateBySnapshot("C:\\WINDOWS\\FOO.EXE"), 1);
+    EXPECT_TRUE(Alive(explorer));
+    EXPECT_FALSE(Alive(first));
+    EXPECT_TRUE(Alive(second));
+    // Load, snapshot, then per further entry: lookup, 100, fetch, 100;
+    // at the match 50 before and 500 after the attempt.
+    EXPECT_EQ(machine.sleeps, (Sleeps{100, 100, 100, 100, 50, 500}));
+    EXPECT_EQ(machine.clock, 950u);
+    EXPECT_EQ(systest::ArgsOf(machine, "OpenProcess"), (std::vector<std::string>{std::to_string(first)}));
+    EXPECT_EQ(systest::FirstArg(machine, "CreateToolhelp32Snapshot"), "2");
+}
+
+TEST_F(ProcessTest, SnapshotComparesTheFirstEntryAndWholeNames) {
+    machine.SetVersion(WinVersion::Win95);
+    const pf::DWORD first = Add("C:\\A\\FOOBAR.EXE");
+    const pf::DWORD exact = Add("C:\\B\\FOO.EXE");
+    EXPECT_EQ(TerminateBySnapshot("FOO.EXE"), 1);  // no backslash: the whole path is the name
+    EXPECT_TRUE(Alive(first));
+    EXPECT_FALSE(Alive(exact));
+
+    machine.sleeps.clear();
+    const pf::DWORD head = Add("C:\\Z\\BAR.EXE");
+    machine.processes.erase(machine.processes.begin(), machine.processes.end() - 1);
+    EXPECT_EQ(TerminateBySnapshot("D:\\bar.exe"), 1);
+    EXPECT_FALSE(Alive(head));
+    EXPECT_EQ(machine.sleeps, (Sleeps{100, 100, 50, 500}));  // matched at the first entry
+}
+
+TEST_F(ProcessTest, SnapshotFailuresGiveZeroAndTheDispatcherSaysSo) {
+    machine.SetVersion(WinVersion::WinMe);
+    const pf::DWORD refusing = Add("C:\\W\\LOCKED.EXE", TerminateBehaviour::Refuses);
+    EXPECT_EQ(TerminateProcessesByPath("C:\\W\\LOCKED.EXE"), 0);
+    ASSERT_EQ(machine.questions.size(), 1u);
+    EXPECT_EQ(machine.questions[0].text, "Could not kill process");
+    EXPECT_EQ(machine.questions[0].title, "C:\\W\\LOCKED.EXE");
+    EXPECT_EQ(machine.questions[0].flags, 0u);
+    EXPECT_FALSE(machine.questions[0].skinned);
+    EXPECT_TRUE(Alive(refusing));
+    EXPECT_EQ(machine.sleeps.back(), 500u);  // the wait follows a failed attempt too
+
+    // No such process; an empty snapshot; no kernel32; no tool-help.
+    EXPECT_EQ(TerminateBySnapshot("C:\\W\\NONE.EXE"), 0);
+    machine.processes.clear();
+    EXPECT_EQ(TerminateBySnapshot("C:\\W\\LOCKED.EXE"), 0);
+    machine.sleeps.clear();
+    machine.modules.erase("kernel32.dll");
+    EXPECT_EQ(TerminateBySnapshot("C:\\W\\LOCKED.EXE"), 0);
+    EXPECT_EQ(machine.sleeps, (Sleeps{100}));  // the wait follows the load whatever it gave
+    machine.SetVersion(WinVersion::Nt4);       // NT 4.0's kernel32 has no tool-help
+    EXPECT_EQ(TerminateBySnapshot("C:\\W\\LOCKED.EXE"), 0);
+    machine.SetVersion(WinVersion::Win98);
+    machine.FailCall("GlobalAlloc");
+    EXPECT_EQ(TerminateBySnapshot("C:\\W\\LOCKED.EXE"), 0);
+}
+
+TEST_F(ProcessTest, SnapshotWalkEndsWhenNextEntryCannotBeHad) {
+    machine.SetVersion(WinVersion::Win98);
+    Add("C:\\A\\ONE.EXE");
+    const pf::DWORD target = Add("C:\\A\\TWO.EXE");
+    machine.FailCall("Process32Next");
+    EXPECT_EQ(TerminateBySnapshot("C:\\A\\TWO.EXE"), 0);
+    EXPECT_TRUE(Alive(target));
+    machine.entryPoints.erase("kernel32.dll!Process32Next");
+    EXPECT_EQ(TerminateBySnapshot("C:\\A\\TWO.EXE"), 0);
+    EXPECT_TRUE(Alive(target));
+}
+
+TEST_F(ProcessTest, WindowsTwoThousandAndXpUseModulePathsAndAlwaysReturnOne) {
+    for (WinVersion v : {WinVersion::Win2000, WinVersion::WinXp}) {
+        machine.processes.clear();
+        machine.questions.clear();
+        machine.SetVersion(v);
+        const pf::DWORD a = Add("C:\\WINDOWS\\FOO.EXE");
+        const pf::DWORD b = Add("c:\\windows\\foo.exe");  // the same path in other letters
+        const pf::DWORD other = Add("C:\\OTHER\\FOO.EXE");
+        machine.sleeps.clear();
+        EXPECT_EQ(TerminateProcessesByPath("C:\\Windows\\Foo.exe"), 1);
+        EXPECT_FALSE(Alive(a));
+        EXPECT_FALSE(Alive(b));
+        EXPECT_TRUE(Alive(other));
+        EXPECT_EQ(machine.sleeps, (Sleeps{500, 500}));
+        // Nothing runs the file: still 1, never the box.
+        EXPECT_EQ(TerminateProcessesByPath("C:\\NOWHERE\\X.EXE"), 1);
+        EXPECT_EQ(KillBoxes(), 0);
+        EXPECT_EQ(machine.CountCalls("CreateToolhelp32Snapshot"), 0);
+    }
+}
+
+TEST_F(ProcessTest, ModulePathComparisonIsOfTheWholeExactPath) {
+    machine.SetVersion(WinVersion::WinXp);
+    const pf::DWORD longer = Add("C:\\WINDOWS\\FOO.EXE.BAK");
+    const pf::DWORD shorter = Add("C:\\WINDOWS\\FO.EXE");
+    const pf::DWORD shortForm = Add("C:\\PROGRA~1\\FOO.EXE");
+    const pf::DWORD device = Add("\\??\\C:\\Program Files\\FOO.EXE");
+    const pf::DWORD refusing = Add("C:\\Program Files\\FOO.EXE", TerminateBehaviour::Refuses);
+    machine.sleeps.clear();
+    EXPECT_EQ(TerminateByModulePath("C:\\Program Files\\FOO.EXE"), 1);
+    EXPECT_TRUE(Alive(longer));
+    EXPECT_TRUE(Alive(shorter));
+    EXPECT_TRUE(Alive(shortForm));
+    EXPECT_TRUE(Alive(device));
+    EXPECT_TRUE(Alive(refusing));
+    EXPECT_EQ(machine.FindProcess(refusing)->terminateCalls, 1);
+    EXPECT_TRUE(machine.sleeps.empty());  // no wait after a failed attempt
+}
+
+TEST_F(ProcessTest, ModulePathWithoutPsapiGivesZeroUnchanged) {
+    machine.SetVersion(WinVersion::WinXp);
+    Add("C:\\A\\FOO.EXE");
+    machine.modules.erase("psapi.dll");
+    EXPECT_EQ(TerminateProcessesByPath("C:\\A\\FOO.EXE"), 0);
+    EXPECT_EQ(KillBoxes(), 0);
+    machine.SetVersion(WinVersion::WinXp);
+    machine.entryPoints.erase("psapi.dll!GetModuleFileNameExA");
+    EXPECT_EQ(TerminateByModulePath("C:\\A\\FOO.EXE"), 0);
+    machine.SetVersion(WinVersion::WinXp);
+    machine.processes.clear();
+    EXPECT_EQ(TerminateByModulePath("C:\\A\\FOO.EXE"), 0);  // no process reported
+}
+
+TEST_F(ProcessTest, ModulePathListingOutOfMemoryCompareNothingAndReturnsOne) {
+    machine.SetVersion(WinVersion::WinXp);
+    const pf::DWORD a = Add("C:\\A\\FOO.EXE");
+    Add("C:\\A\\BAR.EXE");
+    machine.FailCall("GlobalAlloc", 2);
+    EXPECT_EQ(TerminateByModulePath("C:\\A\\FOO.EXE"), 1);
+    EXPECT_TRUE(Alive(a));
+    EXPECT_EQ(machine.CountCalls("TerminateProcess"), 0);
+}
+
+TEST_F(ProcessTest, NtFourAndVistaOnUseThePerformanceDataByNamePrefix) {
+    for (WinVersion v : {WinVersion::Nt4, WinVersion::Vista, WinVersion::Win7, WinVersion::Win10}) {
+        machine.processes.clear();
+        machine.SetVersion(v);
+        const pf::DWORD foo = Add("C:\\WINNT\\foo.exe");
+        const pf::DWORD foobar = Add("C:\\ELSEWHERE\\foobar.exe");
+        const pf::DWORD bar = Add("C:\\X\\bar.exe");
+        InstallPerf();
+        machine.sleeps.clear();
+        EXPECT_EQ(TerminateProcessesByPath("C:\\X\\FOO.EXE"), 1);
+        EXPECT_FALSE(Alive(foo));
+        EXPECT_FALSE(Alive(foobar));
+        EXPECT_TRUE(Alive(bar));
+        EXPECT_EQ(machine.sleeps, (Sleeps{500, 500}));
+        EXPECT_EQ(KillBoxes(), 0);
+        EXPECT_EQ(machine.CountCalls("EnumProcesses"), 0);
+        // The perflib key and the performance data are both closed.
+        EXPECT_EQ(machine.CountCalls("RegCloseKey"), 2);
+        machine.log.clear();
+    }
+}
+
+TEST_F(ProcessTest, PerfDataReadsTheEnglishNamesAndQueriesTheProcessObject) {
+    machine.SetVersion(WinVersion::Nt4);
+    Add("C:\\X\\foo.exe");
+    InstallPerf();
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\FOO.EXE"), 1);
+    EXPECT_EQ(systest::FirstArg(machine, "RegOpenKeyExA"),
+              "software\\microsoft\\windows nt\\currentversion\\perflib\\009");
+    // Counters twice (size, then data), then the process object by number.
+    EXPECT_EQ(systest::ArgsOf(machine, "RegQueryValueExA"),
+              (std::vector<std::string>{"Counters", "Counters", "230"}));
+    EXPECT_EQ(systest::ArgsOf(machine, "OpenProcess").size(), 1u);
+    EXPECT_EQ(systest::FirstArg(machine, "GlobalAlloc"), std::to_string(perftest::CountersText().size() + 2));
+}
+
+TEST_F(ProcessTest, PerfDataFailuresAndTheDispatcherBox) {
+    machine.SetVersion(WinVersion::Nt4);
+    const pf::DWORD foo = Add("C:\\X\\foo.exe");
+    InstallPerf();
+    // At most four characters: nothing is read at all.
+    EXPECT_EQ(TerminateProcessesByPath("A.EX"), 0);
+    EXPECT_EQ(machine.CountCalls("RegOpenKeyExA"), 0);
+    EXPECT_EQ(KillBoxes(), 1);
+    EXPECT_EQ(machine.questions.back().title, "A.EX");
+    // An empty name after the cut would begin every name: nothing is ended.
+    EXPECT_EQ(TerminateProcessesByPath("C:\\X\\.EXE"), 0);
+    EXPECT_TRUE(Alive(foo));
+    EXPECT_EQ(KillBoxes(), 2);
+    // Five characters: "A.EXE" gives the target "A".
+    const pf::DWORD a = Add("C:\\A.EXE");
+    InstallPerf();
+    EXPECT_EQ(TerminateByPerfData("A.EXE"), 1);
+    EXPECT_FALSE(Alive(a));
+    // A refusing process: 0, and the box.
+    machine.FindProcess(foo)->terminate = TerminateBehaviour::Refuses;
+    EXPECT_EQ(TerminateProcessesByPath("C:\\X\\foo.exe"), 0);
+    EXPECT_EQ(KillBoxes(), 3);
+}
+
+TEST_F(ProcessTest, PerfDataListsNothingWhenNamesOrDataAreMissing) {
+    machine.SetVersion(WinVersion::Vista);
+    const pf::DWORD foo = Add("C:\\X\\foo.exe");
+    const std::string block = perftest::BuildBlock(perftest::InstancesOf(machine)).bytes;
+    struct Case {
+        const char* why;
+        std::string counters;
+    };
+    const Case cases[] = {
+        {"no process object", perftest::CountersText({{"784", "ID Process"}})},
+        {"no id counter", perftest::CountersText({{"230", "Process"}})},
+        {"no number before the name", std::string("Process\0", 8) + std::string("784\0ID Process\0\0", 16)},
+        {"empty value", std::string()},
+    };
+    for (const Case& c : cases) {
+        perftest::Install(machine, block, c.counters);
+        EXPECT_EQ(TerminateByPerfData("C:\\X\\foo.exe"), 0) << c.why;
+        EXPECT_TRUE(Alive(foo)) << c.why;
+    }
+    perftest::Install(machine, block);
+    machine.FindKey(pf::kHkeyLocalMachine, perftest::kPerflibKey)->denyOpen = true;
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\foo.exe"), 0);
+    machine.FindKey(pf::kHkeyLocalMachine, perftest::kPerflibKey)->denyOpen = false;
+
+    // The block lacks its signature, or the query fails.
+    std::string unsigned_ = block;
+    unsigned_[0] = 'Q';
+    machine.perfData = unsigned_;
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\foo.exe"), 0);
+    machine.perfData = block;
+    machine.FailCall("RegQueryValueExA", 3);
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\foo.exe"), 0);
+    machine.perfData.clear();
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\foo.exe"), 0);
+    EXPECT_TRUE(Alive(foo));
+    // The process-id counter is absent from the definitions.
+    perftest::Layout layout;
+    layout.counters = {perftest::kProcessorTimeIndex, perftest::kThreadCountIndex};
+    machine.perfData = perftest::BuildBlock(perftest::InstancesOf(machine), layout).bytes;
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\foo.exe"), 0);
+    EXPECT_TRUE(Alive(foo));
+}
+
+TEST_F(ProcessTest, PerfDataLaterPairReplacesEarlierOne) {
+    machine.SetVersion(WinVersion::Nt4);
+    const pf::DWORD foo = Add("C:\\X\\foo.exe");
+    perftest::Layout layout;
+    layout.counters = {784, 999};
+    layout.pidCounter = 999;  // the second "ID Process" index names the real counter
+    perftest::Install(machine, perftest::BuildBlock(perftest::InstancesOf(machine), layout).bytes,
+                      perftest::CountersText({{"230", "process"}, {"784", "ID Process"},
+                                              {"238", "PROCESS"}, {"999", "id process"}}));
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\foo.exe"), 1);
+    EXPECT_FALSE(Alive(foo));
+    EXPECT_EQ(systest::ArgsOf(machine, "RegQueryValueExA").back(), "238");
+}
+
+TEST_F(ProcessTest, PerfDataGrowsItsBufferWhileTheSystemAsksForMore) {
+    machine.SetVersion(WinVersion::Nt4);
+    const pf::DWORD foo = Add("C:\\X\\foo.exe");
+    std::vector<perftest::Instance> many = perftest::InstancesOf(machine);
+    many.resize(200, perftest::Instance{u"padding_name_xx", 7});
+    std::string block = perftest::BuildBlock(many).bytes;
+    block.resize(100000, '\0');  // larger than the first two buffers
+    perftest::Install(machine, block);
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\foo.exe"), 1);
+    EXPECT_FALSE(Alive(foo));
+    EXPECT_EQ(machine.perfQueries, 3);
+    const auto allocs = systest::ArgsOf(machine, "GlobalAlloc");
+    ASSERT_EQ(allocs.size(), 4u);  // names, then 51200, 76800, 102400
+    EXPECT_EQ(allocs[1], "51200");
+    EXPECT_EQ(allocs[2], "76800");
+    EXPECT_EQ(allocs[3], "102400");
+
+    // A buffer that cannot be grown lists nothing.
+    machine.processes.clear();
+    const pf::DWORD again = Add("C:\\X\\foo.exe");
+    machine.FailCall("GlobalAlloc", 3);
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\foo.exe"), 0);
+    EXPECT_TRUE(Alive(again));
+}
+
+TEST_F(ProcessTest, PerfDataGivesUpOnASystemThatNeverStopsAskingForMore) {
+    machine.SetVersion(WinVersion::Nt4);
+    Add("C:\\X\\foo.exe");
+    std::string block = perftest::BuildBlock(perftest::InstancesOf(machine)).bytes;
+    block.resize(3u * 1024 * 1024, '\0');  // beyond any real process object
+    perftest::Install(machine, block);
+    machine.logEnabled = false;
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\foo.exe"), 0);
+    EXPECT_EQ(machine.perfQueries, 80);  // 51200 + 79 * 25600 is the last size asked
+}
+
+TEST_F(ProcessTest, PerfDataExaminesAtMost254Instances) {
+    machine.SetVersion(WinVersion::Nt4);
+    std::vector<perftest::Instance> instances;
+    for (uint32_t i = 0; i < 300; ++i) instances.push_back({u"foo", 5000 + i});
+    perftest::Install(machine, perftest::BuildBlock(instances).bytes);
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\foo.exe"), 0);  // none of those ids runs
+    const auto opened = systest::ArgsOf(machine, "OpenProcess");
+    ASSERT_EQ(opened.size(), 254u);
+    EXPECT_EQ(opened.front(), "5000");
+    EXPECT_EQ(opened.back(), "5253");
+    EXPECT_EQ(machine.sleeps.size(), 254u);  // the wait follows a failed open too
+}
+
+TEST_F(ProcessTest, PerfDataNamesIdsAndConversion) {
+    machine.SetVersion(WinVersion::Nt4);
+    const pf::DWORD sixteen = Add("C:\\X\\abcdefghijklmnop.exe");   // 16 characters: kept
+    const pf::DWORD seventeen = Add("C:\\X\\abcdefghijklmnopq.exe");  // 17: name left empty
+    InstallPerf();
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\ABCDEFGHIJKLMNOPQ.EXE"), 0);
+    EXPECT_TRUE(Alive(seventeen));
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\abcdefghijklmnop.exe"), 1);
+    EXPECT_FALSE(Alive(sixteen));
+
+    // Id 0 (the idle process) is kept as 0xFFFFFFFE; a name that cannot be
+    // converted reads "unknown".
+    machine.log.clear();
+    perftest::Install(machine, perftest::BuildBlock({{u"Idle", 0}, {u"unknown", 4}, {u"x", 8}}).bytes);
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\idle.exe"), 0);
+    EXPECT_EQ(systest::ArgsOf(machine, "OpenProcess"), (std::vector<std::string>{"4294967294"}));
+    machine.log.clear();
+    machine.FailCall("WideCharToMultiByte", 3);  // the third instance's name
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\unknown.exe"), 0);
+    EXPECT_EQ(systest::ArgsOf(machine, "OpenProcess"), (std::vector<std::string>{"4", "8"}));
+}
+
+// ---------------------------------------------------------------------------
+// Listings
+// ---------------------------------------------------------------------------
+
+TEST_F(ProcessTest, SnapshotListingKeepsTheSystemsOrderAndPaths) {
+    machine.SetVersion(WinVersion::Win98);
+    Add("C:\\WINDOWS\\EXPLORER.EXE");
+    Add("C:\\PROGRAM FILES\\APP\\APP.EXE");
+    const pf::DWORD gone = Add("C:\\GONE.EXE");
+    machine.FindProcess(gone)->alive = false;
+    ProcessEntry* list = ListProcessesBySnapshot();
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"C:\\WINDOWS\\EXPLORER.EXE",
+                                                     "C:\\PROGRAM FILES\\APP\\APP.EXE"}));
+    EXPECT_EQ(list->processId, machine.processes[0].pid);
+    FreeProcessList(list);
+    EXPECT_TRUE(machine.sleeps.empty());  // the listing makes no waits
+
+    machine.SetVersion(WinVersion::WinXp);  // NT gives base names only
+    list = ListProcessesBySnapshot();
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"EXPLORER.EXE", "APP.EXE"}));
+    FreeProcessList(list);
+}
+
+TEST_F(ProcessTest, SnapshotListingIsAbandonedOnAnyFailure) {
+    machine.SetVersion(WinVersion::Win98);
+    Add("C:\\A.EXE");
+    Add("C:\\B.EXE");
+    Add("C:\\C.EXE");
+    machine.FailCall("GlobalAlloc", 3);  // record, A, then B fails
+    EXPECT_EQ(ListProcessesBySnapshot(), nullptr);
+    machine.FailCall("GetProcAddress", 3);  // Create, First, then Next's lookup
+    EXPECT_EQ(ListProcessesBySnapshot(), nullptr);
+    machine.FailCall("CreateToolhelp32Snapshot");
+    EXPECT_EQ(ListProcessesBySnapshot(), nullptr);
+    machine.processes.clear();
+    EXPECT_EQ(ListProcessesBySnapshot(), nullptr);
+    // A fetch that fails ends the list normally.
+    Add("C:\\A.EXE");
+    Add("C:\\B.EXE");
+    machine.FailCall("Process32Next");
+    ProcessEntry* list = ListProcessesBySnapshot();
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"C:\\A.EXE"}));
+    FreeProcessList(list);
+}
+
+TEST_F(ProcessTest, ModulePathListingAndThePrivilegeRequest) {
+    machine.SetVersion(WinVersion::WinXp);
+    Add("C:\\WINDOWS\\system32\\smss.exe");
+    machine.processes.back().needsDebugPrivilege = true;
+    Add("C:\\A\\APP.EXE");
+    Add("C:\\A\\SYSTEM.EXE");
+    machine.processes.back().moduleReadable = false;
+
+    // Without the request the protected process is left out.
+    ProcessEntry* list = ListProcessesByModulePath(false);
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"C:\\A\\APP.EXE"}));
+    FreeProcessList(list);
+    EXPECT_EQ(machine.CountCalls("AdjustTokenPrivileges"), 0);
+    EXPECT_EQ(systest::FirstArg(machine, "EnumProcesses"), "4096");
+
+    // With it: SeDebugPrivilege after the access-denied open, then again.
+    list = ListProcessesByModulePath(true);
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"C:\\WINDOWS\\system32\\smss.exe",
+                                                     "C:\\A\\APP.EXE"}));
+    FreeProcessList(list);
+    EXPECT_TRUE(machine.enabledPrivileges.count("SeDebugPrivilege"));
+    EXPECT_EQ(systest::FirstArg(machine, "LookupPrivilegeValueA"), "SeDebugPrivilege");
+    EXPECT_TRUE(machine.questions.empty());
+}
+
+TEST_F(ProcessTest, ModulePathListingShowsFalseWhenTheTokenCannotBeOpened) {
+    machine.SetVersion(WinVersion::Win2000);
+    Add("C:\\WINNT\\system32\\csrss.exe");
+    machine.processes.back().needsDebugPrivilege = true;
+    machine.tokenOpenFails = true;
+    ProcessEntry* list = ListProcessesByModulePath(true);
+    EXPECT_EQ(list, nullptr);
+    ASSERT_EQ(machine.questions.size(), 1u);
+    EXPECT_EQ(machine.questions[0].text, "false");
+    EXPECT_EQ(machine.questions[0].title, "TEMP");
+    EXPECT_EQ(machine.questions[0].flags, 0u);
+    EXPECT_FALSE(machine.questions[0].skinned);
+    EXPECT_EQ(machine.CountCalls("OpenProcess"), 2);  // the second open is still made
+
+    // A privilege the account does not hold: no box, still a second open.
+    machine.questions.clear();
+    machine.tokenOpenFails = false;
+    machine.heldPrivileges.clear();
+    EXPECT_EQ(ListProcessesByModulePath(true), nullptr);
+    EXPECT_TRUE(machine.questions.empty());
+    EXPECT_EQ(machine.CountCalls("OpenProcess"), 4);
+}
+
+TEST_F(ProcessTest, ModulePathListingLeavesOutPathsThatDoNotFit) {
+    machine.SetVersion(WinVersion::WinXp);
+    const std::string longest = "C:\\" + std::string(252, 'a') + ".exe";  // 259 characters
+    const std::string tooLong = "C:\\" + std::string(253, 'b') + ".exe";  // 260 characters
+    Add(longest);
+    Add(tooLong);
+    ProcessEntry* list = ListProcessesByModulePath(false);
+    EXPECT_EQ(Names(list), (std::vector<std::string>{longest}));
+    FreeProcessList(list);
+}
+
+TEST_F(ProcessTest, ClassesWithoutAMethodEndNothingAndReturnOne) {
+    Add("C:\\A\\FOO.EXE");
+    machine.versionQueryFails = true;
+    EXPECT_EQ(TerminateProcessesByPath("C:\\A\\FOO.EXE"), 1);
+    machine.versionQueryFails = false;
+    machine.version.dwPlatformId = pf::kVerPlatformWin32s;
+    EXPECT_EQ(TerminateProcessesByPath("C:\\A\\FOO.EXE"), 1);
+    EXPECT_EQ(machine.CountCalls("OpenProcess"), 0);
+    EXPECT_TRUE(machine.processes[0].alive);
+    EXPECT_TRUE(machine.questions.empty());
+}
+
+}  // namespace
