@@ -68,6 +68,18 @@ void ClearInspectedPath() { std::memset(g_scan.inspectedPath, 0, sizeof g_scan.i
 
 const PeHeaders& LastPeHeaders() { return g_pe; }
 
+const SignatureRecord* FindMatchingRecord(int fd, int32_t fileLength,
+                                          const SignatureRecord* table) {
+    const uint32_t entryPoint = AddressOfEntryPoint();
+    for (const SignatureRecord* record = table; record->name[0]; ++record) {
+        if (!SizeAccepted(*record, fileLength)) continue;
+        if (!PatternAt(fd, entryPoint, record->firstOffset, record->firstPattern)) continue;
+        if (!PatternAt(fd, entryPoint, record->secondOffset, record->secondPattern)) continue;
+        return record;
+    }
+    return nullptr;
+}
+
 bool ReadPeHeaders(int fd) {
     std::memset(g_pe.fileHeader, 0, sizeof g_pe.fileHeader);
     g_pe.peOffset = 0;
@@ -133,13 +145,7 @@ int InspectFile(const char* detectionName, const char* path) {
         pf::Os()._close(fd);
         return 0;
     }
-    const uint32_t entryPoint = AddressOfEntryPoint();
-
-    for (const SignatureRecord* record = SignatureTable; record->name[0]; ++record) {
-        if (!SizeAccepted(*record, fileLength)) continue;
-        if (!PatternAt(fd, entryPoint, record->firstOffset, record->firstPattern)) continue;
-        if (!PatternAt(fd, entryPoint, record->secondOffset, record->secondPattern)) continue;
-
+    if (const SignatureRecord* record = FindMatchingRecord(fd, fileLength, SignatureTable)) {
         ++g_scan.infectedCount;
         pf::Os()._close(fd);
         CleanPersistence(record->name);

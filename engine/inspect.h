@@ -9,6 +9,13 @@ bool ReadPeHeaders(int fd);
 // Maps a relative virtual address to a file offset through the section table.
 uint32_t RvaToFileOffset(uint32_t rva, int fd);
 
+struct SignatureRecord;
+// Walks a signature table from its first record to its end marker against
+// the open file whose headers ReadPeHeaders has read; the first record that
+// matches, or null.
+const SignatureRecord* FindMatchingRecord(int fd, int32_t fileLength,
+                                          const SignatureRecord* table);
+
 // What the last ReadPeHeaders took from the file (for tests and tools).
 constexpr int kMaxSections = 20;
 constexpr int kSectionHeaderSize = 40;

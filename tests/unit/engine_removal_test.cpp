@@ -1,0 +1,203 @@
+// Removal of matched files, the report lines, the summary and the restart
+// question at the end of a scan.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/removal.h"
+#include "engine/scan_run.h"
+#include "engine/signatures.h"
+#include "scan_test_support.h"
+#include "tools/samplebuilder/samplebuilder.h"
+#include "tools/samplebuilder/table_records.h"
+
+namespace {
+
+using Texts = std::vector<std::string>;
+const char kGen[] = "W32/Vendrika.Gen.Trojan";
+const char kRestartText[] =
+    "The system has to be restarted to remove the virus completely from your system. \n\n "
+    "Restart now?";
+
+std::string Sample(int index) {
+    static const std::vector<cvsamples::Record> records =
+        cvsamples::RecordsFromSignatureTable(SignatureTable);
+    cvsamples::Bytes bytes;
+    EXPECT_TRUE(cvsamples::BuildInfected(records[index], 11, &bytes));
+    return std::string(bytes.begin(), bytes.end());
+}
+
+Texts Summary(int scanned, int infected, int removed) {
+    Texts t;
+    if (infected > 0) t.push_back(" ");
+    t.push_back("Scanning statistics");
+    t.push_back("------------------------------");
+    t.push_back("Total files scanned\t\t:  " + std::to_string(scanned));
+    t.push_back("Total files infected\t\t:  " + std::to_string(infected));
+    t.push_back("Total files removed\t\t:  " + std::to_string(removed));
+    return t;
+}
+
+Texts Join(Texts a, const Texts& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+class RemovalTest : public ScanTest {
+protected:
+    // A process that runs the file and so keeps it from being deleted.
+    pf::sim::SimProcess& Runs(const std::string& path, pf::sim::TerminateBehaviour how) {
+        pf::sim::SimProcess& p = machine.AddProcess(path);
+        p.terminate = how;
+        return p;
+    }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The removal ladder
+// ---------------------------------------------------------------------------
+TEST_F(RemovalTest, AttributesThatCannotBeResetEndTheAttempt) {
+    PlantFile("C:\\v.exe");
+    machine.FailCall("SetFileAttributesA");
+    g_scan.restartNeeded = true;
+    RemoveInfectedFile("C:\\v.exe", kGen);
+    EXPECT_EQ(lines, (Texts{"C:\\v.exe     W32/Vendrika.Gen.Trojan Unable to remove"}));
+    EXPECT_EQ(machine.CountCalls("DeleteFileA"), 0);
+    EXPECT_TRUE(machine.pendingDeletes.empty());
+    EXPECT_TRUE(g_scan.restartNeeded);  // untouched: nothing was scheduled
+    EXPECT_EQ(g_scan.removedCount, 0);
+    EXPECT_TRUE(machine.Exists("C:\\v.exe"));
+}
+
+TEST_F(RemovalTest, ReadOnlyHiddenSystemFileIsDeleted) {
+    PlantFile("C:\\v.exe", "x",
+              pf::kFileAttributeReadonly | pf::kFileAttributeHidden | pf::kFileAttributeSystem);
+    RemoveInfectedFile("C:\\v.exe", kGen);
+    EXPECT_EQ(lines, (Texts{"C:\\v.exe     W32/Vendrika.Gen.Trojan removed"}));
+    EXPECT_EQ(ArgsOf("SetFileAttributesA"), (Texts{"C:\\v.exe"}));
+    EXPECT_FALSE(machine.Exists("C:\\v.exe"));
+    EXPECT_EQ(g_scan.removedCount, 1);
+    EXPECT_TRUE(machine.processes.empty());
+}
+
+TEST_F(RemovalTest, RunningFileIsDeletedAfterItsProcessEnds) {
+    PlantFile("C:\\WINDOWS\\v.exe");
+    Runs("C:\\WINDOWS\\v.exe", pf::sim::TerminateBehaviour::Dies);
+    RemoveInfectedFile("C:\\WINDOWS\\v.exe", kGen);
+    EXPECT_EQ(lines, (Texts{"C:\\WINDOWS\\v.exe     W32/Vendrika.Gen.Trojan removed"}));
+    EXPECT_EQ(machine.CountCalls("DeleteFileA"), 2);
+    EXPECT_FALSE(machine.processes[0].alive);
+    EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\v.exe"));
+    EXPECT_EQ(g_scan.removedCount, 1);
+    EXPECT_FALSE(g_scan.restartNeeded);
+}
+
+TEST_F(RemovalTest, FileThatStaysLockedIsScheduled) {
+    PlantFile("C:\\WINDOWS\\v.exe");
+    Runs("C:\\WINDOWS\\v.exe", pf::sim::TerminateBehaviour::Refuses);
+    RemoveInfectedFile("C:\\WINDOWS\\v.exe", kGen);
+    EXPECT_EQ(lines, (Texts{"C:\\WINDOWS\\v.exe     W32/Vendrika.Gen.Trojan Unable to remove"}));
+    EXPECT_EQ(machine.pendingDeletes, (Texts{"C:\\WINDOWS\\v.exe"}));
+    EXPECT_TRUE(g_scan.restartNeeded);
+    EXPECT_EQ(g_scan.removedCount, 0);
+    EXPECT_TRUE(machine.Exists("C:\\WINDOWS\\v.exe"));
+}
+
+TEST_F(RemovalTest, LatestSchedulingDecidesRestartNeeded) {
+    // On the 9x family the scheduling is a wininit.ini entry, which can fail.
+    machine.SetVersion(pf::sim::WinVersion::Win98);
+    PlantFolder(machine.windowsDirectory);
+    PlantFile("C:\\a.exe");
+    PlantFile("C:\\b.exe");
+    machine.FindFile("C:\\a.exe")->denyDelete = true;
+    machine.FindFile("C:\\b.exe")->denyDelete = true;
+    RemoveInfectedFile("C:\\a.exe", kGen);
+    EXPECT_TRUE(g_scan.restartNeeded);
+    EXPECT_NE(machine.ReadFileText(machine.windowsDirectory + "\\wininit.ini").find("[rename]"),
+              std::string::npos);
+    machine.FailCall("_open", 1, true);
+    machine.FailCall("fopen", 1, true);
+    RemoveInfectedFile("C:\\b.exe", kGen);
+    EXPECT_FALSE(g_scan.restartNeeded);
+    EXPECT_EQ(lines, (Texts{"C:\\a.exe     W32/Vendrika.Gen.Trojan Unable to remove",
+                            "C:\\b.exe     W32/Vendrika.Gen.Trojan Unable to remove"}));
+}
+
+TEST_F(RemovalTest, WithoutAWindowNothingIsReportedButCountsMove) {
+    g_scan.mainWindow = nullptr;
+    PlantFile("C:\\v.exe");
+    RemoveInfectedFile("C:\\v.exe", kGen);
+    EXPECT_EQ(g_scan.removedCount, 1);
+    EXPECT_TRUE(lines.empty());
+}
+
+// ---------------------------------------------------------------------------
+// Whole scans: lines, summary, final status, restart question
+// ---------------------------------------------------------------------------
+TEST_F(RemovalTest, CleanMachineSummaryHasNoBlankLine) {
+    PlantFile("C:\\a.txt");
+    PlantFile("C:\\b\\c.dll");
+    EXPECT_EQ(RunScan(), 1);
+    EXPECT_EQ(lines, Summary(2, 0, 0));
+    EXPECT_EQ(statuses.back(), "Scanning completed");
+    EXPECT_TRUE(g_scan.summaryStarted);
+    EXPECT_TRUE(machine.questions.empty());
+}
+
+TEST_F(RemovalTest, InfectedFilesAreReportedThenSummarised) {
+    PlantFile("C:\\a.txt");
+    PlantFile("C:\\games\\v1.exe", Sample(0));
+    PlantFile("C:\\games\\v2.exe", Sample(40), pf::kFileAttributeReadonly);
+    machine.SetDriveType('D', pf::kDriveFixed);
+    PlantFile("D:\\v3.exe", Sample(73));
+    EXPECT_EQ(RunScan(), 1);
+    EXPECT_EQ(lines, Join({"C:\\games\\v1.exe     W32/Vendrika.Gen.Trojan removed",
+                           "C:\\games\\v2.exe     W32/Vendrika.Gen.Trojan removed",
+                           "D:\\v3.exe     W32/Vendrika.Gen.Trojan removed"},
+                          Summary(4, 3, 3)))
+        << AllLines();
+    EXPECT_EQ(statuses.back(), "Scanning completed");
+    EXPECT_TRUE(machine.Exists("C:\\a.txt"));
+    EXPECT_FALSE(machine.Exists("D:\\v3.exe"));
+    EXPECT_TRUE(machine.questions.empty());
+}
+
+TEST_F(RemovalTest, SummaryShowsLifetimeTotals) {
+    g_scan.scannedCount = 10;
+    g_scan.infectedCount = 2;
+    g_scan.removedCount = 1;
+    g_scan.cancelled = true;
+    PlantFile("C:\\a.txt");
+    RunScan();
+    // Cancelled before it began: no file is scanned, the totals still show.
+    EXPECT_EQ(lines, Summary(10, 2, 1));
+    EXPECT_EQ(statuses, (Texts{"Scanning terminated"}));
+}
+
+TEST_F(RemovalTest, LockedInfectionEndsWithTheRestartQuestion) {
+    for (int answer : {pf::kIdNo, pf::kIdCancel, pf::kIdOk, pf::kIdYes}) {
+        SCOPED_TRACE(answer);
+        pf::sim::SimMachine m;
+        pf::sim::ScopedSimMachine use(m);
+        ResetScanContextForTest();
+        g_scan.mainWindow = FakeMainWindow();
+        m.AddFile("C:\\v.exe", Sample(2));
+        // Held open by another program, which the path-based termination
+        // does not end.
+        m.AddProcess("C:\\editor.exe").heldFiles = {"C:\\v.exe"};
+        m.AnswerNext(answer);
+        EXPECT_EQ(RunScan(), 1);
+        ASSERT_EQ(m.questions.size(), 1u);
+        EXPECT_EQ(m.questions[0].text, kRestartText);
+        EXPECT_EQ(m.questions[0].title, "CleanVendrika Ver 1.0");
+        EXPECT_EQ(m.questions[0].flags, 0x24u);
+        EXPECT_TRUE(m.questions[0].skinned);
+        // Asked only after the summary and the final status.
+        EXPECT_TRUE(g_scan.summaryStarted);
+        EXPECT_STREQ(g_scan.statusText, "Scanning completed");
+        EXPECT_EQ(!m.rebootRequests.empty(), answer == pf::kIdYes);
+    }
+}
