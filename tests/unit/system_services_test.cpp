@@ -1,0 +1,193 @@
+// Stopping a service and deleting its keys, on the simulated machine.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_machine.h"
+#include "system/services.h"
+#include "tests/unit/system_support.h"
+
+using pf::sim::SimMachine;
+using pf::sim::StopBehaviour;
+
+namespace {
+
+class ServiceTest : public ::testing::Test {
+protected:
+    ServiceTest() : guard_(machine) {}
+    ~ServiceTest() override { EXPECT_TRUE(machine.serviceHandles.empty()); }
+
+    pf::sim::SimService& Service(StopBehaviour how, int pendingPolls = 2) {
+        pf::sim::SimService& s = machine.AddService("wormsvc");
+        s.stop = how;
+        s.pendingPolls = pendingPolls;
+        return s;
+    }
+    void PlantKey(const std::string& path) { ASSERT_NE(machine.CreateKey(pf::kHkeyLocalMachine, path), nullptr); }
+    bool HasKey(const std::string& path) { return machine.FindKey(pf::kHkeyLocalMachine, path) != nullptr; }
+
+    SimMachine machine;
+
+private:
+    pf::sim::ScopedSimMachine guard_;
+};
+
+// ---------------------------------------------------------------------------
+// StopService
+// ---------------------------------------------------------------------------
+
+TEST_F(ServiceTest, AServiceThatStopsAtOnceNeedsNoWait) {
+    Service(StopBehaviour::StopsAtOnce);
+    EXPECT_EQ(StopService("WORMSVC", 1), 1);
+    EXPECT_EQ(machine.FindService("wormsvc")->state, pf::kServiceStopped);
+    EXPECT_TRUE(machine.sleeps.empty());
+    EXPECT_EQ(systest::FirstArg(machine, "OpenSCManagerA"), std::to_string(0xF003F));
+    EXPECT_EQ(systest::FirstArg(machine, "OpenServiceA"), "WORMSVC");
+    EXPECT_EQ(systest::FirstArg(machine, "ControlService"), "1");
+    EXPECT_EQ(machine.CountCalls("QueryServiceStatus"), 1);
+    EXPECT_EQ(machine.CountCalls("CloseServiceHandle"), 2);
+}
+
+TEST_F(ServiceTest, StopPendingIsPolledOnceASecond) {
+    Service(StopBehaviour::PendingThenStopped, 3);
+    EXPECT_EQ(StopService("wormsvc", 1), 1);
+    EXPECT_EQ(machine.sleeps, (std::vector<pf::DWORD>{1000, 1000, 1000}));
+    EXPECT_EQ(machine.CountCalls("QueryServiceStatus"), 4);
+}
+
+TEST_F(ServiceTest, AServiceThatFallsBackToRunningIsNotStopped) {
+    Service(StopBehaviour::PendingThenRunning, 2);
+    EXPECT_EQ(StopService("wormsvc", 1), 0);
+    EXPECT_EQ(machine.sleeps.size(), 2u);
+    EXPECT_EQ(machine.FindService("wormsvc")->state, pf::kServiceRunning);
+}
+
+TEST_F(ServiceTest, AServiceThatStaysPendingIsGivenUpOnAfterThirtySeconds) {
+    Service(StopBehaviour::StaysPending);
+    EXPECT_EQ(StopService("wormsvc", 1), 0);
+    EXPECT_EQ(machine.clock, 30000u);
+    EXPECT_EQ(machine.sleeps.size(), size_t(kStopPollLimit));
+    EXPECT_EQ(machine.CountCalls("QueryServiceStatus"), kStopPollLimit + 1);
+
+    // One that stops on the last poll before the limit still counts as stopped.
+    machine.services.clear();
+    machine.sleeps.clear();
+    Service(StopBehaviour::PendingThenStopped, kStopPollLimit);
+    EXPECT_EQ(StopService("wormsvc", 1), 1);
+    EXPECT_EQ(machine.sleeps.size(), size_t(kStopPollLimit));
+}
+
+TEST_F(ServiceTest, AFailedQueryEndsThePollWithTheLastStateSeen) {
+    Service(StopBehaviour::PendingThenStopped, 5);
+    machine.FailCall("QueryServiceStatus", 3);
+    EXPECT_EQ(StopService("wormsvc", 1), 0);  // still stop-pending when the query failed
+    EXPECT_EQ(machine.sleeps.size(), 2u);
+
+    // The very first query fails: the state ControlService returned decides.
+    machine.services.clear();
+    machine.sleeps.clear();
+    Service(StopBehaviour::StopsAtOnce);
+    machine.FailCall("QueryServiceStatus");
+    EXPECT_EQ(StopService("wormsvc", 1), 0);  // it answered STOP_PENDING
+    EXPECT_TRUE(machine.sleeps.empty());
+}
+
+TEST_F(ServiceTest, RefusalsAndMissingServices) {
+    Service(StopBehaviour::RefusesStop);
+    EXPECT_EQ(StopService("wormsvc", 1), 0);
+    EXPECT_EQ(machine.CountCalls("QueryServiceStatus"), 0);
+
+    EXPECT_EQ(StopService("noservice", 1), 0);
+    EXPECT_EQ(machine.CountCalls("CloseServiceHandle"), 2 + 1);  // the manager of the second call
+
+    machine.FailCall("OpenSCManagerA");
+    EXPECT_EQ(StopService("wormsvc", 1), 0);
+    EXPECT_EQ(machine.CountCalls("OpenServiceA"), 2);
+
+    // An already stopped service refuses the stop request.
+    machine.services.clear();
+    Service(StopBehaviour::StopsAtOnce).state = pf::kServiceStopped;
+    EXPECT_EQ(StopService("wormsvc", 1), 0);
+}
+
+TEST_F(ServiceTest, WithoutTheStopFlagOnlyOpeningCounts) {
+    Service(StopBehaviour::StopsAtOnce);
+    EXPECT_EQ(StopService("wormsvc", 0), 1);
+    EXPECT_EQ(machine.CountCalls("ControlService"), 0);
+    EXPECT_EQ(machine.FindService("wormsvc")->state, pf::kServiceRunning);
+    EXPECT_EQ(StopService("other", 0), 0);
+}
+
+TEST_F(ServiceTest, StoppingTheServiceEndsItsProcess) {
+    pf::sim::SimProcess& p = machine.AddProcess("C:\\WINDOWS\\system32\\wormsvc.exe");
+    const pf::DWORD pid = p.pid;
+    Service(StopBehaviour::PendingThenStopped, 1).processId = pid;
+    EXPECT_EQ(StopService("wormsvc", 1), 1);
+    EXPECT_FALSE(machine.FindProcess(pid)->alive);
+}
+
+// ---------------------------------------------------------------------------
+// Key deletion
+// ---------------------------------------------------------------------------
+
+TEST_F(ServiceTest, SixDeletionsInOrderEachAttempted) {
+    EXPECT_EQ(DeleteServiceKeys("foo"), 0);  // none of the keys exists
+    EXPECT_EQ(systest::ArgsOf(machine, "RegDeleteKeyA"),
+              (std::vector<std::string>{
+                  "SYSTEM\\ControlSet001\\Services\\foo\\Enum",
+                  "SYSTEM\\ControlSet001\\Services\\foo\\Security",
+                  "SYSTEM\\ControlSet001\\Services\\foo",
+                  "SYSTEM\\CONTROLSET002\\SERVICES\\foo\\Enum",
+                  "SYSTEM\\ControlSet002\\Services\\foo\\Security",
+                  "SYSTEM\\ControlSet002\\Services\\foo",
+              }));
+}
+
+TEST_F(ServiceTest, KeysWithOnlyEnumAndSecurityGoCompletely) {
+    for (const char* set : {"SYSTEM\\ControlSet001\\Services\\foo", "SYSTEM\\ControlSet002\\Services\\foo"}) {
+        PlantKey(std::string(set) + "\\Enum");
+        PlantKey(std::string(set) + "\\Security");
+    }
+    PlantKey("SYSTEM\\ControlSet001\\Services\\keep");
+    EXPECT_EQ(DeleteServiceKeys("foo"), 1);
+    EXPECT_FALSE(HasKey("SYSTEM\\ControlSet001\\Services\\foo"));
+    EXPECT_FALSE(HasKey("SYSTEM\\ControlSet002\\Services\\foo"));
+    EXPECT_TRUE(HasKey("SYSTEM\\ControlSet001\\Services\\keep"));
+}
+
+TEST_F(ServiceTest, AFurtherSubkeyKeepsTheServiceKey) {
+    PlantKey("SYSTEM\\ControlSet001\\Services\\foo\\Enum");
+    PlantKey("SYSTEM\\ControlSet001\\Services\\foo\\Security");
+    PlantKey("SYSTEM\\ControlSet001\\Services\\foo\\Parameters");
+    PlantKey("SYSTEM\\ControlSet002\\Services\\foo");
+    EXPECT_EQ(DeleteServiceKeys("foo"), 1);
+    EXPECT_TRUE(HasKey("SYSTEM\\ControlSet001\\Services\\foo\\Parameters"));
+    EXPECT_FALSE(HasKey("SYSTEM\\ControlSet001\\Services\\foo\\Enum"));
+    EXPECT_FALSE(HasKey("SYSTEM\\ControlSet001\\Services\\foo\\Security"));
+    EXPECT_FALSE(HasKey("SYSTEM\\ControlSet002\\Services\\foo"));
+
+    // Only one deletion working is enough for 1; a failure does not stop the rest.
+    PlantKey("SYSTEM\\ControlSet002\\Services\\bar");
+    machine.FailCall("RegDeleteKeyA", 1);
+    EXPECT_EQ(DeleteServiceKeys("bar"), 1);
+    EXPECT_FALSE(HasKey("SYSTEM\\ControlSet002\\Services\\bar"));
+}
+
+TEST_F(ServiceTest, ANameTooLongForTheKeyBufferDeletesNothing) {
+    const std::string name(600, 'n');
+    PlantKey("SYSTEM\\ControlSet001\\Services\\" + name.substr(0, 400));
+    EXPECT_EQ(DeleteServiceKeys(name.c_str()), 0);
+    EXPECT_EQ(machine.CountCalls("RegDeleteKeyA"), 0);
+    EXPECT_TRUE(HasKey("SYSTEM\\ControlSet001\\Services\\" + name.substr(0, 400)));
+}
+
+TEST_F(ServiceTest, DeleteMachineKeyIsOneOnSuccessOnly) {
+    PlantKey("SOFTWARE\\Worm\\Sub");
+    EXPECT_EQ(DeleteMachineKey("SOFTWARE\\Worm"), 0);  // has a subkey
+    EXPECT_EQ(DeleteMachineKey("SOFTWARE\\Worm\\Sub"), 1);
+    EXPECT_EQ(DeleteMachineKey("SOFTWARE\\Worm"), 1);
+    EXPECT_EQ(DeleteMachineKey("SOFTWARE\\Worm"), 0);
+}
+
+}  // namespace
