@@ -14,7 +14,9 @@ const DispatchEntry<CSkinMessageBox> CSkinMessageBox::kDispatch[] = {
     {},
 };
 
-CSkinMessageBox::CSkinMessageBox(CWnd* parent) : CDialog(IDD_SKINMSGBOX, parent) {}
+CSkinMessageBox::CSkinMessageBox(CWnd* parent) : CDialog(IDD_SKINMSGBOX, parent) {
+    iconControl.box = this;
+}
 
 BOOL CSkinMessageBox::OnWndMsg(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
     return DispatchFromTable(this, kDispatch, msg, wp, lp, result) ||
@@ -123,6 +125,12 @@ void CSkinMessageBox::OnSingleOk() {
 
 void CSkinMessageBox::OnPaint() {
     CPaintDC paint(m_hWnd);
+    CClientDC target(iconControl.m_hWnd);
+    DrawIcon(target.GetSafeHdc());
+}
+
+void CSkinMessageBox::DrawIcon(HDC targetDc) {
+    if (!targetDc || !iconControl.m_hWnd) return;
     HBITMAP icon = static_cast<HBITMAP>(::LoadImageA(AfxGetInstanceHandle(),
                                                      MAKEINTRESOURCEA(iconBitmapId), IMAGE_BITMAP,
                                                      0, 0, LR_LOADMAP3DCOLORS));
@@ -131,9 +139,9 @@ void CSkinMessageBox::OnPaint() {
     RECT area;
     iconControl.GetClientRect(&area);
     if (::GetObjectA(icon, sizeof info, &info)) {
-        CClientDC target(iconControl.m_hWnd);
+        CDC target(targetDc);
         CDC memory;
-        if (target.GetSafeHdc() && memory.CreateCompatibleDC(&target)) {
+        if (memory.CreateCompatibleDC(&target)) {
             HGDIOBJ previous = memory.SelectObject(icon);
             const int width = info.bmWidth < area.right ? info.bmWidth : area.right;
             const int height = info.bmHeight < area.bottom ? info.bmHeight : area.bottom;
@@ -142,6 +150,14 @@ void CSkinMessageBox::OnPaint() {
         }
     }
     ::DeleteObject(icon);
+}
+
+BOOL CBoxIconStatic::OnWndMsg(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
+    if (msg != WM_PAINT || !box) return CStatic::OnWndMsg(msg, wp, lp, result);
+    CPaintDC paint(m_hWnd);
+    box->DrawIcon(paint.GetSafeHdc());
+    *result = 0;
+    return TRUE;
 }
 
 HBRUSH CSkinMessageBox::OnCtlColor(CDC* dc, CWnd*, UINT kind) {

@@ -12,11 +12,24 @@
 #include "skin/message_box_logic.h"
 #include "skin/nc_ex_button.h"
 
+class CSkinMessageBox;
+
+// The box's icon control. A bitmap static without a bitmap repaints itself
+// in the background colour after the box has drawn the icon into it, so it
+// draws the icon again in its own painting.
+class CBoxIconStatic : public CStatic {
+public:
+    CSkinMessageBox* box = nullptr;
+
+protected:
+    BOOL OnWndMsg(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) override;
+};
+
 class CSkinMessageBox : public CDialog {
 public:
     explicit CSkinMessageBox(CWnd* parent = nullptr);
 
-    CStatic iconControl;
+    CBoxIconStatic iconControl;
     NCExButton yesButton;
     NCExButton okButton;
     NCExButton noButton;
@@ -32,6 +45,9 @@ public:
 
     // Sets the mode and the icon from message box flags.
     void ApplyFlags(UINT flags);
+    // Copies the icon bitmap, unscaled and clipped, into the icon control
+    // through `target`, a device context of that control.
+    void DrawIcon(HDC target);
 
 protected:
     void DoDataExchange() override;
