@@ -80,6 +80,16 @@ private:
     HDC dc_ = nullptr;
 };
 
+// A group box does not erase what its old caption covered; repaint the
+// window's face under it so no remnant of "Scanning" stays behind.
+void RepaintBehind(CWnd& control) {
+    HWND parent = ::GetParent(control.m_hWnd);
+    RECT r;
+    control.GetWindowRect(&r);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    ::RedrawWindow(parent, &r, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
 void OpenPage(const char* address) {
     char url[512];
     crt::CopyText(url, address);
@@ -329,6 +339,7 @@ void CCleanerDlg::OnTimer(UINT_PTR) {
     okButton.ShowWindow(SW_SHOW);
     progressLine.ShowWindow(SW_HIDE);
     statusFrame.SetWindowText("");
+    RepaintBehind(statusFrame);
     g_scanning = 0;
 }
 
