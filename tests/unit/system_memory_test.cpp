@@ -1,0 +1,337 @@
+// The memory step on the simulated machine: every branch for each Windows
+// generation, with real infected samples as the processes' program files.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/signatures.h"
+#include "scan_test_support.h"
+#include "system/memory_check.h"
+#include "tests/unit/system_support.h"
+#include "tools/samplebuilder/samplebuilder.h"
+#include "tools/samplebuilder/table_records.h"
+
+using pf::sim::StopBehaviour;
+using pf::sim::TerminateBehaviour;
+using pf::sim::WinVersion;
+using Texts = std::vector<std::string>;
+
+namespace {
+
+const char kMemoryLine[] = "System Memory    W32/Vendrika.Trojan removed";
+const char kQuestion[] =
+    "W32/Vendrika.Trojan found in memory! registry entries created by the worm are removed. You "
+    "must restart the computer and run this program to continue scanning.\n\nRestart the "
+    "computer now?";
+constexpr int kReturned = -1;
+
+std::string Infected() {
+    static const std::string bytes = [] {
+        cvsamples::Bytes b;
+        EXPECT_TRUE(cvsamples::BuildInfected(cvsamples::BuiltInRecords()[0], 3, &b));
+        return std::string(b.begin(), b.end());
+    }();
+    return bytes;
+}
+
+std::string Removed(const std::string& path) { return path + "     W32/Vendrika.Trojan removed"; }
+
+class MemoryCheckTest : public ScanTest {
+protected:
+    ~MemoryCheckTest() override {
+        EXPECT_TRUE(machine.processHandles.empty());
+        EXPECT_TRUE(machine.serviceHandles.empty());
+        EXPECT_TRUE(machine.snapshots.empty());
+        EXPECT_EQ(machine.liveAllocations, 0u);
+    }
+
+    // A running process of an infected (or clean) program file.
+    pf::DWORD Runs(const std::string& path, bool infected = true,
+                   TerminateBehaviour how = TerminateBehaviour::Dies) {
+        PlantFile(path, infected ? Infected() : std::string("MZ clean program"));
+        pf::sim::SimProcess& p = machine.AddProcess(path);
+        p.terminate = how;
+        return p.pid;
+    }
+    bool Alive(pf::DWORD pid) { return machine.FindProcess(pid)->alive; }
+
+    // Runs the step; the exit code when the program was ended, else kReturned.
+    int Check() {
+        try {
+            RunMemoryCheck();
+        } catch (const pf::sim::ProcessExit& e) {
+            return e.code;
+        }
+        return kReturned;
+    }
+
+    void PlantServiceKeys(const std::string& name) {
+        for (const char* set : {"SYSTEM\\ControlSet001\\Services\\", "SYSTEM\\ControlSet002\\Services\\"}) {
+            machine.CreateKey(pf::kHkeyLocalMachine, set + name + "\\Enum");
+            machine.CreateKey(pf::kHkeyLocalMachine, set + name + "\\Security");
+        }
+    }
+    bool HasServiceKey(const std::string& name) {
+        return machine.FindKey(pf::kHkeyLocalMachine, "SYSTEM\\ControlSet001\\Services\\" + name) ||
+               machine.FindKey(pf::kHkeyLocalMachine, "SYSTEM\\ControlSet002\\Services\\" + name);
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Windows 9x: the snapshot variant, and the scan goes on
+// ---------------------------------------------------------------------------
+
+TEST_F(MemoryCheckTest, NinetyFiveFamilyEndsTheProcessRemovesTheFileAndGoesOn) {
+    machine.SetVersion(WinVersion::Win98);
+    const pf::DWORD clean = Runs("C:\\WINDOWS\\EXPLORER.EXE", false);
+    const pf::DWORD worm = Runs("C:\\WINDOWS\\SYSTEM\\WORM.EXE");
+    EXPECT_EQ(Check(), kReturned);
+    EXPECT_TRUE(Alive(clean));
+    EXPECT_FALSE(Alive(worm));
+    EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\SYSTEM\\WORM.EXE"));
+    EXPECT_TRUE(machine.Exists("C:\\WINDOWS\\EXPLORER.EXE"));
+    EXPECT_EQ(lines, (Texts{kMemoryLine, Removed("C:\\WINDOWS\\SYSTEM\\WORM.EXE")})) << AllLines();
+    EXPECT_TRUE(machine.questions.empty());
+    EXPECT_FALSE(g_scan.memoryMode);
+    EXPECT_FALSE(g_scan.memoryRemoval);
+    EXPECT_EQ(g_scan.infectedCount, 1);
+    EXPECT_EQ(g_scan.scannedCount, 0);  // process files are not counted
+    EXPECT_EQ(machine.sleeps, (std::vector<pf::DWORD>{1000}));  // only the removal's own wait
+}
+
+TEST_F(MemoryCheckTest, NinetyFiveFamilyHandsTheFileBackEvenWhenTheProcessSurvives) {
+    machine.SetVersion(WinVersion::Win95);
+    const pf::DWORD worm = Runs("C:\\WINDOWS\\WORM.EXE", true, TerminateBehaviour::Refuses);
+    EXPECT_EQ(Check(), kReturned);
+    EXPECT_TRUE(Alive(worm));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], kMemoryLine);
+    EXPECT_TRUE(HasLine("C:\\WINDOWS\\WORM.EXE     W32/Vendrika.Trojan Unable to remove")) << AllLines();
+    EXPECT_TRUE(machine.Exists("C:\\WINDOWS\\WORM.EXE"));
+    EXPECT_EQ(machine.CountCalls("OpenSCManagerA"), 0);
+}
+
+TEST_F(MemoryCheckTest, NinetyFiveFamilyWithoutAListChecksNothing) {
+    machine.SetVersion(WinVersion::WinMe);
+    const pf::DWORD worm = Runs("C:\\WINDOWS\\WORM.EXE");
+    Runs("C:\\WINDOWS\\OTHER.EXE", false);
+    machine.FailCall("GlobalAlloc", 3);  // the second list entry: the list is abandoned
+    EXPECT_EQ(Check(), kReturned);
+    EXPECT_TRUE(Alive(worm));
+    EXPECT_TRUE(lines.empty());
+    EXPECT_EQ(g_scan.infectedCount, 0);
+}
+
+// ---------------------------------------------------------------------------
+// NT family: the module-path variant, and the program ends on a find
+// ---------------------------------------------------------------------------
+
+TEST_F(MemoryCheckTest, XpProcessEndedByTheFirstAttemptOnlyRunsTheFallbackAndAsks) {
+    machine.SetVersion(WinVersion::WinXp);
+    const std::string path = "C:\\WINDOWS\\system32\\wormsvc.exe";
+    const pf::DWORD worm = Runs(path, true, TerminateBehaviour::DiesThenRefuses);
+    PlantServiceKeys("wormsvc");
+    machine.AnswerNext(pf::kIdOk);
+    EXPECT_EQ(Check(), 0);
+
+    EXPECT_FALSE(Alive(worm));
+    EXPECT_EQ(machine.FindProcess(worm)->terminateCalls, 2);
+    EXPECT_EQ(systest::FirstArg(machine, "OpenServiceA"), "wormsvc");
+    EXPECT_FALSE(HasServiceKey("wormsvc"));
+    EXPECT_TRUE(g_scan.memoryRegistryCleaned);
+    // Handed back once, because the first attempt worked.
+    EXPECT_EQ(lines, (Texts{kMemoryLine, Removed(path)})) << AllLines();
+    EXPECT_FALSE(machine.Exists(path));
+    ASSERT_EQ(machine.questions.size(), 1u);
+    EXPECT_EQ(machine.questions[0].text, kQuestion);
+    EXPECT_EQ(machine.questions[0].title, "CleanVendrika Ver 1.0");
+    EXPECT_EQ(machine.questions[0].flags, 0x41u);
+    EXPECT_TRUE(machine.questions[0].skinned);
+    EXPECT_EQ(machine.rebootRequests, (std::vector<pf::UINT>{6}));
+    // No wait before, between or after the attempts: only the removal's.
+    EXPECT_EQ(machine.sleeps, (std::vector<pf::DWORD>{1000}));
+    // First attempt, its close, second attempt, its close, then the service.
+    const Texts trace = systest::Trace(machine, {"OpenProcess", "TerminateProcess", "OpenSCManagerA"});
+    const Texts wanted = {"OpenProcess(" + std::to_string(worm) + ")", "OpenProcess(" + std::to_string(worm) + ")",
+                          "TerminateProcess(0)", "OpenProcess(" + std::to_string(worm) + ")",
+                          "TerminateProcess(0)", "OpenSCManagerA(983103)"};
+    EXPECT_EQ(Texts(trace.begin(), trace.begin() + std::min(trace.size(), wanted.size())), wanted);
+}
+
+TEST_F(MemoryCheckTest, CancellingTheRestartQuestionStillEndsTheProgram) {
+    machine.SetVersion(WinVersion::WinXp);
+    Runs("C:\\WINDOWS\\worm.exe", true, TerminateBehaviour::DiesThenRefuses);
+    machine.AnswerNext(pf::kIdCancel);
+    EXPECT_EQ(Check(), 0);
+    EXPECT_EQ(machine.questions.size(), 1u);
+    EXPECT_TRUE(machine.rebootRequests.empty());
+    EXPECT_TRUE(g_scan.memoryMode);  // the program ended inside the step
+}
+
+TEST_F(MemoryCheckTest, SecondAttemptSucceedingEndsTheProgramWithoutAQuestion) {
+    machine.SetVersion(WinVersion::Win2000);
+    const pf::DWORD worm = Runs("C:\\WINNT\\worm.exe");
+    machine.FailCall("OpenProcess", 2);  // the listing's open works, the first attempt's fails
+    EXPECT_EQ(Check(), 0);
+    EXPECT_FALSE(Alive(worm));
+    EXPECT_EQ(lines, (Texts{kMemoryLine, Removed("C:\\WINNT\\worm.exe")})) << AllLines();
+    EXPECT_TRUE(machine.questions.empty());
+    EXPECT_FALSE(g_scan.memoryRegistryCleaned);
+    EXPECT_EQ(machine.CountCalls("OpenSCManagerA"), 0);
+}
+
+TEST_F(MemoryCheckTest, AStoppedServiceHandsTheFileBackWithoutTheQuestion) {
+    machine.SetVersion(WinVersion::WinXp);
+    const std::string path = "C:\\WINDOWS\\system32\\wormsvc.exe";
+    const pf::DWORD worm = Runs(path, true, TerminateBehaviour::Refuses);
+    pf::sim::SimService& service = machine.AddService("wormsvc");
+    service.stop = StopBehaviour::PendingThenStopped;
+    service.pendingPolls = 1;
+    service.processId = worm;
+    PlantServiceKeys("wormsvc");
+    EXPECT_EQ(Check(), 0);
+    EXPECT_FALSE(Alive(worm));  // ended with its service
+    EXPECT_FALSE(HasServiceKey("wormsvc"));
+    EXPECT_FALSE(g_scan.memoryRegistryCleaned);
+    EXPECT_TRUE(machine.questions.empty());
+    EXPECT_EQ(lines, (Texts{kMemoryLine, Removed(path)})) << AllLines();
+    EXPECT_EQ(machine.sleeps, (std::vector<pf::DWORD>{1000, 1000}));  // one poll, the removal
+}
+
+TEST_F(MemoryCheckTest, AProcessThatCannotBeEndedIsNotHandedBack) {
+    machine.SetVersion(WinVersion::WinXp);
+    const std::string path = "C:\\WINDOWS\\system32\\wormsvc.exe";
+    const pf::DWORD worm = Runs(path, true, TerminateBehaviour::Refuses);
+    machine.AddService("wormsvc").stop = StopBehaviour::RefusesStop;
+    PlantServiceKeys("wormsvc");
+    machine.AnswerNext(pf::kIdCancel);
+    EXPECT_EQ(Check(), 0);
+    EXPECT_TRUE(Alive(worm));
+    EXPECT_TRUE(lines.empty()) << AllLines();
+    EXPECT_TRUE(machine.Exists(path));
+    EXPECT_FALSE(HasServiceKey("wormsvc"));
+    EXPECT_TRUE(g_scan.memoryRegistryCleaned);
+    EXPECT_EQ(machine.questions.size(), 1u);
+    EXPECT_EQ(g_scan.infectedCount, 1);
+}
+
+TEST_F(MemoryCheckTest, NtFourTakesTheFallbackWhenPsapiIsInstalled) {
+    machine.SetVersion(WinVersion::Nt4);
+    const pf::DWORD worm = Runs("C:\\WINNT\\system32\\worm.exe", true, TerminateBehaviour::Refuses);
+    EXPECT_EQ(Check(), kReturned);  // no psapi: nothing is checked
+    EXPECT_TRUE(Alive(worm));
+    EXPECT_EQ(g_scan.infectedCount, 0);
+
+    machine.modules.insert("psapi.dll");
+    machine.AnswerNext(pf::kIdCancel);
+    EXPECT_EQ(Check(), 0);
+    EXPECT_EQ(systest::FirstArg(machine, "OpenServiceA"), "worm");
+    EXPECT_EQ(machine.CountCalls("RegDeleteKeyA"), 6);
+    EXPECT_TRUE(g_scan.memoryRegistryCleaned);
+    EXPECT_EQ(machine.questions.size(), 1u);
+}
+
+TEST_F(MemoryCheckTest, VistaAndLaterSkipTheServiceFallback) {
+    for (WinVersion v : {WinVersion::Vista, WinVersion::Win7, WinVersion::Win10}) {
+        machine.processes.clear();
+        machine.log.clear();
+        machine.SetVersion(v);
+        const pf::DWORD worm = Runs("C:\\Windows\\worm.exe", true, TerminateBehaviour::Refuses);
+        PlantServiceKeys("worm");
+        EXPECT_EQ(Check(), 0);
+        EXPECT_TRUE(Alive(worm));
+        EXPECT_EQ(machine.CountCalls("OpenSCManagerA"), 0);
+        EXPECT_EQ(machine.CountCalls("RegDeleteKeyA"), 0);
+        EXPECT_TRUE(HasServiceKey("worm"));
+        EXPECT_FALSE(g_scan.memoryRegistryCleaned);
+        EXPECT_TRUE(machine.questions.empty());
+        EXPECT_TRUE(lines.empty());  // neither attempt worked: not handed back
+    }
+}
+
+TEST_F(MemoryCheckTest, VistaFirstAttemptWorkingHandsBackWithoutAQuestion) {
+    machine.SetVersion(WinVersion::Win7);
+    const pf::DWORD worm = Runs("C:\\Windows\\worm.exe");  // dies; the second open then fails
+    EXPECT_EQ(Check(), 0);
+    EXPECT_FALSE(Alive(worm));
+    EXPECT_EQ(lines, (Texts{kMemoryLine, Removed("C:\\Windows\\worm.exe")})) << AllLines();
+    EXPECT_TRUE(machine.questions.empty());
+}
+
+TEST_F(MemoryCheckTest, EveryInfectedProcessIsHandledBeforeOneQuestion) {
+    machine.SetVersion(WinVersion::WinXp);
+    const pf::DWORD a = Runs("C:\\A\\one.exe", true, TerminateBehaviour::DiesThenRefuses);
+    const pf::DWORD clean = Runs("C:\\A\\clean.exe", false);
+    const pf::DWORD b = Runs("C:\\B\\two.exe", true, TerminateBehaviour::DiesThenRefuses);
+    machine.AnswerNext(pf::kIdCancel);
+    EXPECT_EQ(Check(), 0);
+    EXPECT_FALSE(Alive(a));
+    EXPECT_FALSE(Alive(b));
+    EXPECT_TRUE(Alive(clean));
+    EXPECT_EQ(lines, (Texts{kMemoryLine, Removed("C:\\A\\one.exe"), kMemoryLine, Removed("C:\\B\\two.exe")}))
+        << AllLines();
+    EXPECT_EQ(machine.questions.size(), 1u);
+    EXPECT_EQ(g_scan.infectedCount, 2);
+}
+
+TEST_F(MemoryCheckTest, NothingInfectedChangesNothing) {
+    for (WinVersion v : {WinVersion::Win98, WinVersion::WinXp, WinVersion::Win10}) {
+        machine.processes.clear();
+        machine.SetVersion(v);
+        const pf::DWORD clean = Runs("C:\\A\\clean.exe", false);
+        EXPECT_EQ(Check(), kReturned);
+        EXPECT_TRUE(Alive(clean));
+        EXPECT_TRUE(lines.empty());
+        EXPECT_FALSE(g_scan.memoryMode);
+        EXPECT_EQ(machine.CountCalls("TerminateProcess"), 0);
+    }
+}
+
+TEST_F(MemoryCheckTest, UnreadablePathsAreNeverInspectedNorEnded) {
+    machine.SetVersion(WinVersion::WinXp);
+    const pf::DWORD hidden = Runs("C:\\WINDOWS\\hidden.exe");
+    machine.FindFile("C:\\WINDOWS\\hidden.exe")->denyAccess = true;
+    // A system-internal form of a path names no file.
+    const pf::DWORD internal = machine.AddProcess("\\SystemRoot\\System32\\smss.exe").pid;
+    EXPECT_EQ(Check(), kReturned);
+    EXPECT_TRUE(Alive(hidden));
+    EXPECT_TRUE(Alive(internal));
+    EXPECT_EQ(g_scan.infectedCount, 0);
+    EXPECT_EQ(machine.CountCalls("TerminateProcess"), 0);
+}
+
+TEST_F(MemoryCheckTest, ProtectedProcessesAreListedWithTheDebugPrivilege) {
+    machine.SetVersion(WinVersion::WinXp);
+    const pf::DWORD worm = Runs("C:\\WINDOWS\\system32\\worm.exe");
+    pf::sim::SimProcess* p = machine.FindProcess(worm);
+    p->needsDebugPrivilege = true;
+    machine.AnswerNext(pf::kIdCancel);
+    EXPECT_EQ(Check(), 0);
+    EXPECT_TRUE(machine.enabledPrivileges.count("SeDebugPrivilege"));
+    EXPECT_FALSE(Alive(worm));
+}
+
+TEST_F(MemoryCheckTest, ACancelledScanFindsNothingFurther) {
+    machine.SetVersion(WinVersion::WinXp);
+    const pf::DWORD worm = Runs("C:\\WINDOWS\\worm.exe");
+    machine.PostMessageToQueue(pf::Msg{nullptr, pf::kWmQuit, 0, 0, 0, {0, 0}});
+    EXPECT_EQ(Check(), kReturned);
+    EXPECT_TRUE(g_scan.cancelled);
+    EXPECT_TRUE(Alive(worm));
+    EXPECT_EQ(g_scan.infectedCount, 0);
+}
+
+TEST_F(MemoryCheckTest, OtherClassesCheckNothing) {
+    Runs("C:\\WINDOWS\\worm.exe");
+    machine.versionQueryFails = true;
+    EXPECT_EQ(Check(), kReturned);
+    machine.versionQueryFails = false;
+    machine.version.dwPlatformId = pf::kVerPlatformWin32s;
+    EXPECT_EQ(Check(), kReturned);
+    EXPECT_EQ(machine.CountCalls("EnumProcesses"), 0);
+    EXPECT_EQ(machine.CountCalls("CreateToolhelp32Snapshot"), 0);
+    EXPECT_FALSE(g_scan.memoryMode);
+}
+
+}  // namespace
