@@ -1,0 +1,266 @@
+// One test body, two machines: the real system and the simulated machine
+// the host tests run on. Every case states a behaviour the core relies on
+// (error codes, end-of-list answers, text-mode reads ...); where the two
+// disagree, the host tests would be testing against a machine that does not
+// exist, and a case here fails for the simulated machine only.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "platform/sim/sim_machine.h"
+#include "platform/win32/win32_platform.h"
+#include "tests/win/win_test_util.h"
+
+namespace {
+
+const char kKey[] = "Software\\CleanVendrikaConformance";
+
+class Machine {
+public:
+    virtual ~Machine() = default;
+    virtual pf::Platform& os() = 0;
+    // An existing, empty folder on a fixed drive.
+    virtual std::string root() = 0;
+    virtual bool AddFile(const std::string& path, const std::string& content,
+                         pf::DWORD attributes) = 0;
+    virtual bool AddFolder(const std::string& path) = 0;
+    virtual bool Exists(const std::string& path) = 0;
+    virtual bool SetString(const char* name, const std::string& text) = 0;  // under kKey
+};
+
+class RealMachine : public Machine {
+public:
+    ~RealMachine() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
+    pf::Platform& os() override { return pf::win32::RealPlatform(); }
+    std::string root() override { return folder_.path(); }
+    bool AddFile(const std::string& path, const std::string& content,
+                 pf::DWORD attributes) override {
+        return wintest::WriteText(path, content) && SetFileAttributesA(path.c_str(), attributes);
+    }
+    bool AddFolder(const std::string& path) override { return wintest::MakeFolder(path); }
+    bool Exists(const std::string& path) override { return wintest::Exists(path); }
+    bool SetString(const char* name, const std::string& text) override {
+        HKEY k = nullptr;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                            nullptr) != ERROR_SUCCESS) {
+            return false;
+        }
+        LONG rc = RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                 DWORD(text.size() + 1));
+        RegCloseKey(k);
+        return rc == ERROR_SUCCESS;
+    }
+
+private:
+    wintest::TempFolder folder_;
+};
+
+class SimulatedMachine : public Machine {
+public:
+    SimulatedMachine() {
+        sim_.SetDriveType('C', pf::kDriveFixed);
+        sim_.AddFolder("C:\\conformance");
+    }
+    pf::Platform& os() override { return sim_; }
+    std::string root() override { return "C:\\conformance"; }
+    bool AddFile(const std::string& path, const std::string& content,
+                 pf::DWORD attributes) override {
+        return sim_.AddFile(path, content, attributes);
+    }
+    bool AddFolder(const std::string& path) override { return sim_.AddFolder(path); }
+    bool Exists(const std::string& path) override { return sim_.Exists(path); }
+    bool SetString(const char* name, const std::string& text) override {
+        sim_.SetString(pf::kHkeyLocalMachine, kKey, name, text);
+        return true;
+    }
+
+private:
+    pf::sim::SimMachine sim_;
+};
+
+class Conformance : public testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override {
+        if (std::string(GetParam()) == "real") {
+            machine_.reset(new RealMachine);
+        } else {
+            machine_.reset(new SimulatedMachine);
+        }
+        root_ = machine_->root();
+        ASSERT_FALSE(root_.empty());
+    }
+    pf::Platform& os() { return machine_->os(); }
+    std::string at(const std::string& name) const { return root_ + "\\" + name; }
+
+    std::unique_ptr<Machine> machine_;
+    std::string root_;
+};
+
+TEST_P(Conformance, ListingGivesDotsFilesAndFoldersThenNoMoreFiles) {
+    ASSERT_TRUE(machine_->AddFile(at("a.exe"), "abc", pf::kFileAttributeArchive));
+    ASSERT_TRUE(machine_->AddFile(at("h.dll"), "", pf::kFileAttributeHidden |
+                                                       pf::kFileAttributeReadonly));
+    ASSERT_TRUE(machine_->AddFolder(at("sub")));
+
+    pf::FindDataA d;
+    pf::HANDLE h = os().FindFirstFileA(at("*.*").c_str(), &d);
+    ASSERT_NE(pf::kInvalidHandleValue, h);
+    std::set<std::string> names;
+    do {
+        names.insert(d.cFileName);
+        const std::string n = d.cFileName;
+        const bool folder = (d.dwFileAttributes & pf::kFileAttributeDirectory) != 0;
+        EXPECT_EQ(n == "sub" || n == "." || n == "..", folder) << n;
+        if (n == "a.exe") {
+            EXPECT_EQ(3u, d.nFileSizeLow);
+        }
+        if (n == "h.dll") {
+            EXPECT_TRUE(d.dwFileAttributes & pf::kFileAttributeHidden);
+            EXPECT_TRUE(d.dwFileAttributes & pf::kFileAttributeReadonly);
+        }
+    } while (os().FindNextFileA(h, &d));
+    EXPECT_EQ(pf::kErrorNoMoreFiles, os().GetLastError());
+    EXPECT_TRUE(os().FindClose(h));
+    EXPECT_EQ((std::set<std::string>{".", "..", "a.exe", "h.dll", "sub"}), names);
+
+    // An exact path (how running programs are inspected) gives that entry only.
+    h = os().FindFirstFileA(at("a.exe").c_str(), &d);
+    ASSERT_NE(pf::kInvalidHandleValue, h);
+    EXPECT_STREQ("a.exe", d.cFileName);
+    EXPECT_FALSE(os().FindNextFileA(h, &d));
+    os().FindClose(h);
+
+    EXPECT_EQ(pf::kInvalidHandleValue, os().FindFirstFileA(at("none\\*.*").c_str(), &d));
+    EXPECT_EQ(pf::kErrorPathNotFound, os().GetLastError());
+    EXPECT_EQ(pf::kInvalidHandleValue, os().FindFirstFileA(at("none.exe").c_str(), &d));
+    EXPECT_EQ(pf::kErrorFileNotFound, os().GetLastError());
+}
+
+TEST_P(Conformance, ReadOnlyFilesResistDeletionUntilTheirAttributesAreReset) {
+    const std::string f = at("guarded.exe");
+    ASSERT_TRUE(machine_->AddFile(f, "MZ", pf::kFileAttributeReadonly | pf::kFileAttributeHidden |
+                                               pf::kFileAttributeSystem));
+    EXPECT_FALSE(os().DeleteFileA(f.c_str()));
+    EXPECT_EQ(pf::kErrorAccessDenied, os().GetLastError());
+    EXPECT_TRUE(machine_->Exists(f));
+    EXPECT_TRUE(os().SetFileAttributesA(f.c_str(), pf::kFileAttributeArchive));
+    EXPECT_TRUE(os().DeleteFileA(f.c_str()));
+    EXPECT_FALSE(machine_->Exists(f));
+    EXPECT_FALSE(os().DeleteFileA(f.c_str()));
+    EXPECT_EQ(pf::kErrorFileNotFound, os().GetLastError());
+    EXPECT_FALSE(os().SetFileAttributesA(f.c_str(), pf::kFileAttributeArchive));
+    EXPECT_EQ(pf::kErrorFileNotFound, os().GetLastError());
+    EXPECT_EQ(pf::kDriveFixed, os().GetDriveTypeA("C:\\"));
+}
+
+TEST_P(Conformance, LowLevelReadsStopAtTheEndAndRefuseNegativeSeeks) {
+    const std::string f = at("data.bin");
+    ASSERT_TRUE(machine_->AddFile(f, std::string("MZ\r\n\0\x01PE\0\0", 10),
+                                  pf::kFileAttributeArchive));
+    const int flags = pf::kORdonly | pf::kOBinary, mode = pf::kSIread | pf::kSIwrite;
+    EXPECT_EQ(-1, os()._open(at("none.bin").c_str(), flags, mode));
+    int fd = os()._open(f.c_str(), flags, mode);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(10, os()._filelength(fd));
+    char buf[32];
+    EXPECT_EQ(6, os()._read(fd, buf, 6));
+    EXPECT_EQ(0, std::memcmp(buf, "MZ\r\n\0\x01", 6));
+    EXPECT_EQ(4, os()._read(fd, buf, 32));
+    EXPECT_EQ(0, os()._read(fd, buf, 32));
+    EXPECT_EQ(500, os()._lseek(fd, 500, pf::kSeekSet));
+    EXPECT_EQ(0, os()._read(fd, buf, 32));
+    EXPECT_EQ(-1, os()._lseek(fd, -1, pf::kSeekSet));
+    EXPECT_EQ(2, os()._lseek(fd, 2, pf::kSeekSet));
+    EXPECT_EQ(2, os()._read(fd, buf, 2));
+    EXPECT_EQ(0, std::memcmp(buf, "\r\n", 2));
+    EXPECT_EQ(0, os()._close(fd));
+    EXPECT_EQ(-1, os()._close(fd));
+    EXPECT_EQ(0, os()._access(f.c_str(), 0));
+    EXPECT_EQ(-1, os()._access(at("none.bin").c_str(), 0));
+    EXPECT_EQ(0, os()._access(root_.c_str(), 0)) << "folders exist too";
+}
+
+TEST_P(Conformance, AppendedBytesReadBackAsTextLines) {
+    const std::string f = at("wininit.ini");
+    const int flags = pf::kOWronly | pf::kOCreat | pf::kOAppend | pf::kOBinary;
+    int fd = os()._open(f.c_str(), flags, pf::kSIread | pf::kSIwrite);
+    ASSERT_GE(fd, 0);
+    const char text[] = "[rename]\r\nNUL=C:\\A\\VERY\\LONG\\PATH.EXE\r\nlast";
+    EXPECT_EQ(int(sizeof(text) - 1), os()._write(fd, text, sizeof(text) - 1));
+    EXPECT_EQ(0, os()._close(fd));
+    fd = os()._open(f.c_str(), flags, pf::kSIread | pf::kSIwrite);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(2, os()._write(fd, "\r\n", 2));  // appended after "last"
+    EXPECT_EQ(0, os()._close(fd));
+
+    pf::FILE_STREAM s = os().fopen(f.c_str(), "r");
+    ASSERT_NE(nullptr, s);
+    char line[16];
+    ASSERT_NE(nullptr, os().fgets(line, sizeof(line), s));
+    EXPECT_STREQ("[rename]\n", line);  // CR LF becomes LF in text mode
+    ASSERT_NE(nullptr, os().fgets(line, sizeof(line), s));
+    EXPECT_STREQ("NUL=C:\\A\\VERY\\L", line);  // a long line comes in pieces
+    ASSERT_NE(nullptr, os().fgets(line, sizeof(line), s));
+    EXPECT_STREQ("ONG\\PATH.EXE\n", line);
+    ASSERT_NE(nullptr, os().fgets(line, sizeof(line), s));
+    EXPECT_STREQ("last\n", line);
+    EXPECT_EQ(nullptr, os().fgets(line, sizeof(line), s));
+    EXPECT_EQ(0, os().fclose(s));
+    EXPECT_EQ(nullptr, os().fopen(at("none.ini").c_str(), "r"));
+}
+
+TEST_P(Conformance, RegistryAnswersSizesEndsAndMissingNames) {
+    pf::HKEY key = nullptr;
+    EXPECT_EQ(long(pf::kErrorFileNotFound),
+              long(os().RegOpenKeyExA(pf::kHkeyLocalMachine, kKey, 0, pf::kKeyRead, &key)));
+    ASSERT_TRUE(machine_->SetString("first", "C:\\x.exe"));
+    ASSERT_TRUE(machine_->SetString("second", ""));
+    ASSERT_EQ(0, os().RegOpenKeyExA(pf::kHkeyLocalMachine, kKey, 0, pf::kKeyAllAccess, &key));
+
+    pf::DWORD subKeys = 7, values = 7;
+    EXPECT_EQ(0, os().RegQueryInfoKeyA(key, &subKeys, &values));
+    EXPECT_EQ(0u, subKeys);
+    EXPECT_EQ(2u, values);
+
+    pf::DWORD type = 0, size = 0;
+    EXPECT_EQ(0, os().RegQueryValueExA(key, "first", nullptr, &type, nullptr, &size));
+    EXPECT_EQ(9u, size);  // the terminator counts
+    EXPECT_EQ(pf::kRegSz, type);
+    pf::BYTE data[16];
+    size = 3;
+    EXPECT_EQ(long(pf::kErrorMoreData),
+              long(os().RegQueryValueExA(key, "first", nullptr, &type, data, &size)));
+    EXPECT_EQ(9u, size) << "the needed size comes back";
+    size = sizeof(data);
+    EXPECT_EQ(0, os().RegQueryValueExA(key, "FIRST", nullptr, &type, data, &size))
+        << "value names ignore letter case";
+    EXPECT_STREQ("C:\\x.exe", reinterpret_cast<char*>(data));
+
+    char name[64];
+    pf::DWORD nameSize = sizeof(name);
+    EXPECT_EQ(long(pf::kErrorNoMoreItems),
+              long(os().RegEnumValueA(key, 2, name, &nameSize, nullptr, nullptr, nullptr,
+                                      nullptr)));
+    nameSize = 3;  // too short for "second"
+    EXPECT_EQ(long(pf::kErrorMoreData),
+              long(os().RegEnumValueA(key, 1, name, &nameSize, nullptr, nullptr, nullptr,
+                                      nullptr)));
+
+    EXPECT_EQ(0, os().RegDeleteValueA(key, "first"));
+    EXPECT_EQ(long(pf::kErrorFileNotFound), long(os().RegDeleteValueA(key, "first")));
+    nameSize = sizeof(name);
+    EXPECT_EQ(0, os().RegEnumValueA(key, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_STREQ("second", name) << "the next value moves up after a deletion";
+    EXPECT_EQ(6u, nameSize);
+    EXPECT_EQ(0, os().RegCloseKey(key));
+}
+
+INSTANTIATE_TEST_SUITE_P(RealAndSimulated, Conformance, testing::Values("real", "simulated"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param);
+                         });
+
+}  // namespace
