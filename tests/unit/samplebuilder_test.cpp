@@ -81,9 +81,11 @@ struct StdPe {
     // raw data. -1 when the rva has no bytes in the file.
     int64_t Map(uint32_t rva) const {
         if (rva < sizeOfHeaders) return rva;
-        for (const StdSection& s : sections)
-            if (rva >= s.va && rva - s.va < std::max(s.vs, s.raw) && rva - s.va < s.raw)
+        for (const StdSection& s : sections) {
+            const uint32_t span = s.vs ? s.vs : s.raw;  // only VirtualSize bytes are loaded
+            if (rva >= s.va && rva - s.va < span && rva - s.va < s.raw)
                 return int64_t(s.ptr) + (rva - s.va);
+        }
         return -1;
     }
     const StdSection* SectionOf(uint32_t rva) const {
@@ -275,7 +277,11 @@ TEST_F(SampleScanTest, RealInspectionAgreesWithEveryManifestVerdict) {
         {"optional_header_240_match.exe", false}, {"optional_header_240_nomatch.exe", true},
         {"no_mz_match.exe", false},               {"no_sections_match.exe", false},
         {"zero_offset_reads_size_of_headers_match.exe", false},
-        {"zero_offset_at_zero_nomatch.exe", false}, {"sections_21.exe", true}};
+        {"zero_offset_at_zero_nomatch.exe", false}, {"sections_21.exe", true},
+        {"rva_below_first_section_match.exe", false},
+        {"sections_out_of_order_nomatch.exe", true},
+        {"offset_beyond_end_reads_rva_match.exe", false},
+        {"beyond_last_section_match.exe", false}};
 
     std::set<std::string> names, kinds;
     int infected = 0, clean = 0;
@@ -309,9 +315,10 @@ TEST_F(SampleScanTest, RealInspectionAgreesWithEveryManifestVerdict) {
         kinds.insert(s.name.substr(0, s.name.find('_')) + ":" + suffix);
     }
     EXPECT_EQ(infected + clean, int(all.size()));
-    // 74 infected samples, 2 runnable, 6 quirk matches for each of 5 chosen records.
-    EXPECT_EQ(infected, 74 + 2 + 6 * 5);
-    EXPECT_GE(clean, 9 * 5 + 3 * 5);
+    // 74 infected samples, 2 runnable, 9 quirk matches for each of 5 chosen
+    // records; 9 decoys and 4 quirk failures for each of them.
+    EXPECT_EQ(infected, 74 + 2 + 9 * 5);
+    EXPECT_EQ(clean, 9 * 5 + 4 * 5);
     EXPECT_TRUE(kinds.count("runnable:pe64.exe") && kinds.count("runnable:pe32.exe"));
 }
 

@@ -109,6 +109,8 @@ struct PlanOptions {
     uint32_t tailSize = 0;
     int sectionCount = 0;  // pad with empty sections up to this many; 0: as laid out
     uint32_t extraHeaderRoom = 0;
+    int resource = -1;  // a trailing resource section: -1 as the seed says, 0 never, 1 always
+    bool growLast = false;  // spare file bytes go to the last section, not the first
     uint32_t seed = 0;
 };
 
@@ -161,6 +163,7 @@ bool MakePlan(const Record& r, const PlanOptions& o, Plan* p) {
 
     const int m = static_cast<int>(clusters.size());
     bool resource = rng.Below(3) != 0;
+    if (o.resource >= 0) resource = o.resource != 0;
     int count = m + (resource ? 1 : 0);
     if (o.sectionCount > 0) {
         if (o.sectionCount < count) return false;
@@ -198,7 +201,7 @@ bool MakePlan(const Record& r, const PlanOptions& o, Plan* p) {
     int64_t resourceRaw = resource ? std::min<int64_t>(slack, kFileAlign * (1 + rng.Below(6))) : 0;
     slack -= resourceRaw;
     std::vector<int64_t> raw = need;
-    for (int k = 0; k + 1 < m && slack > 0; ++k) {
+    for (int k = 0; k + 1 < m && slack > 0 && !o.growLast; ++k) {
         int64_t room = AlignDown(va[k + 1] - va[k], kFileAlign) - raw[k];
         int64_t give = std::max<int64_t>(0, std::min(room, slack));
         raw[k] += give;
@@ -792,6 +795,100 @@ std::vector<Sample> BuildEdgeFiles(const Record& r, int index, uint32_t seed) {
                                    "a pattern at rva 0 lies at file offset 0, but offset 0 is "
                                    "read at SizeOfHeaders",
                                    z));
+            }
+        }
+    }
+
+    // Section headers rewritten around unchanged bytes.
+    const size_t table = pe + kScannerSectionTable;
+    auto header = [&](Bytes& bytes, size_t k, size_t field, uint32_t value) {
+        Put32(bytes, table + k * kSectionHeaderSize + field, value);
+    };
+    const Section& s0 = plan.sections[0];
+    const uint32_t rvas[2] = {plan.firstRva, plan.secondRva};
+    const uint32_t files[2] = {info.firstPatternOffset, info.secondPatternOffset};
+    const uint8_t* patterns[2] = {r.firstPattern, r.secondPattern};
+
+    // The first section starts 0x1000 later in both rva and file: its lowest
+    // window now lies below every section, and still maps through it.
+    if (s0.raw > kSectionAlign && s0.vs > kSectionAlign &&
+        std::min(rvas[0], rvas[1]) < s0.va + kSectionAlign) {
+        b = base;
+        header(b, 0, 8, s0.vs - kSectionAlign);
+        header(b, 0, 12, s0.va + kSectionAlign);
+        header(b, 0, 16, s0.raw - kSectionAlign);
+        header(b, 0, 20, s0.ptr + kSectionAlign);
+        out.push_back(Make(Name("edge", index, "rva_below_first_section_match"), infected, index,
+                           "a pattern below the first section maps through the first section", b));
+    }
+
+    // The first two section headers swapped: the section listed first ends
+    // beyond both rvas, so it maps the pattern that lies in the other one.
+    // The spare bytes go to the last section so that the two sections map
+    // rvas to file offsets with different deltas.
+    PlanOptions spread = o;
+    spread.sectionCount = 0;
+    spread.growLast = true;
+    Plan sp;
+    SampleInfo si;
+    if (BuildImage(r, spread, EntryCode::Stub, &b, &si, &sp) && sp.sections.size() >= 2 &&
+        sp.sections[1].kind != Kind::Resource && sp.sections[1].kind != Kind::Empty) {
+        const size_t at = si.peOffset + kScannerSectionTable;
+        std::swap_ranges(b.begin() + at, b.begin() + at + kSectionHeaderSize,
+                         b.begin() + at + kSectionHeaderSize);
+        out.push_back(Make(Name("edge", index, "sections_out_of_order_nomatch"), clean, index,
+                           "sections listed high first: the first one ending beyond the rva is "
+                           "used, not the one holding it",
+                           b));
+    }
+
+    // The first section's raw data pointer far past the end: its patterns are
+    // read at their rvas instead, where they are put.
+    {
+        b = base;
+        Rng rng(seed ^ 0xE0Fu);
+        bool ok = true, moved = false;
+        for (int i = 0; i < 2; ++i) {
+            if (rvas[i] < s0.va || rvas[i] - s0.va >= s0.vs) continue;
+            const uint32_t to = rvas[i];
+            if (to < plan.sizeOfHeaders || size_t(to) + kPatternBytes > b.size() ||
+                Overlaps(to, kPatternBytes, files[1 - i], kPatternBytes) ||
+                Overlaps(to, kPatternBytes, info.entryPointOffset, kEntryCodeBytes))
+                ok = false;
+            Scramble(b, files[i], rng);
+            moved = true;
+        }
+        for (int i = 0; i < 2 && ok && moved; ++i)
+            if (rvas[i] >= s0.va && rvas[i] - s0.va < s0.vs)
+                PutBytes(b, rvas[i], patterns[i], kPatternBytes);
+        header(b, 0, 20, 0x10000000u);
+        if (ok && moved)
+            out.push_back(Make(Name("edge", index, "offset_beyond_end_reads_rva_match"), infected,
+                               index,
+                               "the mapped offset lies beyond the end of the file, so the rva "
+                               "itself is read, where the pattern is",
+                               b));
+    }
+
+    // No section ends beyond the highest pattern: the last section maps it.
+    {
+        PlanOptions last = o;
+        last.sectionCount = 0;
+        last.resource = 0;
+        Plan lp;
+        SampleInfo li;
+        if (BuildImage(r, last, EntryCode::Stub, &b, &li, &lp)) {
+            const Section& s = lp.sections.back();
+            const uint32_t high = std::max(lp.firstRva, lp.secondRva);
+            if (high > s.va && high - s.va < s.vs && std::min(lp.firstRva, lp.secondRva) < s.va) {
+                Put32(b, li.peOffset + kScannerSectionTable +
+                             (lp.sections.size() - 1) * kSectionHeaderSize + 8,
+                      high - s.va);
+                out.push_back(Make(Name("edge", index, "beyond_last_section_match"), infected,
+                                   index,
+                                   "the highest pattern lies past the end of every section; the "
+                                   "last section maps it",
+                                   b));
             }
         }
     }
