@@ -1,0 +1,155 @@
+// The main window's set-up and its handling of the engine's notifications,
+// run modally for real.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/cleaner_dlg.h"
+#include "app/tests/window_test_util.h"
+#include "engine/scan_context.h"
+#include "platform/crt.h"
+#include "platform/win32/win32_platform.h"
+#include "resources/resource.h"
+#include "skin/ui_globals.h"
+
+namespace {
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = pf::SetPlatform(&pf::win32::RealPlatform());
+        ResetScanContextForTest();
+    }
+    void TearDown() override {
+        pf::SetPlatform(previous_);
+        ResetScanContextForTest();
+    }
+    // Runs the main window; `body` acts on it and must end it.
+    INT_PTR Run(const std::function<void(HWND)>& body) {
+        CCleanerDlg dlg;
+        return wtest::DriveModal([&] { return dlg.DoModal(); }, body);
+    }
+    void AddLine(HWND main, const std::string& line) {
+        crt::CopyText(g_scan.reportLine, line.c_str());
+        ::SendMessageA(main, WM_SCAN_ADDLINE, 0, 0);
+    }
+
+private:
+    pf::Platform* previous_ = nullptr;
+};
+
+int Count(HWND main) { return int(::SendDlgItemMessageA(main, IDC_RESULTLIST, LB_GETCOUNT, 0, 0)); }
+int Selection(HWND main) {
+    return int(::SendDlgItemMessageA(main, IDC_RESULTLIST, LB_GETCURSEL, 0, 0));
+}
+
+}  // namespace
+
+TEST_F(MainWindow, SetUpShowsTheReadyLayoutAt600By462WithTheBitmapRegion) {
+    bool checked = false;
+    const INT_PTR result = Run([&](HWND main) {
+        checked = true;
+        EXPECT_EQ(wtest::WindowText(main), "CleanVendrika Ver 1.0");
+        const RECT r = wtest::ScreenRect(main);
+        EXPECT_EQ(wtest::Width(r), 600);
+        EXPECT_EQ(wtest::Height(r), 462);
+        RECT work;
+        ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+        EXPECT_NEAR((r.left + r.right) / 2, (work.left + work.right) / 2, 1);
+        EXPECT_NEAR((r.top + r.bottom) / 2, (work.top + work.bottom) / 2, 1);
+        HRGN region = ::CreateRectRgn(0, 0, 0, 0);
+        EXPECT_EQ(::GetWindowRgn(main, region), SIMPLEREGION);
+        RECT box;
+        ::GetRgnBox(region, &box);
+        ::DeleteObject(region);
+        EXPECT_EQ(box.right - box.left, 527);
+        EXPECT_EQ(box.bottom - box.top, 338);
+        EXPECT_TRUE((::GetWindowLongPtrA(main, GWL_STYLE) & 0x000A0000) == 0x000A0000);
+
+        for (int id : {IDC_STATUS, IDC_STATUS_FRAME, IDC_PROGRESS, IDC_RESULTLIST,
+                       IDC_RESULT_FRAME, IDC_CANCEL_SCAN, IDC_DONE, IDC_PRODUCT_NOTICE})
+            EXPECT_FALSE(wtest::Visible(main, id)) << id;
+        for (int id : {IDC_SCAN, IDC_DOWNLOAD, IDC_CLOSEBOX, IDC_TITLE, IDC_MAKER_NOTICE,
+                       IDC_DESCRIPTION, IDC_DLINK, IDC_ULINK, IDC_LOGO})
+            EXPECT_TRUE(wtest::Visible(main, id)) << id;
+        EXPECT_FALSE(wtest::Enabled(main, IDC_DONE));
+        EXPECT_TRUE(wtest::Enabled(main, IDC_DOWNLOAD));
+        EXPECT_EQ(wtest::WindowText(::GetDlgItem(main, IDC_TITLE)), "for W32/Vendrika Trojan");
+        EXPECT_EQ(wtest::WindowText(::GetDlgItem(main, IDC_DESCRIPTION)),
+                  "CleanVendrika Ver 1.0 - Tool to detect and remove all the variants of "
+                  "W32/Vendrika Trojan");
+        EXPECT_EQ(wtest::WindowText(::GetDlgItem(main, IDC_STATUS)), "Static");
+        EXPECT_EQ(g_pMainDlg != nullptr, true);
+        EXPECT_EQ(wtest::Width(wtest::ScreenRect(::GetDlgItem(main, IDC_SCAN))), 180);
+
+        // Enter does nothing; the window stays.
+        ::SendMessageA(main, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        EXPECT_TRUE(::IsWindowVisible(main));
+        // Escape before a scan closes without a question.
+        ::PostMessageA(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    });
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(g_pMainDlg, nullptr);  // the window object is gone
+}
+
+TEST_F(MainWindow, ReportLinesKeep150DuringTheScanAndSelectFromThreeOn) {
+    Run([&](HWND main) {
+        AddLine(main, "one");
+        AddLine(main, "two");
+        EXPECT_EQ(Selection(main), LB_ERR);
+        AddLine(main, "three");
+        EXPECT_EQ(Selection(main), 2);
+        for (int i = 3; i < 150; ++i) AddLine(main, "C:\\line" + std::to_string(i));
+        EXPECT_EQ(Count(main), 150);
+        AddLine(main, "the 151st");
+        EXPECT_EQ(Count(main), 1);
+        EXPECT_EQ(Selection(main), LB_ERR);
+        g_scan.summaryStarted = true;
+        for (int i = 0; i < 160; ++i) AddLine(main, "summary");
+        EXPECT_EQ(Count(main), 161);
+        EXPECT_EQ(Selection(main), 160);
+        wtest::PostClick(main, IDC_CLOSEBOX);  // X before a scan: closes at once
+    });
+}
+
+TEST_F(MainWindow, WideLinesGiveTheListAHorizontalRangeOfThreeQuarters) {
+    Run([&](HWND main) {
+        HWND list = ::GetDlgItem(main, IDC_RESULTLIST);
+        AddLine(main, "short");
+        EXPECT_EQ(::SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0), 0);
+        // Measure a long line as the rule does: the list's plain context.
+        const std::string wide(200, 'W');
+        HDC dc = ::GetDC(list);
+        SIZE size;
+        ::GetTextExtentPoint32A(dc, wide.c_str(), int(wide.size()), &size);
+        ::ReleaseDC(list, dc);
+        ASSERT_GT(size.cx, 560);
+        AddLine(main, wide);
+        EXPECT_EQ(::SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0), size.cx * 3 / 4);
+        wtest::PostClick(main, IDC_CLOSEBOX);
+    });
+}
+
+TEST_F(MainWindow, StatusNotificationShowsTheStatusTextEvenUnterminated) {
+    Run([&](HWND main) {
+        crt::CopyText(g_scan.statusText, "C:\\WINDOWS\\notepad.exe");
+        EXPECT_EQ(::SendMessageA(main, WM_SCAN_STATUS, 0, 0), 0);
+        EXPECT_EQ(wtest::WindowText(::GetDlgItem(main, IDC_STATUS)), "C:\\WINDOWS\\notepad.exe");
+        // A status buffer without its terminator is shown cut, never overrun.
+        std::memset(g_scan.statusText, 'Z', sizeof g_scan.statusText);
+        ::SendMessageA(main, WM_SCAN_STATUS, 0, 0);
+        EXPECT_EQ(wtest::WindowText(::GetDlgItem(main, IDC_STATUS)),
+                  std::string(sizeof g_scan.statusText, 'Z'));
+        // The notification numbers are WM_ENABLE's and WM_SETREDRAW's with
+        // 0: had the system's own handling run, the window would be marked
+        // hidden (redraw off).
+        AddLine(main, "x");
+        EXPECT_EQ(Count(main), 1);
+        EXPECT_TRUE(::IsWindowVisible(main));
+        EXPECT_TRUE(::IsWindowEnabled(main));
+        ::PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    });
+}
