@@ -1,0 +1,19 @@
+# Vista or later (7), worm hosts file, restart answered Yes.
+#
+# The memory step lists processes through psapi and finds the running sample
+# by its full path. Under Wine a second TerminateProcess on the process it has
+# just ended succeeds, so the second attempt "succeeds" and no service
+# fallback runs: the program ends without the restart offer, as on a system
+# where the second termination is allowed. The second start walks the drives.
+E2E_VERSION=win7
+E2E_TITLE="Vista or later (7), worm hosts file, restart answered Yes"
+. "$E2E_DIR/scenarios/common.inc"
+
+scenario_plant() {
+    plant_infected_machine
+    worm_hosts
+}
+
+scenario_drive() {
+    nt_two_starts nt-memory-worm-hosts yes 6
+}

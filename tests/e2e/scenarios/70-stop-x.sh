@@ -1,0 +1,15 @@
+# A clean machine with many files on D:, the scan stopped with X.
+E2E_VERSION=winxp
+E2E_TITLE="stopped with X"
+
+scenario_plant() {
+    ordinary 'D:\Docs\letter.txt' 'Dear friend'
+    bulk_files 3000
+}
+
+scenario_drive() {
+    start_cleaner
+    press_scan
+    check "the walk reaches D:" eval 'driver wait-text 1065 "D:\\" 120000 >/dev/null'
+    stop_scan 1054 'DialogBoxTitle'
+}
