@@ -325,7 +325,8 @@ int Usage()
                  "  box-click ID [CAPTION]       post BM_CLICK to a button of the box\n"
                  "  box-key esc|enter [CAPTION]  post a key press to the box\n"
                  "  box-close [CAPTION]          post the system close command to the box\n"
-                 "  wait-no-box [MS]             no question box is up\n");
+                 "  wait-no-box [MS]             no question box is up\n"
+                 "  park-mouse                   move the pointer to the screen's bottom-right corner\n");
     return 2;
 }
 
@@ -381,6 +382,13 @@ int main(int argc, char** argv)
         }
         std::printf("gone\n");
         return 0;
+    }
+    if (cmd == "park-mouse") {
+        // Keeps the pointer off the window, so no button is highlighted by hovering.
+        int x = GetSystemMetrics(SM_CXSCREEN) - 1, y = GetSystemMetrics(SM_CYSCREEN) - 1;
+        bool ok = SetCursorPos(x, y) != FALSE;
+        std::printf("mouse %d,%d\n", x, y);
+        return ok ? 0 : 1;
     }
     if (cmd == "count-title") {
         if (i >= argc) return Usage();
