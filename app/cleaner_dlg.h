@@ -7,7 +7,7 @@
 #include "framework/button.h"
 #include "framework/dialog.h"
 #include "framework/dispatch.h"
-#include "framework/gdi_object.h"
+#include "framework/font.h"
 #include "framework/list_box.h"
 #include "framework/static_control.h"
 #include "skin/ex_button.h"

@@ -33,34 +33,3 @@ public:
 private:
     bool m_owned = false;
 };
-
-// BeginPaint / EndPaint around a WM_PAINT handler.
-class CPaintDC : public CDC {
-public:
-    explicit CPaintDC(HWND hwnd);
-    ~CPaintDC() override;
-    PAINTSTRUCT m_ps{};
-
-private:
-    HWND m_hWnd;
-};
-
-// GetDC / ReleaseDC of a window's client area.
-class CClientDC : public CDC {
-public:
-    explicit CClientDC(HWND hwnd);
-    ~CClientDC() override;
-
-private:
-    HWND m_hWnd;
-};
-
-// GetWindowDC / ReleaseDC of a whole window.
-class CWindowDC : public CDC {
-public:
-    explicit CWindowDC(HWND hwnd);
-    ~CWindowDC() override;
-
-private:
-    HWND m_hWnd;
-};

@@ -18,18 +18,3 @@ BOOL CGdiObject::DeleteObject() {
     m_hObject = nullptr;
     return ok;
 }
-
-BOOL CBitmap::LoadMappedBitmap(HINSTANCE module, const char* name) {
-    return Attach(::LoadImageA(module, name, IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
-}
-
-int CBitmap::GetBitmap(BITMAP* info) const {
-    if (!m_hObject || !info) return 0;
-    return ::GetObjectA(m_hObject, sizeof(BITMAP), info);
-}
-
-BOOL CFont::CreateFontIndirect(const LOGFONTA* description) {
-    return Attach(::CreateFontIndirectA(description));
-}
-
-BOOL CBrush::CreateSolidBrush(COLORREF color) { return Attach(::CreateSolidBrush(color)); }

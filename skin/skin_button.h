@@ -5,7 +5,7 @@
 #pragma once
 
 #include "framework/button.h"
-#include "framework/gdi_object.h"
+#include "framework/bitmap.h"
 
 class CSkinButton : public CButton {
 public:

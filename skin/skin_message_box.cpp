@@ -1,6 +1,7 @@
 #include "skin/skin_message_box.h"
 
-#include "framework/dc.h"
+#include "framework/client_dc.h"
+#include "framework/paint_dc.h"
 #include "framework/win_app.h"
 #include "resources/resource.h"
 #include "skin/ui_globals.h"

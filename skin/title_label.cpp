@@ -1,6 +1,6 @@
 #include "skin/title_label.h"
 
-#include "framework/dc.h"
+#include "framework/paint_dc.h"
 #include "skin/ui_globals.h"
 
 BOOL CTitleLabel::OnWndMsg(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {

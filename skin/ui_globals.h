@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "framework/dialog.h"
-#include "framework/gdi_object.h"
+#include "framework/font.h"
 
 extern CDialog* g_pMainDlg;  // the main window, once it is set up
 extern CFont g_fontBold;     // the title line's bold font

@@ -1,0 +1,5 @@
+#include "framework/font.h"
+
+BOOL CFont::CreateFontIndirect(const LOGFONTA* description) {
+    return Attach(::CreateFontIndirectA(description));
+}
