@@ -45,6 +45,13 @@ pf::HANDLE WindowlessPlatform::OpenProcess(pf::DWORD access, pf::BOOL inherit,
     return Win32Platform::OpenProcess(access, inherit, processId);
 }
 
+pf::BOOL WindowlessPlatform::ExitWindowsEx(pf::UINT flags, pf::DWORD) {
+    rebootRequests.push_back(flags);
+    return 1;
+}
+
+void WindowlessPlatform::exit(int code) { throw ProgramExit{code}; }
+
 std::vector<std::string> WindowlessPlatform::LinesWith(const std::string& text) const {
     std::vector<std::string> found;
     for (const std::string& line : lines) {

@@ -13,6 +13,11 @@
 
 namespace wintest {
 
+// What exit() throws here: the program would have ended with this code.
+struct ProgramExit {
+    int code;
+};
+
 class WindowlessPlatform : public pf::win32::Win32Platform {
 public:
     // The handle the engine is given as its main window; it never reaches the
@@ -36,6 +41,11 @@ public:
                     pf::UINT flags) override;
     int SkinMessageBox(const char* text, const char* title, pf::UINT flags) override;
     pf::HANDLE OpenProcess(pf::DWORD access, pf::BOOL inherit, pf::DWORD processId) override;
+    // A test never restarts the machine or ends itself: the reboot request is
+    // recorded (and reported as accepted), the exit is thrown as ProgramExit.
+    pf::BOOL ExitWindowsEx(pf::UINT flags, pf::DWORD reserved) override;
+    void exit(int code) override;
+    std::vector<pf::UINT> rebootRequests;
 
     // Lines that mention `text`.
     std::vector<std::string> LinesWith(const std::string& text) const;
