@@ -69,10 +69,21 @@ summary_of() {
         tail -n 2 | tr '\n' ' '
 }
 
-configure_and_build() {  # DIR CMAKE-ARGS...
+configure_and_build() {  # DIR [CMAKE-ARGS...] [--target TARGET...]
     local dir="$1"
     shift
-    cmake -S "$root" -B "$dir" "$@" && cmake --build "$dir" -j"$jobs"
+    local args=() targets=()
+    while [ $# -gt 0 ]; do
+        if [ "$1" = "--target" ]; then
+            shift
+            targets=("$@")
+            break
+        fi
+        args+=("$1")
+        shift
+    done
+    cmake -S "$root" -B "$dir" "${args[@]}" &&
+        cmake --build "$dir" -j"$jobs" ${targets[@]+--target "${targets[@]}"}
 }
 
 # Only the fuzz targets are built with the fuzzing flags.
@@ -97,7 +108,8 @@ if build host-build configure_and_build "$builds/host"; then
     step host-unit-tests "$builds/host/tests/unit/unit_tests" --gtest_color=no
 fi
 note "host with AddressSanitizer and UndefinedBehaviorSanitizer"
-if build sanitize-build configure_and_build "$builds/sanitize" -DCV_SANITIZE=ON; then
+if build sanitize-build configure_and_build "$builds/sanitize" -DCV_SANITIZE=ON \
+    --target unit_tests; then
     step sanitize-unit-tests env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=print_stacktrace=1 "$builds/sanitize/tests/unit/unit_tests" --gtest_color=no
 fi

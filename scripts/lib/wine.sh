@@ -74,8 +74,8 @@ cv_wine_env() {
 # Ends the wineserver of the current prefix and waits for it to go.
 cv_wine_stop_server() {
     [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ] || return 0
-    "$CV_WINESERVER" -k >/dev/null 2>&1 || true
-    "$CV_WINESERVER" -w >/dev/null 2>&1 || true
+    timeout 30 "$CV_WINESERVER" -k >/dev/null 2>&1 || true
+    timeout 30 "$CV_WINESERVER" -w >/dev/null 2>&1 || true
 }
 
 # Makes a new prefix under /tmp and exports WINEPREFIX. Every symbolic link
@@ -89,7 +89,7 @@ cv_wine_prefix_create() {
     export WINEPREFIX
     CV_WINE_PREFIXES+=("$WINEPREFIX")
     local t0=$SECONDS
-    if ! "$CV_WINE" wineboot -u >/dev/null 2>&1; then
+    if ! timeout -k 10 600 "$CV_WINE" wineboot -u >/dev/null 2>&1; then
         cv_log "wineboot failed in $WINEPREFIX"
         return 1
     fi
@@ -109,7 +109,7 @@ cv_wine_prefix_create() {
 # `wine reg` in the current prefix; settings apply to programs started after
 # the wineserver has been ended, which this does.
 cv_wine_reg() {
-    "$CV_WINE" reg "$@" >/dev/null 2>&1
+    timeout -k 10 120 "$CV_WINE" reg "$@" >/dev/null 2>&1
     local rc=$?
     cv_wine_stop_server
     return $rc
@@ -177,8 +177,8 @@ cv_wine_cleanup() {
         [ -d "$prefix" ] || continue
         sock=""
         [ -r "$prefix/wineserver" ] && sock="$(cat "$prefix/wineserver" 2>/dev/null)"
-        WINEPREFIX="$prefix" "$CV_WINESERVER" -k >/dev/null 2>&1 || true
-        WINEPREFIX="$prefix" "$CV_WINESERVER" -w >/dev/null 2>&1 || true
+        WINEPREFIX="$prefix" timeout 30 "$CV_WINESERVER" -k >/dev/null 2>&1 || true
+        WINEPREFIX="$prefix" timeout 30 "$CV_WINESERVER" -w >/dev/null 2>&1 || true
         # The socket folder name is recorded in the prefix; never remove
         # anything that is not a wine-* folder directly under /tmp.
         case "$sock" in
