@@ -190,9 +190,11 @@ plant_commit() {
 # Many small ordinary files in nested folders of D:, so that a scan takes a
 # while (the stop scenarios).
 bulk_files() {  # COUNT
-    local base="$E2E_DDRIVE/Bulk" i
-    for i in $(seq 1 "$1"); do
-        mkdir -p "$base/f$((i % 20))/g$((i % 7))"
+    local base="$E2E_DDRIVE/Bulk" i j
+    for i in $(seq 0 19); do
+        for j in $(seq 0 6); do mkdir -p "$base/f$i/g$j"; done
+    done
+    for ((i = 1; i <= $1; i++)); do
         printf 'file %d\r\n' "$i" >"$base/f$((i % 20))/g$((i % 7))/n$i.txt"
     done
 }
@@ -207,6 +209,7 @@ screenshot() {  # NAME
 # Starts the cleaner from E:\ as a user would (double click), with the line
 # recorder hooked in first.
 start_cleaner() {
+    stop_recorder
     rm -f "$E2E_EDRIVE/lines.txt" "$E2E_EDRIVE/status.txt" "$E2E_EDRIVE/stop"
     (cd "$E2E_EDRIVE" && exec "$CV_WINE" 'E:\e2e_tool.exe' hook 600000 'E:\stop') \
         >"$E2E_WORK/hook.log" 2>&1 &

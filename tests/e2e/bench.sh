@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The whole program's scan time against a bare walker, outside the test suite.
+#
+#   tests/e2e/bench.sh BUILD_DIR [RUNS] [FILES]
+#
+# One throwaway prefix whose D: holds FILES (default 20000) files in nested
+# folders (one in ten a program, the rest small texts). Each run times:
+#   program  SCAN pressed -> status line "Scanning completed" (e2e_tool scantime)
+#   bare     tools/barewalker: the same find calls and header reads, no window
+# both over the same fixed drives, alternately, after one warm-up each.
+# Prints the median of each and their ratio.
+set -u
+E2E_DIR="$(cd "$(dirname "$0")" && pwd)"
+root="$(cd "$E2E_DIR/../.." && pwd)"
+# shellcheck source=../../scripts/lib/wine.sh
+. "$root/scripts/lib/wine.sh"
+
+build="$(cd "${1:?usage: tests/e2e/bench.sh BUILD_DIR [RUNS] [FILES]}" && pwd)" || exit 2
+runs="${2:-5}"
+files="${3:-20000}"
+programs=("$build/app/CleanVendrika.exe" "$build/tools/barewalker/barewalker.exe"
+    "$build/tests/e2e/e2e_tool.exe" "$build/tools/guidriver/guidriver.exe")
+for p in "${programs[@]}"; do
+    [ -f "$p" ] || { echo "bench: $p not found" >&2; exit 2; }
+done
+cv_wine_pick_arch || exit 2
+
+work="$(mktemp -d /tmp/cv-bench.XXXXXX)"
+cleanup() {
+    cv_wine_cleanup
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'cleanup; exit 130' INT TERM
+
+cv_wine_xvfb_start || exit 2
+cv_wine_prefix_create || exit 2
+mkdir -p "$work/d" "$work/e"
+ln -s "$work/d" "$WINEPREFIX/dosdevices/d:"
+ln -s "$work/e" "$WINEPREFIX/dosdevices/e:"
+for view in /reg:32 /reg:64; do
+    "$CV_WINE" reg add 'HKLM\Software\Wine\Drives' /v e: /d network /f $view >/dev/null 2>&1
+done
+cv_wine_set_version winxp
+cp "${programs[@]}" "$work/e/"
+
+# The drive: 20 folders of 10 subfolders of files; every tenth file begins
+# with a real program's first 4096 bytes (PE headers, no signature match).
+pe="$(find "$WINEPREFIX/drive_c/windows/system32" -name 'notepad.exe' | head -1)"
+head -c 4096 "$pe" >"$work/pe-head"
+per=$((files / 200))
+n=0
+for a in $(seq -w 1 20); do
+    for b in $(seq -w 1 10); do
+        dir="$work/d/Folder$a/Sub$b"
+        mkdir -p "$dir"
+        for c in $(seq 1 "$per"); do
+            n=$((n + 1))
+            if [ $((n % 10)) = 0 ]; then
+                cp "$work/pe-head" "$dir/prog$c.exe"
+            else
+                printf 'ordinary file %d of the benchmark drive\r\n' "$n" >"$dir/file$c.txt"
+            fi
+        done
+    done
+done
+echo "bench: D: holds $(find "$work/d" -type f | wc -l) files; C: holds $(find "$WINEPREFIX/drive_c" -type f | wc -l)"
+
+w() { (cd "$work/e" && timeout -k 5 600 "$CV_WINE" "$@"); }
+
+bare_once() {
+    w 'E:\barewalker.exe' | tr -d '\r' | sed -n 's/^ms //p'
+}
+
+program_once() {
+    (cd "$work/e" && exec "$CV_WINE" 'E:\CleanVendrika.exe') >/dev/null 2>&1 &
+    local pid=$! ms
+    w 'E:\guidriver.exe' wait-window 30000 >/dev/null
+    ms="$(w 'E:\e2e_tool.exe' scantime 600000 | tr -d '\r' | sed -n 's/^ms //p')"
+    w 'E:\guidriver.exe' click 1070 >/dev/null
+    wait "$pid" 2>/dev/null
+    echo "$ms"
+}
+
+median() { sort -n | awk '{a[NR]=$1} END {if (NR % 2) print a[(NR + 1) / 2]; else print int((a[NR / 2] + a[NR / 2 + 1]) / 2)}'; }
+
+echo "bench: warm-up"
+bare_once >/dev/null
+program_once >/dev/null
+bare=()
+prog=()
+for i in $(seq 1 "$runs"); do
+    b="$(bare_once)"
+    p="$(program_once)"
+    echo "bench: run $i: program $p ms, bare walker $b ms"
+    bare+=("$b")
+    prog+=("$p")
+done
+mb="$(printf '%s\n' "${bare[@]}" | median)"
+mp="$(printf '%s\n' "${prog[@]}" | median)"
+echo "bench: median program $mp ms, bare walker $mb ms, ratio $(awk -v p="$mp" -v b="$mb" 'BEGIN {printf "%.2f", (b > 0 ? p / b : 0)}')"
