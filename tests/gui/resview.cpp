@@ -163,8 +163,9 @@ void CheckBackground()
         // (LR_LOADMAP3DCOLORS); the background must not depend on that.
         DWORD entries = raw->biClrUsed ? raw->biClrUsed : 256;
         if (entries > 256) entries = 256;
-        bool roomy = sizeof(BITMAPINFOHEADER) <= size &&
-                     entries * 4 <= size - sizeof(BITMAPINFOHEADER);
+        // The colour table follows the header, whose own size field says how long it is.
+        bool roomy = raw->biSize >= sizeof(BITMAPINFOHEADER) && raw->biSize <= size &&
+                     entries * 4 <= size - raw->biSize;
         int greys = 0;
         if (roomy) {
             const RGBQUAD* pal = reinterpret_cast<const RGBQUAD*>(
