@@ -392,3 +392,21 @@ TEST(SampleBuilder, DecoysOfRecordsWithOtherSizeModes) {
     ASSERT_TRUE(cvsamples::BuildInfected(near, 5, &b));
     EXPECT_EQ(cvsamples::ScannerVerdict(b, {r}), 0);
 }
+
+// Every kind of decoy and edge file can be made for every record, so tests
+// that use any record get the full set.
+TEST(SampleBuilder, EveryRecordGetsEveryDecoyAndEdgeFile) {
+    std::map<std::string, int> kinds;
+    for (size_t i = 0; i < Table().size(); ++i) {
+        std::vector<Sample> files = cvsamples::BuildDecoys(Table()[i], int(i), 3);
+        EXPECT_EQ(files.size(), 9u) << "record " << i;
+        std::vector<Sample> edges = cvsamples::BuildEdgeFiles(Table()[i], int(i), 3);
+        EXPECT_EQ(edges.size(), 13u) << "record " << i;
+        for (const Sample& s : edges) {
+            EXPECT_EQ(s.verdict == Verdict::Infected, s.name.find("_match.exe") != std::string::npos)
+                << s.name;
+            kinds[s.name.substr(s.name.find('_', 5) + 1)]++;
+        }
+    }
+    EXPECT_EQ(kinds.size(), 13u);
+}

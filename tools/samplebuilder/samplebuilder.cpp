@@ -613,7 +613,7 @@ bool BuildRunnable(const Record& record, bool pe64, Bytes* out, SampleInfo* info
     return BuildImage(record, o, EntryCode::Runnable, out, info);
 }
 
-std::vector<Sample> BuildDecoys(const Record& r, int index, uint32_t seed) {
+static std::vector<Sample> UnvettedDecoys(const Record& r, int index, uint32_t seed) {
     std::vector<Sample> out;
     Bytes base;
     SampleInfo info;
@@ -681,7 +681,7 @@ std::vector<Sample> BuildDecoys(const Record& r, int index, uint32_t seed) {
     return out;
 }
 
-std::vector<Sample> BuildEdgeFiles(const Record& r, int index, uint32_t seed) {
+static std::vector<Sample> UnvettedEdgeFiles(const Record& r, int index, uint32_t seed) {
     std::vector<Sample> out;
     Bytes base;
     SampleInfo info;
@@ -893,6 +893,29 @@ std::vector<Sample> BuildEdgeFiles(const Record& r, int index, uint32_t seed) {
         }
     }
     return out;
+}
+
+namespace {
+
+// Keeps the files whose verdict the scanner's reading confirms for this record.
+std::vector<Sample> Vetted(std::vector<Sample> files, const Record& r) {
+    std::vector<Sample> kept;
+    const std::vector<Record> one = {r};
+    for (Sample& s : files) {
+        const int match = ScannerVerdict(s.bytes, one);
+        if ((s.verdict == Verdict::Infected) == (match == 0)) kept.push_back(std::move(s));
+    }
+    return kept;
+}
+
+}  // namespace
+
+std::vector<Sample> BuildDecoys(const Record& r, int index, uint32_t seed) {
+    return Vetted(UnvettedDecoys(r, index, seed), r);
+}
+
+std::vector<Sample> BuildEdgeFiles(const Record& r, int index, uint32_t seed) {
+    return Vetted(UnvettedEdgeFiles(r, index, seed), r);
 }
 
 std::vector<Sample> BuildAll(const std::vector<Record>& table, bool runnable,

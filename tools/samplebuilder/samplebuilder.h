@@ -63,11 +63,18 @@ bool BuildInfected(const Record& record, uint32_t seed, Bytes* out, SampleInfo* 
 // scanner reads it.
 bool BuildRunnable(const Record& record, bool pe64, Bytes* out, SampleInfo* info = nullptr);
 
-// Files built from one record that the scanner must not match.
+// Files built from one record that the scanner must not match: one pattern
+// only (each), length off by one (4096 for size mode 2), both patterns one
+// byte late, no PE signature, cut before the second pattern, 21 sections,
+// another entry point.
 std::vector<Sample> BuildDecoys(const Record& record, int index, uint32_t seed);
 
 // Files whose verdict follows from how the scanner reads headers; each
 // sample's reason names the rule. Some are infected, some clean.
+//
+// Both builders check every file against ScannerVerdict for this record and
+// leave out any file a layout could not make come out as intended (none for
+// the built-in table), so a caller can rely on each sample's verdict.
 std::vector<Sample> BuildEdgeFiles(const Record& record, int index, uint32_t seed);
 
 // Every infected sample of the table, decoys and edge files for a few
