@@ -131,22 +131,25 @@ HWND FindBox(const char* caption)
     return st.found;
 }
 
+struct TitleCount {
+    const char* title;
+    int n;
+};
+
+BOOL CALLBACK CountOne(HWND h, LPARAM lp)
+{
+    TitleCount* c = reinterpret_cast<TitleCount*>(lp);
+    char buf[256] = {0};
+    GetWindowTextA(h, buf, sizeof buf);
+    if (std::strcmp(buf, c->title) == 0) c->n++;
+    return TRUE;
+}
+
 int CountTitled(const char* title)
 {
-    struct S {
-        const char* t;
-        int n;
-    } s = {title, 0};
-    EnumWindows(
-        [](HWND h, LPARAM lp) -> BOOL {
-            S* p = reinterpret_cast<S*>(lp);
-            char buf[256] = {0};
-            GetWindowTextA(h, buf, sizeof buf);
-            if (std::strcmp(buf, p->t) == 0) p->n++;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&s));
-    return s.n;
+    TitleCount c = {title, 0};
+    EnumWindows(CountOne, reinterpret_cast<LPARAM>(&c));
+    return c.n;
 }
 
 // Waits until cond() holds or the timeout runs out; true when it held.
@@ -302,6 +305,106 @@ void PrintBox(HWND box)
     std::printf("\n");
 }
 
+
+// Real mouse input, as the user's hand gives it: absolute moves over the whole screen.
+void MouseTo(int x, int y, DWORD flags)
+{
+    INPUT in;
+    std::memset(&in, 0, sizeof in);
+    in.type = INPUT_MOUSE;
+    int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+    if (cx < 2) cx = 2;
+    if (cy < 2) cy = 2;
+    in.mi.dx = static_cast<LONG>((static_cast<long long>(x) * 65535) / (cx - 1));
+    in.mi.dy = static_cast<LONG>((static_cast<long long>(y) * 65535) / (cy - 1));
+    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
+    SendInput(1, &in, sizeof in);
+    Sleep(60);
+}
+
+void Drag(HWND main, int x, int y, int dx, int dy)
+{
+    POINT p = {x, y};
+    ClientToScreen(main, &p);
+    MouseTo(p.x, p.y, 0);
+    MouseTo(p.x, p.y, MOUSEEVENTF_LEFTDOWN);
+    const int steps = 8;
+    for (int i = 1; i <= steps; ++i) MouseTo(p.x + dx * i / steps, p.y + dy * i / steps, 0);
+    MouseTo(p.x + dx, p.y + dy, MOUSEEVENTF_LEFTUP);
+    Sleep(300);
+}
+
+// 32-bit top-down pixels (0x00RRGGBB) of a bitmap, or of a screen area when bmp is null.
+bool ReadPixels(HBITMAP bmp, int x, int y, int w, int h, std::vector<DWORD>* out)
+{
+    HDC screen = GetDC(nullptr);
+    HBITMAP owned = nullptr;
+    if (!bmp) {
+        HDC mem = CreateCompatibleDC(screen);
+        owned = CreateCompatibleBitmap(screen, w, h);
+        HGDIOBJ old = SelectObject(mem, owned);
+        BitBlt(mem, 0, 0, w, h, screen, x, y, SRCCOPY);
+        SelectObject(mem, old);
+        DeleteDC(mem);
+        bmp = owned;
+    }
+    BITMAPINFO bi;
+    std::memset(&bi, 0, sizeof bi);
+    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    out->assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+    int lines = GetDIBits(screen, bmp, 0, static_cast<UINT>(h), out->data(), &bi, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    if (owned) DeleteObject(owned);
+    for (DWORD& p : *out) p &= 0x00FFFFFF;
+    return lines == h;
+}
+
+// Compares what a control shows on screen with a named bitmap of the program that owns the
+// window; prints how many pixels agree.
+int Shows(HWND main, HWND ctl, int id, const char* name)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(main, &pid);
+    char exe[MAX_PATH] = {0};
+    DWORD len = sizeof exe - 1;
+    HANDLE proc = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    bool named = proc && QueryFullProcessImageNameA(proc, 0, exe, &len);
+    if (proc) CloseHandle(proc);
+    HMODULE m = named ? LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE) : nullptr;
+    HBITMAP b = m ? static_cast<HBITMAP>(LoadImageA(m, name, IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS)) : nullptr;
+    BITMAP bm;
+    if (!b || GetObjectA(b, sizeof bm, &bm) != sizeof bm) {
+        std::printf("error no bitmap %s in %s\n", name, exe);
+        if (m) FreeLibrary(m);
+        return 1;
+    }
+    RECT r;
+    GetWindowRect(ctl, &r);
+    int w = bm.bmWidth < r.right - r.left ? bm.bmWidth : r.right - r.left;
+    int h = bm.bmHeight < r.bottom - r.top ? bm.bmHeight : r.bottom - r.top;
+    std::vector<DWORD> want, got, full;
+    bool ok = w > 0 && h > 0 && ReadPixels(b, 0, 0, bm.bmWidth, bm.bmHeight, &full) &&
+              ReadPixels(nullptr, r.left, r.top, w, h, &got);
+    size_t same = 0, total = 0;
+    if (ok) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                ++total;
+                if (full[static_cast<size_t>(y) * bm.bmWidth + x] == got[static_cast<size_t>(y) * w + x]) ++same;
+            }
+    }
+    DeleteObject(b);
+    FreeLibrary(m);
+    std::printf("shows %d %s match=%u of %u\n", id, name, static_cast<unsigned>(same),
+                static_cast<unsigned>(total));
+    return ok && total > 0 && same == total ? 0 : 1;
+}
+
 int Usage()
 {
     std::fprintf(stderr,
@@ -326,7 +429,12 @@ int Usage()
                  "  box-key esc|enter [CAPTION]  post a key press to the box\n"
                  "  box-close [CAPTION]          post the system close command to the box\n"
                  "  wait-no-box [MS]             no question box is up\n"
-                 "  park-mouse                   move the pointer to the screen's bottom-right corner\n");
+                 "  park-mouse                   move the pointer to the screen's bottom-right corner\n"
+                 "  drag X Y DX DY               press the left button at client point X,Y of the\n"
+                 "                               window, move by DX,DY, release (real input)\n"
+                 "  hover X Y                    move the pointer to client point X,Y (real input)\n"
+                 "  shows ID NAME                does control ID show bitmap NAME of the program's\n"
+                 "                               resources on screen, pixel for pixel?\n");
     return 2;
 }
 
@@ -482,6 +590,25 @@ int main(int argc, char** argv)
         std::printf("done\n");
         return 0;
     }
+    if (cmd == "hover") {
+        int x, y;
+        if (i + 1 >= argc || !IntArg(argv[i], &x) || !IntArg(argv[i + 1], &y)) return Usage();
+        POINT p = {x, y};
+        ClientToScreen(main, &p);
+        MouseTo(p.x - 2, p.y - 2, 0);  // two events, so the window sees a move
+        MouseTo(p.x, p.y, 0);
+        Sleep(200);
+        PrintWindow("window", main);
+        return 0;
+    }
+    if (cmd == "drag") {
+        int v[4];
+        for (int k = 0; k < 4; ++k)
+            if (i + k >= argc || !IntArg(argv[i + k], &v[k])) return Usage();
+        Drag(main, v[0], v[1], v[2], v[3]);
+        PrintWindow("window", main);
+        return 0;
+    }
     if (cmd == "wait-list") {
         if (i >= argc) return Usage();
         const char* needle = argv[i];
@@ -505,6 +632,10 @@ int main(int argc, char** argv)
     if (cmd == "state") {
         PrintControl(main, ctl);
         return 0;
+    }
+    if (cmd == "shows") {
+        if (i >= argc) return Usage();
+        return Shows(main, ctl, id, argv[i]);
     }
     if (cmd == "text") {
         std::printf("text %d %s\n", id, Quote(WindowText(ctl)).c_str());
