@@ -96,10 +96,12 @@ for scenario in "${scenarios[@]}"; do
         . "$scenario"
         ln -s "$E2E_DDRIVE" "$WINEPREFIX/dosdevices/d:"
         ln -s "$E2E_EDRIVE" "$WINEPREFIX/dosdevices/e:"
-        wine_ reg add 'HKCU\Software\Wine' /v Version /d "$E2E_VERSION" /f >/dev/null 2>&1
-        for view in /reg:32 /reg:64; do
-            wine_ reg add 'HKLM\Software\Wine\Drives' /v e: /d network /f $view >/dev/null 2>&1
-        done
+        # The Windows version, and E: a network drive; both apply to programs
+        # started after the wineserver has gone.
+        printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine]\r\n"Version"="%s"\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"e:"="network"\r\n' \
+            "$E2E_VERSION" >"$E2E_EDRIVE/settings.reg"
+        wine_ regedit /S 'E:\settings.reg' >/dev/null 2>&1
+        rm -f "$E2E_EDRIVE/settings.reg"
         "$CV_WINESERVER" -k >/dev/null 2>&1
         "$CV_WINESERVER" -w >/dev/null 2>&1
         cp "${programs[@]}" "$E2E_EDRIVE/"

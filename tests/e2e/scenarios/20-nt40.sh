@@ -5,6 +5,9 @@
 # just ended succeeds, so the second attempt "succeeds" and no service
 # fallback runs: the program ends without the restart offer, as on a system
 # where the second termination is allowed. The second start walks the drives.
+# Here processes are ended through the performance data, in which Wine lists
+# no process: ending the holder of the locked file fails, "Could not kill
+# process" comes up, and the deletion is scheduled.
 E2E_VERSION=nt40
 E2E_TITLE="NT 4.0, normal hosts file, performance-data termination, restart answered Yes"
 . "$E2E_DIR/scenarios/common.inc"

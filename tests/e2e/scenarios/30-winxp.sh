@@ -5,6 +5,9 @@
 # just ended succeeds, so the second attempt "succeeds" and no service
 # fallback runs: the program ends without the restart offer, as on a system
 # where the second termination is allowed. The second start walks the drives.
+# Here processes are ended by their module paths: no process runs the locked
+# file, the method reports success without a message, the second deletion
+# fails and the deletion is scheduled.
 E2E_VERSION=winxp
 E2E_TITLE="XP, worm hosts file, module-path termination, restart answered No"
 . "$E2E_DIR/scenarios/common.inc"
