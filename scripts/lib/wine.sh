@@ -74,8 +74,8 @@ cv_wine_env() {
 # Ends the wineserver of the current prefix and waits for it to go.
 cv_wine_stop_server() {
     [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ] || return 0
-    timeout 30 "$CV_WINESERVER" -k >/dev/null 2>&1 || true
-    timeout 30 "$CV_WINESERVER" -w >/dev/null 2>&1 || true
+    timeout 30 "${CV_WINESERVER:-wineserver}" -k >/dev/null 2>&1 || true
+    timeout 30 "${CV_WINESERVER:-wineserver}" -w >/dev/null 2>&1 || true
 }
 
 # Makes a new prefix under /tmp and exports WINEPREFIX. Every symbolic link
@@ -177,8 +177,8 @@ cv_wine_cleanup() {
         [ -d "$prefix" ] || continue
         sock=""
         [ -r "$prefix/wineserver" ] && sock="$(cat "$prefix/wineserver" 2>/dev/null)"
-        WINEPREFIX="$prefix" timeout 30 "$CV_WINESERVER" -k >/dev/null 2>&1 || true
-        WINEPREFIX="$prefix" timeout 30 "$CV_WINESERVER" -w >/dev/null 2>&1 || true
+        WINEPREFIX="$prefix" timeout 30 "${CV_WINESERVER:-wineserver}" -k >/dev/null 2>&1 || true
+        WINEPREFIX="$prefix" timeout 30 "${CV_WINESERVER:-wineserver}" -w >/dev/null 2>&1 || true
         # The socket folder name is recorded in the prefix; never remove
         # anything that is not a wine-* folder directly under /tmp.
         case "$sock" in
