@@ -107,10 +107,12 @@ TEST_F(MainWindow, ReportLinesKeep150DuringTheScanAndSelectFromThreeOn) {
         AddLine(main, "the 151st");
         EXPECT_EQ(Count(main), 1);
         EXPECT_EQ(Selection(main), LB_ERR);
+        for (int i = 1; i < 150; ++i) AddLine(main, "C:\\again" + std::to_string(i));
+        ASSERT_EQ(Count(main), 150);
         g_scan.summaryStarted = true;
-        for (int i = 0; i < 160; ++i) AddLine(main, "summary");
-        EXPECT_EQ(Count(main), 161);
-        EXPECT_EQ(Selection(main), 160);
+        for (int i = 0; i < 5; ++i) AddLine(main, "summary");
+        EXPECT_EQ(Count(main), 155);
+        EXPECT_EQ(Selection(main), 154);
         wtest::PostClick(main, IDC_CLOSEBOX);  // X before a scan: closes at once
     });
 }
@@ -152,4 +154,92 @@ TEST_F(MainWindow, StatusNotificationShowsTheStatusTextEvenUnterminated) {
         EXPECT_TRUE(::IsWindowEnabled(main));
         ::PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
     });
+}
+
+TEST_F(MainWindow, PressingOnTheBodyStartsACaptionDrag) {
+    Run([&](HWND main) {
+        ::SendMessageA(main, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 250));
+        MSG msg;
+        // Taken out of the queue before it is dispatched: no move loop starts here.
+        ASSERT_TRUE(::PeekMessageA(&msg, main, WM_NCLBUTTONDOWN, WM_NCLBUTTONDOWN, PM_REMOVE));
+        EXPECT_EQ(msg.wParam, WPARAM(HTCAPTION));
+        EXPECT_EQ(LOWORD(msg.lParam), 300);
+        EXPECT_EQ(HIWORD(msg.lParam), 250);
+        ::PostMessageA(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    });
+}
+
+namespace {
+
+const char kProductKeyPath[] = "Software\\Quillon\\Wardenix 2000";
+
+bool KeyExists(const char* path) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    ::RegCloseKey(key);
+    return true;
+}
+
+// Plants the product key (and its value, when asked) for one test and
+// removes what it made afterwards. A machine that has the product already
+// is left alone (the test is skipped). Needs the right to write
+// HKEY_LOCAL_MACHINE.
+class PlantedProductKey {
+public:
+    explicit PlantedProductKey(bool withValue) {
+        if (KeyExists(kProductKeyPath)) return;
+        makerKeyExisted_ = KeyExists("Software\\Quillon");
+        HKEY key = nullptr;
+        ok_ = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &key, nullptr) == ERROR_SUCCESS;
+        if (!ok_) return;
+        created_ = true;
+        if (withValue) {
+            const char folder[] = "C:\\Program Files\\Wardenix";
+            ok_ = ::RegSetValueExA(key, "Installed Folder", 0, REG_SZ,
+                                   reinterpret_cast<const BYTE*>(folder), sizeof folder) ==
+                  ERROR_SUCCESS;
+        }
+        ::RegCloseKey(key);
+    }
+    ~PlantedProductKey() {
+        if (!created_) return;
+        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductKeyPath);
+        if (!makerKeyExisted_) ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Quillon");
+    }
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_ = false;
+    bool created_ = false;
+    bool makerKeyExisted_ = true;
+};
+
+}  // namespace
+
+TEST_F(MainWindow, InstalledProductDisablesDownloadHidesTheLinkAndShowsTheNotice) {
+    {
+        PlantedProductKey key(true);
+        if (!key.ok()) GTEST_SKIP() << "cannot write HKEY_LOCAL_MACHINE here";
+        Run([&](HWND main) {
+            EXPECT_TRUE(wtest::Visible(main, IDC_DOWNLOAD));
+            EXPECT_FALSE(wtest::Enabled(main, IDC_DOWNLOAD));
+            EXPECT_FALSE(wtest::Visible(main, IDC_DLINK));
+            EXPECT_FALSE(wtest::Enabled(main, IDC_DLINK));
+            EXPECT_TRUE(wtest::Visible(main, IDC_PRODUCT_NOTICE));
+            EXPECT_EQ(wtest::WindowText(::GetDlgItem(main, IDC_PRODUCT_NOTICE)),
+                      "This program is a part of Wardenix antivirus software.");
+            wtest::PostClick(main, IDC_CLOSEBOX);
+        });
+    }
+    {
+        PlantedProductKey keyOnly(false);  // the key without its value: not installed
+        if (!keyOnly.ok()) GTEST_SKIP() << "cannot plant the product key here";
+        Run([&](HWND main) {
+            EXPECT_TRUE(wtest::Enabled(main, IDC_DOWNLOAD));
+            EXPECT_TRUE(wtest::Visible(main, IDC_DLINK));
+            EXPECT_FALSE(wtest::Visible(main, IDC_PRODUCT_NOTICE));
+            wtest::PostClick(main, IDC_CLOSEBOX);
+        });
+    }
 }
