@@ -132,6 +132,13 @@ text_is() {  # ID TEXT
     check "control $1 reads \"$2\"" test "$got" = "text $1 \"$2\""
 }
 
+# shows LABEL ID NAME: control ID shows bitmap NAME on screen, pixel for pixel.
+shows() {
+    local sid="$2" sname="$3"
+    check "$1: $2 shows $3" eval 'drv shows "$sid" "$sname" >"$work/shows.txt"' ||
+        sed 's/^/    /' "$work/shows.txt"
+}
+
 screenshot() {  # NAME
     local f="$shots/$1.png"
     if import -display "$DISPLAY" -window root "$f" 2>/dev/null; then
@@ -245,6 +252,11 @@ controls "ready" 1052:shown+on 1053:shown+on 1054:shown+on 1068:shown 1072:shown
 text_is 1074 "CleanVendrika Ver 1.0 - Tool to detect and remove all the variants of W32/Vendrika Trojan"
 text_is 1068 "for W32/Vendrika Trojan"
 text_is 1065 "Static"
+shows "ready" 1053 DOWNLOAD_NOTFOCUS
+shows "ready" 1054 X_NOTFOCUS
+shows "ready" 1077 DLINK_NOTFOCUS
+shows "ready" 1080 ULINK_NOTFOCUS
+shows "ready" 1085 QUILLONLOGO_NOTFOCUS
 screenshot ready
 
 drv key enter >/dev/null
@@ -262,6 +274,25 @@ drv window >"$work/window2.txt"
 check "the first window stays where it was" \
     eval 'test "$(grep ^window "$work/window.txt")" = "$(grep ^window "$work/window2.txt")"'
 CLEANER_PID=$first_pid
+
+# The mouse over a button highlights it and gives it the focus; leaving it drops the
+# highlight and keeps the focus.
+drv hover 400 80 >"$work/hover.txt"
+check "hovering over DOWNLOAD gives it the focus" grep -qx 'focus 1053' "$work/hover.txt"
+shows "hovered" 1053 DOWNLOAD_FOCUS
+drv hover 300 150 >"$work/hover.txt"
+check "leaving DOWNLOAD keeps the focus on it" grep -qx 'focus 1053' "$work/hover.txt"
+shows "left" 1053 DOWNLOAD_NOTFOCUS
+
+# Pressing on the body and moving the mouse drags the captionless window; the logo does not.
+drv drag 260 80 40 30 >"$work/drag.txt"
+check "dragging the body moves the window by 40,30" \
+    grep -q "^window .* rect=$((wx + 40)),$((wy + 30)),600,462 " "$work/drag.txt"
+drv drag 490 295 -50 -50 >"$work/drag.txt"
+check "dragging from the logo leaves the window where it is" \
+    grep -q "^window .* rect=$((wx + 40)),$((wy + 30)),600,462 " "$work/drag.txt"
+drv park-mouse >/dev/null
+
 drv key esc >/dev/null
 closes "Escape before a scan"
 
@@ -271,6 +302,7 @@ reg_ add 'HKLM\Software\Quillon\Wardenix 2000' /v 'Installed Folder' /d 'C:\Prog
 start_cleaner
 controls "product installed" 1053:shown+off 1077:hidden+off 1075:shown 1052:shown+on 1080:shown+on
 text_is 1075 "This program is a part of Wardenix antivirus software."
+shows "product installed" 1053 DOWNLOAD_DISABLE
 screenshot ready-product
 drv click 1054 >/dev/null
 closes "X before a scan"
@@ -294,6 +326,7 @@ drv click 2 >/dev/null
 expect_box "$TITLE" "Terminate the Scan now?" "6 7"
 screenshot question
 scanning_layout "scanning, asked to stop"
+shows "scanning" 1052 SCAN_DISABLE
 drv box-click 7 >/dev/null
 box_gone "NO closes the question"
 still_scanning "after NO to CANCEL"
