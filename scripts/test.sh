@@ -5,7 +5,8 @@
 #   3. host build under AddressSanitizer and UndefinedBehaviorSanitizer, unit tests;
 #   4. libFuzzer targets (clang), each run for CV_FUZZ_SECONDS (default 20) seconds;
 #   5. both Windows builds (i686 is the product; the one Wine runs here is tested);
-#   6. the Wine suites that exist: tests/win, tests/gui, tests/e2e.
+#   6. the Wine suites that exist: tests/win, app/tests (the window code
+#      against real controls), tests/gui, tests/e2e.
 # Ends with one line "N passed, N failed" (a suite is a test program, a fuzz
 # target or a suite script; a build that fails counts as failed) and exits
 # non-zero when anything failed.
@@ -65,7 +66,7 @@ build() {
 }
 
 summary_of() {
-    tr -d '\r' <"$1" | grep -E '^\[  PASSED  \]|^\[  FAILED  \]|^Done [0-9]+ runs|tests? ran|passed,' |
+    tr -d '\r' <"$1" | grep -E '^\[  PASSED  \]|^\[  FAILED  \]|^Done [0-9]+ runs|tests? ran|passed,|checks,' |
         tail -n 2 | tr '\n' ' '
 }
 
@@ -156,7 +157,7 @@ elif [ -z "$wine_build" ]; then
     echo "the $CV_WIN_ARCH Windows build failed: the Wine suites cannot run"
 else
     note "Wine suites ($CV_WIN_ARCH build: $wine_build)"
-    for suite in tests/win tests/gui tests/e2e; do
+    for suite in tests/win app/tests tests/gui tests/e2e; do
         [ -x "$root/$suite/run.sh" ] || [ -f "$root/$suite/run.sh" ] || continue
         step "$(echo "$suite" | tr '/' '-')" bash "$root/$suite/run.sh" "$wine_build"
     done
