@@ -15,12 +15,14 @@
 //   e2e_tool lock PATH                keep PATH open with no sharing at all
 //   e2e_tool hook MS STOPFILE         install e2e_hook.dll (beside this program) as a window
 //                                     hook until STOPFILE exists or MS pass
+//   e2e_tool procs                    the program file names of the prefix's processes
 //   e2e_tool plainbox CAPTION MS      wait for a plain system message box with CAPTION,
 //                                     print its text, press its OK
 //   e2e_tool scantime MS              press SCAN of the main window and wait until the status
 //                                     line reads "Scanning completed"; prints "ms N"
 // Exit code 0 on success, 1 on failure or timeout, 2 on a usage error.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <io.h>
 #include <stdio.h>
@@ -251,6 +253,17 @@ int Hook(DWORD ms, const char* stopFile) {
     return 0;
 }
 
+int Processes() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return Fail("no snapshot", "");
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        printf("process %lu %s\n", static_cast<unsigned long>(entry.th32ProcessID), entry.szExeFile);
+    CloseHandle(snapshot);
+    return 0;
+}
+
 int PlainBox(const char* caption, DWORD ms) {
     DWORD start = GetTickCount();
     BoxSearch search = {caption, nullptr};
@@ -306,6 +319,7 @@ int main(int argc, char** argv) {
     if (cmd == "lock" && argc == 3) return Hold(argv[2], 0);
     if (cmd == "batch" && argc == 3) return Batch(argv[2]);
     if (cmd == "hook" && argc == 4) return Hook(strtoul(argv[2], nullptr, 10), argv[3]);
+    if (cmd == "procs" && argc == 2) return Processes();
     if (cmd == "plainbox" && argc == 4) return PlainBox(argv[2], strtoul(argv[3], nullptr, 10));
     if (cmd == "scantime" && argc == 3) return ScanTime(strtoul(argv[2], nullptr, 10));
     int rc = Plant(argc, argv);

@@ -442,10 +442,11 @@ nt_two_starts() {
     local memory="$1" plain="$2" answer="$3"
     start_cleaner
     screenshot ready
+    check "the sample runs before the scan" eval 'tool procs | tr -d "\r" | grep -qix "process [0-9]* runner.exe"'
     press_scan
     check "the first start ends itself after the memory step" wait_cleaner_gone
     check_run_lines "$memory"
-    check "the running sample ended" eval '! ps -eo args | grep -qi "[r]unner.exe"'
+    check "the running sample ended" eval '! tool procs | tr -d "\r" | grep -qix "process [0-9]* runner.exe"'
     check "the running sample's file removed" test ! -e "$(unixpath 'C:\Data\Run\runner.exe')"
 
     start_cleaner

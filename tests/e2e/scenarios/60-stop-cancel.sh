@@ -11,5 +11,6 @@ scenario_drive() {
     start_cleaner
     press_scan
     check "the walk reaches D:" eval 'driver wait-text 1065 "D:\\" 120000 >/dev/null'
+    screenshot scanning
     stop_scan 2 'CleanVendrika Ver 1.0'
 }
