@@ -365,7 +365,7 @@ bool ReadPixels(HBITMAP bmp, int x, int y, int w, int h, std::vector<DWORD>* out
 }
 
 // Compares what a control shows on screen with a named bitmap of the program that owns the
-// window; prints how many pixels agree.
+// window ("#153" names a numbered one); prints how many pixels agree.
 int Shows(HWND main, HWND ctl, int id, const char* name)
 {
     DWORD pid = 0;
@@ -434,7 +434,8 @@ int Usage()
                  "                               window, move by DX,DY, release (real input)\n"
                  "  hover X Y                    move the pointer to client point X,Y (real input)\n"
                  "  shows ID NAME                does control ID show bitmap NAME of the program's\n"
-                 "                               resources on screen, pixel for pixel?\n");
+                 "                               resources on screen, pixel for pixel? (#N: numbered)\n"
+                 "  box-shows ID NAME [CAPTION]  the same for a control of the question box\n");
     return 2;
 }
 
@@ -534,6 +535,17 @@ int main(int argc, char** argv)
         Sleep(150);
         PrintBox(box);
         return 0;
+    }
+    if (cmd == "box-shows") {
+        int id;
+        if (i + 1 >= argc || !IntArg(argv[i], &id)) return Usage();
+        HWND box = FindBox(i + 2 < argc ? argv[i + 2] : nullptr);
+        HWND ctl = box ? GetDlgItem(box, id) : nullptr;
+        if (!ctl) {
+            std::printf("error no question box with control %d\n", id);
+            return 1;
+        }
+        return Shows(box, ctl, id, argv[i + 1]);
     }
     if (cmd == "box-click" || cmd == "box-key" || cmd == "box-close") {
         const char* arg = nullptr;
