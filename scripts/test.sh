@@ -5,8 +5,8 @@
 #   3. host build under AddressSanitizer and UndefinedBehaviorSanitizer, unit tests;
 #   4. libFuzzer targets (clang), each run for CV_FUZZ_SECONDS (default 20) seconds;
 #   5. both Windows builds (i686 is the product; the one Wine runs here is tested);
-#   6. the Wine suites that exist: tests/win, app/tests (the window code
-#      against real controls), tests/gui, tests/e2e.
+#   6. the Wine suite scripts that exist (run.sh, then run_*.sh) in tests/win,
+#      app/tests (the window code against real controls), tests/gui, tests/e2e.
 # Ends with one line "N passed, N failed" (a suite is a test program, a fuzz
 # target or a suite script; a build that fails counts as failed) and exits
 # non-zero when anything failed.
@@ -157,9 +157,15 @@ elif [ -z "$wine_build" ]; then
     echo "the $CV_WIN_ARCH Windows build failed: the Wine suites cannot run"
 else
     note "Wine suites ($CV_WIN_ARCH build: $wine_build)"
-    for suite in tests/win app/tests tests/gui tests/e2e; do
-        [ -x "$root/$suite/run.sh" ] || [ -f "$root/$suite/run.sh" ] || continue
-        step "$(echo "$suite" | tr '/' '-')" bash "$root/$suite/run.sh" "$wine_build"
+    # In each folder run.sh first, then its further run_*.sh scripts.
+    for dir in tests/win app/tests tests/gui tests/e2e; do
+        for script in "$root/$dir/run.sh" "$root/$dir"/run_*.sh; do
+            [ -f "$script" ] || continue
+            name="$(echo "$dir" | tr '/' '-')"
+            base="$(basename "$script" .sh)"
+            [ "$base" != run ] && name="$name-${base#run_}"
+            step "$name" bash "$script" "$wine_build"
+        done
     done
 fi
 
