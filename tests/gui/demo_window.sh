@@ -30,8 +30,10 @@ cv_pe_matches_arch "$exe" || { echo "$exe is not a $CV_WIN_ARCH program"; exit 1
 
 work=""
 CLEANER_PID=""
+XPOINTER_PID=""
 cleanup() {
     [ -n "$CLEANER_PID" ] && kill "$CLEANER_PID" 2>/dev/null
+    [ -n "$XPOINTER_PID" ] && kill "$XPOINTER_PID" 2>/dev/null && wait "$XPOINTER_PID" 2>/dev/null
     cv_wine_cleanup
     [ -n "$work" ] && rm -rf "$work"
 }
@@ -48,6 +50,9 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
 else
     unset DISPLAY
     cv_wine_xvfb_start || exit 1
+    # The pointer goes to a corner and stays there, off the window (see xpointer.py).
+    python3 "$root/tests/gui/xpointer.py" >/dev/null 2>&1 &
+    XPOINTER_PID=$!
 fi
 
 work="$(mktemp -d /tmp/cv-demo-window.XXXXXX)"

@@ -5,11 +5,9 @@
 //                         names, sizes, bit depths, colours and the two dialog templates with
 //                         what the window code relies on. Prints "ok ..." / "FAIL ..." lines and
 //                         a summary; exit code 0 only when nothing failed.
-//   resview show141 [scanning]   a bare preview of the main window's template and pictures
-//   resview show142 FLAGS TEXT   a bare preview of the message box template and an icon
-//
-// The previews exist to look at the pictures before the real window code is ready; they
-// place the controls the same way (rescale to 600 x 337, 600 x 462 window, bitmap region).
+//   resview show142 ICONID TEXT  the message box template as the dialog manager sizes it,
+//                                with the icon bitmap ICONID and TEXT, not resized; the window
+//                                tests compare the skinned box with it
 #include <windows.h>
 
 #include <algorithm>
@@ -492,11 +490,7 @@ int Check(const char* exe)
 
 // ---- previews ----
 
-HBITMAP g_bg = nullptr;
-HBRUSH g_white = nullptr;
 HBRUSH g_body = nullptr;
-HFONT g_bold = nullptr;
-bool g_scanning = false;
 int g_iconId = IDB_MSG_WARNING;
 
 // Draws an owner-drawn button with the bitmap named after its caption.
@@ -518,124 +512,6 @@ void DrawSkinButton(const DRAWITEMSTRUCT* dis)
     SelectObject(mem, old);
     DeleteDC(mem);
     DeleteObject(b);
-}
-
-void SizeButtonToBitmap(HWND dlg, int id)
-{
-    HWND c = GetDlgItem(dlg, id);
-    char cap[64] = {0};
-    GetWindowTextA(c, cap, sizeof cap - 16);
-    char name[96];
-    std::snprintf(name, sizeof name, "%s_NOTFOCUS", cap);
-    HBITMAP b = LoadSkinBitmap(name);
-    int w, h;
-    if (SizeOf(b, &w, &h)) SetWindowPos(c, nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    if (b) DeleteObject(b);
-}
-
-BOOL CALLBACK ScaleChild(HWND c, LPARAM lp)
-{
-    const double* f = reinterpret_cast<const double*>(lp);
-    RECT r;
-    GetWindowRect(c, &r);
-    POINT p = {static_cast<LONG>(r.left / f[0]), static_cast<LONG>(r.top / f[1])};
-    LONG right = static_cast<LONG>(r.right / f[0]), bottom = static_cast<LONG>(r.bottom / f[1]);
-    LONG w = right - p.x, h = bottom - p.y;
-    ScreenToClient(GetParent(c), &p);
-    MoveWindow(c, p.x, p.y, w, h, TRUE);
-    return TRUE;
-}
-
-void Show(HWND dlg, int id, bool on) { ShowWindow(GetDlgItem(dlg, id), on ? SW_SHOW : SW_HIDE); }
-
-INT_PTR CALLBACK MainProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
-{
-    switch (msg) {
-    case WM_INITDIALOG: {
-        LOGFONTA lf;
-        GetObjectA(reinterpret_cast<HFONT>(SendMessageA(dlg, WM_GETFONT, 0, 0)), sizeof lf, &lf);
-        lf.lfHeight = 15;
-        lf.lfWeight = 700;
-        g_bold = CreateFontIndirectA(&lf);
-        SetDlgItemTextA(dlg, IDC_DESCRIPTION,
-                        "CleanVendrika Ver 1.0 - Tool to detect and remove all the variants of W32/Vendrika Trojan");
-        SetDlgItemTextA(dlg, IDC_TITLE, "for W32/Vendrika Trojan");
-        SetDlgItemTextA(dlg, IDC_MAKER_NOTICE, "Copyright (C) 2026 Quillon Software");
-        SetDlgItemTextA(dlg, IDC_PRODUCT_NOTICE, "This program is a part of Wardenix antivirus software.");
-        RECT cr;
-        GetClientRect(dlg, &cr);
-        double f[2] = {cr.right / 600.0, cr.bottom / 337.0};
-        EnumChildWindows(dlg, ScaleChild, reinterpret_cast<LPARAM>(f));
-        MoveWindow(dlg, 0, 0, 600, 462, TRUE);
-        SetWindowRgn(dlg, CreateRectRgn(0, 0, 527, 338), TRUE);
-        static const int kButtonsIds[] = {1070, 2, 1052, 1053, 1054, 1077, 1080, 1085};
-        for (int id : kButtonsIds) SizeButtonToBitmap(dlg, id);
-        Show(dlg, IDC_PRODUCT_NOTICE, false);
-        Show(dlg, IDC_DONE, false);
-        bool s = g_scanning;
-        Show(dlg, IDC_CANCEL_SCAN, s);
-        Show(dlg, IDC_STATUS, s);
-        Show(dlg, IDC_STATUS_FRAME, s);
-        Show(dlg, IDC_PROGRESS, s);
-        Show(dlg, IDC_RESULTLIST, s);
-        Show(dlg, IDC_RESULT_FRAME, s);
-        Show(dlg, IDC_DESCRIPTION, !s);
-        Show(dlg, IDC_MAKER_NOTICE, !s);
-        Show(dlg, IDC_DLINK, !s);
-        Show(dlg, IDC_ULINK, !s);
-        if (s) {
-            EnableWindow(GetDlgItem(dlg, IDC_SCAN), FALSE);
-            SetDlgItemTextA(dlg, IDC_STATUS_FRAME, "Scanning");
-            SetDlgItemTextA(dlg, IDC_PROGRESS, "Searching for W32/Vendrika Trojan and its variants");
-            SendDlgItemMessageA(dlg, IDC_PROGRESS, WM_SETFONT,
-                                reinterpret_cast<WPARAM>(CreateFontA(15, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0,
-                                                                     0x20, "Arial")),
-                                TRUE);
-            SetDlgItemTextA(dlg, IDC_STATUS, "C:\\windows\\system32\\drivers\\etc\\hosts");
-            static const char* const kLines[] = {
-                "C:\\Program Files\\Common Files\\svchost32.exe     W32/Vendrika.Gen.Trojan removed",
-                "System Registry     Software\\Microsoft\\Windows\\CurrentVersion\\Run\\svchost32 removed",
-                "C:\\windows\\temp\\vdk.exe     W32/Vendrika.Gen.Trojan removed",
-                "Files Scanned:\t21640", "Files Infected:\t2", "Files Removed:\t2"};
-            for (const char* l : kLines) SendDlgItemMessageA(dlg, IDC_RESULTLIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(l));
-        }
-        SetWindowTextA(dlg, "CleanVendrika Preview");
-        return TRUE;
-    }
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(dlg, &ps);
-        HDC mem = CreateCompatibleDC(dc);
-        HGDIOBJ old = SelectObject(mem, g_bg);
-        BitBlt(dc, 0, 0, 527, 338, mem, 0, 0, SRCCOPY);
-        SelectObject(mem, old);
-        DeleteDC(mem);
-        EndPaint(dlg, &ps);
-        return TRUE;
-    }
-    case WM_DRAWITEM:
-        DrawSkinButton(reinterpret_cast<const DRAWITEMSTRUCT*>(lp));
-        return TRUE;
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORDLG: {
-        HDC dc = reinterpret_cast<HDC>(wp);
-        SetBkMode(dc, TRANSPARENT);
-        if (reinterpret_cast<HWND>(lp) == GetDlgItem(dlg, IDC_TITLE)) {
-            SetTextColor(dc, RGB(255, 255, 255));
-            SelectObject(dc, g_bold);
-            return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
-        }
-        return reinterpret_cast<INT_PTR>(g_white);
-    }
-    case WM_LBUTTONDOWN:
-        PostMessageA(dlg, WM_NCLBUTTONDOWN, HTCAPTION, lp);
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wp) == IDCANCEL || LOWORD(wp) == IDC_CLOSEBOX || LOWORD(wp) == IDC_DONE)
-            EndDialog(dlg, IDCANCEL);
-        return TRUE;
-    }
-    return FALSE;
 }
 
 INT_PTR CALLBACK BoxProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
@@ -690,13 +566,7 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     if (argc >= 2 && std::strcmp(argv[1], "check") == 0) return Check(argc >= 3 ? argv[2] : nullptr);
     g_res = GetModuleHandleA(nullptr);
-    g_white = CreateSolidBrush(RGB(255, 255, 255));
     g_body = CreateSolidBrush(RGB(207, 233, 254));
-    g_bg = LoadSkinBitmap(MAKEINTRESOURCEA(IDB_BACKGROUND));
-    if (argc >= 2 && std::strcmp(argv[1], "show141") == 0) {
-        g_scanning = argc >= 3 && std::strcmp(argv[2], "scanning") == 0;
-        return static_cast<int>(DialogBoxParamA(g_res, MAKEINTRESOURCEA(IDD_CLEANVENDRIKA_DIALOG), nullptr, MainProc, 0));
-    }
     if (argc >= 4 && std::strcmp(argv[1], "show142") == 0) {
         g_iconId = std::atoi(argv[2]);
         INT_PTR r = DialogBoxParamA(g_res, MAKEINTRESOURCEA(IDD_SKINMSGBOX), nullptr, BoxProc,
@@ -704,6 +574,6 @@ int main(int argc, char** argv)
         std::printf("result %ld\n", static_cast<long>(r));
         return 0;
     }
-    std::fprintf(stderr, "usage: resview check [EXE] | show141 [scanning] | show142 ICONID TEXT\n");
+    std::fprintf(stderr, "usage: resview check [EXE] | show142 ICONID TEXT\n");
     return 2;
 }

@@ -42,8 +42,10 @@ work=""
 CLEANER_PID=""
 t_start=$SECONDS
 
+XPOINTER_PID=""
 cleanup() {
     [ -n "$CLEANER_PID" ] && kill "$CLEANER_PID" 2>/dev/null
+    [ -n "$XPOINTER_PID" ] && kill "$XPOINTER_PID" 2>/dev/null && wait "$XPOINTER_PID" 2>/dev/null
     cv_wine_cleanup
     [ -n "$work" ] && rm -rf "$work"
 }
@@ -156,6 +158,11 @@ expect_box() {  # CAPTION TEXT BUTTONS
     check "question buttons $3" grep -qx "buttons $3" "$work/box.txt"
 }
 
+# box_size FILE: "W H" of the box described in FILE (guidriver's wait-box output).
+box_size() {
+    sed -n 's/^box .* rect=[0-9-]*,[0-9-]*,\([0-9]*\),\([0-9]*\) .*/\1 \2/p' "$1"
+}
+
 box_gone() { check "$1" eval 'drv wait-no-box 20000 >/dev/null'; }
 
 # One quick look (the walk goes on meanwhile): CANCEL still up, OK still hidden.
@@ -200,6 +207,13 @@ ddrive="$work/d"
 mkdir -p "$ddrive"
 
 cv_wine_xvfb_start || exit 1
+# The pointer goes to a corner and stays there (see xpointer.py).
+python3 "$root/tests/gui/xpointer.py" >"$work/xpointer.txt" 2>&1 &
+XPOINTER_PID=$!
+for _ in $(seq 1 50); do
+    grep -q parked "$work/xpointer.txt" && break
+    sleep 0.1
+done
 cv_wine_prefix_create || exit 1
 cv_wine_add_drive d "$ddrive" || exit 1
 cv_wine_install "$exe" "$driver_exe" "$resview_exe"
@@ -234,6 +248,17 @@ check "resources of the program: templates, pictures, icon, version ($(tail -n 1
 
 drv park-mouse >/dev/null
 
+# The bare message box template, as the dialog manager sizes it here, for the growth check.
+(cd "$WINEPREFIX/drive_c/cvtest" &&
+    exec "$CV_WINE" 'C:\cvtest\resview.exe' show142 153 "Terminate the Scan now?") >/dev/null 2>&1 &
+resview_pid=$!
+drv wait-box 60000 >"$work/template-box.txt"
+drv box-key esc >/dev/null
+ended_within "$resview_pid" 20
+read -r template_w template_h <<<"$(box_size "$work/template-box.txt")"
+check "the bare message box template measures ${template_w:-?} x ${template_h:-?}" \
+    test -n "$template_w"
+
 # ---- Ready, no product: position, region, layout, texts; Enter; second start; Escape ----
 echo "-- ready"
 start_cleaner
@@ -252,6 +277,8 @@ controls "ready" 1052:shown+on 1053:shown+on 1054:shown+on 1068:shown 1072:shown
 text_is 1074 "CleanVendrika Ver 1.0 - Tool to detect and remove all the variants of W32/Vendrika Trojan"
 text_is 1068 "for W32/Vendrika Trojan"
 text_is 1065 "Static"
+check "SCAN has the focus" grep -qx 'focus 1052' "$work/window.txt"
+shows "ready" 1052 SCAN_FOCUS
 shows "ready" 1053 DOWNLOAD_NOTFOCUS
 shows "ready" 1054 X_NOTFOCUS
 shows "ready" 1077 DLINK_NOTFOCUS
@@ -325,6 +352,27 @@ screenshot scanning
 drv click 2 >/dev/null
 expect_box "$TITLE" "Terminate the Scan now?" "6 7"
 screenshot question
+# The 23-character question grows the box by 12 x 7 pixels; the box is centred over the
+# main window and shows the question icon and the 92 x 24 YES and NO images.
+read -r bw bh <<<"$(box_size "$work/box.txt")"
+check "the question box is the template grown by 12 x 7 (${bw:-?} x ${bh:-?})" \
+    test "${bw:-0},${bh:-0}" = "$((template_w + 12)),$((template_h + 7))"
+IFS=, read -r bx by _ _ <<<"$(sed -n 's/^box .* rect=\([0-9,-]*\) .*/\1/p' "$work/box.txt")"
+drv window >"$work/window-now.txt"
+IFS=, read -r mx my _ _ <<<"$(sed -n 's/^window .* rect=\([0-9,-]*\) .*/\1/p' "$work/window-now.txt")"
+dx=$(((2 * bx + bw) - (2 * mx + 600)))
+dy=$(((2 * by + bh) - (2 * my + 462)))
+check "the question box is centred over the main window (off by $dx/2, $dy/2)" \
+    test "${dx#-}" -le 1 -a "${dy#-}" -le 1
+check "YES is 92 x 24" grep -q '^control 6 class=Button visible=1 enabled=1 rect=[0-9-]*,[0-9-]*,92,24 ' "$work/box.txt"
+check "NO is 92 x 24" grep -q '^control 7 class=Button visible=1 enabled=1 rect=[0-9-]*,[0-9-]*,92,24 ' "$work/box.txt"
+box_shows() {
+    local sid="$1" sname="$2"
+    check "question: $1 shows $2" eval 'drv box-shows "$sid" "$sname" >"$work/shows.txt"' ||
+        sed 's/^/    /' "$work/shows.txt"
+}
+box_shows 1085 "#153"
+box_shows 7 NO_NOTFOCUS
 scanning_layout "scanning, asked to stop"
 shows "scanning" 1052 SCAN_DISABLE
 drv box-click 7 >/dev/null

@@ -215,6 +215,9 @@ void PrintWindow(const char* kind, HWND h)
     gti.cbSize = sizeof gti;
     if (GetGUIThreadInfo(GetWindowThreadProcessId(h, nullptr), &gti)) focus = gti.hwndFocus;
     std::printf("focus %d\n", focus ? GetDlgCtrlID(focus) : -1);
+    POINT cur = {0, 0};
+    GetCursorPos(&cur);
+    std::printf("cursor %ld,%ld\n", cur.x, cur.y);
 }
 
 BOOL CALLBACK PrintChild(HWND c, LPARAM lp)
@@ -493,9 +496,15 @@ int main(int argc, char** argv)
         return 0;
     }
     if (cmd == "park-mouse") {
-        // Keeps the pointer off the window, so no button is highlighted by hovering.
+        // Keeps the pointer off the window, so no button is highlighted by hovering. A window
+        // of our own first: under Wine only a thread with a display connection moves the real
+        // X pointer; otherwise the next X event would put the pointer back where it was.
+        HWND own = CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr,
+                                   nullptr, GetModuleHandleA(nullptr), nullptr);
         int x = GetSystemMetrics(SM_CXSCREEN) - 1, y = GetSystemMetrics(SM_CYSCREEN) - 1;
         bool ok = SetCursorPos(x, y) != FALSE;
+        MouseTo(x, y, 0);
+        if (own) DestroyWindow(own);
         std::printf("mouse %d,%d\n", x, y);
         return ok ? 0 : 1;
     }
