@@ -155,6 +155,8 @@ void Sweep(const Setup& version, int* runs) {
             }
         }
     }
+    ::testing::Test::RecordProperty("faultRuns", *runs);
+    ::testing::Test::RecordProperty("callsInBaseline", int(baseline.log.size()));
 }
 
 }  // namespace
