@@ -62,7 +62,61 @@ void CALLBACK Poll(HWND, UINT, UINT_PTR id, DWORD) {
     }
 }
 
+struct Steps {
+    std::vector<std::function<bool()>> steps;
+    size_t next = 0;
+    DWORD deadline = 0;
+};
+Steps* g_steps = nullptr;
+
+void CALLBACK StepPoll(HWND, UINT, UINT_PTR id, DWORD) {
+    if (!g_steps) {
+        ::KillTimer(nullptr, id);
+        return;
+    }
+    static bool busy = false;  // a step may pump messages itself
+    if (busy) return;
+    busy = true;
+    while (g_steps->next < g_steps->steps.size() && g_steps->steps[g_steps->next]())
+        ++g_steps->next;
+    busy = false;
+    if (g_steps->next >= g_steps->steps.size()) {
+        ::KillTimer(nullptr, id);
+        delete g_steps;
+        g_steps = nullptr;
+        return;
+    }
+    if (::GetTickCount() > g_steps->deadline) {
+        ::KillTimer(nullptr, id);
+        ::EnumThreadWindows(::GetCurrentThreadId(), &CancelDialog, 0);
+    }
+}
+
+BOOL CALLBACK FindBox(HWND hwnd, LPARAM param) {
+    char cls[16] = {};
+    ::GetClassNameA(hwnd, cls, sizeof cls);
+    if (lstrcmpA(cls, "#32770") == 0 && ::IsWindowVisible(hwnd) && ::GetDlgItem(hwnd, 1086)) {
+        *reinterpret_cast<HWND*>(param) = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 }  // namespace
+
+void RunSteps(std::vector<std::function<bool()>> steps, DWORD timeoutMs) {
+    delete g_steps;
+    g_steps = new Steps{std::move(steps), 0, ::GetTickCount() + timeoutMs};
+    ::SetTimer(nullptr, 0, 20, &StepPoll);
+}
+
+bool StepsPending() { return g_steps != nullptr; }
+
+HWND FindQuestionBox() {
+    HWND box = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), &FindBox, reinterpret_cast<LPARAM>(&box));
+    return box;
+}
 
 HostWindow::HostWindow(int width, int height) {
     RegisterHostClass();

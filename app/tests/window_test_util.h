@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "framework/wnd.h"
 
@@ -28,6 +29,19 @@ public:
 // the thread is cancelled so that the test cannot hang. Returns run's result.
 INT_PTR DriveModal(const std::function<INT_PTR()>& run, const std::function<void(HWND)>& action,
                    DWORD timeoutMs = 5000);
+
+// Runs `steps` one after the other from a thread timer (every 20 ms), each
+// until it returns true, so that a test can act while a modal loop or the
+// scan's own message pump runs. Past `timeoutMs` every dialog of the thread
+// is ended, so a test that waits for something that never comes fails
+// instead of hanging. Call from inside the modal run; returns at once.
+void RunSteps(std::vector<std::function<bool()>> steps, DWORD timeoutMs = 20000);
+// True while steps are left (a test checks it is false at the end).
+bool StepsPending();
+
+// The visible question box of this thread (a dialog with the message text
+// control), or null.
+HWND FindQuestionBox();
 
 // Posts a button click (WM_COMMAND, BN_CLICKED) to a dialog.
 void PostClick(HWND dialog, int id);
