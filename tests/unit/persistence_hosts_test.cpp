@@ -40,7 +40,7 @@ protected:
 TEST_F(HostsFileTest, TablePatternIsStoredScrambledAndUnscrambledOnce) {
     TextSignatureRecord& record = TextSignatureTable[0];
     EXPECT_STREQ(record.textName, "W32/Nyxem.Worm");
-    EXPECT_EQ(record.textPatternLength, 100);
+    EXPECT_EQ(int(record.textPatternLength), 100);  // by value: the field is unaligned
     ASSERT_EQ(kPlain.size(), 100u);
     EXPECT_NE(std::memcmp(record.textPattern, kPlain.data(), 100), 0);
     for (int i = 0; i < 100; ++i)
