@@ -7,8 +7,11 @@
 # folders (one in ten a program, the rest small texts). Each run times:
 #   program  SCAN pressed -> status line "Scanning completed" (e2e_tool scantime)
 #   bare     tools/barewalker: the same find calls and header reads, no window
-# both over the same fixed drives, alternately, after one warm-up each.
-# Prints the median of each and their ratio.
+#   +pump    the bare walker taking a window message twice per entry, as the walk does
+#   +status  and showing each path in a static control, as the status line does
+# all over the same fixed drives, in turn, after one warm-up each.
+# Prints the median of each and the ratio of the program to the bare walker;
+# the two middle ones tell what the window work per entry costs.
 set -u
 E2E_DIR="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$E2E_DIR/../.." && pwd)"
@@ -69,7 +72,7 @@ echo "bench: D: holds $(find "$work/d" -type f | wc -l) files; C: holds $(find "
 w() { (cd "$work/e" && timeout -k 5 600 "$CV_WINE" "$@"); }
 
 bare_once() {
-    w 'E:\barewalker.exe' | tr -d '\r' | sed -n 's/^ms //p'
+    w 'E:\barewalker.exe' "$@" | tr -d '\r' | sed -n 's/^ms //p'
 }
 
 program_once() {
@@ -88,14 +91,24 @@ echo "bench: warm-up"
 bare_once >/dev/null
 program_once >/dev/null
 bare=()
+pump=()
+stat=()
 prog=()
 for i in $(seq 1 "$runs"); do
     b="$(bare_once)"
+    u="$(bare_once --pump)"
+    s="$(bare_once --status)"
     p="$(program_once)"
-    echo "bench: run $i: program $p ms, bare walker $b ms"
+    echo "bench: run $i: program $p ms, bare walker $b ms, +pump $u ms, +status $s ms"
     bare+=("$b")
+    pump+=("$u")
+    stat+=("$s")
     prog+=("$p")
 done
+ratio() { awk -v p="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? p / b : 0)}'; }
 mb="$(printf '%s\n' "${bare[@]}" | median)"
+mu="$(printf '%s\n' "${pump[@]}" | median)"
+ms="$(printf '%s\n' "${stat[@]}" | median)"
 mp="$(printf '%s\n' "${prog[@]}" | median)"
-echo "bench: median program $mp ms, bare walker $mb ms, ratio $(awk -v p="$mp" -v b="$mb" 'BEGIN {printf "%.2f", (b > 0 ? p / b : 0)}')"
+echo "bench: median bare walker $mb ms, +pump $mu ms ($(ratio "$mu" "$mb")), +status $ms ms ($(ratio "$ms" "$mb"))"
+echo "bench: median program $mp ms, bare walker $mb ms, ratio $(ratio "$mp" "$mb")"
