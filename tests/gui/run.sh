@@ -103,15 +103,15 @@ closes() {  # WHAT: the window and its process go away
     CLEANER_PID=""
 }
 
-# controls SPEC...: each SPEC is ID:STATE with STATE one of shown, hidden, on, off,
+# controls LABEL ITEM...: each ITEM is ID:STATE with STATE one of shown, hidden, on, off,
 # shown+on, shown+off, hidden+on, hidden+off (shown = visible, on = enabled).
 controls() {
-    local label="$1" spec id want v e out
+    local label="$1" item id want v e out
     shift
     drv controls >"$work/controls.txt"
-    for spec in "$@"; do
-        id="${spec%%:*}"
-        want="${spec#*:}"
+    for item in "$@"; do
+        id="${item%%:*}"
+        want="${item#*:}"
         out="$(grep "^control $id " "$work/controls.txt")"
         v="$(sed -n 's/.* visible=\([01]\).*/\1/p' <<<"$out")"
         e="$(sed -n 's/.* enabled=\([01]\).*/\1/p' <<<"$out")"
