@@ -217,9 +217,10 @@ TEST(PerfCounterNames, MalformedListsAreReadSafely) {
         std::string(),
         std::string("Process", 7),                          // no terminator at all
         std::string("Process\0", 8),                        // the name comes first
-        std::string("230\0Process\0784\0ID Process", 26),   // last string unterminated
-        std::string("\0\0230\0Process\0", 15),              // empty string ends the list at once
-        std::string("12345678901\0Process\0784\0ID Process\0\0", 37),  // index too long
+        // (strings split where a digit follows a zero byte, so no octal escape forms)
+        std::string("230\0Process\0" "784\0ID Process", 26),   // last string unterminated
+        std::string("\0\0" "230\0Process\0", 14),              // empty string ends the list at once
+        std::string("12345678901\0Process\0" "784\0ID Process\0\0", 36),  // index too long
         std::string("x\0Process\0y\0ID Process\0\0", 24),   // no digits
     };
     for (const std::string& c : cases) EXPECT_FALSE(Find(c).ok) << c.size();
