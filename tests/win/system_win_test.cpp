@@ -281,8 +281,8 @@ TEST(SystemWin, PerformanceDataMethodEndsProgramsByNamePrefix) {
 
 #if CV_HAVE_SAMPLES
 TEST(SystemWin, MemoryCheckEndsARunningInfectionAndRemovesItsFile) {
-    if (GetOsClass() != 5 || (GetNtClass() != 6 && wintest::UnderWine()))
-        GTEST_SKIP() << "needs an NT system whose processes psapi can list here";
+    if (GetOsClass() != 5 || !LoadLibraryA("psapi.dll"))
+        GTEST_SKIP() << "needs an NT system whose processes psapi can list";
     cvsamples::Bytes bytes;
     ASSERT_TRUE(cvsamples::BuildRunnable(cvsamples::BuiltInRecords()[5], sizeof(void*) == 8, &bytes));
     TempFolder dir(SampleParent());
