@@ -40,7 +40,11 @@ cleanup() {
 trap cleanup EXIT
 trap 'cleanup; exit 130' INT TERM
 
-in_cvtest() { (cd "$WINEPREFIX/drive_c/cvtest" && timeout -k 5 900 "$CV_WINE" "$@") 2>/dev/null | tr -d '\r'; }
+# Runs a program from C:\cvtest; carriage returns dropped, the program's exit code kept.
+in_cvtest() {
+    (cd "$WINEPREFIX/drive_c/cvtest" && timeout -k 5 900 "$CV_WINE" "$@") 2>/dev/null | tr -d '\r'
+    return "${PIPESTATUS[0]}"
+}
 drv() { in_cvtest 'C:\cvtest\guidriver.exe' "$@"; }
 tool() { in_cvtest 'C:\cvtest\e2e_tool.exe' "$@" >/dev/null; }
 
