@@ -324,6 +324,26 @@ TEST(RealPlatform, RegistryValuesAreListedReadAndDeleted) {
     EXPECT_NE(0, Real().RegOpenKeyExA(pf::kHkeyLocalMachine, kTestKey, 0, pf::kKeyRead, &key));
 }
 
+TEST(RealPlatform, PerformanceDataKeyAnswersWithADataBlock) {
+    // The key is another predefined handle; its answer starts with the
+    // UTF-16 signature "PERF" (Wine's block has no objects in it).
+    std::vector<pf::BYTE> block(65536);
+    LONG rc = 0;
+    pf::DWORD size = 0;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        size = pf::DWORD(block.size());
+        rc = Real().RegQueryValueExA(pf::kHkeyPerformanceData, "Global", nullptr, nullptr,
+                                     block.data(), &size);
+        if (rc != long(pf::kErrorMoreData)) break;
+        block.resize(block.size() * 2);
+    }
+    ASSERT_EQ(0, rc);
+    ASSERT_GE(size, 8u);
+    ASSERT_LE(size, block.size());
+    EXPECT_EQ(0, std::memcmp(block.data(), "P\0E\0R\0F\0", 8));
+    EXPECT_EQ(0, Real().RegCloseKey(pf::kHkeyPerformanceData));
+}
+
 TEST(RealPlatform, OptionalEntryPointsAreFoundByName) {
     pf::HMODULE kernel = Real().LoadLibraryA("Kernel32.dll");
     ASSERT_NE(nullptr, kernel);
