@@ -236,8 +236,8 @@ TEST(PerfCounterNames, RandomListsNeverFault) {
     const char* words[] = {"process", "id process", "230", "784", "", "1", "Process", "x9"};
     for (int round = 0; round < 3000; ++round) {
         std::string names;
-        const int parts = int(rng() % 12);
-        for (int i = 0; i < parts; ++i) {
+        const int pieces = int(rng() % 12);
+        for (int i = 0; i < pieces; ++i) {
             names += words[rng() % 8];
             if (rng() % 8) names += '\0';
         }
