@@ -9,8 +9,8 @@
 #include "engine/scan_context.h"
 #include "engine/scan_run.h"
 #include "framework/paint_dc.h"
-#include "framework/window_dc.h"
 #include "framework/win_app.h"
+#include "framework/window_dc.h"
 #include "platform/crt.h"
 #include "resources/resource.h"
 #include "skin/region.h"
@@ -221,9 +221,9 @@ BOOL CCleanerDlg::OnInitDialog() {
     SetIcon(icon, FALSE);
     ModifyStyle(0, kSysMenuAndMinimizeBox);
 
-    backgroundBitmap = static_cast<HBITMAP>(::LoadImageA(AfxGetInstanceHandle(),
-                                                         MAKEINTRESOURCEA(IDB_BACKGROUND),
-                                                         IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
+    backgroundBitmap =
+        static_cast<HBITMAP>(::LoadImageA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDB_BACKGROUND),
+                                          IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
     if (HRGN region = CreateRegionFromBitmap(backgroundBitmap, kMagentaKey, TRUE)) {
         windowRegion = region;
         SetWindowRgn(region, TRUE);  // the system owns the region from here on

@@ -25,11 +25,11 @@ constexpr UINT WM_CTLCOLOR_ANY = 0x0019;
 
 enum class HandlerKind {
     kNone,
-    kVoid,          // void OnX()
-    kRaw,           // LRESULT OnX(WPARAM, LPARAM)
-    kTimer,         // void OnTimer(UINT_PTR id)
-    kMouse,         // void OnX(UINT flags, POINT pt)
-    kCtlColor,      // HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT kind)
+    kVoid,      // void OnX()
+    kRaw,       // LRESULT OnX(WPARAM, LPARAM)
+    kTimer,     // void OnTimer(UINT_PTR id)
+    kMouse,     // void OnX(UINT flags, POINT pt)
+    kCtlColor,  // HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT kind)
 };
 
 template <class T>
@@ -60,7 +60,6 @@ struct DispatchEntry {
     DispatchEntry(UINT msg, UINT notifyCode, UINT ctrlId, VoidFn f)
         : message(msg), code(notifyCode), id(ctrlId), kind(HandlerKind::kVoid), onVoid(f) {}
 };
-
 
 // Finds the line for the message and calls its handler. Returns TRUE with
 // *result set when a line matched.

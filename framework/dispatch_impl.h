@@ -29,34 +29,35 @@ BOOL DispatchFromTable(T* self, const DispatchEntry<T>* table, UINT msg, WPARAM 
         if (msg == WM_COMMAND && (e->code != HIWORD(wp) || e->id != LOWORD(wp))) continue;
         *result = 0;
         switch (e->kind) {
-        case HandlerKind::kVoid:
-            (self->*(e->onVoid))();
-            break;
-        case HandlerKind::kRaw:
-            *result = (self->*(e->onRaw))(wp, lp);
-            break;
-        case HandlerKind::kTimer:
-            (self->*(e->onTimer))(static_cast<UINT_PTR>(wp));
-            break;
-        case HandlerKind::kMouse: {
-            POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
-            (self->*(e->onMouse))(static_cast<UINT>(wp), pt);
-            break;
-        }
-        case HandlerKind::kCtlColor: {
-            CDC dc(reinterpret_cast<HDC>(wp));
-            CWnd* control = CWnd::FromHandlePermanent(reinterpret_cast<HWND>(lp));
-            CWnd unbound;  // a control nobody bound: a temporary wrapper of its handle
-            if (!control && lp) {
-                unbound.m_hWnd = reinterpret_cast<HWND>(lp);
-                control = &unbound;
+            case HandlerKind::kVoid:
+                (self->*(e->onVoid))();
+                break;
+            case HandlerKind::kRaw:
+                *result = (self->*(e->onRaw))(wp, lp);
+                break;
+            case HandlerKind::kTimer:
+                (self->*(e->onTimer))(static_cast<UINT_PTR>(wp));
+                break;
+            case HandlerKind::kMouse: {
+                POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
+                (self->*(e->onMouse))(static_cast<UINT>(wp), pt);
+                break;
             }
-            *result = reinterpret_cast<LRESULT>((self->*(e->onCtlColor))(&dc, control, ctlKind));
-            unbound.m_hWnd = nullptr;
-            break;
-        }
-        case HandlerKind::kNone:
-            break;
+            case HandlerKind::kCtlColor: {
+                CDC dc(reinterpret_cast<HDC>(wp));
+                CWnd* control = CWnd::FromHandlePermanent(reinterpret_cast<HWND>(lp));
+                CWnd unbound;  // a control nobody bound: a temporary wrapper of its handle
+                if (!control && lp) {
+                    unbound.m_hWnd = reinterpret_cast<HWND>(lp);
+                    control = &unbound;
+                }
+                *result =
+                    reinterpret_cast<LRESULT>((self->*(e->onCtlColor))(&dc, control, ctlKind));
+                unbound.m_hWnd = nullptr;
+                break;
+            }
+            case HandlerKind::kNone:
+                break;
         }
         return TRUE;
     }

@@ -8,8 +8,10 @@ const char kObjectProperty[] = "CleanVendrika.CWnd";
 }  // namespace
 
 CWnd::~CWnd() {
-    if (m_pfnSuper) UnsubclassWindow();
-    else if (m_hWnd) Detach();
+    if (m_pfnSuper)
+        UnsubclassWindow();
+    else if (m_hWnd)
+        Detach();
 }
 
 CWnd* CWnd::FromHandlePermanent(HWND hwnd) {
@@ -36,8 +38,8 @@ BOOL CWnd::SubclassWindow(HWND hwnd) {
     if (!hwnd || m_hWnd || FromHandlePermanent(hwnd)) return FALSE;
     if (!::SetPropA(hwnd, kObjectProperty, this)) return FALSE;
     m_hWnd = hwnd;
-    m_pfnSuper = reinterpret_cast<WNDPROC>(::SetWindowLongPtrA(
-        hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::SubclassProc)));
+    m_pfnSuper = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::SubclassProc)));
     if (!m_pfnSuper) {
         ::RemovePropA(hwnd, kObjectProperty);
         m_hWnd = nullptr;

@@ -18,7 +18,8 @@ void CExButton::LoadHandCursor() {
         HMODULE help = ::LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
         if (help) {
             HCURSOR hand = ::LoadCursorA(help, MAKEINTRESOURCEA(106));
-            if (hand) hCursor = reinterpret_cast<HCURSOR>(::CopyIcon(reinterpret_cast<HICON>(hand)));
+            if (hand)
+                hCursor = reinterpret_cast<HCURSOR>(::CopyIcon(reinterpret_cast<HICON>(hand)));
             ::FreeLibrary(help);
         }
     }

@@ -18,15 +18,15 @@ int IconBitmapFromFlags(uint32_t flags) {
 
 int BoxResultForCommand(int command, BoxMode mode) {
     switch (command) {
-    case kCmdYes:
-        return 6;
-    case kCmdNo:
-        return 7;
-    case kCmdOk:
-    case kCmdSingleOk:
-        return 1;
-    default:  // Cancel, Escape, the close box
-        return mode == BoxMode::kYesNo ? 7 : 2;
+        case kCmdYes:
+            return 6;
+        case kCmdNo:
+            return 7;
+        case kCmdOk:
+        case kCmdSingleOk:
+            return 1;
+        default:  // Cancel, Escape, the close box
+            return mode == BoxMode::kYesNo ? 7 : 2;
     }
 }
 

@@ -105,7 +105,8 @@ HRGN CreateRegionFromBitmap(HBITMAP bitmap, COLORREF key, BOOL coverNonKey) {
 
     GlobalRegionMemory memory;
     RegionUnion regions;
-    const bool complete = skin::ScanRegionRectangles(image, key, coverNonKey != FALSE, memory, regions);
+    const bool complete =
+        skin::ScanRegionRectangles(image, key, coverNonKey != FALSE, memory, regions);
 
     ::SelectObject(sourceDc, oldSource);
     ::DeleteDC(sourceDc);
@@ -132,7 +133,8 @@ BOOL CALLBACK ScaleOneChild(HWND child, LPARAM param) {
     const ScaleJob* job = reinterpret_cast<const ScaleJob*>(param);
     RECT r;
     if (!::GetWindowRect(child, &r)) return TRUE;
-    const skin::Rect32 scaled = skin::ScaleScreenRect({r.left, r.top, r.right, r.bottom}, job->factors);
+    const skin::Rect32 scaled =
+        skin::ScaleScreenRect({r.left, r.top, r.right, r.bottom}, job->factors);
     POINT topLeft{scaled.left, scaled.top};
     ::ScreenToClient(::GetParent(child), &topLeft);
     ::MoveWindow(child, topLeft.x, topLeft.y, scaled.Width(), scaled.Height(), TRUE);

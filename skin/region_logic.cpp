@@ -59,7 +59,8 @@ bool ScanRegionRectangles(const PixelImage& image, uint32_t key, bool coverNonKe
             if (x > x0) {
                 RegionDataHeader* h = header();
                 if (h->nCount >= capacity) {
-                    void* grown = memory.Reallocate(RegionDataBytes(capacity + kRegionCapacityStep));
+                    void* grown =
+                        memory.Reallocate(RegionDataBytes(capacity + kRegionCapacityStep));
                     if (!grown) {
                         memory.Release();
                         return false;

@@ -23,8 +23,8 @@ struct RegionRect {
 
 // RGNDATAHEADER, followed in memory by nCount RegionRects.
 struct RegionDataHeader {
-    uint32_t dwSize;   // 32
-    uint32_t iType;    // RDH_RECTANGLES
+    uint32_t dwSize;  // 32
+    uint32_t iType;   // RDH_RECTANGLES
     uint32_t nCount;
     uint32_t nRgnSize;  // 0
     RegionRect rcBound;

@@ -7,8 +7,8 @@
 namespace skin {
 
 struct ScaleFactors {
-    double fx;  // client width / design width
-    double fy;  // client height / design height
+    double fx;    // client width / design width
+    double fy;    // client height / design height
     bool usable;  // false when a size is zero or negative: nothing is moved
 };
 

@@ -52,8 +52,10 @@ BOOL CSkinButton::SizeToBitmap() {
 void CSkinButton::DrawItem(const DRAWITEMSTRUCT* item) {
     // The highlight wins over the disabled look; pressed looks highlighted.
     const CBitmap* chosen = &bmpNotFocus;
-    if (highlighted) chosen = &bmpFocus;
-    else if (item->itemState & ODS_DISABLED) chosen = &bmpDisabled;
+    if (highlighted)
+        chosen = &bmpFocus;
+    else if (item->itemState & ODS_DISABLED)
+        chosen = &bmpDisabled;
     if (!chosen->GetSafeHandle()) return;  // nothing to draw: the area stays as it was
 
     CDC target(item->hDC);
@@ -67,34 +69,34 @@ void CSkinButton::DrawItem(const DRAWITEMSTRUCT* item) {
 
 BOOL CSkinButton::OnWndMsg(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
     switch (msg) {
-    case WM_MOUSEMOVE: {
-        if (::GetCapture() != m_hWnd) {
-            SetFocus();
-            highlighted = TRUE;
-            ::SetCapture(m_hWnd);
-            Repaint();
-        } else {
-            const POINT pt{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-            if (!::PtInRect(&hitRect, pt) && ::GetCapture() == m_hWnd) {
-                ::ReleaseCapture();
-                highlighted = FALSE;
+        case WM_MOUSEMOVE: {
+            if (::GetCapture() != m_hWnd) {
+                SetFocus();
+                highlighted = TRUE;
+                ::SetCapture(m_hWnd);
                 Repaint();
+            } else {
+                const POINT pt{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+                if (!::PtInRect(&hitRect, pt) && ::GetCapture() == m_hWnd) {
+                    ::ReleaseCapture();
+                    highlighted = FALSE;
+                    Repaint();
+                }
             }
+            *result = Default();
+            return TRUE;
         }
-        *result = Default();
-        return TRUE;
-    }
-    case WM_SETFOCUS:
-        *result = Default();
-        highlighted = TRUE;
-        Repaint();
-        return TRUE;
-    case WM_KILLFOCUS:
-        *result = Default();
-        highlighted = FALSE;
-        Repaint();
-        return TRUE;
-    default:
-        return CButton::OnWndMsg(msg, wp, lp, result);
+        case WM_SETFOCUS:
+            *result = Default();
+            highlighted = TRUE;
+            Repaint();
+            return TRUE;
+        case WM_KILLFOCUS:
+            *result = Default();
+            highlighted = FALSE;
+            Repaint();
+            return TRUE;
+        default:
+            return CButton::OnWndMsg(msg, wp, lp, result);
     }
 }

@@ -4,8 +4,8 @@
 // keyboard focus and the mouse. CExButton and NCExButton derive from it.
 #pragma once
 
-#include "framework/button.h"
 #include "framework/bitmap.h"
+#include "framework/button.h"
 
 class CSkinButton : public CButton {
 public:

@@ -112,9 +112,7 @@ BOOL CSkinMessageBox::OnInitDialog() {
 
 void CSkinMessageBox::OnOK() { EndDialog(skin::BoxResultForCommand(skin::kCmdOk, Mode())); }
 
-void CSkinMessageBox::OnCancel() {
-    EndDialog(skin::BoxResultForCommand(skin::kCmdCancel, Mode()));
-}
+void CSkinMessageBox::OnCancel() { EndDialog(skin::BoxResultForCommand(skin::kCmdCancel, Mode())); }
 
 void CSkinMessageBox::OnYes() { EndDialog(skin::BoxResultForCommand(skin::kCmdYes, Mode())); }
 
@@ -132,9 +130,9 @@ void CSkinMessageBox::OnPaint() {
 
 void CSkinMessageBox::DrawIcon(HDC targetDc) {
     if (!targetDc || !iconControl.m_hWnd) return;
-    HBITMAP icon = static_cast<HBITMAP>(::LoadImageA(AfxGetInstanceHandle(),
-                                                     MAKEINTRESOURCEA(iconBitmapId), IMAGE_BITMAP,
-                                                     0, 0, LR_LOADMAP3DCOLORS));
+    HBITMAP icon =
+        static_cast<HBITMAP>(::LoadImageA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(iconBitmapId),
+                                          IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
     if (!icon) return;  // the icon area stays empty; the box still works
     BITMAP info;
     RECT area;

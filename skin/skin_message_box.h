@@ -5,9 +5,9 @@
 
 #include <string>
 
+#include "framework/brush.h"
 #include "framework/dialog.h"
 #include "framework/dispatch.h"
-#include "framework/brush.h"
 #include "framework/static_control.h"
 #include "skin/message_box_logic.h"
 #include "skin/nc_ex_button.h"

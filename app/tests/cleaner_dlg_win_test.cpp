@@ -68,8 +68,8 @@ TEST_F(MainWindow, SetUpShowsTheReadyLayoutAt600By462WithTheBitmapRegion) {
         EXPECT_EQ(box.bottom - box.top, 338);
         EXPECT_TRUE((::GetWindowLongPtrA(main, GWL_STYLE) & 0x000A0000) == 0x000A0000);
 
-        for (int id : {IDC_STATUS, IDC_STATUS_FRAME, IDC_PROGRESS, IDC_RESULTLIST,
-                       IDC_RESULT_FRAME, IDC_CANCEL_SCAN, IDC_DONE, IDC_PRODUCT_NOTICE})
+        for (int id : {IDC_STATUS, IDC_STATUS_FRAME, IDC_PROGRESS, IDC_RESULTLIST, IDC_RESULT_FRAME,
+                       IDC_CANCEL_SCAN, IDC_DONE, IDC_PRODUCT_NOTICE})
             EXPECT_FALSE(wtest::Visible(main, id)) << id;
         for (int id : {IDC_SCAN, IDC_DOWNLOAD, IDC_CLOSEBOX, IDC_TITLE, IDC_MAKER_NOTICE,
                        IDC_DESCRIPTION, IDC_DLINK, IDC_ULINK, IDC_LOGO})
@@ -197,8 +197,8 @@ public:
         if (withValue) {
             const char folder[] = "C:\\Program Files\\Wardenix";
             ok_ = ::RegSetValueExA(key, "Installed Folder", 0, REG_SZ,
-                                   reinterpret_cast<const BYTE*>(folder), sizeof folder) ==
-                  ERROR_SUCCESS;
+                                   reinterpret_cast<const BYTE*>(folder),
+                                   sizeof folder) == ERROR_SUCCESS;
         }
         ::RegCloseKey(key);
     }

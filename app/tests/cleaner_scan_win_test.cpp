@@ -53,9 +53,9 @@ protected:
         pf::win32::SetSkinMessageBoxHandler(&SkinMessageBoxForTest);
         for (int d = 0; d < 10; ++d)
             for (int f = 0; f < 20; ++f)
-                machine.AddFile("C:\\data" + std::to_string(d) + "\\file" + std::to_string(f) +
-                                    ".txt",
-                                "plain text, not a program");
+                machine.AddFile(
+                    "C:\\data" + std::to_string(d) + "\\file" + std::to_string(f) + ".txt",
+                    "plain text, not a program");
     }
     void TearDown() override {
         pf::win32::SetSkinMessageBoxHandler(nullptr);
@@ -113,8 +113,8 @@ TEST_F(ScanWindow, ScanSwitchesToTheScanningLayoutThenEndsWithOkAndTheStatistics
                 EXPECT_FALSE(Shown(IDC_DLINK) || Shown(IDC_ULINK));
                 EXPECT_FALSE(Shown(IDC_DESCRIPTION) || Shown(IDC_MAKER_NOTICE) ||
                              Shown(IDC_PRODUCT_NOTICE));
-                EXPECT_TRUE(Shown(IDC_RESULTLIST) && Shown(IDC_STATUS) &&
-                            Shown(IDC_STATUS_FRAME) && Shown(IDC_RESULT_FRAME));
+                EXPECT_TRUE(Shown(IDC_RESULTLIST) && Shown(IDC_STATUS) && Shown(IDC_STATUS_FRAME) &&
+                            Shown(IDC_RESULT_FRAME));
                 EXPECT_TRUE(Shown(IDC_DOWNLOAD) && On(IDC_DOWNLOAD));
                 EXPECT_EQ(Text(IDC_STATUS_FRAME), "Scanning");
                 EXPECT_EQ(Text(IDC_PROGRESS), "Searching for W32/Vendrika Trojan and its variants");

@@ -89,7 +89,7 @@ TEST_F(SkinButtons, CaptionNamesTheBitmapsAndTheButtonTakesTheirSize) {
     RECT r = wtest::ScreenRect(scan.m_hWnd);
     EXPECT_EQ(wtest::Width(r), 180);
     EXPECT_EQ(wtest::Height(r), 33);
-    EXPECT_EQ(r.left, 10);  // resized, not moved
+    EXPECT_EQ(r.left, 10);                 // resized, not moved
     r = wtest::ScreenRect(cancel.m_hWnd);  // "Cancel" finds the CANCEL_ images
     EXPECT_EQ(wtest::Width(r), 92);
     EXPECT_EQ(wtest::Height(r), 24);

@@ -29,31 +29,29 @@ int ClientTop(HWND box, HWND control) {
 // Shows the box, records what it shows, then ends it with `command`
 // (a button id, or IDCANCEL for Escape and the close box).
 int AskAndAnswer(const char* text, const char* title, UINT flags, int command, Seen* seen) {
-    return int(wtest::DriveModal([&] { return INT_PTR(SkinMessageBox(text, title, flags)); },
-                                 [&](HWND box) {
-                                     seen->single = wtest::Visible(box, IDC_MB_SINGLEOK);
-                                     seen->ok = wtest::Visible(box, IDC_MB_OK);
-                                     seen->cancel = wtest::Visible(box, IDC_MB_CANCEL);
-                                     seen->yes = wtest::Visible(box, IDC_MB_YES);
-                                     seen->no = wtest::Visible(box, IDC_MB_NO);
-                                     seen->caption = wtest::WindowText(box);
-                                     seen->text = wtest::WindowText(::GetDlgItem(box, IDC_MB_TEXT));
-                                     seen->box = wtest::ScreenRect(box);
-                                     seen->icon = wtest::ScreenRect(::GetDlgItem(box, IDC_MB_ICON));
-                                     seen->text_rect =
-                                         wtest::ScreenRect(::GetDlgItem(box, IDC_MB_TEXT));
-                                     seen->iconClientTop =
-                                         ClientTop(box, ::GetDlgItem(box, IDC_MB_ICON));
-                                     seen->textClientTop =
-                                         ClientTop(box, ::GetDlgItem(box, IDC_MB_TEXT));
-                                     POINT origin{0, 0};
-                                     ::ClientToScreen(box, &origin);
-                                     seen->clientOffsetX = origin.x - seen->box.left;
-                                     if (command == IDCANCEL)
-                                         ::PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
-                                     else
-                                         wtest::PostClick(box, command);
-                                 }));
+    return int(
+        wtest::DriveModal([&] { return INT_PTR(SkinMessageBox(text, title, flags)); },
+                          [&](HWND box) {
+                              seen->single = wtest::Visible(box, IDC_MB_SINGLEOK);
+                              seen->ok = wtest::Visible(box, IDC_MB_OK);
+                              seen->cancel = wtest::Visible(box, IDC_MB_CANCEL);
+                              seen->yes = wtest::Visible(box, IDC_MB_YES);
+                              seen->no = wtest::Visible(box, IDC_MB_NO);
+                              seen->caption = wtest::WindowText(box);
+                              seen->text = wtest::WindowText(::GetDlgItem(box, IDC_MB_TEXT));
+                              seen->box = wtest::ScreenRect(box);
+                              seen->icon = wtest::ScreenRect(::GetDlgItem(box, IDC_MB_ICON));
+                              seen->text_rect = wtest::ScreenRect(::GetDlgItem(box, IDC_MB_TEXT));
+                              seen->iconClientTop = ClientTop(box, ::GetDlgItem(box, IDC_MB_ICON));
+                              seen->textClientTop = ClientTop(box, ::GetDlgItem(box, IDC_MB_TEXT));
+                              POINT origin{0, 0};
+                              ::ClientToScreen(box, &origin);
+                              seen->clientOffsetX = origin.x - seen->box.left;
+                              if (command == IDCANCEL)
+                                  ::PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+                              else
+                                  wtest::PostClick(box, command);
+                          }));
 }
 
 }  // namespace
@@ -120,6 +118,5 @@ TEST(SkinMessageBoxRun, NinetyCharactersLiftTheIconEightyNineDoNot) {
     EXPECT_EQ(wtest::Height(s89.icon), wtest::Height(s90.icon));
     // The moved icon keeps its screen left edge as read at the origin, which
     // as a client position lies one frame width further right.
-    EXPECT_EQ(s90.icon.left - s90.box.left,
-              s89.icon.left - s89.box.left + s90.clientOffsetX);
+    EXPECT_EQ(s90.icon.left - s90.box.left, s89.icon.left - s89.box.left + s90.clientOffsetX);
 }

@@ -8,8 +8,8 @@
 
 namespace {
 
-using pf::sim::SimMachine;
 using pf::sim::ScopedSimMachine;
+using pf::sim::SimMachine;
 
 class ProductCheck : public ::testing::Test {
 protected:
@@ -49,8 +49,7 @@ TEST_F(ProductCheck, MissingKeyOrValueOrFailedReadCountsAsNotInstalled) {
     ExpectNoOpenKeys();
 
     machine.SetString(pf::kHkeyLocalMachine, app::kProductKey, app::kProductValue, "D:\\W");
-    machine.FindValue(pf::kHkeyLocalMachine, app::kProductKey, app::kProductValue)->failRead =
-        true;
+    machine.FindValue(pf::kHkeyLocalMachine, app::kProductKey, app::kProductValue)->failRead = true;
     EXPECT_FALSE(Check());
     ExpectNoOpenKeys();
 }

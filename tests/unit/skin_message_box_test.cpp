@@ -7,8 +7,8 @@
 using skin::BoxMode;
 
 TEST(SkinMessageBoxRules, ButtonsFollowTheFlagsOkCancelFirst) {
-    EXPECT_EQ(skin::BoxModeFromFlags(0x0), BoxMode::kOkOnly);   // MB_OK
-    EXPECT_EQ(skin::BoxModeFromFlags(0x2), BoxMode::kOkOnly);   // abort/retry/ignore
+    EXPECT_EQ(skin::BoxModeFromFlags(0x0), BoxMode::kOkOnly);  // MB_OK
+    EXPECT_EQ(skin::BoxModeFromFlags(0x2), BoxMode::kOkOnly);  // abort/retry/ignore
     EXPECT_EQ(skin::BoxModeFromFlags(0x1), BoxMode::kOkCancel);
     EXPECT_EQ(skin::BoxModeFromFlags(0x3), BoxMode::kOkCancel);  // yes/no/cancel: not YES/NO
     EXPECT_EQ(skin::BoxModeFromFlags(0x5), BoxMode::kOkCancel);  // retry/cancel
@@ -49,9 +49,9 @@ TEST(SkinMessageBoxGrowth, StepsForEachBandOfTextLength) {
         size_t from, to;
         int s, w, h, halfW;
     };
-    const Row table[] = {{0, 29, 10, 12, 7, 6},       {30, 59, 20, 25, 14, 12},
-                         {60, 89, 30, 37, 21, 18},    {90, 119, 40, 50, 28, 25},
-                         {120, 149, 50, 62, 35, 31},  {150, 179, 60, 75, 42, 37},
+    const Row table[] = {{0, 29, 10, 12, 7, 6},      {30, 59, 20, 25, 14, 12},
+                         {60, 89, 30, 37, 21, 18},   {90, 119, 40, 50, 28, 25},
+                         {120, 149, 50, 62, 35, 31}, {150, 179, 60, 75, 42, 37},
                          {180, 209, 70, 87, 49, 43}};
     for (const Row& row : table) {
         for (size_t len : {row.from, row.to}) {

@@ -28,10 +28,10 @@ TEST(ChildScaling, EachEdgeIsDividedAndTruncatedOnItsOwn) {
 }
 
 TEST(ChildScaling, DegenerateSizesMoveNothingAndNeverDivideByZero) {
-    for (auto f : {skin::ComputeScaleFactors(0, 300, 600, 337),
-                   skin::ComputeScaleFactors(520, 0, 600, 337),
-                   skin::ComputeScaleFactors(520, 300, 0, 337),
-                   skin::ComputeScaleFactors(520, 300, 600, -1)}) {
+    for (auto f :
+         {skin::ComputeScaleFactors(0, 300, 600, 337), skin::ComputeScaleFactors(520, 0, 600, 337),
+          skin::ComputeScaleFactors(520, 300, 0, 337),
+          skin::ComputeScaleFactors(520, 300, 600, -1)}) {
         EXPECT_FALSE(f.usable);
         const skin::Rect32 s = skin::ScaleScreenRect({1, 2, 3, 4}, f);
         EXPECT_EQ(s.left, 1);
