@@ -7,6 +7,15 @@
 
 CCleanerApp theApp;
 
+namespace {
+// Every question of the scan goes through here: the status line first
+// catches up with the walk, so the question appears over the current path.
+int AskQuestion(const char* text, const char* title, UINT flags) {
+    if (g_pMainDlg) static_cast<CCleanerDlg*>(g_pMainDlg)->FlushStatusText();
+    return SkinMessageBox(text, title, flags);
+}
+}  // namespace
+
 BOOL CCleanerApp::InitInstance() {
     AfxEnableControlContainer();
     Enable3dControls();
@@ -17,7 +26,7 @@ BOOL CCleanerApp::InitInstance() {
     // The core talks to the real system, and asks its questions through the
     // skinned box.
     pf::SetPlatform(&pf::win32::RealPlatform());
-    pf::win32::SetSkinMessageBoxHandler(&SkinMessageBox);
+    pf::win32::SetSkinMessageBoxHandler(&AskQuestion);
 
     CCleanerDlg dlg;
     m_pMainWnd = &dlg;

@@ -24,6 +24,9 @@ int32_t g_scanning = 0;
 
 constexpr UINT_PTR kScanTimerId = 100;
 constexpr UINT kScanTimerPeriod = 100;
+// Held-back status repaints catch up through this timer.
+constexpr UINT_PTR kStatusTimerId = 101;
+constexpr DWORD kStatusRepaintMs = 50;
 constexpr LONG_PTR kSysMenuAndMinimizeBox = 0x000A0000;
 constexpr COLORREF kMagentaKey = RGB(255, 0, 255);
 
@@ -330,11 +333,16 @@ void CCleanerDlg::OnScan() {
     SetTimer(kScanTimerId, kScanTimerPeriod);
 }
 
-void CCleanerDlg::OnTimer(UINT_PTR) {
+void CCleanerDlg::OnTimer(UINT_PTR id) {
+    if (id == kStatusTimerId) {
+        FlushStatusText();
+        return;
+    }
     Default();
     KillTimer(kScanTimerId);
     g_scan.cancelled = false;
     RunScan();  // pumps this window's messages between directory entries
+    FlushStatusText();
 
     cancelButton.ShowWindow(SW_HIDE);
     okButton.ShowWindow(SW_SHOW);
@@ -345,13 +353,28 @@ void CCleanerDlg::OnTimer(UINT_PTR) {
 }
 
 LRESULT CCleanerDlg::OnStatusText(WPARAM, LPARAM) {
-    char text[sizeof g_scan.statusText + 1];
-    CopyEngineText(text, g_scan.statusText);
-    statusLine.SetWindowText(text);
+    static_assert(sizeof pendingStatus >= sizeof g_scan.statusText + 1, "status buffer");
+    CopyEngineText(pendingStatus, g_scan.statusText);
+    statusPending = true;
+    // The final texts and anything after a pause are painted at once; a
+    // stream of paths from the walk at most every kStatusRepaintMs.
+    if (g_scan.summaryStarted || ::GetTickCount() - statusPaintedAt >= kStatusRepaintMs)
+        FlushStatusText();
+    else
+        SetTimer(kStatusTimerId, kStatusRepaintMs);
     return 0;
 }
 
+void CCleanerDlg::FlushStatusText() {
+    if (!statusPending) return;
+    statusPending = false;
+    KillTimer(kStatusTimerId);
+    statusLine.SetWindowText(pendingStatus);
+    statusPaintedAt = ::GetTickCount();
+}
+
 LRESULT CCleanerDlg::OnReportLine(WPARAM, LPARAM) {
+    FlushStatusText();
     char line[sizeof g_scan.reportLine + 1];
     CopyEngineText(line, g_scan.reportLine);
     ListBoxOps list(ResultList);
@@ -365,6 +388,7 @@ void CCleanerDlg::UpdateHorizontalExtent() {
 }
 
 void CCleanerDlg::AskToStop(const char* title) {
+    FlushStatusText();
     if (SkinMessageBox("Terminate the Scan now?", title, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     cancelButton.ShowWindow(SW_HIDE);

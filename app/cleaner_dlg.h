@@ -71,6 +71,19 @@ private:
     // A close request while scanning asks whether to stop, under `title`.
     void AskToStop(const char* title);
 
+public:
+    // Paints the latest status text now if a repaint was held back.
+    void FlushStatusText();
+
+private:
+    // The walk sends the status for every directory entry; painting the
+    // control that often costs more than the walk itself. The newest text is
+    // kept and painted at most every kStatusRepaintMs, and always before a
+    // report line, a question or the end of the scan.
+    char pendingStatus[261] = {};
+    bool statusPending = false;
+    DWORD statusPaintedAt = 0;
+
     CFont progressFont;
     static const DispatchEntry<CCleanerDlg> kDispatch[];
 };
