@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the cleaner's main job on its built-in demo
 # machine: a throwaway Wine prefix whose drive D: holds a few infected
-# programs, look-alikes and start-up values that launch the infection. The
-# scan runs through the real system and prints every line of its result list.
-# Everything it started or made is removed at the end.
+# programs, look-alikes and start-up values that launch the infection.
+# The real CleanVendrika window opens on it: on the user's display when there
+# is one (press SCAN, close with OK), otherwise under a private Xvfb display
+# with SCAN pressed automatically. The result list is printed at the end with
+# the screenshots' paths. Everything it started or made is removed at the end.
+#
+# CV_DEMO=console runs the scan without the window instead: the same engine
+# through the real system, printing every line of its result list.
 set -u
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -18,13 +23,17 @@ echo "building the $CV_WIN_ARCH Windows program in $build ..."
 mkdir -p "$(dirname "$build")"
 log="$(mktemp /tmp/cv-demo-build.XXXXXX.log)"
 if ! { cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$CV_WIN_TOOLCHAIN" &&
-    cmake --build "$build" -j"${CV_JOBS:-2}" --target cvdemo; } >"$log" 2>&1; then
+    cmake --build "$build" -j"${CV_JOBS:-2}" --target cvdemo CleanVendrika guidriver e2e_tool; } >"$log" 2>&1; then
     tail -n 40 "$log"
     rm -f "$log"
     echo "demo: the build failed" >&2
     exit 1
 fi
 rm -f "$log"
+
+if [ "${CV_DEMO:-window}" != console ]; then
+    exec bash "$root/tests/gui/demo_window.sh" "$build"
+fi
 
 ddrive=""
 cleanup() {

@@ -475,8 +475,10 @@ HANDLE Win32Platform::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
     return FromWin(fn(flags, processId));
 }
 
-BOOL Win32Platform::Process32First(HANDLE snapshot, ProcessEntry32* entry) {
-    ProcessWalkFn fn = FirstEntry();
+namespace {
+// Process32First and Process32Next take the same record: the system's own,
+// converted to ours field by field.
+BOOL WalkSnapshot(ProcessWalkFn fn, HANDLE snapshot, ProcessEntry32* entry) {
     if (!fn || !entry) {
         ::SetLastError(fn ? ERROR_INVALID_PARAMETER : ERROR_PROC_NOT_FOUND);
         return 0;
@@ -487,18 +489,14 @@ BOOL Win32Platform::Process32First(HANDLE snapshot, ProcessEntry32* entry) {
     if (ok) CopyProcessEntry(e, entry);
     return ok;
 }
+}  // namespace
+
+BOOL Win32Platform::Process32First(HANDLE snapshot, ProcessEntry32* entry) {
+    return WalkSnapshot(FirstEntry(), snapshot, entry);
+}
 
 BOOL Win32Platform::Process32Next(HANDLE snapshot, ProcessEntry32* entry) {
-    ProcessWalkFn fn = NextEntry();
-    if (!fn || !entry) {
-        ::SetLastError(fn ? ERROR_INVALID_PARAMETER : ERROR_PROC_NOT_FOUND);
-        return 0;
-    }
-    PROCESSENTRY32 e{};
-    e.dwSize = SystemEntrySize(entry);
-    ::BOOL ok = fn(ToWin(snapshot), &e);
-    if (ok) CopyProcessEntry(e, entry);
-    return ok;
+    return WalkSnapshot(NextEntry(), snapshot, entry);
 }
 
 BOOL Win32Platform::EnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesReturned) {
