@@ -337,52 +337,41 @@ HANDLE SimMachine::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
     return reinterpret_cast<HANDLE>(h);
 }
 
-BOOL SimMachine::Process32First(HANDLE snapshot, ProcessEntry32* entry) {
-    if (const Fault* f = Enter("Process32First")) {
-        lastError = FaultError(f, kErrorNoMoreFiles);
+namespace {
+// Process32First and Process32Next differ only in where the walk starts.
+BOOL StepSnapshot(SimMachine& m, const char* op, bool first, HANDLE snapshot,
+                  ProcessEntry32* entry) {
+    if (const Fault* f = m.Enter(op)) {
+        m.lastError = FaultError(f, kErrorNoMoreFiles);
         return 0;
     }
-    const auto s = snapshots.find(Value(snapshot));
-    if (s == snapshots.end()) {
-        lastError = kErrorInvalidHandle;
+    const auto s = m.snapshots.find(Value(snapshot));
+    if (s == m.snapshots.end()) {
+        m.lastError = kErrorInvalidHandle;
         return 0;
     }
     if (!entry || entry->dwSize < sizeof(ProcessEntry32)) {
-        lastError = kErrorBadLength;
+        m.lastError = kErrorBadLength;
         return 0;
     }
-    snapshotCursor[s->first] = 0;
-    if (s->second.empty()) {
-        lastError = kErrorNoMoreFiles;
+    size_t& cursor = m.snapshotCursor[s->first];
+    if (first) cursor = 0;
+    if (cursor >= s->second.size()) {
+        m.lastError = kErrorNoMoreFiles;
         return 0;
     }
-    FillProcessEntry(s->second[0], version.dwPlatformId == kVerPlatformWin32Windows, entry);
-    snapshotCursor[s->first] = 1;
+    FillProcessEntry(s->second[cursor], m.version.dwPlatformId == kVerPlatformWin32Windows, entry);
+    ++cursor;
     return 1;
+}
+}  // namespace
+
+BOOL SimMachine::Process32First(HANDLE snapshot, ProcessEntry32* entry) {
+    return StepSnapshot(*this, "Process32First", true, snapshot, entry);
 }
 
 BOOL SimMachine::Process32Next(HANDLE snapshot, ProcessEntry32* entry) {
-    if (const Fault* f = Enter("Process32Next")) {
-        lastError = FaultError(f, kErrorNoMoreFiles);
-        return 0;
-    }
-    const auto s = snapshots.find(Value(snapshot));
-    if (s == snapshots.end()) {
-        lastError = kErrorInvalidHandle;
-        return 0;
-    }
-    if (!entry || entry->dwSize < sizeof(ProcessEntry32)) {
-        lastError = kErrorBadLength;
-        return 0;
-    }
-    size_t& cursor = snapshotCursor[s->first];
-    if (cursor >= s->second.size()) {
-        lastError = kErrorNoMoreFiles;
-        return 0;
-    }
-    FillProcessEntry(s->second[cursor], version.dwPlatformId == kVerPlatformWin32Windows, entry);
-    ++cursor;
-    return 1;
+    return StepSnapshot(*this, "Process32Next", false, snapshot, entry);
 }
 
 // ---------------------------------------------------------------------------
