@@ -22,7 +22,8 @@ build="${CV_BUILD_ROOT:-$root/build}/win-$CV_WIN_ARCH"
 echo "building the $CV_WIN_ARCH Windows program in $build ..."
 mkdir -p "$(dirname "$build")"
 log="$(mktemp /tmp/cv-demo-build.XXXXXX.log)"
-if ! { cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$CV_WIN_TOOLCHAIN" &&
+if ! { cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$CV_WIN_TOOLCHAIN" \
+    -DCV_MINGW_THREADS=posix &&
     cmake --build "$build" -j"${CV_JOBS:-2}" --target cvdemo CleanVendrika guidriver e2e_tool; } >"$log" 2>&1; then
     tail -n 40 "$log"
     rm -f "$log"

@@ -1,27 +1,45 @@
 #!/usr/bin/env bash
 # Installs everything the project needs on Debian 12 (idempotent): the host
-# compilers and GoogleTest, clang with libFuzzer, MinGW-w64, Wine (64-bit and
-# 32-bit), Xvfb and the X and image tools of the window tests. When every
-# package is present already it only says so.
+# compilers and GoogleTest, clang with libFuzzer, MinGW-w64, Wine, Xvfb and
+# the X and image tools of the window tests. When every package is present
+# already it only says so.
+#
+# wine32 (from the i386 architecture) is wanted only where this kernel runs
+# 32-bit x86 code; elsewhere the i386 architecture is never added and the
+# Wine suites run the 64-bit build. Package indexes can be briefly
+# inconsistent on the mirrors: a failed index is retried a few times and then
+# left behind, and the set-up stops only when a package the project needs
+# cannot be installed, naming it.
 #
 # Runs as root, or through sudo when that is available. No questions asked.
-set -eu
+# CV_SETUP_TRIES (default 3) sets how often a failed download is retried;
+# CV_WINE32=no leaves 32-bit Wine out even where it could run (yes: always).
+set -u
+root="$(cd "$(dirname "$0")/.." && pwd)"
+. "$root/scripts/lib/probe32.sh"
 
-packages=(
+needed=(
     cmake make g++ git file
     clang libclang-rt-14-dev
     googletest
     mingw-w64
-    wine wine64 wine32:i386
+    wine wine64
     xvfb x11-utils imagemagick
 )
+optional=()
+case "${CV_WINE32:-auto}" in
+    no) ;;
+    yes) optional+=(wine32:i386) ;;
+    *) cv_can_run_32bit && optional+=(wine32:i386) ;;
+esac
+tries="${CV_SETUP_TRIES:-3}"
 
-missing=()
-for p in "${packages[@]}"; do
-    status="$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)"
-    [ "$status" = "install ok installed" ] || missing+=("$p")
-done
-if [ ${#missing[@]} -eq 0 ]; then
+installed() { [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]; }
+missing_of() { local p; for p in "$@"; do installed "$p" || echo "$p"; done; }
+
+mapfile -t missing < <(missing_of "${needed[@]}")
+mapfile -t missing_optional < <(missing_of "${optional[@]+"${optional[@]}"}")
+if [ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ]; then
     echo "setup: all packages present"
     exit 0
 fi
@@ -31,16 +49,57 @@ if [ "$(id -u)" -eq 0 ]; then
 elif command -v sudo >/dev/null 2>&1; then
     as_root=(sudo)
 else
-    echo "setup: missing ${missing[*]}; run as root (or install sudo)" >&2
+    echo "setup: missing ${missing[*]} ${missing_optional[*]}; run as root (or install sudo)" >&2
     exit 1
 fi
-
-echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-# wine32 comes from the i386 architecture.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+apt_get() { "${as_root[@]}" apt-get -q -o Acquire::Retries=2 "$@"; }
+
+# retry N COMMAND...: runs COMMAND up to N times, pausing between tries.
+retry() {
+    local n="$1" i
+    shift
+    for ((i = 1; i <= n; i++)); do
+        "$@" && return 0
+        [ "$i" -lt "$n" ] && { echo "setup: '$*' failed (try $i of $n); trying again" >&2; sleep $((i * 5)); }
+    done
+    return 1
+}
+
+if [ ${#missing_optional[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "setup: this kernel runs 32-bit code: adding the i386 architecture for wine32"
     "${as_root[@]}" dpkg --add-architecture i386
 fi
-"${as_root[@]}" apt-get update -q
-"${as_root[@]}" apt-get install -y -q "${missing[@]}"
+
+# An index that still fails after the tries (a mirror in the middle of a
+# sync) is left behind: what it lists may well not be needed.
+if ! retry "$tries" apt_get update; then
+    echo "setup: some package indexes could not be updated; going on with the ones that could" >&2
+fi
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    if ! retry "$tries" apt_get install -y "${missing[@]}"; then
+        mapfile -t still < <(missing_of "${needed[@]}")
+        if [ ${#still[@]} -gt 0 ]; then
+            for p in "${still[@]}"; do
+                candidate="$(apt-cache policy "$p" 2>/dev/null | awk '/Candidate:/ { print $2 }')"
+                if [ -z "$candidate" ] || [ "$candidate" = "(none)" ]; then
+                    why="no installable version in the package indexes"
+                else
+                    why="version $candidate is listed, but it or a dependency could not be installed"
+                fi
+                echo "setup: needed package $p cannot be installed: $why" >&2
+            done
+            exit 1
+        fi
+    fi
+fi
+
+if [ ${#missing_optional[@]} -gt 0 ]; then
+    echo "setup: installing ${missing_optional[*]} (32-bit Wine, for the 32-bit build)"
+    if ! retry "$tries" apt_get install -y "${missing_optional[@]}"; then
+        echo "setup: ${missing_optional[*]} could not be installed; the Wine suites will run the 64-bit build" >&2
+    fi
+fi
 echo "setup: done"

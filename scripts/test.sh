@@ -4,7 +4,8 @@
 #   2. host build and unit tests;
 #   3. host build under AddressSanitizer and UndefinedBehaviorSanitizer, unit tests;
 #   4. libFuzzer targets (clang), each run for CV_FUZZ_SECONDS (default 20) seconds;
-#   5. both Windows builds (i686 is the product; the one Wine runs here is tested);
+#   5. the product (32-bit, release) and its static checks, then both Windows
+#      test builds (the one Wine runs here is tested);
 #   6. the Wine suite scripts that exist (run.sh, then run_*.sh) in tests/win,
 #      app/tests (the window code against real controls), tests/gui, tests/e2e.
 # Ends with one line "N passed, N failed" (a suite is a test program, a fuzz
@@ -137,16 +138,31 @@ if [ ${#fuzz_sources[@]} -gt 0 ]; then
 fi
 
 # --- 5. Windows builds ----------------------------------------------------------
-note "Windows builds"
+# The product: 32-bit, win32-thread runtime, release, stripped; then the static
+# checks that its imports, headers and instructions suit Windows 95 and NT 4.0.
+note "the product"
+product="$builds/product-i686"
+if build product-i686-build configure_and_build "$product" \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DCV_TESTS=OFF --target CleanVendrika; then
+    step product-static-checks bash "$root/tests/static/check_product.sh" "$product/app/CleanVendrika.exe"
+fi
+# The test programs need the posix-thread runtime (GoogleTest): both builds
+# use it, and the i686 one shows that the checks above catch its imports.
+note "Windows test builds"
 cv_wine_pick_arch || true
 wine_build=""
 for arch in i686 x86_64; do
     dir="$builds/win-$arch"
     if build "windows-$arch-build" configure_and_build "$dir" \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake"; then
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" -DCV_MINGW_THREADS=posix; then
         [ "$arch" = "${CV_WIN_ARCH:-}" ] && wine_build="$dir"
     fi
 done
+if [ -f "$builds/win-i686/app/CleanVendrika.exe" ]; then
+    step product-checks-catch-posix-runtime bash "$root/tests/static/catches_posix_runtime.sh" \
+        "$builds/win-i686/app/CleanVendrika.exe"
+fi
 
 # --- 6. Wine suites ------------------------------------------------------------
 if [ -z "${CV_WIN_ARCH:-}" ]; then
