@@ -55,20 +55,29 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 apt_get() { "${as_root[@]}" apt-get -q -o Acquire::Retries=2 "$@"; }
 
-# retry N COMMAND...: runs COMMAND up to N times, pausing between tries.
+# retry N COMMAND...: runs COMMAND up to N times, pausing between tries, as
+# long as its failure is a download that may go through later. A package
+# that cannot be resolved fails at once.
 retry() {
-    local n="$1" i
+    local n="$1" i out
     shift
+    out="$(mktemp /tmp/cv-setup.XXXXXX)"
     for ((i = 1; i <= n; i++)); do
-        "$@" && return 0
+        if "$@" 2>&1 | tee "$out"; [ "${PIPESTATUS[0]}" -eq 0 ]; then
+            rm -f "$out"
+            return 0
+        fi
+        grep -q -E 'Failed to fetch|Unable to fetch|unexpected size|Hash Sum mismatch|Temporary failure|Could not connect|Connection (failed|timed out)' "$out" || break
         [ "$i" -lt "$n" ] && { echo "setup: '$*' failed (try $i of $n); trying again" >&2; sleep $((i * 5)); }
     done
+    rm -f "$out"
     return 1
 }
 
+added_i386=no
 if [ ${#missing_optional[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "setup: this kernel runs 32-bit code: adding the i386 architecture for wine32"
-    "${as_root[@]}" dpkg --add-architecture i386
+    "${as_root[@]}" dpkg --add-architecture i386 && added_i386=yes
 fi
 
 # An index that still fails after the tries (a mirror in the middle of a
@@ -100,6 +109,11 @@ if [ ${#missing_optional[@]} -gt 0 ]; then
     echo "setup: installing ${missing_optional[*]} (32-bit Wine, for the 32-bit build)"
     if ! retry "$tries" apt_get install -y "${missing_optional[@]}"; then
         echo "setup: ${missing_optional[*]} could not be installed; the Wine suites will run the 64-bit build" >&2
+        # Leave the machine as it was: an architecture nothing uses only
+        # makes every later index update longer and likelier to fail.
+        if [ "$added_i386" = yes ] && [ -z "$(dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -x i386)" ]; then
+            "${as_root[@]}" dpkg --remove-architecture i386 && echo "setup: the i386 architecture is removed again"
+        fi
     fi
 fi
 echo "setup: done"
