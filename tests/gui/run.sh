@@ -391,6 +391,21 @@ drv box-close >/dev/null
 box_gone "the question's close box closes it"
 still_scanning "after closing the question"
 
+# Enter in either stop question presses the focused button: Tab takes the focus from YES
+# to NO, and Enter then answers NO in the window's question and in the walk's alike.
+drv click 2 >/dev/null
+expect_box "$TITLE" "Terminate the Scan now?" "6 7"
+drv box-key tab >/dev/null
+drv box-key enter >/dev/null
+box_gone "Enter on NO closes the CANCEL question"
+still_scanning "after Enter on NO in the CANCEL question"
+drv key esc >/dev/null
+expect_box "$TITLE" "Terminate the Scan now?" "6 7"
+drv box-key tab >/dev/null
+drv box-key enter >/dev/null
+box_gone "Enter on NO closes the walk's Escape question"
+still_scanning "after Enter on NO in the walk's Escape question"
+
 drv key enter >/dev/null
 still_scanning "after Enter during the scan"
 check "Enter during the scan asks nothing" eval '! drv wait-box 300 >/dev/null'
@@ -444,6 +459,25 @@ stop_run() {  # HOW CAPTION CLOSE-AFTER
     esac
     closes "$close after a stopped scan"
 }
+# ---- a stop asked while the scan is starting, before the scan timer's first tick ----
+echo "-- stop asked while the scan is starting"
+start_cleaner
+drv park-mouse >/dev/null
+drv clicks 1052 2 >/dev/null
+expect_box "$TITLE" "Terminate the Scan now?" "6 7"
+sleep 1
+text_is 1065 "Static"
+check "no scan runs under the question" eval '! drv wait-list "Total files" 300 >/dev/null'
+drv box-click 6 >/dev/null
+box_gone "YES closes the question"
+controls "stop confirmed while starting" 1070:shown+on 2:hidden
+wait_end "Scanning terminated"
+drv list >"$work/list.txt"
+check "a stop confirmed while starting scans nothing" \
+    grep -qF 'Total files scanned\t\t:  0"' "$work/list.txt"
+drv click 1070 >/dev/null
+closes "OK after a stop confirmed while starting"
+
 stop_run CANCEL "$TITLE" esc
 stop_run X "DialogBoxTitle" x
 stop_run Escape "$TITLE" sys
