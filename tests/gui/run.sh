@@ -9,7 +9,8 @@
 # (tests/e2e/e2e_tool.exe, when built, plants an infected file so the list shows a find).
 # One throwaway prefix serves every run of the program: C: and a D: with a few thousand
 # ordinary files, so a scan lasts long enough to be stopped. Screenshots of the Ready,
-# Scanning, question and Finished states go to BUILD_DIR/screenshots/gui/.
+# Scanning, question and Finished states (and of a stop confirmed while the scan was starting)
+# go to BUILD_DIR/screenshots/gui/.
 # Prints one line per check and "N checks, M failed"; exits 1 when any check failed.
 set -u
 root="$(cd "$(dirname "$0")/../.." && pwd)"
