@@ -19,11 +19,8 @@
 
 namespace {
 
-// 1 from the press of SCAN until the scan run has returned.
-int32_t g_scanning = 0;
-
-constexpr UINT_PTR kScanTimerId = 100;
-constexpr UINT kScanTimerPeriod = 100;
+constexpr UINT_PTR kScanTimerId = app::kScanTimerId;
+constexpr UINT kScanTimerPeriod = app::kScanTimerPeriodMs;
 // Held-back status repaints catch up through this timer.
 constexpr UINT_PTR kStatusTimerId = 101;
 constexpr DWORD kStatusRepaintMs = 50;
@@ -94,10 +91,12 @@ void RepaintBehind(CWnd& control) {
     ::RedrawWindow(parent, &r, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
+ShellExecuteFn g_shellExecute = &::ShellExecuteA;
+
 void OpenPage(const char* address) {
     char url[512];
     crt::CopyText(url, address);
-    ::ShellExecuteA(nullptr, "open", url, nullptr, nullptr, SW_SHOWNORMAL);
+    g_shellExecute(nullptr, "open", url, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace
@@ -282,8 +281,10 @@ void CCleanerDlg::OnLButtonDown(UINT, POINT pt) {
 
 void CCleanerDlg::OnOK() {}
 
+void SetShellExecuteForTest(ShellExecuteFn fn) { g_shellExecute = fn ? fn : &::ShellExecuteA; }
+
 void CCleanerDlg::OnScan() {
-    g_scanning = 1;
+    if (!scanControl.Start()) return;
 
     scanButton.EnableWindow(FALSE);
     utilityLink.EnableWindow(FALSE);
@@ -339,8 +340,14 @@ void CCleanerDlg::OnTimer(UINT_PTR id) {
         return;
     }
     Default();
+    // Only the scan timer's tick while the scan is starting, outside any
+    // question, starts the run: a stray tick (one posted by another program
+    // included) would scan with no target and no window, and a run started
+    // inside a question's loop would run whole under the question.
+    if (!scanControl.TickStartsRun(id)) return;
     KillTimer(kScanTimerId);
-    g_scan.cancelled = false;
+    // A stop confirmed while the scan was starting stays confirmed.
+    if (scanControl.BeginRun()) g_scan.cancelled = false;
     RunScan();  // pumps this window's messages between directory entries
     FlushStatusText();
 
@@ -349,7 +356,7 @@ void CCleanerDlg::OnTimer(UINT_PTR id) {
     progressLine.ShowWindow(SW_HIDE);
     statusFrame.SetWindowText("");
     RepaintBehind(statusFrame);
-    g_scanning = 0;
+    scanControl.EndRun();
 }
 
 LRESULT CCleanerDlg::OnStatusText(WPARAM, LPARAM) {
@@ -375,8 +382,13 @@ void CCleanerDlg::FlushStatusText() {
 
 LRESULT CCleanerDlg::OnReportLine(WPARAM, LPARAM) {
     FlushStatusText();
+    // Each line the engine formats is added once: the line is marked taken,
+    // so a WM_SETREDRAW (the same number) from the system or another program
+    // adds no copy of it.
+    if (!g_scan.reportLine[0]) return 0;
     char line[sizeof g_scan.reportLine + 1];
     CopyEngineText(line, g_scan.reportLine);
+    g_scan.reportLine[0] = '\0';
     ListBoxOps list(ResultList);
     app::AppendReportLine(list, line, g_scan.summaryStarted);
     return 0;
@@ -389,15 +401,23 @@ void CCleanerDlg::UpdateHorizontalExtent() {
 
 void CCleanerDlg::AskToStop(const char* title) {
     FlushStatusText();
-    if (SkinMessageBox("Terminate the Scan now?", title, MB_YESNO | MB_ICONQUESTION) != IDYES)
-        return;
+    // Before the run has begun the scan timer waits for the answer: its tick
+    // inside the question's loop would run the whole scan under the question.
+    const bool holdTimer = scanControl.HoldsTimerDuringQuestion();
+    if (holdTimer) KillTimer(kScanTimerId);
+    scanControl.QuestionOpened();
+    const bool stop =
+        SkinMessageBox("Terminate the Scan now?", title, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    scanControl.QuestionClosed(stop);
+    if (holdTimer) SetTimer(kScanTimerId, kScanTimerPeriod);
+    if (!stop) return;
     cancelButton.ShowWindow(SW_HIDE);
     okButton.ShowWindow(SW_SHOW);
     g_scan.cancelled = true;
 }
 
 void CCleanerDlg::OnCancel() {
-    if (!g_scanning) {
+    if (!scanControl.Scanning()) {
         CDialog::OnCancel();
         return;
     }
@@ -405,7 +425,7 @@ void CCleanerDlg::OnCancel() {
 }
 
 void CCleanerDlg::OnCloseBox() {
-    if (!g_scanning) {
+    if (!scanControl.Scanning()) {
         CDialog::OnCancel();
         return;
     }

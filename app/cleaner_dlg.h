@@ -4,6 +4,7 @@
 // progress line, the status line and the result list.
 #pragma once
 
+#include "app/scan_control_logic.h"
 #include "framework/button.h"
 #include "framework/dialog.h"
 #include "framework/dispatch.h"
@@ -85,8 +86,14 @@ private:
     DWORD statusPaintedAt = 0;
 
     CFont progressFont;
+    app::ScanControl scanControl;
     static const DispatchEntry<CCleanerDlg> kDispatch[];
 };
+
+// The shell's open operation through which the links open their pages;
+// tests put their own in to see the calls (null puts ShellExecuteA back).
+using ShellExecuteFn = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+void SetShellExecuteForTest(ShellExecuteFn fn);
 
 // Fills `font` with the main window's font (or the system font) at the given
 // height and weight. Returns 1.

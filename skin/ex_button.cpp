@@ -9,10 +9,16 @@ CExButton::~CExButton() {
 }
 
 void CExButton::LoadHandCursor() {
+    char folder[MAX_PATH] = {};
+    const UINT n = ::GetWindowsDirectoryA(folder, MAX_PATH);
+    LoadHandCursorFrom(n > 0 && n < MAX_PATH ? folder : nullptr);
+}
+
+void CExButton::LoadHandCursorFrom(const char* windowsFolder) {
     if (hCursor) return;
     char path[MAX_PATH] = {};
-    const UINT n = ::GetWindowsDirectoryA(path, MAX_PATH);
-    if (n > 0 && n < MAX_PATH && crt::AppendText(path, "\\winhlp32.exe")) {
+    if (windowsFolder && crt::CopyText(path, windowsFolder) &&
+        crt::AppendText(path, "\\winhlp32.exe")) {
         // Loaded as data only: no code of the help program (which may well
         // be infected on the machine being cleaned) runs in this process.
         HMODULE help = ::LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);

@@ -14,6 +14,9 @@ public:
     // (its cursor 106); where that program or its cursor is missing, the
     // system's hand cursor. Does nothing when a cursor is already held.
     void LoadHandCursor();
+    // The same with the help program looked for in `windowsFolder` (null:
+    // nowhere).
+    void LoadHandCursorFrom(const char* windowsFolder);
 
     HCURSOR hCursor = nullptr;
 

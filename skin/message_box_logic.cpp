@@ -30,6 +30,18 @@ int BoxResultForCommand(int command, BoxMode mode) {
     }
 }
 
+int EnterCommand(BoxMode mode, int focused) {
+    switch (mode) {
+        case BoxMode::kYesNo:
+            return focused == kCmdYes ? kCmdYes : kCmdNo;
+        case BoxMode::kOkCancel:
+            return focused == kCmdOk || focused == kCmdCancel ? focused : 0;
+        case BoxMode::kOkOnly:
+            return focused == kCmdSingleOk ? kCmdSingleOk : 0;
+    }
+    return 0;
+}
+
 BoxGrowth BoxGrowthForLength(size_t textLength) {
     // Texts are bounded by the callers; clamp anyway so the arithmetic can
     // never overflow an int, whatever is passed in.

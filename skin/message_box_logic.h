@@ -30,6 +30,13 @@ int IconBitmapFromFlags(uint32_t flags);
 // The answer the box returns when `command` ends it. The cancel command
 // answers NO in YES/NO mode, so Escape never reads as "yes".
 int BoxResultForCommand(int command, BoxMode mode);
+// The command the Enter key gives (the box's default command, which the
+// dialog manager asks for on Enter), or 0 for the dialog's own OK command.
+// `focused` is the id of the box's control that has the keyboard focus, 0
+// for none. Enter presses the focused button when it is one this mode
+// shows; otherwise it answers NO in YES/NO mode, so that Enter never reads
+// as "yes" there. Both stop questions thus take Enter the same way.
+int EnterCommand(BoxMode mode, int focused);
 
 // The growth steps: S = 10 * (L / 30) + 10, W = S * 1.25, H = S - W / 4.
 struct BoxGrowth {

@@ -12,6 +12,7 @@ const DispatchEntry<CSkinMessageBox> CSkinMessageBox::kDispatch[] = {
     {WM_COMMAND, BN_CLICKED, IDC_MB_SINGLEOK, &CSkinMessageBox::OnSingleOk},
     {WM_PAINT, &CSkinMessageBox::OnPaint},
     {WM_CTLCOLOR_ANY, &CSkinMessageBox::OnCtlColor},
+    {DM_GETDEFID, &CSkinMessageBox::OnGetDefId},
     {},
 };
 
@@ -120,6 +121,18 @@ void CSkinMessageBox::OnNo() { EndDialog(skin::BoxResultForCommand(skin::kCmdNo,
 
 void CSkinMessageBox::OnSingleOk() {
     EndDialog(skin::BoxResultForCommand(skin::kCmdSingleOk, Mode()));
+}
+
+LRESULT CSkinMessageBox::OnGetDefId(WPARAM, LPARAM) {
+    // The dialog manager asks for the default command when Enter is pressed
+    // (owner-drawn buttons never count as default buttons themselves).
+    HWND focus = ::GetFocus();
+    int focused = 0;
+    if (focus && ::GetParent(focus) == m_hWnd && ::IsWindowVisible(focus) &&
+        ::IsWindowEnabled(focus))
+        focused = ::GetDlgCtrlID(focus);
+    const int command = skin::EnterCommand(Mode(), focused);
+    return command ? MAKELRESULT(command, DC_HASDEFID) : 0;
 }
 
 void CSkinMessageBox::OnPaint() {

@@ -61,6 +61,7 @@ private:
     void OnNo();
     void OnSingleOk();
     void OnPaint();
+    LRESULT OnGetDefId(WPARAM, LPARAM);
     HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT kind);
     skin::BoxMode Mode() const;
 

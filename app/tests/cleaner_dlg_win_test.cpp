@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "app/cleaner_dlg.h"
 #include "app/tests/window_test_util.h"
@@ -244,5 +246,98 @@ TEST_F(MainWindow, InstalledProductDisablesDownloadHidesTheLinkAndShowsTheNotice
             EXPECT_FALSE(wtest::Visible(main, IDC_PRODUCT_NOTICE));
             wtest::PostClick(main, IDC_CLOSEBOX);
         });
+    }
+}
+
+TEST_F(MainWindow, StaticsAndTheWindowGetTheWhiteBrushTheTitleAndOthersTheDefault) {
+    struct Row {
+        const char* what;
+        UINT message;
+        int control;  // 0: the window itself
+        bool white;
+    };
+    const Row table[] = {
+        {"window background", WM_CTLCOLORDLG, 0, true},
+        {"status line", WM_CTLCOLORSTATIC, IDC_STATUS, true},
+        {"description line", WM_CTLCOLORSTATIC, IDC_DESCRIPTION, true},
+        {"title label", WM_CTLCOLORSTATIC, IDC_TITLE, false},
+        {"SCAN", WM_CTLCOLORBTN, IDC_SCAN, false},
+        {"result list", WM_CTLCOLORLISTBOX, IDC_RESULTLIST, false},
+    };
+    Run([&](HWND main) {
+        ASSERT_NE(g_hbrWhite, nullptr);
+        LOGBRUSH white = {};
+        ::GetObjectA(g_hbrWhite, sizeof white, &white);
+        EXPECT_EQ(white.lbStyle, UINT(BS_SOLID));
+        EXPECT_EQ(white.lbColor, RGB(255, 255, 255));
+        HDC dc = ::GetDC(main);
+        for (const Row& row : table) {
+            HWND control = row.control ? ::GetDlgItem(main, row.control) : main;
+            ::SetBkMode(dc, OPAQUE);
+            const LRESULT brush = ::SendMessageA(main, row.message, reinterpret_cast<WPARAM>(dc),
+                                                 reinterpret_cast<LPARAM>(control));
+            EXPECT_EQ(::GetBkMode(dc), TRANSPARENT) << row.what;
+            const LRESULT standard = ::DefWindowProcA(
+                main, row.message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
+            if (row.white)
+                EXPECT_EQ(brush, reinterpret_cast<LRESULT>(g_hbrWhite)) << row.what;
+            else
+                EXPECT_EQ(brush, standard) << row.what;
+        }
+        ::ReleaseDC(main, dc);
+        wtest::PostClick(main, IDC_CLOSEBOX);
+    });
+}
+
+namespace {
+
+struct ShellCall {
+    HWND owner;
+    std::string verb, file;
+    bool noParameters, noDirectory;
+    INT show;
+};
+std::vector<ShellCall> g_shellCalls;
+
+HINSTANCE WINAPI RecordShellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                                    LPCSTR directory, INT show) {
+    g_shellCalls.push_back({owner, verb ? verb : "(null)", file ? file : "(null)",
+                            parameters == nullptr, directory == nullptr, show});
+    return reinterpret_cast<HINSTANCE>(33);
+}
+
+}  // namespace
+
+TEST_F(MainWindow, DownloadAndLinksOpenTheirPagesNormallyThroughTheShell) {
+    struct Row {
+        int control;
+        const char* page;
+    };
+    const Row table[] = {
+        {IDC_DOWNLOAD, "http://www.quillon.example/download/downloadnow.htm"},
+        {IDC_DLINK, "http://www.quillon.example/download/downloadnow.htm"},
+        {IDC_ULINK, "http://www.quillon.example/download/utility.htm"},
+    };
+    g_shellCalls.clear();
+    SetShellExecuteForTest(&RecordShellExecute);
+    Run([&](HWND main) {
+        for (const Row& row : table)
+            ::SendMessageA(main, WM_COMMAND, MAKEWPARAM(row.control, BN_CLICKED),
+                           reinterpret_cast<LPARAM>(::GetDlgItem(main, row.control)));
+        EXPECT_TRUE(::IsWindowVisible(main));  // nothing in the window changes
+        EXPECT_TRUE(wtest::Visible(main, IDC_DLINK) && wtest::Visible(main, IDC_ULINK));
+        wtest::PostClick(main, IDC_CLOSEBOX);
+    });
+    SetShellExecuteForTest(nullptr);
+    ASSERT_EQ(g_shellCalls.size(), std::size(table));
+    for (size_t i = 0; i < std::size(table); ++i) {
+        const ShellCall& c = g_shellCalls[i];
+        SCOPED_TRACE(table[i].control);
+        EXPECT_EQ(c.owner, nullptr);
+        EXPECT_EQ(c.verb, "open");
+        EXPECT_EQ(c.file, table[i].page);
+        EXPECT_TRUE(c.noParameters);
+        EXPECT_TRUE(c.noDirectory);
+        EXPECT_EQ(c.show, SW_SHOWNORMAL);
     }
 }

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "app/tests/window_test_util.h"
 #include "resources/resource.h"
 #include "skin/ex_button.h"
@@ -183,4 +186,98 @@ TEST_F(SkinButtons, HandCursorIsAPrivateCopyShownOverTheButton) {
                              MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)),
               TRUE);
     EXPECT_EQ(::GetCursor(), first);
+}
+
+namespace {
+
+// What a cursor looks like: its hot spot and the bits of its mask.
+struct CursorImage {
+    POINT hotSpot = {-1, -1};
+    std::vector<unsigned char> mask;
+    bool operator==(const CursorImage& o) const {
+        return hotSpot.x == o.hotSpot.x && hotSpot.y == o.hotSpot.y && mask == o.mask;
+    }
+};
+
+CursorImage ImageOf(HCURSOR cursor) {
+    CursorImage image;
+    ICONINFO info = {};
+    if (!cursor || !::GetIconInfo(reinterpret_cast<HICON>(cursor), &info)) return image;
+    image.hotSpot = {LONG(info.xHotspot), LONG(info.yHotspot)};
+    BITMAP bm = {};
+    if (info.hbmMask && ::GetObjectA(info.hbmMask, sizeof bm, &bm)) {
+        image.mask.resize(size_t(bm.bmWidthBytes) * size_t(bm.bmHeight));
+        ::GetBitmapBits(info.hbmMask, LONG(image.mask.size()), image.mask.data());
+    }
+    if (info.hbmMask) ::DeleteObject(info.hbmMask);
+    if (info.hbmColor) ::DeleteObject(info.hbmColor);
+    return image;
+}
+
+// A folder that plays the Windows folder; removed with what it holds.
+class FakeWindowsFolder {
+public:
+    FakeWindowsFolder() {
+        char temp[MAX_PATH];
+        ::GetTempPathA(MAX_PATH, temp);
+        path_ = std::string(temp) + "cv-fake-windows-" + std::to_string(::GetCurrentProcessId());
+        ::CreateDirectoryA(path_.c_str(), nullptr);
+    }
+    ~FakeWindowsFolder() {
+        ::DeleteFileA(HelpProgram().c_str());
+        ::RemoveDirectoryA(path_.c_str());
+    }
+    // Puts a help program there: a copy of this test program, whose cursor
+    // 106 is the test cursor.
+    bool AddHelpProgram() {
+        char self[MAX_PATH];
+        const DWORD n = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+        return n > 0 && n < MAX_PATH && ::CopyFileA(self, HelpProgram().c_str(), FALSE);
+    }
+    std::string HelpProgram() const { return path_ + "\\winhlp32.exe"; }
+    const char* Path() const { return path_.c_str(); }
+
+private:
+    std::string path_;
+};
+
+}  // namespace
+
+TEST_F(SkinButtons, HandCursorComesFromTheHelpProgramsCursor106ElseTheSystemHand) {
+    Add("SCAN", IDC_SCAN);
+    Add("X", IDC_CLOSEBOX);
+    const CursorImage testHand =
+        ImageOf(::LoadCursorA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(106)));
+    const CursorImage systemHand = ImageOf(::LoadCursorA(nullptr, MAKEINTRESOURCEA(32649)));
+    ASSERT_EQ(testHand.hotSpot.x, 5);
+    ASSERT_EQ(testHand.hotSpot.y, 9);
+    ASSERT_FALSE(testHand == systemHand);
+
+    FakeWindowsFolder folder;
+    struct Row {
+        const char* what;
+        bool helpProgram;
+        const CursorImage* want;
+    };
+    const Row table[] = {
+        {"without the help program", false, &systemHand},
+        {"with the help program", true, &testHand},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.what);
+        if (row.helpProgram) {
+            ASSERT_TRUE(folder.AddHelpProgram());
+        }
+        CExButton scan, close;
+        ASSERT_TRUE(scan.SetupBitmapButton(IDC_SCAN, &host));
+        ASSERT_TRUE(close.SetupBitmapButton(IDC_CLOSEBOX, &host));
+        scan.LoadHandCursorFrom(folder.Path());
+        close.LoadHandCursorFrom(folder.Path());
+        ASSERT_NE(scan.hCursor, nullptr);
+        // Each button holds its own copy, which outlives the help program's
+        // module.
+        EXPECT_NE(scan.hCursor, close.hCursor);
+        EXPECT_TRUE(ImageOf(scan.hCursor) == *row.want);
+        EXPECT_TRUE(ImageOf(close.hCursor) == *row.want);
+    }
 }

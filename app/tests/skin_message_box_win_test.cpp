@@ -120,3 +120,71 @@ TEST(SkinMessageBoxRun, NinetyCharactersLiftTheIconEightyNineDoNot) {
     // as a client position lies one frame width further right.
     EXPECT_EQ(s90.icon.left - s90.box.left, s89.icon.left - s89.box.left + s90.clientOffsetX);
 }
+
+TEST(SkinMessageBoxRun, TheBoxAndItsStaticsGetTheBodyBlueOtherControlsTheDefault) {
+    struct Row {
+        const char* what;
+        UINT message;
+        int control;  // 0: the box itself
+        bool blue;
+    };
+    const Row table[] = {
+        {"box background", WM_CTLCOLORDLG, 0, true},
+        {"text", WM_CTLCOLORSTATIC, IDC_MB_TEXT, true},
+        {"icon", WM_CTLCOLORSTATIC, IDC_MB_ICON, true},
+        {"YES", WM_CTLCOLORBTN, IDC_MB_YES, false},
+    };
+    bool checked = false;
+    wtest::DriveModal([&] { return INT_PTR(SkinMessageBox("Stop?", "T", 0x24)); },
+                      [&](HWND box) {
+                          checked = true;
+                          HDC dc = ::GetDC(box);
+                          for (const Row& row : table) {
+                              HWND control = row.control ? ::GetDlgItem(box, row.control) : box;
+                              ::SetBkMode(dc, OPAQUE);
+                              const HBRUSH brush = reinterpret_cast<HBRUSH>(::SendMessageA(
+                                  box, row.message, reinterpret_cast<WPARAM>(dc),
+                                  reinterpret_cast<LPARAM>(control)));
+                              EXPECT_EQ(::GetBkMode(dc), TRANSPARENT) << row.what;
+                              LOGBRUSH lb = {};
+                              ASSERT_TRUE(::GetObjectA(brush, sizeof lb, &lb)) << row.what;
+                              if (row.blue) {
+                                  EXPECT_EQ(lb.lbStyle, UINT(BS_SOLID)) << row.what;
+                                  EXPECT_EQ(lb.lbColor, COLORREF(0x00FEE9CF)) << row.what;
+                              } else {
+                                  EXPECT_EQ(reinterpret_cast<LRESULT>(brush),
+                                            ::DefWindowProcA(box, row.message,
+                                                             reinterpret_cast<WPARAM>(dc),
+                                                             reinterpret_cast<LPARAM>(control)))
+                                      << row.what;
+                              }
+                          }
+                          ::ReleaseDC(box, dc);
+                          wtest::PostClick(box, IDC_MB_NO);
+                      });
+    EXPECT_TRUE(checked);
+}
+
+TEST(SkinMessageBoxRun, EnterPressesTheFocusedButtonAndWithoutOneAnswersNo) {
+    struct Row {
+        UINT flags;
+        int focus;  // the control given the focus before Enter (the text: no button)
+        int answer;
+    };
+    const Row table[] = {
+        {0x24, IDC_MB_YES, IDYES}, {0x24, IDC_MB_NO, IDNO},         {0x24, IDC_MB_TEXT, IDNO},
+        {0x41, IDC_MB_OK, IDOK},   {0x41, IDC_MB_CANCEL, IDCANCEL}, {0x41, IDC_MB_TEXT, IDOK},
+        {0, IDC_MB_SINGLEOK, IDOK},
+    };
+    for (const Row& row : table) {
+        const int answer = int(wtest::DriveModal(
+            [&] { return INT_PTR(SkinMessageBox("Terminate the Scan now?", "T", row.flags)); },
+            [&](HWND box) {
+                HWND target = ::GetDlgItem(box, row.focus);
+                ::SetFocus(target);
+                EXPECT_EQ(::GetFocus(), target);
+                ::PostMessageA(target, WM_KEYDOWN, VK_RETURN, 0);
+            }));
+        EXPECT_EQ(answer, row.answer) << "flags " << row.flags << " focus " << row.focus;
+    }
+}

@@ -9,7 +9,8 @@
 # (tests/e2e/e2e_tool.exe, when built, plants an infected file so the list shows a find).
 # One throwaway prefix serves every run of the program: C: and a D: with a few thousand
 # ordinary files, so a scan lasts long enough to be stopped. Screenshots of the Ready,
-# Scanning, question and Finished states go to BUILD_DIR/screenshots/gui/.
+# Scanning, question and Finished states (and of a stop confirmed while the scan was starting)
+# go to BUILD_DIR/screenshots/gui/.
 # Prints one line per check and "N checks, M failed"; exits 1 when any check failed.
 set -u
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -391,6 +392,21 @@ drv box-close >/dev/null
 box_gone "the question's close box closes it"
 still_scanning "after closing the question"
 
+# Enter in either stop question presses the focused button: Tab takes the focus from YES
+# to NO, and Enter then answers NO in the window's question and in the walk's alike.
+drv click 2 >/dev/null
+expect_box "$TITLE" "Terminate the Scan now?" "6 7"
+drv box-key tab >/dev/null
+drv box-key enter >/dev/null
+box_gone "Enter on NO closes the CANCEL question"
+still_scanning "after Enter on NO in the CANCEL question"
+drv key esc >/dev/null
+expect_box "$TITLE" "Terminate the Scan now?" "6 7"
+drv box-key tab >/dev/null
+drv box-key enter >/dev/null
+box_gone "Enter on NO closes the walk's Escape question"
+still_scanning "after Enter on NO in the walk's Escape question"
+
 drv key enter >/dev/null
 still_scanning "after Enter during the scan"
 check "Enter during the scan asks nothing" eval '! drv wait-box 300 >/dev/null'
@@ -444,6 +460,28 @@ stop_run() {  # HOW CAPTION CLOSE-AFTER
     esac
     closes "$close after a stopped scan"
 }
+# ---- a stop asked while the scan is starting, before the scan timer's first tick ----
+echo "-- stop asked while the scan is starting"
+start_cleaner
+drv park-mouse >/dev/null
+drv clicks 1052 2 >/dev/null
+expect_box "$TITLE" "Terminate the Scan now?" "6 7"
+sleep 1
+# (The status line may read empty: the question disabled the window, and the enable
+# notification shows the still empty status text.)
+check "no file is walked under the question" eval '! drv wait-text 1065 ":\\" 300 >/dev/null'
+check "no scan runs under the question" eval '! drv wait-list "Total files" 300 >/dev/null'
+drv box-click 6 >/dev/null
+box_gone "YES closes the question"
+controls "stop confirmed while starting" 1070:shown+on 2:hidden
+wait_end "Scanning terminated"
+drv list >"$work/list.txt"
+check "a stop confirmed while starting scans nothing" \
+    grep -qF 'Total files scanned\t\t:  0"' "$work/list.txt"
+screenshot stopped-while-starting
+drv click 1070 >/dev/null
+closes "OK after a stop confirmed while starting"
+
 stop_run CANCEL "$TITLE" esc
 stop_run X "DialogBoxTitle" x
 stop_run Escape "$TITLE" sys

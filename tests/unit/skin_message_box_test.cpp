@@ -44,6 +44,44 @@ TEST(SkinMessageBoxRules, CancelAnswersNoOnlyInYesNoMode) {
     EXPECT_EQ(skin::BoxResultForCommand(skin::kCmdCancel, BoxMode::kYesNo), 7);
 }
 
+TEST(SkinMessageBoxRules, EnterPressesTheFocusedButtonOrAnswersNo) {
+    using skin::EnterCommand;
+    struct Row {
+        BoxMode mode;
+        int focused;  // id of the focused control, 0 for none
+        int command;  // 0: the dialog's own OK command
+    };
+    const Row table[] = {
+        // YES/NO: the focused one of the two, otherwise NO, never OK.
+        {BoxMode::kYesNo, skin::kCmdYes, skin::kCmdYes},
+        {BoxMode::kYesNo, skin::kCmdNo, skin::kCmdNo},
+        {BoxMode::kYesNo, 0, skin::kCmdNo},
+        {BoxMode::kYesNo, 1086, skin::kCmdNo},           // the text control
+        {BoxMode::kYesNo, skin::kCmdOk, skin::kCmdNo},   // hidden in this mode
+        {BoxMode::kYesNo, skin::kCmdCancel, skin::kCmdNo},
+        // OK/Cancel: the focused one of the two, otherwise the dialog's OK.
+        {BoxMode::kOkCancel, skin::kCmdCancel, skin::kCmdCancel},
+        {BoxMode::kOkCancel, skin::kCmdOk, skin::kCmdOk},
+        {BoxMode::kOkCancel, 0, 0},
+        {BoxMode::kOkCancel, skin::kCmdYes, 0},
+        // The lone OK.
+        {BoxMode::kOkOnly, skin::kCmdSingleOk, skin::kCmdSingleOk},
+        {BoxMode::kOkOnly, 0, 0},
+        {BoxMode::kOkOnly, skin::kCmdNo, 0},
+    };
+    for (const Row& r : table)
+        EXPECT_EQ(EnterCommand(r.mode, r.focused), r.command)
+            << "mode " << int(r.mode) << " focused " << r.focused;
+    // Whatever has the focus, Enter in a YES/NO box gives YES or NO, and the
+    // answer is what that button answers.
+    for (int focused = -1; focused < 1100; ++focused) {
+        const int command = EnterCommand(BoxMode::kYesNo, focused);
+        ASSERT_TRUE(command == skin::kCmdYes || command == skin::kCmdNo) << focused;
+        EXPECT_EQ(skin::BoxResultForCommand(command, BoxMode::kYesNo),
+                  focused == skin::kCmdYes ? 6 : 7);
+    }
+}
+
 TEST(SkinMessageBoxGrowth, StepsForEachBandOfTextLength) {
     struct Row {
         size_t from, to;
