@@ -22,14 +22,16 @@ cv_log() { printf '[wine] %s\n' "$*" >&2; }
 # Chooses the architecture. A 32-bit Wine loader that can execute on this
 # kernel means the product's own i686 build runs under a win32 prefix;
 # otherwise (no IA32 emulation, or no wine32) the x86_64 build runs under a
-# win64 prefix with the 64-bit loader.
+# win64 prefix with the 64-bit loader. CV_WINE32=no asks for the
+# 64-bit build even where 32-bit Wine works.
 # Sets CV_WIN_ARCH, CV_WINEARCH, CV_WINE, CV_WINESERVER, CV_WIN_TOOLCHAIN.
 cv_wine_pick_arch() {
     local root
     root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
     CV_WINESERVER=/usr/lib/wine/wineserver
     [ -x "$CV_WINESERVER" ] || CV_WINESERVER="$(command -v wineserver || true)"
-    if [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    if [ "${CV_WINE32:-auto}" != no ] && [ -x /usr/lib/wine/wine ] &&
+        /usr/lib/wine/wine --version >/dev/null 2>&1; then
         CV_WIN_ARCH=i686
         CV_WINEARCH=win32
         CV_WINE=/usr/lib/wine/wine
