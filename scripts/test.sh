@@ -172,7 +172,12 @@ if [ -z "${CV_WIN_ARCH:-}" ]; then
 elif [ -z "$wine_build" ]; then
     echo "the $CV_WIN_ARCH Windows build failed: the Wine suites cannot run"
 else
-    note "Wine suites ($CV_WIN_ARCH build: $wine_build)"
+    # Where 32-bit Wine runs, the window and end-to-end suites run the release
+    # product itself rather than the test build's copy of it.
+    if [ "$CV_WIN_ARCH" = i686 ] && [ -f "$product/app/CleanVendrika.exe" ]; then
+        export CV_PRODUCT_EXE="$product/app/CleanVendrika.exe"
+    fi
+    note "Wine suites ($CV_WIN_ARCH build: $wine_build${CV_PRODUCT_EXE:+; program under test: $CV_PRODUCT_EXE})"
     # In each folder run.sh first, then its further run_*.sh scripts.
     for dir in tests/win app/tests tests/gui tests/e2e; do
         for script in "$root/$dir/run.sh" "$root/$dir"/run_*.sh; do

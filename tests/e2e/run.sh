@@ -18,7 +18,8 @@ root="$(cd "$E2E_DIR/../.." && pwd)"
 
 build="$(cd "${1:?usage: tests/e2e/run.sh BUILD_DIR [SCENARIO ...]}" && pwd)" || exit 2
 shift
-programs=("$build/app/CleanVendrika.exe" "$build/tools/guidriver/guidriver.exe"
+# CV_PRODUCT_EXE: the program under test when it is not the build's own (the release product).
+programs=("${CV_PRODUCT_EXE:-$build/app/CleanVendrika.exe}" "$build/tools/guidriver/guidriver.exe"
     "$build/tests/e2e/e2e_tool.exe" "$build/tests/e2e/e2e_hook.dll")
 for p in "${programs[@]}"; do
     if [ ! -f "$p" ]; then

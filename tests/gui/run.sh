@@ -18,7 +18,8 @@ root="$(cd "$(dirname "$0")/../.." && pwd)"
 exec </dev/null
 
 build="$(cd "${1:?usage: tests/gui/run.sh BUILD_DIR}" && pwd)"
-exe="$build/app/CleanVendrika.exe"
+# CV_PRODUCT_EXE: the program under test when it is not the build's own (the release product).
+exe="${CV_PRODUCT_EXE:-$build/app/CleanVendrika.exe}"
 driver_exe="$build/tools/guidriver/guidriver.exe"
 resview_exe="$build/tests/gui/resview.exe"
 tool_exe="$build/tests/e2e/e2e_tool.exe"
