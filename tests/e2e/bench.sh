@@ -16,7 +16,9 @@
 #             static control, as a status line painting every path would
 # all over the same fixed drives, in turn, after one warm-up each.
 # Prints the median of each, and the program's median against the bare
-# walker's and against the described-work walker's.
+# walker's and against the described-work walker's; beside them the median
+# processor time of the scanning thread (program) and the walking thread
+# (described), which the other load of the machine disturbs less.
 set -u
 E2E_DIR="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$E2E_DIR/../.." && pwd)"
@@ -76,18 +78,20 @@ echo "bench: D: holds $(find "$work/d" -type f | wc -l) files; C: holds $(find "
 
 w() { (cd "$work/e" && timeout -k 5 600 "$CV_WINE" "$@"); }
 
+# Each prints "MS CPU": the elapsed time and the walking thread's own
+# processor time meanwhile (what a loaded machine disturbs less).
 bare_once() {
-    w 'E:\barewalker.exe' "$@" | tr -d '\r' | sed -n 's/^ms //p'
+    w 'E:\barewalker.exe' "$@" | tr -d '\r' | awk '/^ms /{m=$2} /^cpu /{c=$2} END {print m, c}'
 }
 
 program_once() {
     (cd "$work/e" && exec "$CV_WINE" 'E:\CleanVendrika.exe') >/dev/null 2>&1 &
-    local pid=$! ms
+    local pid=$! out
     w 'E:\guidriver.exe' wait-window 30000 >/dev/null
-    ms="$(w 'E:\e2e_tool.exe' scantime 600000 | tr -d '\r' | sed -n 's/^ms //p')"
+    out="$(w 'E:\e2e_tool.exe' scantime 600000 | tr -d '\r' | awk '/^ms /{m=$2} /^cpu /{c=$2} END {print m, c}')"
     w 'E:\guidriver.exe' click 1070 >/dev/null
     wait "$pid" 2>/dev/null
-    echo "$ms"
+    echo "$out"
 }
 
 median() { sort -n | awk '{a[NR]=$1} END {if (NR % 2) print a[(NR + 1) / 2]; else print int((a[NR / 2] + a[NR / 2 + 1]) / 2)}'; }
@@ -101,22 +105,26 @@ pump=()
 desc=()
 stat=()
 prog=()
+desccpu=()
+progcpu=()
 for i in $(seq 1 "$runs"); do
-    b="$(bare_once)"
-    u="$(bare_once --pump)"
-    d="$(bare_once --notify)"
-    p="$(program_once)"
+    read -r b _ <<<"$(bare_once)"
+    read -r u _ <<<"$(bare_once --pump)"
+    read -r d dc <<<"$(bare_once --notify)"
+    read -r p pc <<<"$(program_once)"
     line="bench: run $i: program $p ms, bare walker $b ms, +pump $u ms, described $d ms"
     if [ "${CV_BENCH_STATUS:-0}" = 1 ]; then
-        s="$(bare_once --status)"
+        read -r s _ <<<"$(bare_once --status)"
         stat+=("$s")
         line="$line, +status $s ms"
     fi
-    echo "$line (program/described $(ratio "$p" "$d"))"
+    echo "$line (program/described $(ratio "$p" "$d"); thread time $pc ms / $dc ms)"
     bare+=("$b")
     pump+=("$u")
     desc+=("$d")
     prog+=("$p")
+    desccpu+=("${dc:-0}")
+    progcpu+=("${pc:-0}")
 done
 mb="$(printf '%s\n' "${bare[@]}" | median)"
 mu="$(printf '%s\n' "${pump[@]}" | median)"
@@ -128,4 +136,7 @@ if [ "${#stat[@]}" -gt 0 ]; then
     line="$line, +status $ms ms ($(ratio "$ms" "$mb"))"
 fi
 echo "$line"
+mdc="$(printf '%s\n' "${desccpu[@]}" | median)"
+mpc="$(printf '%s\n' "${progcpu[@]}" | median)"
+echo "bench: median thread time: program $mpc ms, described $mdc ms ($(ratio "$mpc" "$mdc"))"
 echo "bench: median program $mp ms: $(ratio "$mp" "$mb") x the bare walker, $(ratio "$mp" "$md") x the described-work walker"
