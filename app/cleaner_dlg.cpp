@@ -365,17 +365,25 @@ LRESULT CCleanerDlg::OnStatusText(WPARAM, LPARAM) {
     statusPending = true;
     // The final texts and anything after a pause are painted at once; a
     // stream of paths from the walk at most every kStatusRepaintMs.
-    if (g_scan.summaryStarted || ::GetTickCount() - statusPaintedAt >= kStatusRepaintMs)
+    // The catch-up timer is started once per held-back repaint, not
+    // restarted for every path: each timer call is a round trip to the
+    // window server on some systems, and the walk sends a path per entry.
+    if (g_scan.summaryStarted || ::GetTickCount() - statusPaintedAt >= kStatusRepaintMs) {
         FlushStatusText();
-    else
+    } else if (!statusTimerSet) {
         SetTimer(kStatusTimerId, kStatusRepaintMs);
+        statusTimerSet = true;
+    }
     return 0;
 }
 
 void CCleanerDlg::FlushStatusText() {
     if (!statusPending) return;
     statusPending = false;
-    KillTimer(kStatusTimerId);
+    if (statusTimerSet) {
+        KillTimer(kStatusTimerId);
+        statusTimerSet = false;
+    }
     statusLine.SetWindowText(pendingStatus);
     statusPaintedAt = ::GetTickCount();
 }

@@ -83,6 +83,7 @@ private:
     // report line, a question or the end of the scan.
     char pendingStatus[261] = {};
     bool statusPending = false;
+    bool statusTimerSet = false;  // the catch-up timer runs
     DWORD statusPaintedAt = 0;
 
     CFont progressFont;

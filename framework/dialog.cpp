@@ -6,6 +6,14 @@ IMPLEMENT_DYNAMIC(CDialog, CWnd)
 
 CDialog::CDialog(UINT templateId, CWnd* parent) : m_templateId(templateId), m_pParentWnd(parent) {}
 
+CDialog::~CDialog() {
+    // The dialog procedure finds its object through DWLP_USER; a window left
+    // behind must not lead to an object that is gone.
+    if (m_hWnd && ::IsWindow(m_hWnd) &&
+        ::GetWindowLongPtrA(m_hWnd, DWLP_USER) == reinterpret_cast<LONG_PTR>(this))
+        ::SetWindowLongPtrA(m_hWnd, DWLP_USER, 0);
+}
+
 INT_PTR CDialog::DoModal() {
     HWND owner = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
     if (!owner) {
@@ -76,6 +84,10 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
     if (msg == WM_INITDIALOG) {
         self = reinterpret_cast<CDialog*>(lp);
         if (!self || !self->Attach(hwnd)) return FALSE;
+        // The dialog's own slot leads back to the object for every later
+        // message: reading it is a local look-up, where the window property
+        // costs a round trip to the window server on some systems (Wine).
+        ::SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
         self->m_current = {msg, wp, lp};
         RECT before;
         ::GetWindowRect(hwnd, &before);
@@ -83,9 +95,10 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
         self->CenterIfNotPlaced(before);
         return focusDefault;
     }
-    self = static_cast<CDialog*>(FromHandlePermanent(hwnd));
+    self = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(hwnd, DWLP_USER));
     if (!self || self->m_hWnd != hwnd) return FALSE;
     if (msg == WM_NCDESTROY) {
+        ::SetWindowLongPtrA(hwnd, DWLP_USER, 0);
         self->Detach();
         return FALSE;
     }

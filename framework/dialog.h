@@ -12,6 +12,8 @@ class CDialog : public CWnd {
 
 public:
     explicit CDialog(UINT templateId, CWnd* parent = nullptr);
+    // Unbinds a dialog window that outlives its object.
+    ~CDialog() override;
 
     // Runs the dialog; returns the EndDialog result, or -1 when the dialog
     // could not be created. A dialog without a parent is owned by the

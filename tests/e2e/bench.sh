@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
 # The whole program's scan time against a bare walker, outside the test suite.
 #
-#   tests/e2e/bench.sh BUILD_DIR [RUNS] [FILES]
+#   tests/e2e/bench.sh BUILD_DIR [RUNS] [FILES]     (CV_BENCH_STATUS=1: also +status)
 #
 # One throwaway prefix whose D: holds FILES (default 20000) files in nested
 # folders (one in ten a program, the rest small texts). Each run times:
-#   program  SCAN pressed -> status line "Scanning completed" (e2e_tool scantime)
-#   bare     tools/barewalker: the same find calls and header reads, no window
-#   +pump    the bare walker taking a window message twice per entry, as the walk does
-#   +status  and showing each path in a static control, as the status line does
+#   program   SCAN pressed -> status line "Scanning completed" (e2e_tool scantime)
+#   bare      tools/barewalker: the same find calls and header reads, no window
+#   +pump     the bare walker taking a window message twice per entry of the
+#             file pass and once per entry of the folder pass, as the walk does
+#   described the walk's whole described work per entry: the pumping, and each
+#             path, shortened, sent synchronously to a window of the thread
+#             (barewalker --notify); the floor for the program's scan
+#   +status   (CV_BENCH_STATUS=1 only) the pumping and each path painted in a
+#             static control, as a status line painting every path would
 # all over the same fixed drives, in turn, after one warm-up each.
-# Prints the median of each and the ratio of the program to the bare walker;
-# the two middle ones tell what the window work per entry costs.
+# Prints the median of each, and the program's median against the bare
+# walker's and against the described-work walker's; beside them the median
+# processor time of the scanning thread (program) and the walking thread
+# (described), which the other load of the machine disturbs less.
 set -u
 E2E_DIR="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$E2E_DIR/../.." && pwd)"
@@ -71,18 +78,20 @@ echo "bench: D: holds $(find "$work/d" -type f | wc -l) files; C: holds $(find "
 
 w() { (cd "$work/e" && timeout -k 5 600 "$CV_WINE" "$@"); }
 
+# Each prints "MS CPU": the elapsed time and the walking thread's own
+# processor time meanwhile (what a loaded machine disturbs less).
 bare_once() {
-    w 'E:\barewalker.exe' "$@" | tr -d '\r' | sed -n 's/^ms //p'
+    w 'E:\barewalker.exe' "$@" | tr -d '\r' | awk '/^ms /{m=$2} /^cpu /{c=$2} END {print m, c}'
 }
 
 program_once() {
     (cd "$work/e" && exec "$CV_WINE" 'E:\CleanVendrika.exe') >/dev/null 2>&1 &
-    local pid=$! ms
+    local pid=$! out
     w 'E:\guidriver.exe' wait-window 30000 >/dev/null
-    ms="$(w 'E:\e2e_tool.exe' scantime 600000 | tr -d '\r' | sed -n 's/^ms //p')"
+    out="$(w 'E:\e2e_tool.exe' scantime 600000 | tr -d '\r' | awk '/^ms /{m=$2} /^cpu /{c=$2} END {print m, c}')"
     w 'E:\guidriver.exe' click 1070 >/dev/null
     wait "$pid" 2>/dev/null
-    echo "$ms"
+    echo "$out"
 }
 
 median() { sort -n | awk '{a[NR]=$1} END {if (NR % 2) print a[(NR + 1) / 2]; else print int((a[NR / 2] + a[NR / 2 + 1]) / 2)}'; }
@@ -90,25 +99,44 @@ median() { sort -n | awk '{a[NR]=$1} END {if (NR % 2) print a[(NR + 1) / 2]; els
 echo "bench: warm-up"
 bare_once >/dev/null
 program_once >/dev/null
+ratio() { awk -v p="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? p / b : 0)}'; }
 bare=()
 pump=()
+desc=()
 stat=()
 prog=()
+desccpu=()
+progcpu=()
 for i in $(seq 1 "$runs"); do
-    b="$(bare_once)"
-    u="$(bare_once --pump)"
-    s="$(bare_once --status)"
-    p="$(program_once)"
-    echo "bench: run $i: program $p ms, bare walker $b ms, +pump $u ms, +status $s ms"
+    read -r b _ <<<"$(bare_once)"
+    read -r u _ <<<"$(bare_once --pump)"
+    read -r d dc <<<"$(bare_once --notify)"
+    read -r p pc <<<"$(program_once)"
+    line="bench: run $i: program $p ms, bare walker $b ms, +pump $u ms, described $d ms"
+    if [ "${CV_BENCH_STATUS:-0}" = 1 ]; then
+        read -r s _ <<<"$(bare_once --status)"
+        stat+=("$s")
+        line="$line, +status $s ms"
+    fi
+    echo "$line (program/described $(ratio "$p" "$d"); thread time $pc ms / $dc ms)"
     bare+=("$b")
     pump+=("$u")
-    stat+=("$s")
+    desc+=("$d")
     prog+=("$p")
+    desccpu+=("${dc:-0}")
+    progcpu+=("${pc:-0}")
 done
-ratio() { awk -v p="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? p / b : 0)}'; }
 mb="$(printf '%s\n' "${bare[@]}" | median)"
 mu="$(printf '%s\n' "${pump[@]}" | median)"
-ms="$(printf '%s\n' "${stat[@]}" | median)"
+md="$(printf '%s\n' "${desc[@]}" | median)"
 mp="$(printf '%s\n' "${prog[@]}" | median)"
-echo "bench: median bare walker $mb ms, +pump $mu ms ($(ratio "$mu" "$mb")), +status $ms ms ($(ratio "$ms" "$mb"))"
-echo "bench: median program $mp ms, bare walker $mb ms, ratio $(ratio "$mp" "$mb")"
+line="bench: median bare walker $mb ms, +pump $mu ms ($(ratio "$mu" "$mb")), described $md ms ($(ratio "$md" "$mb"))"
+if [ "${#stat[@]}" -gt 0 ]; then
+    ms="$(printf '%s\n' "${stat[@]}" | median)"
+    line="$line, +status $ms ms ($(ratio "$ms" "$mb"))"
+fi
+echo "$line"
+mdc="$(printf '%s\n' "${desccpu[@]}" | median)"
+mpc="$(printf '%s\n' "${progcpu[@]}" | median)"
+echo "bench: median thread time: program $mpc ms, described $mdc ms ($(ratio "$mpc" "$mdc"))"
+echo "bench: median program $mp ms: $(ratio "$mp" "$mb") x the bare walker, $(ratio "$mp" "$md") x the described-work walker"
