@@ -185,7 +185,8 @@ else
             name="$(echo "$dir" | tr '/' '-')"
             base="$(basename "$script" .sh)"
             [ "$base" != run ] && name="$name-${base#run_}"
-            step "$name" bash "$script" "$wine_build"
+            # A hung program must not hold the whole run: 25 minutes a suite.
+            step "$name" timeout -k 30 1500 bash "$script" "$wine_build"
         done
     done
 fi
