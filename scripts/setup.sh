@@ -14,6 +14,7 @@ packages=(
     mingw-w64
     wine wine64 wine32:i386
     xvfb x11-utils imagemagick
+    libhivex-dev libhivex-bin
 )
 
 missing=()
