@@ -391,9 +391,10 @@ int main(int argc, char** argv) {
     if (!options.quiet) {
         if (options.json) {
             std::printf("{\"type\":\"summary\",\"scanned\":%d,\"infected\":%d,\"removed\":%d,"
-                        "\"problems\":%d,\"status\":%s,\"exit_code\":%d}\n",
+                        "\"problems\":%d,\"opened\":%ld,\"status\":%s,\"exit_code\":%d}\n",
                         int(g_scan.scannedCount), int(g_scan.infectedCount),
-                        int(g_scan.removedCount), platform.problems, Json(g_scan.statusText).c_str(),
+                        int(g_scan.removedCount), platform.problems, platform.filesOpened,
+                        Json(g_scan.statusText).c_str(),
                         status);
         } else {
             std::printf("%s\n", g_scan.statusText);
