@@ -694,7 +694,7 @@ int PosixPlatform::NewSlot() {
         if (!slots_[i].used) {
             OpenSlot& s = slots_[i];
             s.used = true;
-            s.ruledOut = s.writable = false;
+            s.ruledOut = s.writable = s.append = false;
             s.fd = -1;
             s.size = s.position = s.cacheOffset = 0;
             s.cacheLength = -1;
@@ -763,11 +763,11 @@ int PosixPlatform::_open(const char* path, int flags, int mode) {
         return -1;
     }
     if (writing) Changed();
-    ++filesOpened;
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    ++filesOpened;  // (O_NONBLOCK only kept a pipe from blocking the open)
     s.fd = fd;
     s.size = st.st_size;
     s.writable = writing;
+    s.append = (flags & kOAppend) != 0;
     return kFirstFd + slot;
 }
 
@@ -839,7 +839,7 @@ int PosixPlatform::_write(int fd, const void* buffer, unsigned count) {
     }
     s->cacheLength = -1;
     ssize_t n;
-    if (::fcntl(s->fd, F_GETFL) & O_APPEND) {
+    if (s->append) {
         n = ::write(s->fd, buffer, count);
         if (n >= 0) s->position = ::lseek(s->fd, 0, SEEK_END);
     } else {

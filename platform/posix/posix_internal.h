@@ -45,6 +45,7 @@ struct PosixPlatform::OpenSlot {
     bool used = false;
     bool ruledOut = false;  // never opened: its length decides
     bool writable = false;
+    bool append = false;
     int fd = -1;
     int64_t size = 0;
     int64_t position = 0;
