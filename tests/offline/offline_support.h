@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "offline/hive_builder.h"
+
 namespace offline {
 
 struct RunResult {
@@ -49,12 +51,6 @@ std::string DecoySample(int index);  // same length as record 0's sample, wrong 
 std::string InfectedHosts();
 std::string ReadFile(const std::string& path);
 
-// A registry hive with a root key only, written from the documented format.
-void WriteEmptyHive(const std::string& path);
-// Adds (through hivex) text values to a key path below the root, creating
-// the keys; type 1 (REG_SZ) or 2 (REG_EXPAND_SZ).
-bool SetHiveValues(const std::string& hive, const std::string& keyPath,
-                   const std::vector<std::pair<std::string, std::string>>& values, int type = 1);
 // The text values of a key, or false when the hive or key cannot be read.
 bool HiveValues(const std::string& hive, const std::string& keyPath,
                 std::map<std::string, std::string>* values);
