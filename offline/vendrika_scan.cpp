@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -289,6 +290,16 @@ pf::posix::LengthFilter LengthsOfTable() {
             default: break;
         }
     }
+    // Most records share a length: one range each, in order.
+    std::sort(filter.ranges.begin(), filter.ranges.end());
+    std::vector<std::pair<int64_t, int64_t>> merged;
+    for (const auto& r : filter.ranges) {
+        if (!merged.empty() && r.first <= merged.back().second + 1)
+            merged.back().second = std::max(merged.back().second, r.second);
+        else
+            merged.push_back(r);
+    }
+    filter.ranges.swap(merged);
     return filter;
 }
 

@@ -212,6 +212,13 @@ bool PosixPlatform::Resolve(const char* windowsPath, std::string* out, bool last
 }
 
 std::string PosixPlatform::Display(const char* windowsPath) {
+    if (IsLastEntry(windowsPath)) {
+        // The entry just listed: its folder is known, no lookup needed.
+        const Listing* folder = cached_ && cached_->dirFd == lastDirFd_ ? cached_ : nullptr;
+        for (const Listing* l : openListings_)
+            if (l->dirFd == lastDirFd_) folder = l;
+        if (folder) return (folder->posixFolder == "/" ? "" : folder->posixFolder) + "/" + lastName_;
+    }
     std::string posix;
     if (Resolve(windowsPath, &posix, true)) return posix;
     return windowsPath ? windowsPath : "";

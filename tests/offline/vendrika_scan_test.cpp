@@ -323,7 +323,11 @@ TEST(VendrikaScan, HiveThatCannotBeWrittenStaysAsItWas) {
         void (*spoil)(XpVolume&);
         bool needsUser;
     } cases[] = {
-        {"folder not writable", [](XpVolume& v) { chmod(v.tree.Path("WINDOWS/system32/config").c_str(), 0555); }, true},
+        // The hive itself may be written: only a new hive beside it may not.
+        {"folder not writable", [](XpVolume& v) {
+             chmod(v.hive.c_str(), 0666);
+             chmod(v.tree.Path("WINDOWS/system32/config").c_str(), 0555);
+         }, true},
         {"not a hive", [](XpVolume& v) {
              std::string bytes = offline::ReadFile(v.hive);
              bytes[0] = 'X';
