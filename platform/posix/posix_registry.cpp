@@ -136,7 +136,7 @@ void PosixPlatform::CloseHive() {
 }
 
 bool PosixPlatform::CommitHive() {
-    const std::string& path = hive_->path;
+    const std::string path = hive_->path;  // a copy: the hive may be read again below
     const std::string temp = path + ".vendrika-new";
     struct stat original;
     std::string why;
