@@ -393,6 +393,15 @@ int main(int argc, char** argv) {
     g_scan.cancelled = false;
     RunScan();
     platform.Finish();
+    // The window would now offer to restart; here the Windows is not running.
+    if (g_scan.restartNeeded) {
+        if (platform.Windows().family == 4)
+            platform.Note("what could not be removed is listed in WININIT.INI: that Windows deletes it "
+                          "at its next start");
+        else
+            platform.Note("what could not be removed cannot be scheduled for deletion from here: "
+                          "delete it by hand, or run CleanVendrika on the started Windows");
+    }
 
     int status = 0;
     if (g_scan.infectedCount > 0) status = 1;
