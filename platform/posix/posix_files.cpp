@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -319,7 +320,9 @@ bool PosixPlatform::NextEntry(Listing* listing, FindDataA* data) {
             Report(listing->posixFolder + "/" + name,
                    "path too long for Windows (more than 259 characters); not scanned");
         }
-        std::memset(data, 0, sizeof *data);
+        // Every field set, the 260-character name only up to its end.
+        std::memset(data, 0, offsetof(FindDataA, cFileName));
+        data->cAlternateFileName[0] = '\0';
         data->dwFileAttributes = isDir ? kFileAttributeDirectory
                                        : (kFileAttributeArchive |
                                           (e.readOnly ? kFileAttributeReadonly : 0));
