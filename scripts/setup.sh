@@ -25,6 +25,7 @@ needed=(
     mingw-w64
     wine wine64
     xvfb x11-utils imagemagick
+    libhivex-dev libhivex-bin
 )
 optional=()
 case "${CV_WINE32:-auto}" in

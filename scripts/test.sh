@@ -108,12 +108,15 @@ fi
 note "host"
 if build host-build configure_and_build "$builds/host"; then
     step host-unit-tests "$builds/host/tests/unit/unit_tests" --gtest_color=no
+    step host-offline-tests "$builds/host/tests/offline/offline_tests" --gtest_color=no
 fi
 note "host with AddressSanitizer and UndefinedBehaviorSanitizer"
 if build sanitize-build configure_and_build "$builds/sanitize" -DCV_SANITIZE=ON \
-    --target unit_tests; then
+    --target unit_tests offline_tests; then
     step sanitize-unit-tests env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=print_stacktrace=1 "$builds/sanitize/tests/unit/unit_tests" --gtest_color=no
+    step sanitize-offline-tests env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+        UBSAN_OPTIONS=print_stacktrace=1 "$builds/sanitize/tests/offline/offline_tests" --gtest_color=no
 fi
 
 # --- 4. fuzzers ----------------------------------------------------------------

@@ -1,0 +1,1188 @@
+// Drives, folders and files of the POSIX platform: Windows paths onto the
+// mounted volumes, listings, low-level reads and writes, deletion.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/crt.h"
+#include "platform/posix/posix_internal.h"
+
+namespace pf::posix {
+namespace {
+
+constexpr int kFirstFd = 3;
+constexpr int kMaxSlots = 64;
+constexpr unsigned kReadAhead = 4096;
+constexpr DWORD kErrorNotSupported = 50;
+constexpr DWORD kErrorAlreadyExists = 183;
+constexpr DWORD kErrorFileExists = 80;
+constexpr DWORD kErrorModNotFound = 126;
+constexpr DWORD kErrorProcNotFound = 127;
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// DOS wildcard match without regard to case: '*' any run, '?' one character;
+// "*.*" matches every name, dotted or not.
+bool WildMatch(const char* mask, const char* name) {
+    if (std::strcmp(mask, "*") == 0 || std::strcmp(mask, "*.*") == 0) return true;
+    const char* starMask = nullptr;
+    const char* starName = nullptr;
+    while (*name) {
+        if (*mask == '*') {
+            starMask = ++mask;
+            starName = name;
+        } else if (*mask == '?' || (*mask && crt::ToUpper(*mask) == crt::ToUpper(*name))) {
+            ++mask;
+            ++name;
+        } else if (starMask) {
+            mask = starMask;
+            name = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (*mask == '*') ++mask;
+    return *mask == '\0';
+}
+
+DWORD Win32ErrorOf(int error) {
+    switch (error) {
+        case ENOENT: return kErrorFileNotFound;
+        case ENOTDIR: return kErrorPathNotFound;
+        case EEXIST: return kErrorAlreadyExists;
+        case ENOMEM: return kErrorNotEnoughMemory;
+        case ENAMETOOLONG: return kErrorPathNotFound;
+        default: return kErrorAccessDenied;
+    }
+}
+
+int CrtErrnoOf(int error) {
+    switch (error) {
+        case ENOENT: case ENOTDIR: return kENOENT;
+        case EBADF: return kEBADF;
+        case EINVAL: return kEINVAL;
+        case EMFILE: case ENFILE: return kEMFILE;
+        case ENOSPC: return kENOSPC;
+        default: return kEACCES;
+    }
+}
+
+// A folder or file that could not be read is worth telling; one that is
+// simply not there is not.
+bool WorthReporting(int error) { return error != ENOENT && error != ENOTDIR; }
+
+struct linux_dirent64 {
+    uint64_t d_ino;
+    int64_t d_off;
+    unsigned short d_reclen;
+    unsigned char d_type;
+    char d_name[];
+};
+
+}  // namespace
+
+PosixPlatform::PosixPlatform() : slots_(kMaxSlots) { lastPath_[0] = '\0'; }
+
+PosixPlatform::~PosixPlatform() {
+    CloseHive();
+    for (Listing* l : openListings_) ::close(l->dirFd);
+    if (cached_) ::close(cached_->dirFd);
+    for (OpenSlot& s : slots_)
+        if (s.used && s.fd >= 0) ::close(s.fd);
+}
+
+// ---------------------------------------------------------------------------
+// Drives and paths
+// ---------------------------------------------------------------------------
+bool PosixPlatform::AddDrive(const std::string& folder, std::string* why) {
+    if (drives_.size() >= 24) {
+        *why = "more folders than drive letters C: to Z:";
+        return false;
+    }
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        *why = "not a folder";
+        return false;
+    }
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    std::string root = folder;
+    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    drives_.push_back({char('C' + drives_.size()), root});
+    return true;
+}
+
+std::string PosixPlatform::DriveRoot(char letter) const {
+    for (const Drive& d : drives_)
+        if (d.letter == crt::ToUpper(letter)) return d.root;
+    return std::string();
+}
+
+const PosixPlatform::Drive* PosixPlatform::DriveOf(const char* path) const {
+    if (!path || !path[0] || path[1] != ':') return nullptr;
+    for (const Drive& d : drives_)
+        if (d.letter == crt::ToUpper(path[0])) return &d;
+    return nullptr;
+}
+
+bool PosixPlatform::Resolve(const char* windowsPath, std::string* out, bool lastMayBeMissing) {
+    const Drive* drive = DriveOf(windowsPath);
+    if (!drive) {
+        errno = ENOENT;
+        return false;
+    }
+    std::string path = drive->root;
+    const char* p = windowsPath + 2;
+    char component[NAME_MAX + 1];
+    while (*p) {
+        while (IsSeparator(*p)) ++p;
+        if (!*p) break;
+        const char* end = p;
+        while (*end && !IsSeparator(*end)) ++end;
+        const size_t length = size_t(end - p);
+        if (length > NAME_MAX) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        std::memcpy(component, p, length);
+        component[length] = '\0';
+        const char* rest = end;
+        while (IsSeparator(*rest)) ++rest;
+        const bool last = *rest == '\0';
+        p = end;
+        if (std::strcmp(component, ".") == 0 || std::strcmp(component, "..") == 0) {
+            errno = ENOENT;  // never leave the drive
+            return false;
+        }
+        const std::string base = path == "/" ? std::string() : path;
+        std::string candidate = base + "/" + component;
+        struct stat st;
+        bool found = ::lstat(candidate.c_str(), &st) == 0;
+        if (!found && errno != ENOENT) return false;
+        if (!found) {
+            // Windows finds names whatever their letter case.
+            DIR* dir = ::opendir(path.c_str());
+            if (!dir) return false;
+            while (struct dirent* e = ::readdir(dir)) {
+                if (crt::stricmp(e->d_name, component) == 0) {
+                    candidate = base + "/" + e->d_name;
+                    found = ::lstat(candidate.c_str(), &st) == 0;
+                    break;
+                }
+            }
+            ::closedir(dir);
+        }
+        if (!found) {
+            if (last && lastMayBeMissing) {
+                *out = base + "/" + component;
+                return true;
+            }
+            errno = ENOENT;
+            return false;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            errno = ELOOP;  // links are not followed
+            return false;
+        }
+        if (!last && !S_ISDIR(st.st_mode)) {
+            errno = ENOTDIR;
+            return false;
+        }
+        path = candidate;
+    }
+    *out = path;
+    return true;
+}
+
+std::string PosixPlatform::Display(const char* windowsPath) {
+    if (IsLastEntry(windowsPath)) {
+        // The entry just listed: its folder is known, no lookup needed.
+        const Listing* folder = cached_ && cached_->dirFd == lastDirFd_ ? cached_ : nullptr;
+        for (const Listing* l : openListings_)
+            if (l->dirFd == lastDirFd_) folder = l;
+        if (folder) return (folder->posixFolder == "/" ? "" : folder->posixFolder) + "/" + lastName_;
+    }
+    std::string posix;
+    if (Resolve(windowsPath, &posix, true)) return posix;
+    return windowsPath ? windowsPath : "";
+}
+
+void PosixPlatform::Report(const std::string& what, const std::string& why) {
+    if (events_) events_->Problem(what, why);
+}
+
+// ---------------------------------------------------------------------------
+// Listings
+// ---------------------------------------------------------------------------
+PosixPlatform::Listing* PosixPlatform::NewListing() {
+    for (auto& l : listingPool_)
+        if (!l->inUse) {
+            l->inUse = true;
+            return l.get();
+        }
+    listingPool_.push_back(std::make_unique<Listing>());
+    listingPool_.back()->inUse = true;
+    return listingPool_.back().get();
+}
+
+void PosixPlatform::ReleaseListing(Listing* listing) {
+    if (listing->dirFd >= 0) {
+        if (listing->dirFd == lastDirFd_) {
+            lastDirFd_ = -1;
+            lastPathLength_ = 0;
+            lastPath_[0] = '\0';
+        }
+        ::close(listing->dirFd);
+    }
+    listing->dirFd = -1;
+    listing->entries.clear();
+    listing->names.clear();
+    listing->inUse = false;
+}
+
+bool PosixPlatform::FillListing(Listing* listing, int dirFd) {
+    listing->dirFd = dirFd;
+    listing->entries.clear();
+    listing->names.clear();
+    listing->cursor = 0;
+    listing->generation = generation_;
+    alignas(8) static char buffer[64 * 1024];
+    for (;;) {
+        const long n = ::syscall(SYS_getdents64, dirFd, buffer, sizeof buffer);
+        if (n < 0) return false;
+        if (n == 0) break;
+        for (long at = 0; at < n;) {
+            const auto* d = reinterpret_cast<const linux_dirent64*>(buffer + at);
+            at += d->d_reclen;
+            const char* name = d->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                continue;
+            Entry e;
+            e.type = d->d_type;
+            if (e.type == DT_UNKNOWN) {
+                struct stat st;
+                if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+                e.type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
+                e.size = st.st_size;
+                e.readOnly = (st.st_mode & 0222) == 0;
+                e.statted = true;
+            }
+            // Links, devices, pipes and sockets are no files to scan.
+            if (e.type != DT_DIR && e.type != DT_REG) continue;
+            const size_t length = std::strlen(name);
+            e.nameOffset = uint32_t(listing->names.size());
+            e.nameLength = uint16_t(length);
+            listing->names.insert(listing->names.end(), name, name + length + 1);
+            listing->entries.push_back(e);
+        }
+    }
+    return true;
+}
+
+bool PosixPlatform::NextEntry(Listing* listing, FindDataA* data) {
+    while (listing->cursor < listing->entries.size()) {
+        Entry& e = listing->entries[listing->cursor++];
+        const char* name = listing->names.data() + e.nameOffset;
+        if (!listing->wholeMask && !WildMatch(listing->mask, name)) continue;
+        const bool isDir = e.type == DT_DIR;
+        if (!isDir && !e.statted) {
+            struct stat st;
+            if (::fstatat(listing->dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !S_ISREG(st.st_mode))
+                continue;  // gone, or no longer a plain file
+            e.size = st.st_size;
+            e.readOnly = (st.st_mode & 0222) == 0;
+            e.statted = true;
+        }
+        // The walk passes over a path longer than a Windows path can be;
+        // say so, once, in the pass that would have used it.
+        const size_t folderLength = listing->winFolder.size();
+        if (isDir ? !listing->filesPass && folderLength + e.nameLength + 4 >= 260
+                  : listing->filesPass && folderLength + e.nameLength >= 260) {
+            Report(listing->posixFolder + "/" + name,
+                   "path too long for Windows (more than 259 characters); not scanned");
+        }
+        // Every field set, the 260-character name only up to its end.
+        std::memset(data, 0, offsetof(FindDataA, cFileName));
+        data->cAlternateFileName[0] = '\0';
+        data->dwFileAttributes = isDir ? kFileAttributeDirectory
+                                       : (kFileAttributeArchive |
+                                          (e.readOnly ? kFileAttributeReadonly : 0));
+        if (!isDir) {
+            data->nFileSizeLow = DWORD(uint64_t(e.size));
+            data->nFileSizeHigh = DWORD(uint64_t(e.size) >> 32);
+        }
+        std::memcpy(data->cFileName, name, e.nameLength + 1u);
+
+        lastDirFd_ = listing->dirFd;
+        lastName_ = name;
+        lastIsFile_ = !isDir;
+        lastSize_ = e.size;
+        lastSizeKnown_ = e.statted;
+        if (folderLength + e.nameLength < sizeof lastPath_) {
+            std::memcpy(lastPath_, listing->winFolder.data(), folderLength);
+            std::memcpy(lastPath_ + folderLength, name, e.nameLength + 1u);
+            lastPathLength_ = folderLength + e.nameLength;
+        } else {
+            lastPathLength_ = 0;
+            lastPath_[0] = '\0';
+        }
+        return true;
+    }
+    return false;
+}
+
+bool PosixPlatform::IsLastEntry(const char* path) const {
+    if (!path || lastPathLength_ == 0 || lastDirFd_ < 0) return false;
+    return std::strncmp(path, lastPath_, lastPathLength_ + 1) == 0;
+}
+
+HANDLE PosixPlatform::FindFirstFileA(const char* pattern, FindDataA* data) {
+    const char* slash = pattern ? std::strrchr(pattern, '\\') : nullptr;
+    if (!data || !slash || !DriveOf(pattern)) {
+        lastError_ = kErrorPathNotFound;
+        return kInvalidHandleValue;
+    }
+    const char* mask = slash + 1;
+    const size_t folderLength = size_t(slash - pattern) + 1;
+    if (std::strlen(mask) >= sizeof(Listing::mask) || mask[0] == '\0') {
+        lastError_ = kErrorFileNotFound;
+        return kInvalidHandleValue;
+    }
+    const bool whole = std::strcmp(mask, "*") == 0 || std::strcmp(mask, "*.*") == 0;
+
+    Listing* listing = nullptr;
+    // The folder pass right after the file pass of the same folder.
+    if (cached_ && cached_->generation == generation_ &&
+        cached_->winFolder.size() == folderLength &&
+        std::memcmp(cached_->winFolder.data(), pattern, folderLength) == 0) {
+        listing = cached_;
+        cached_ = nullptr;
+        listing->cursor = 0;
+    } else {
+        if (cached_) {
+            ReleaseListing(cached_);
+            cached_ = nullptr;
+        }
+        int dirFd = -1;
+        std::string posixFolder;
+        const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        if (lastIsFile_ == false && lastPathLength_ + 1 == folderLength &&
+            std::memcmp(lastPath_, pattern, lastPathLength_) == 0 && lastDirFd_ >= 0) {
+            // The folder just listed by its parent.
+            dirFd = ::openat(lastDirFd_, lastName_, flags);
+            const Listing* parent = nullptr;
+            for (Listing* l : openListings_)
+                if (l->dirFd == lastDirFd_) parent = l;
+            posixFolder = parent ? (parent->posixFolder == "/" ? "" : parent->posixFolder) + "/" +
+                                       lastName_
+                                 : std::string();
+            if (posixFolder.empty()) {
+                std::string folder(pattern, folderLength);
+                Resolve(folder.c_str(), &posixFolder);
+            }
+        } else {
+            std::string folder(pattern, folderLength);
+            if (Resolve(folder.c_str(), &posixFolder)) {
+                dirFd = ::open(posixFolder.c_str(), flags);
+            } else {
+                posixFolder = Display(folder.c_str());
+            }
+        }
+        if (dirFd < 0) {
+            const int error = errno;
+            if (WorthReporting(error) && posixFolder != lastReportedFolder_) {
+                lastReportedFolder_ = posixFolder;
+                Report(posixFolder, std::string("cannot be read: ") + std::strerror(error));
+            }
+            lastError_ = Win32ErrorOf(error);
+            return kInvalidHandleValue;
+        }
+        listing = NewListing();
+        listing->winFolder.assign(pattern, folderLength);
+        listing->posixFolder = posixFolder;
+        if (!FillListing(listing, dirFd)) {
+            const int error = errno;
+            if (posixFolder != lastReportedFolder_) {
+                lastReportedFolder_ = posixFolder;
+                Report(posixFolder, std::string("cannot be read: ") + std::strerror(error));
+            }
+            ReleaseListing(listing);
+            lastError_ = Win32ErrorOf(error);
+            return kInvalidHandleValue;
+        }
+    }
+    std::strcpy(listing->mask, mask);
+    listing->wholeMask = whole;
+    // The walk lists each folder twice: its files with "*.*", then its
+    // subfolders with "*".
+    listing->filesPass = std::strcmp(mask, "*") != 0;
+    openListings_.push_back(listing);
+    if (!NextEntry(listing, data)) {
+        FindClose(reinterpret_cast<HANDLE>(listing));
+        lastError_ = kErrorFileNotFound;
+        return kInvalidHandleValue;
+    }
+    return reinterpret_cast<HANDLE>(listing);
+}
+
+BOOL PosixPlatform::FindNextFileA(HANDLE find, FindDataA* data) {
+    Listing* listing = reinterpret_cast<Listing*>(find);
+    bool known = false;
+    for (Listing* l : openListings_) known = known || l == listing;
+    if (!known || !data) {
+        lastError_ = kErrorInvalidHandle;
+        return 0;
+    }
+    if (NextEntry(listing, data)) return 1;
+    lastError_ = kErrorNoMoreFiles;
+    return 0;
+}
+
+BOOL PosixPlatform::FindClose(HANDLE find) {
+    Listing* listing = reinterpret_cast<Listing*>(find);
+    for (size_t i = 0; i < openListings_.size(); ++i) {
+        if (openListings_[i] != listing) continue;
+        openListings_.erase(openListings_.begin() + long(i));
+        // A whole folder listed by its file pass serves the folder pass next.
+        if (listing->wholeMask && listing->generation == generation_) {
+            if (cached_) ReleaseListing(cached_);
+            cached_ = listing;
+        } else {
+            ReleaseListing(listing);
+        }
+        return 1;
+    }
+    lastError_ = kErrorInvalidHandle;
+    return 0;
+}
+
+UINT PosixPlatform::GetDriveTypeA(const char* root) {
+    if (!root || !root[0] || root[1] != ':') return kDriveNoRootDir;
+    if (root[2] != '\0' && !(IsSeparator(root[2]) && root[3] == '\0')) return kDriveNoRootDir;
+    return DriveOf(root) ? kDriveFixed : kDriveNoRootDir;
+}
+
+// ---------------------------------------------------------------------------
+// Changes to files
+// ---------------------------------------------------------------------------
+BOOL PosixPlatform::SetFileAttributesA(const char* path, DWORD attributes) {
+    if (readOnly_) {
+        lastError_ = kErrorAccessDenied;
+        return 0;
+    }
+    std::string posix;
+    int dirFd = AT_FDCWD;
+    const char* name = nullptr;
+    if (IsLastEntry(path)) {
+        dirFd = lastDirFd_;
+        name = lastName_;
+    } else if (Resolve(path, &posix)) {
+        name = posix.c_str();
+    } else {
+        lastError_ = Win32ErrorOf(errno);
+        return 0;
+    }
+    struct stat st;
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        lastError_ = Win32ErrorOf(errno);
+        return 0;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        lastError_ = kErrorAccessDenied;
+        return 0;
+    }
+    // Read-only is a file without write permission; taking it off gives
+    // the owner write permission back.
+    mode_t mode = st.st_mode & 07777;
+    if (attributes & kFileAttributeReadonly)
+        mode &= mode_t(~0222);
+    else if ((mode & 0222) == 0)
+        mode |= S_IWUSR;
+    if (mode != (st.st_mode & 07777)) {
+        Changed();
+        if (::fchmodat(dirFd, name, mode, 0) != 0) {
+            lastError_ = Win32ErrorOf(errno);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+BOOL PosixPlatform::DeleteFileA(const char* path) {
+    if (readOnly_) {
+        lastError_ = kErrorAccessDenied;
+        return 0;
+    }
+    Changed();
+    int result;
+    if (IsLastEntry(path)) {
+        result = ::unlinkat(lastDirFd_, lastName_, 0);
+    } else {
+        std::string posix;
+        if (!Resolve(path, &posix)) {
+            lastError_ = Win32ErrorOf(errno);
+            return 0;
+        }
+        result = ::unlink(posix.c_str());
+    }
+    if (result != 0) {
+        lastError_ = errno == EISDIR ? kErrorAccessDenied : Win32ErrorOf(errno);
+        return 0;
+    }
+    return 1;
+}
+
+BOOL PosixPlatform::MoveFileExA(const char* existing, const char* newName, DWORD flags) {
+    // A deletion at the next start of Windows needs that Windows running.
+    if (!newName || (flags & kMovefileDelayUntilReboot)) {
+        lastError_ = kErrorNotSupported;
+        return 0;
+    }
+    if (readOnly_) {
+        lastError_ = kErrorAccessDenied;
+        return 0;
+    }
+    std::string from, to;
+    if (!Resolve(existing, &from) || !Resolve(newName, &to, true)) {
+        lastError_ = Win32ErrorOf(errno);
+        return 0;
+    }
+    struct stat st;
+    if (!(flags & kMovefileReplaceExisting) && ::lstat(to.c_str(), &st) == 0) {
+        lastError_ = kErrorAlreadyExists;
+        return 0;
+    }
+    Changed();
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        lastError_ = Win32ErrorOf(errno);
+        return 0;
+    }
+    return 1;
+}
+
+BOOL PosixPlatform::CopyFileA(const char* existing, const char* newName, BOOL failIfExists) {
+    if (readOnly_) {
+        lastError_ = kErrorAccessDenied;
+        return 0;
+    }
+    std::string from, to;
+    if (!Resolve(existing, &from) || !Resolve(newName, &to, true)) {
+        lastError_ = Win32ErrorOf(errno);
+        return 0;
+    }
+    const int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0) {
+        lastError_ = Win32ErrorOf(errno);
+        return 0;
+    }
+    struct stat st;
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        lastError_ = kErrorAccessDenied;
+        return 0;
+    }
+    Changed();
+    const int out = ::open(to.c_str(),
+                           O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC |
+                               (failIfExists ? O_EXCL : 0),
+                           st.st_mode & 0777);
+    if (out < 0) {
+        lastError_ = errno == EEXIST ? kErrorFileExists : Win32ErrorOf(errno);
+        ::close(in);
+        return 0;
+    }
+    char buffer[16384];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0 || ::write(out, buffer, size_t(n)) != n) {
+            ok = false;
+            break;
+        }
+    }
+    ::close(in);
+    ok = ::close(out) == 0 && ok;
+    if (!ok) lastError_ = kErrorAccessDenied;
+    return ok ? 1 : 0;
+}
+
+DWORD PosixPlatform::GetShortPathNameA(const char*, char*, DWORD) {
+    // Short names are the business of the Windows that made them.
+    lastError_ = kErrorNotSupported;
+    return 0;
+}
+
+namespace {
+UINT CopyOut(const std::string& text, char* buffer, UINT size) {
+    if (text.empty()) return 0;
+    if (!buffer || size <= text.size()) return UINT(text.size() + 1);
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return UINT(text.size());
+}
+}  // namespace
+
+UINT PosixPlatform::GetWindowsDirectoryA(char* buffer, UINT size) {
+    return CopyOut(windows_.windowsDir, buffer, size);
+}
+
+UINT PosixPlatform::GetSystemDirectoryA(char* buffer, UINT size) {
+    return CopyOut(windows_.systemDir, buffer, size);
+}
+
+DWORD PosixPlatform::GetTempPathA(DWORD size, char* buffer) {
+    if (windows_.windowsDir.empty()) return 0;
+    std::string temp = windows_.windowsDir + "\\TEMP";
+    std::string posix;
+    struct stat st;
+    if (Resolve(temp.c_str(), &posix) && ::lstat(posix.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        temp += "\\";
+    else
+        temp = windows_.windowsDir + "\\";
+    return CopyOut(temp, buffer, size);
+}
+
+DWORD PosixPlatform::ExpandEnvironmentStringsA(const char* src, char* dst, DWORD size) {
+    if (!src) return 0;
+    // The variables a start-up value uses, as the Windows on the volume sets them.
+    std::string out;
+    const std::string systemDrive = windows_.windowsDir.size() >= 2 ? windows_.windowsDir.substr(0, 2)
+                                                                     : std::string("C:");
+    for (const char* p = src; *p;) {
+        if (*p == '%') {
+            const char* end = std::strchr(p + 1, '%');
+            if (end) {
+                const std::string name(p + 1, end);
+                const char* value = nullptr;
+                std::string programFiles = systemDrive + "\\Program Files";
+                if (!windows_.windowsDir.empty() &&
+                    (crt::stricmp(name.c_str(), "SystemRoot") == 0 ||
+                     crt::stricmp(name.c_str(), "windir") == 0))
+                    value = windows_.windowsDir.c_str();
+                else if (crt::stricmp(name.c_str(), "SystemDrive") == 0)
+                    value = systemDrive.c_str();
+                else if (crt::stricmp(name.c_str(), "ProgramFiles") == 0)
+                    value = programFiles.c_str();
+                if (value) {
+                    out += value;
+                    p = end + 1;
+                    continue;
+                }
+            }
+        }
+        out += *p++;
+    }
+    const DWORD needed = DWORD(out.size() + 1);
+    if (dst && size >= needed) std::memcpy(dst, out.c_str(), needed);
+    return needed;
+}
+
+// ---------------------------------------------------------------------------
+// Low-level file calls
+// ---------------------------------------------------------------------------
+int PosixPlatform::NewSlot() {
+    for (int i = 0; i < int(slots_.size()); ++i)
+        if (!slots_[i].used) {
+            OpenSlot& s = slots_[i];
+            s.used = true;
+            s.ruledOut = s.writable = s.append = false;
+            s.fd = -1;
+            s.size = s.position = s.cacheOffset = 0;
+            s.cacheLength = -1;
+            return i;
+        }
+    return -1;
+}
+
+PosixPlatform::OpenSlot* PosixPlatform::Slot(int fd) {
+    const int i = fd - kFirstFd;
+    if (i < 0 || i >= int(slots_.size()) || !slots_[i].used) return nullptr;
+    return &slots_[i];
+}
+
+int PosixPlatform::_open(const char* path, int flags, int mode) {
+    const int access = flags & (kOWronly | kORdwr);
+    const bool writing = access != kORdonly || (flags & (kOCreat | kOTrunc | kOAppend));
+    if (writing && readOnly_) {
+        crtErrno_ = kEACCES;
+        return -1;
+    }
+    const int slot = NewSlot();
+    if (slot < 0) {
+        crtErrno_ = kEMFILE;
+        return -1;
+    }
+    OpenSlot& s = slots_[slot];
+    const bool entry = IsLastEntry(path);
+    if (!writing && entry && lastIsFile_ && lastSizeKnown_ && !filter_.Accepts(lastSize_)) {
+        // No signature accepts this length: nothing in the file can change
+        // the verdict, so it is not read at all.
+        ++filesRuledOut;
+        s.ruledOut = true;
+        s.size = lastSize_;
+        return kFirstFd + slot;
+    }
+    int oflags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
+    oflags |= access == kOWronly ? O_WRONLY : access == kORdwr ? O_RDWR : O_RDONLY;
+    if (flags & kOCreat) oflags |= O_CREAT;
+    if (flags & kOTrunc) oflags |= O_TRUNC;
+    if (flags & kOExcl) oflags |= O_EXCL;
+    if (flags & kOAppend) oflags |= O_APPEND;
+    const mode_t perm = (mode & kSIwrite) ? 0666 : 0444;
+    std::string posix;
+    int fd;
+    if (entry) {
+        fd = ::openat(lastDirFd_, lastName_, oflags, perm);
+    } else if (Resolve(path, &posix, (flags & kOCreat) != 0)) {
+        fd = ::open(posix.c_str(), oflags, perm);
+    } else {
+        fd = -1;
+    }
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        fd = -1;
+        errno = EACCES;
+    }
+    if (fd < 0) {
+        const int error = errno;
+        s.used = false;
+        crtErrno_ = CrtErrnoOf(error);
+        if (!writing && WorthReporting(error))
+            Report(entry ? Display(path) : (posix.empty() ? Display(path) : posix),
+                   std::string("cannot be read: ") + std::strerror(error));
+        return -1;
+    }
+    if (writing) Changed();
+    ++filesOpened;  // (O_NONBLOCK only kept a pipe from blocking the open)
+    s.fd = fd;
+    s.size = st.st_size;
+    s.writable = writing;
+    s.append = (flags & kOAppend) != 0;
+    return kFirstFd + slot;
+}
+
+int32_t PosixPlatform::_lseek(int fd, int32_t offset, int origin) {
+    OpenSlot* s = Slot(fd);
+    if (!s) {
+        crtErrno_ = kEBADF;
+        return -1;
+    }
+    int64_t base;
+    switch (origin) {
+        case kSeekSet: base = 0; break;
+        case kSeekCur: base = s->position; break;
+        case kSeekEnd: base = s->writable ? int64_t(_filelength(fd)) : s->size; break;
+        default: crtErrno_ = kEINVAL; return -1;
+    }
+    const int64_t target = base + offset;
+    if (target < 0 || target > INT32_MAX) {
+        crtErrno_ = kEINVAL;
+        return -1;
+    }
+    s->position = target;
+    return int32_t(target);
+}
+
+int PosixPlatform::_read(int fd, void* buffer, unsigned count) {
+    OpenSlot* s = Slot(fd);
+    if (!s || !buffer || count > INT_MAX) {
+        crtErrno_ = s ? kEINVAL : kEBADF;
+        return -1;
+    }
+    if (s->ruledOut) return 0;
+    auto* out = static_cast<unsigned char*>(buffer);
+    // Header reads are small and close together: one read-ahead serves them.
+    if (count <= kReadAhead) {
+        if (s->position >= s->cacheOffset && s->cacheLength >= 0 &&
+            s->position + count <= s->cacheOffset + s->cacheLength) {
+            std::memcpy(out, s->cache + (s->position - s->cacheOffset), count);
+            s->position += count;
+            return int(count);
+        }
+        const ssize_t n = ::pread(s->fd, s->cache, kReadAhead, s->position);
+        if (n < 0) {
+            s->cacheLength = -1;
+            crtErrno_ = kEACCES;
+            return -1;
+        }
+        s->cacheOffset = s->position;
+        s->cacheLength = n;
+        const unsigned got = unsigned(n) < count ? unsigned(n) : count;
+        std::memcpy(out, s->cache, got);
+        s->position += got;
+        return int(got);
+    }
+    const ssize_t n = ::pread(s->fd, out, count, s->position);
+    if (n < 0) {
+        crtErrno_ = kEACCES;
+        return -1;
+    }
+    s->position += n;
+    return int(n);
+}
+
+int PosixPlatform::_write(int fd, const void* buffer, unsigned count) {
+    OpenSlot* s = Slot(fd);
+    if (!s || s->ruledOut || !s->writable || count > INT_MAX) {
+        crtErrno_ = kEBADF;
+        return -1;
+    }
+    s->cacheLength = -1;
+    ssize_t n;
+    if (s->append) {
+        n = ::write(s->fd, buffer, count);
+        if (n >= 0) s->position = ::lseek(s->fd, 0, SEEK_END);
+    } else {
+        n = ::pwrite(s->fd, buffer, count, s->position);
+        if (n > 0) s->position += n;
+    }
+    if (n < 0) {
+        crtErrno_ = CrtErrnoOf(errno);
+        return -1;
+    }
+    return int(n);
+}
+
+int32_t PosixPlatform::_filelength(int fd) {
+    OpenSlot* s = Slot(fd);
+    if (!s) {
+        crtErrno_ = kEBADF;
+        return -1;
+    }
+    int64_t size = s->size;
+    if (s->writable) {
+        struct stat st;
+        if (::fstat(s->fd, &st) != 0) return -1;
+        size = st.st_size;
+    }
+    return size > INT32_MAX ? -1 : int32_t(size);
+}
+
+int PosixPlatform::_close(int fd) {
+    OpenSlot* s = Slot(fd);
+    if (!s) {
+        crtErrno_ = kEBADF;
+        return -1;
+    }
+    const int result = s->ruledOut ? 0 : ::close(s->fd);
+    s->used = false;
+    return result == 0 ? 0 : -1;
+}
+
+int PosixPlatform::_access(const char* path, int mode) {
+    std::string posix;
+    if (!Resolve(path, &posix)) {
+        crtErrno_ = CrtErrnoOf(errno);
+        return -1;
+    }
+    int how = F_OK;
+    if (mode & 2) how |= W_OK;
+    if (mode & 4) how |= R_OK;
+    if (::access(posix.c_str(), how) != 0) {
+        crtErrno_ = CrtErrnoOf(errno);
+        return -1;
+    }
+    return 0;
+}
+
+// Streams: the whole file is read at open (wininit.ini is small); text
+// mode turns each carriage return and line feed into a line feed.
+FILE_STREAM PosixPlatform::fopen(const char* path, const char* mode) {
+    if (!mode || mode[0] != 'r' || std::strchr(mode, '+')) {
+        crtErrno_ = kEINVAL;
+        return nullptr;
+    }
+    const int fd = _open(path, kORdonly | kOBinary, 0);
+    if (fd < 0) return nullptr;
+    auto stream = std::make_unique<Stream>();
+    char buffer[16384];
+    for (;;) {
+        const int n = _read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            _close(fd);
+            return nullptr;
+        }
+        if (n == 0) break;
+        stream->data.append(buffer, size_t(n));
+        if (stream->data.size() > (64u << 20)) break;  // far beyond any wininit.ini
+    }
+    _close(fd);
+    if (!std::strchr(mode, 'b')) {
+        std::string text;
+        for (size_t i = 0; i < stream->data.size(); ++i) {
+            if (stream->data[i] == '\r' && i + 1 < stream->data.size() && stream->data[i + 1] == '\n')
+                continue;
+            text += stream->data[i];
+        }
+        stream->data.swap(text);
+    }
+    streams_.push_back(std::move(stream));
+    return reinterpret_cast<FILE_STREAM>(streams_.back().get());
+}
+
+char* PosixPlatform::fgets(char* buffer, int size, FILE_STREAM stream) {
+    Stream* s = nullptr;
+    for (auto& st : streams_)
+        if (reinterpret_cast<FILE_STREAM>(st.get()) == stream) s = st.get();
+    if (!s || !buffer || size <= 0 || s->position >= s->data.size()) return nullptr;
+    int n = 0;
+    while (n < size - 1 && s->position < s->data.size()) {
+        const char c = s->data[s->position++];
+        buffer[n++] = c;
+        if (c == '\n') break;
+    }
+    buffer[n] = '\0';
+    return buffer;
+}
+
+int PosixPlatform::fclose(FILE_STREAM stream) {
+    for (size_t i = 0; i < streams_.size(); ++i)
+        if (reinterpret_cast<FILE_STREAM>(streams_[i].get()) == stream) {
+            streams_.erase(streams_.begin() + long(i));
+            return 0;
+        }
+    return -1;
+}
+
+// ---------------------------------------------------------------------------
+// Process-wide
+// ---------------------------------------------------------------------------
+void* PosixPlatform::GlobalAlloc(UINT flags, size_t bytes) {
+    void* block = (flags & kGmemZeroinit) ? std::calloc(1, bytes ? bytes : 1)
+                                          : std::malloc(bytes ? bytes : 1);
+    if (!block) lastError_ = kErrorNotEnoughMemory;
+    return block;
+}
+
+void* PosixPlatform::GlobalFree(void* block) {
+    std::free(block);
+    return nullptr;
+}
+
+// Nothing runs on the volume, so there is nothing to wait for.
+void PosixPlatform::Sleep(DWORD) {}
+
+DWORD PosixPlatform::GetTickCount() {
+    struct timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return DWORD(uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u);
+}
+
+void PosixPlatform::exit(int code) {
+    std::fflush(nullptr);
+    std::exit(code);
+}
+
+BOOL PosixPlatform::GetVersionExA(OsVersionInfoA* info) {
+    if (!info || windows_.family == 0) {
+        lastError_ = kErrorNotSupported;
+        return 0;
+    }
+    const DWORD size = info->dwOSVersionInfoSize;
+    std::memset(info, 0, sizeof *info);
+    info->dwOSVersionInfoSize = size;
+    info->dwPlatformId = windows_.family == 4 ? kVerPlatformWin32Windows : kVerPlatformWin32Nt;
+    info->dwMajorVersion = windows_.major;
+    info->dwMinorVersion = windows_.minor;
+    return 1;
+}
+
+// No process of the volume runs: there is no token, no library, no process
+// and no service to find.
+HANDLE PosixPlatform::GetCurrentProcess() { return reinterpret_cast<HANDLE>(intptr_t(-1)); }
+BOOL PosixPlatform::OpenProcessToken(HANDLE, DWORD, HANDLE*) {
+    lastError_ = kErrorAccessDenied;
+    return 0;
+}
+BOOL PosixPlatform::LookupPrivilegeValueA(const char*, const char*, Luid*) {
+    lastError_ = kErrorNoSuchPrivilege;
+    return 0;
+}
+BOOL PosixPlatform::AdjustTokenPrivileges(HANDLE, BOOL, TokenPrivileges*, DWORD, TokenPrivileges*,
+                                          DWORD*) {
+    lastError_ = kErrorInvalidHandle;
+    return 0;
+}
+BOOL PosixPlatform::CloseHandle(HANDLE) { return 1; }
+HMODULE PosixPlatform::LoadLibraryA(const char*) {
+    lastError_ = kErrorModNotFound;
+    return nullptr;
+}
+FARPROC PosixPlatform::GetProcAddress(HMODULE, const char*) {
+    lastError_ = kErrorProcNotFound;
+    return nullptr;
+}
+HANDLE PosixPlatform::CreateToolhelp32Snapshot(DWORD, DWORD) {
+    lastError_ = kErrorNotSupported;
+    return kInvalidHandleValue;
+}
+BOOL PosixPlatform::Process32First(HANDLE, ProcessEntry32*) {
+    lastError_ = kErrorNoMoreFiles;
+    return 0;
+}
+BOOL PosixPlatform::Process32Next(HANDLE, ProcessEntry32*) {
+    lastError_ = kErrorNoMoreFiles;
+    return 0;
+}
+BOOL PosixPlatform::EnumProcesses(DWORD*, DWORD, DWORD* bytesReturned) {
+    if (bytesReturned) *bytesReturned = 0;
+    lastError_ = kErrorNotSupported;
+    return 0;
+}
+DWORD PosixPlatform::GetModuleFileNameExA(HANDLE, HMODULE, char* buffer, DWORD size) {
+    if (buffer && size) buffer[0] = '\0';
+    lastError_ = kErrorInvalidHandle;
+    return 0;
+}
+HANDLE PosixPlatform::OpenProcess(DWORD, BOOL, DWORD) {
+    lastError_ = kErrorInvalidParameter;
+    return nullptr;
+}
+BOOL PosixPlatform::TerminateProcess(HANDLE, UINT) {
+    lastError_ = kErrorInvalidHandle;
+    return 0;
+}
+SC_HANDLE PosixPlatform::OpenSCManagerA(const char*, const char*, DWORD) {
+    lastError_ = kErrorNotSupported;
+    return nullptr;
+}
+SC_HANDLE PosixPlatform::OpenServiceA(SC_HANDLE, const char*, DWORD) {
+    lastError_ = kErrorServiceDoesNotExist;
+    return nullptr;
+}
+BOOL PosixPlatform::ControlService(SC_HANDLE, DWORD, ServiceStatus*) {
+    lastError_ = kErrorInvalidHandle;
+    return 0;
+}
+BOOL PosixPlatform::QueryServiceStatus(SC_HANDLE, ServiceStatus*) {
+    lastError_ = kErrorInvalidHandle;
+    return 0;
+}
+BOOL PosixPlatform::CloseServiceHandle(SC_HANDLE) { return 1; }
+BOOL PosixPlatform::ExitWindowsEx(UINT, DWORD) {
+    lastError_ = kErrorNotSupported;
+    return 0;
+}
+
+int PosixPlatform::WideCharToMultiByte(UINT, DWORD, const WCHAR* wide, int wideCount, char* out,
+                                       int outSize, const char*, BOOL* usedDefault) {
+    if (!wide) return 0;
+    if (usedDefault) *usedDefault = 0;
+    int count = wideCount;
+    if (count < 0) {
+        count = 0;
+        while (wide[count]) ++count;
+        ++count;  // the terminator too
+    }
+    if (outSize == 0) return count;
+    if (!out || outSize < count) {
+        lastError_ = kErrorInsufficientBuffer;
+        return 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        const WCHAR c = wide[i];
+        out[i] = c < 0x80 ? char(c) : '?';
+        if (c >= 0x80 && usedDefault) *usedDefault = 1;
+    }
+    return count;
+}
+
+// The front end stands in for the window; alone the platform has none.
+BOOL PosixPlatform::PeekMessageA(Msg*, HWND, UINT, UINT, UINT) { return 0; }
+BOOL PosixPlatform::TranslateMessage(const Msg*) { return 0; }
+LRESULT PosixPlatform::DispatchMessageA(const Msg*) { return 0; }
+LRESULT PosixPlatform::SendMessageA(HWND, UINT, WPARAM, LPARAM) { return 0; }
+int PosixPlatform::MessageBoxA(HWND, const char*, const char*, UINT) { return kIdOk; }
+int PosixPlatform::SkinMessageBox(const char*, const char*, UINT flags) {
+    // Nobody is there to answer: the careful answer.
+    return (flags & 0xF) == kMbOkCancel ? kIdCancel : kIdNo;
+}
+
+}  // namespace pf::posix
+
+namespace pf::posix {
+namespace {
+// A POSIX path below a drive's folder as that drive's Windows path.
+std::string WindowsPathOf(char letter, const std::string& root, const std::string& posix) {
+    std::string rest = posix.substr(root == "/" ? 0 : root.size());
+    for (char& c : rest)
+        if (c == '/') c = '\\';
+    return std::string(1, letter) + ":" + rest;
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsFile(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+}  // namespace
+
+WindowsInstall PosixPlatform::FindWindows(PosixPlatform& platform, char letter) {
+    WindowsInstall found;
+    const std::string root = platform.DriveRoot(letter);
+    if (root.empty()) return found;
+    const std::string drive = std::string(1, letter) + ":\\";
+    for (const char* folder : {"Windows", "WINNT"}) {
+        std::string windows, system, hive, registry;
+        if (!platform.Resolve((drive + folder).c_str(), &windows) || !IsFolder(windows)) continue;
+        const std::string windowsDir = WindowsPathOf(letter, root, windows);
+        // The NT family keeps its hives in System32\config.
+        if (platform.Resolve((windowsDir + "\\System32").c_str(), &system) && IsFolder(system) &&
+            platform.Resolve((windowsDir + "\\System32\\config").c_str(), &registry) &&
+            IsFolder(registry)) {
+            found.family = 5;
+            found.drive = letter;
+            found.windowsDir = windowsDir;
+            found.systemDir = WindowsPathOf(letter, root, system);
+            if (platform.Resolve((windowsDir + "\\System32\\config\\SOFTWARE").c_str(), &hive) &&
+                IsFile(hive))
+                found.softwareHive = hive;
+            // Without a readable hive the generation is unknown: the newest
+            // the cleaner knows nothing particular about.
+            found.major = 6;
+            found.minor = 0;
+            if (!found.softwareHive.empty()) ReadNtVersion(found.softwareHive, &found.major, &found.minor);
+            return found;
+        }
+        // The 95/98/Me family keeps SYSTEM.DAT in the Windows folder.
+        std::string systemDat;
+        if (platform.Resolve((windowsDir + "\\SYSTEM.DAT").c_str(), &systemDat) && IsFile(systemDat)) {
+            found.family = 4;
+            found.drive = letter;
+            found.major = 4;
+            found.minor = 10;
+            found.windowsDir = windowsDir;
+            found.systemDir = windowsDir + "\\SYSTEM";
+            if (platform.Resolve(found.systemDir.c_str(), &system))
+                found.systemDir = WindowsPathOf(letter, root, system);
+            return found;
+        }
+    }
+    return found;
+}
+
+}  // namespace pf::posix

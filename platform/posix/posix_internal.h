@@ -1,0 +1,62 @@
+// The POSIX platform's own records (shared by its source files only).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/posix/posix_platform.h"
+
+struct hive_h;  // hivex's handle
+
+namespace pf::posix {
+
+struct PosixPlatform::Hive {
+    hive_h* h = nullptr;
+    bool write = false;
+    std::string path;
+};
+
+struct PosixPlatform::Entry {
+    uint32_t nameOffset = 0;  // into Listing::names
+    uint16_t nameLength = 0;
+    unsigned char type = 0;   // DT_DIR or DT_REG
+    bool statted = false;     // size and readOnly are known
+    bool readOnly = false;
+    int64_t size = 0;
+};
+
+// One folder as the find calls hand it out.
+struct PosixPlatform::Listing {
+    bool inUse = false;
+    std::string winFolder;    // the pattern up to its last backslash, included
+    std::string posixFolder;
+    int dirFd = -1;
+    std::vector<Entry> entries;
+    std::vector<char> names;  // the names, each ended by a 0
+    size_t cursor = 0;
+    uint64_t generation = 0;  // changes made before it was read
+    char mask[264] = {};
+    bool wholeMask = true;
+    bool filesPass = true;
+};
+
+struct PosixPlatform::OpenSlot {
+    bool used = false;
+    bool ruledOut = false;  // never opened: its length decides
+    bool writable = false;
+    bool append = false;
+    int fd = -1;
+    int64_t size = 0;
+    int64_t position = 0;
+    int64_t cacheOffset = 0;
+    int64_t cacheLength = -1;
+    unsigned char cache[4096];
+};
+
+struct PosixPlatform::Stream {
+    std::string data;
+    size_t position = 0;
+};
+
+}  // namespace pf::posix

@@ -1,0 +1,255 @@
+// The platform over mounted Windows volumes on a POSIX system (the offline
+// front end's platform).
+//
+// Each folder given to AddDrive is one fixed drive (the first C:, then D:,
+// ...). Windows paths ("C:\Windows\System32") map onto the files below those
+// folders; a name whose letter case differs from the one on disk is found
+// the way Windows finds it, without regard to case. Symbolic links are never
+// followed, devices, sockets and pipes never opened. Nothing of the volume
+// runs: there are no processes, services or libraries, no question is shown
+// (every question is answered No) and waits return at once.
+//
+// The registry is the SOFTWARE hive of the Windows on the volume, reached as
+// HKEY_LOCAL_MACHINE\Software through hivex, and only when one is attached
+// (AttachSoftwareHive). A change is written to a new hive beside the old one,
+// which replaces it only once complete; a hive that cannot be opened or
+// written stays byte for byte as it was.
+//
+// Speed: a listing is read once with getdents and one fstatat per entry; the
+// folder pass that follows a file pass reuses it. A file whose listed length
+// the LengthFilter rules out is never opened when it is opened as the entry
+// just listed: its reads come back empty, which every reader takes for "not
+// a PE file" - exactly what its length already decided.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace pf::posix {
+
+// Room for a Windows path built by the walk (260) with margin.
+constexpr size_t kPathBuffer = 520;
+
+// File lengths that can still hold a detection.
+struct LengthFilter {
+    bool any = true;  // every length
+    std::vector<std::pair<int64_t, int64_t>> ranges;  // inclusive bounds
+    bool Accepts(int64_t length) const {
+        if (any) return true;
+        for (const auto& r : ranges)
+            if (length >= r.first && length <= r.second) return true;
+        return false;
+    }
+};
+
+// What the platform has to tell its front end.
+class Events {
+public:
+    virtual ~Events() = default;
+    // A folder or file that could not be read, a path too long for the
+    // scan, a hive that could not be opened or written (POSIX path or text).
+    virtual void Problem(const std::string& what, const std::string& why) = 0;
+    // A start-up value deleted from the hive and written back.
+    virtual void ValueRemoved(const std::string& hive, const std::string& key,
+                              const std::string& value) = 0;
+};
+
+// The Windows found on a drive: family (4: 95/98/Me, 5: NT), version and
+// where it keeps its folders (Windows paths with the names as on disk).
+struct WindowsInstall {
+    int family = 0;  // 0: none
+    DWORD major = 0, minor = 0;
+    std::string windowsDir;   // "C:\WINDOWS"
+    std::string systemDir;    // "C:\WINDOWS\system32"
+    std::string softwareHive; // POSIX path of the SOFTWARE hive (NT family), may be empty
+    char drive = 0;
+};
+
+class PosixPlatform : public Platform {
+public:
+    PosixPlatform();
+    ~PosixPlatform() override;
+
+    // Adds a folder as the next fixed drive. False (with the reason) when
+    // it is not a readable folder or every letter is taken.
+    bool AddDrive(const std::string& folder, std::string* why);
+    // The POSIX folder of a drive letter, or "".
+    std::string DriveRoot(char letter) const;
+    int DriveCount() const { return int(drives_.size()); }
+
+    // Looks for a Windows on a drive (its folders named as on disk, its
+    // version read from its SOFTWARE hive); family 0 when there is none.
+    static WindowsInstall FindWindows(PosixPlatform& platform, char letter);
+    void SetWindows(const WindowsInstall& install) { windows_ = install; }
+    const WindowsInstall& Windows() const { return windows_; }
+
+    // Report-only: every call that would change a file or the registry
+    // fails with ERROR_ACCESS_DENIED (EACCES), as on a read-only volume.
+    void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
+    bool ReadOnly() const { return readOnly_; }
+    void SetLengthFilter(const LengthFilter& filter) { filter_ = filter; }
+    void SetEvents(Events* events) { events_ = events; }
+
+    // Resolves a Windows path to the POSIX one (letter case as on disk).
+    // When the last component is missing, it is kept as written if
+    // `lastMayBeMissing`. False when a component cannot be found, names a
+    // symbolic link, or the drive is unknown; errno tells why.
+    bool Resolve(const char* windowsPath, std::string* posixPath, bool lastMayBeMissing = false);
+    // Windows path to POSIX path for display; the path as given when it
+    // cannot be resolved.
+    std::string Display(const char* windowsPath);
+
+    // How many files were opened for real and how many the listed length
+    // ruled out (for the benchmark and tests).
+    long filesOpened = 0;
+    long filesRuledOut = 0;
+
+    // ---- Platform ----
+    HANDLE FindFirstFileA(const char* pattern, FindDataA* data) override;
+    BOOL FindNextFileA(HANDLE find, FindDataA* data) override;
+    BOOL FindClose(HANDLE find) override;
+    UINT GetDriveTypeA(const char* root) override;
+    BOOL SetFileAttributesA(const char* path, DWORD attributes) override;
+    BOOL DeleteFileA(const char* path) override;
+    BOOL MoveFileExA(const char* existing, const char* newName, DWORD flags) override;
+    BOOL CopyFileA(const char* existing, const char* newName, BOOL failIfExists) override;
+    DWORD GetShortPathNameA(const char* longPath, char* shortPath, DWORD size) override;
+    UINT GetWindowsDirectoryA(char* buffer, UINT size) override;
+    UINT GetSystemDirectoryA(char* buffer, UINT size) override;
+    DWORD GetTempPathA(DWORD size, char* buffer) override;
+    DWORD ExpandEnvironmentStringsA(const char* src, char* dst, DWORD size) override;
+
+    int _open(const char* path, int flags, int mode) override;
+    int32_t _lseek(int fd, int32_t offset, int origin) override;
+    int _read(int fd, void* buffer, unsigned count) override;
+    int _write(int fd, const void* buffer, unsigned count) override;
+    int32_t _filelength(int fd) override;
+    int _close(int fd) override;
+    int _access(const char* path, int mode) override;
+    FILE_STREAM fopen(const char* path, const char* mode) override;
+    char* fgets(char* buffer, int size, FILE_STREAM stream) override;
+    int fclose(FILE_STREAM stream) override;
+
+    void* GlobalAlloc(UINT flags, size_t bytes) override;
+    void* GlobalFree(void* block) override;
+    DWORD GetLastError() override { return lastError_; }
+    void SetLastError(DWORD error) override { lastError_ = error; }
+    void Sleep(DWORD milliseconds) override;
+    DWORD GetTickCount() override;
+    void exit(int code) override;
+
+    BOOL GetVersionExA(OsVersionInfoA* info) override;
+    HANDLE GetCurrentProcess() override;
+    BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) override;
+    BOOL LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) override;
+    BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TokenPrivileges* newState,
+                               DWORD bufferLength, TokenPrivileges* previousState,
+                               DWORD* returnLength) override;
+    BOOL CloseHandle(HANDLE handle) override;
+    HMODULE LoadLibraryA(const char* name) override;
+    FARPROC GetProcAddress(HMODULE module, const char* name) override;
+    HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) override;
+    BOOL Process32First(HANDLE snapshot, ProcessEntry32* entry) override;
+    BOOL Process32Next(HANDLE snapshot, ProcessEntry32* entry) override;
+    BOOL EnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesReturned) override;
+    DWORD GetModuleFileNameExA(HANDLE process, HMODULE module, char* buffer, DWORD size) override;
+    HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override;
+    BOOL TerminateProcess(HANDLE process, UINT exitCode) override;
+
+    LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, DWORD access,
+                       HKEY* result) override;
+    LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type,
+                          BYTE* data, DWORD* dataSize) override;
+    LONG RegQueryInfoKeyA(HKEY key, DWORD* subKeys, DWORD* values) override;
+    LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved,
+                       DWORD* type, BYTE* data, DWORD* dataSize) override;
+    LONG RegDeleteValueA(HKEY key, const char* valueName) override;
+    LONG RegDeleteKeyA(HKEY root, const char* subKey) override;
+    LONG RegCloseKey(HKEY key) override;
+
+    SC_HANDLE OpenSCManagerA(const char* machine, const char* database, DWORD access) override;
+    SC_HANDLE OpenServiceA(SC_HANDLE manager, const char* name, DWORD access) override;
+    BOOL ControlService(SC_HANDLE service, DWORD control, ServiceStatus* status) override;
+    BOOL QueryServiceStatus(SC_HANDLE service, ServiceStatus* status) override;
+    BOOL CloseServiceHandle(SC_HANDLE handle) override;
+    BOOL ExitWindowsEx(UINT flags, DWORD reserved) override;
+    int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
+                            char* out, int outSize, const char* defaultChar,
+                            BOOL* usedDefault) override;
+
+    // The front end decides what the window would have shown; by default
+    // lines and status texts go nowhere and nothing is queued.
+    BOOL PeekMessageA(Msg* msg, HWND window, UINT filterMin, UINT filterMax,
+                      UINT removeFlags) override;
+    BOOL TranslateMessage(const Msg* msg) override;
+    LRESULT DispatchMessageA(const Msg* msg) override;
+    LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+    int MessageBoxA(HWND owner, const char* text, const char* caption, UINT flags) override;
+    int SkinMessageBox(const char* text, const char* title, UINT flags) override;
+
+    // The registry (posix_registry.cpp). Reads the version of an NT-family
+    // Windows from its SOFTWARE hive; false when the hive cannot be read.
+    static bool ReadNtVersion(const std::string& hivePath, DWORD* major, DWORD* minor);
+
+private:
+    struct Drive {
+        char letter;
+        std::string root;  // no trailing slash ("/" stays "/")
+    };
+    struct Entry;
+    struct Listing;
+    struct OpenSlot;
+    struct Stream;
+    struct Hive;
+
+    const Drive* DriveOf(const char* windowsPath) const;
+    Listing* NewListing();
+    void ReleaseListing(Listing* listing);
+    bool FillListing(Listing* listing, int dirFd);
+    bool NextEntry(Listing* listing, FindDataA* data);
+    void Report(const std::string& what, const std::string& why);
+    bool IsLastEntry(const char* windowsPath) const;
+    int OpenLastEntryAt(int flags);
+    void Changed() { ++generation_; }
+    int NewSlot();
+    OpenSlot* Slot(int fd);
+    Hive* SoftwareHive(bool write);
+    void CloseHive();
+    bool CommitHive();
+
+    std::vector<Drive> drives_;
+    WindowsInstall windows_;
+    bool readOnly_ = false;
+    LengthFilter filter_;
+    Events* events_ = nullptr;
+    DWORD lastError_ = 0;
+    int crtErrno_ = 0;
+
+    std::vector<std::unique_ptr<Listing>> listingPool_;
+    std::vector<Listing*> openListings_;
+    Listing* cached_ = nullptr;  // the last closed whole-folder listing
+    uint64_t generation_ = 0;
+    std::string lastReportedFolder_;
+
+    // The entry handed out last: its Windows path, folder and size.
+    char lastPath_[kPathBuffer];
+    size_t lastPathLength_ = 0;
+    int lastDirFd_ = -1;
+    const char* lastName_ = nullptr;
+    int64_t lastSize_ = 0;
+    bool lastIsFile_ = false;
+    bool lastSizeKnown_ = false;
+
+    std::vector<OpenSlot> slots_;
+    std::vector<std::unique_ptr<Stream>> streams_;
+    std::unique_ptr<Hive> hive_;
+    bool hiveFailed_ = false;
+    std::vector<uintptr_t> openKeys_;
+};
+
+}  // namespace pf::posix

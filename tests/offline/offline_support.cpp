@@ -1,0 +1,227 @@
+#include "tests/offline/offline_support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <hivex.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "persistence/hosts_file.h"
+#include "tools/samplebuilder/samplebuilder.h"
+#include "tools/samplebuilder/table_records.h"
+
+namespace offline {
+
+std::vector<std::string> RunResult::Lines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+namespace {
+double Now() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+}  // namespace
+
+RunResult Scan(const std::vector<std::string>& args, const RunOptions& options) {
+    int outPipe[2], errPipe[2];
+    int master = -1, slave = -1;
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
+    if (options.terminal && openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outPipe[1], 1);
+        dup2(options.terminal ? slave : errPipe[1], 2);
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        if (options.asNobody && geteuid() == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(120);
+        }
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(CV_VENDRIKA_SCAN));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    if (slave >= 0) close(slave);
+    RunResult result;
+    const double started = Now();
+    bool interrupted = false;
+    int open = options.terminal ? 3 : 2;
+    struct pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {master, POLLIN, 0}};
+    while (open > 0) {
+        const int n = poll(fds, options.terminal ? 3 : 2, 20);
+        const double elapsed = Now() - started;
+        if (!interrupted && options.interruptAfterMs >= 0 && elapsed * 1000 >= options.interruptAfterMs) {
+            kill(pid, SIGINT);
+            interrupted = true;
+        }
+        if (elapsed > 300) {
+            kill(pid, SIGKILL);
+            break;
+        }
+        if (n <= 0) continue;
+        for (int i = 0; i < 3; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buffer[8192];
+            const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+            if (got <= 0) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+                continue;
+            }
+            (i == 0 ? result.out : result.err).append(buffer, size_t(got));
+        }
+    }
+    for (auto& f : fds)
+        if (f.fd >= 0) close(f.fd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+Tree::Tree() {
+    char name[] = "/tmp/cv-offline.XXXXXX";
+    root_ = mkdtemp(name);
+    chmod(root_.c_str(), 0777);
+}
+
+Tree::~Tree() {
+    const std::string command = "chmod -R u+rwX '" + root_ + "' 2>/dev/null; rm -rf '" + root_ + "'";
+    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", root_.c_str());
+}
+
+void Tree::Folder(const std::string& relative) {
+    std::string path = root_;
+    std::istringstream in(relative);
+    for (std::string part; std::getline(in, part, '/');) {
+        if (part.empty()) continue;
+        path += "/" + part;
+        if (mkdir(path.c_str(), 0777) == 0) chmod(path.c_str(), 0777);
+    }
+}
+
+void Tree::File(const std::string& relative, const std::string& bytes, unsigned mode) {
+    const size_t slash = relative.find_last_of('/');
+    if (slash != std::string::npos) Folder(relative.substr(0, slash));
+    const std::string path = Path(relative);
+    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    chmod(path.c_str(), mode);
+}
+
+namespace {
+void SnapshotInto(const std::string& folder, const std::string& prefix,
+                  std::map<std::string, std::string>* out) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return;
+    while (struct dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        const std::string path = folder + "/" + name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0) continue;
+        if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            const ssize_t n = readlink(path.c_str(), target, sizeof target);
+            (*out)[prefix + name] = "-> " + std::string(target, n > 0 ? size_t(n) : 0);
+        } else if (S_ISDIR(st.st_mode)) {
+            (*out)[prefix + name + "/"] = "";
+            SnapshotInto(path, prefix + name + "/", out);
+        } else {
+            (*out)[prefix + name] = ReadFile(path) + "|mode=" + std::to_string(st.st_mode & 07777);
+        }
+    }
+    closedir(dir);
+}
+}  // namespace
+
+std::map<std::string, std::string> Tree::Snapshot() const {
+    std::map<std::string, std::string> out;
+    SnapshotInto(root_, "", &out);
+    return out;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string InfectedSample(int record, unsigned seed) {
+    const std::vector<cvsamples::Record> table = cvsamples::BuiltInRecords();
+    cvsamples::Bytes bytes;
+    if (record < 0 || record >= int(table.size()) ||
+        !cvsamples::BuildInfected(table[size_t(record)], seed, &bytes))
+        return std::string();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string DecoySample(int index) {
+    const std::vector<cvsamples::Record> table = cvsamples::BuiltInRecords();
+    const std::vector<cvsamples::Sample> decoys = cvsamples::BuildDecoys(table[0], 0, 7);
+    const cvsamples::Sample& d = decoys[size_t(index) % decoys.size()];
+    return std::string(d.bytes.begin(), d.bytes.end());
+}
+
+std::string InfectedHosts() {
+    // The pattern as the program's first check unscrambles it, split by
+    // whitespace, which the check ignores.
+    ResetTextSignaturesForTest();
+    const TextSignatureRecord& r = TextSignatureTable[0];
+    std::string pattern;
+    for (int i = 0; i < r.textPatternLength; ++i) {
+        pattern += char(r.textPattern[i] ^ kTextPatternKey);
+        if (i % 25 == 24) pattern += "\r\n";
+    }
+    return "begin\r\n# planted\r\n" + pattern + "\r\n";
+}
+
+bool HiveValues(const std::string& hive, const std::string& keyPath,
+                std::map<std::string, std::string>* values) {
+    values->clear();
+    hive_h* h = hivex_open(hive.c_str(), 0);
+    if (!h) return false;
+    hive_node_h node = hivex_root(h);
+    std::istringstream in(keyPath);
+    for (std::string part; node && std::getline(in, part, '\\');)
+        node = hivex_node_get_child(h, node, part.c_str());
+    bool ok = node != 0;
+    if (ok) {
+        hive_value_h* list = hivex_node_values(h, node);
+        ok = list != nullptr;
+        for (size_t i = 0; ok && list[i]; ++i) {
+            char* name = hivex_value_key(h, list[i]);
+            char* text = hivex_value_string(h, list[i]);
+            if (name) (*values)[name] = text ? text : "";
+            std::free(name);
+            std::free(text);
+        }
+        std::free(list);
+    }
+    hivex_close(h);
+    return ok;
+}
+
+}  // namespace offline

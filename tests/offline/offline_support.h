@@ -1,0 +1,58 @@
+// Helpers of the vendrika-scan tests: throwaway folder trees, PE samples,
+// registry hives made from nothing and filled through hivex, and runs of
+// the real program (optionally as an unprivileged user, with a terminal on
+// standard error, or interrupted).
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "offline/hive_builder.h"
+
+namespace offline {
+
+struct RunResult {
+    int status = -1;  // exit status; 128 + signal when killed
+    std::string out;
+    std::string err;
+    std::vector<std::string> Lines() const;
+};
+
+struct RunOptions {
+    bool asNobody = false;       // drop root: permissions then apply
+    bool terminal = false;       // standard error is a pseudo-terminal
+    int interruptAfterMs = -1;   // send SIGINT after this long
+};
+
+RunResult Scan(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// A folder tree under /tmp that anybody may read and write, removed at the end.
+class Tree {
+public:
+    Tree();
+    ~Tree();
+    Tree(const Tree&) = delete;
+    Tree& operator=(const Tree&) = delete;
+    const std::string& Root() const { return root_; }
+    std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
+    void Folder(const std::string& relative);
+    void File(const std::string& relative, const std::string& bytes, unsigned mode = 0666);
+    // Every file below the root with its content (links by their target).
+    std::map<std::string, std::string> Snapshot() const;
+
+private:
+    std::string root_;
+};
+
+std::string InfectedSample(int record, unsigned seed = 1);
+std::string DecoySample(int index);  // same length as record 0's sample, wrong bytes
+// A hosts file that the built-in text signature matches.
+std::string InfectedHosts();
+std::string ReadFile(const std::string& path);
+
+// The text values of a key, or false when the hive or key cannot be read.
+bool HiveValues(const std::string& hive, const std::string& keyPath,
+                std::map<std::string, std::string>* values);
+
+}  // namespace offline

@@ -1,0 +1,416 @@
+// vendrika-scan, the real program, over folder trees on this machine.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+
+#include "engine/scan_context.h"
+#include "engine/scan_run.h"
+#include "persistence/hosts_file.h"
+#include "platform/sim/sim_machine.h"
+#include "tests/offline/offline_support.h"
+#include "tools/samplebuilder/samplebuilder.h"
+#include "tools/samplebuilder/table_records.h"
+
+using offline::RunOptions;
+using offline::Scan;
+using offline::Tree;
+
+namespace {
+
+const char kRun[] = "Microsoft\\Windows\\CurrentVersion\\Run";
+const char kRunServices[] = "Microsoft\\Windows\\CurrentVersion\\RunServices";
+const char kName[] = "W32/Vendrika.Gen.Trojan";
+
+std::set<std::string> FoundPaths(const offline::RunResult& r) {
+    std::set<std::string> found;
+    const std::string tail = std::string(": ") + kName + " FOUND";
+    for (const std::string& line : r.Lines())
+        if (line.size() > tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0)
+            found.insert(line.substr(0, line.size() - tail.size()));
+    return found;
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// An XP volume: its hive (with the version and start-up values), a hosts
+// file, infected programs (one read-only, one in Program Files), a
+// look-alike and a letter.
+struct XpVolume {
+    Tree tree;
+    std::string hive;
+    XpVolume(bool infectedHosts = false) {
+        tree.Folder("WINDOWS/system32/config");
+        hive = tree.Path("WINDOWS/system32/config/SOFTWARE");
+        offline::WriteEmptyHive(hive);
+        offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", "5.1"}});
+        offline::SetHiveValues(hive, kRun,
+                               {{"Updater", "\"C:\\Downloads\\setup.exe\" /silent"},
+                                {"Notepad", "notepad.exe"},
+                                {"Tool", "%SystemDrive%\\Program Files\\Tools\\tool.exe"}});
+        offline::SetHiveValues(hive, kRunServices, {{"Arcade", "c:\\games\\GAME.EXE"}});
+        tree.File("WINDOWS/system32/drivers/etc/hosts",
+                  infectedHosts ? offline::InfectedHosts() : "127.0.0.1 localhost\r\n");
+        tree.File("Downloads/setup.exe", offline::InfectedSample(0));
+        tree.File("Games/game.exe", offline::InfectedSample(10), 0444);
+        tree.File("Program Files/Tools/tool.exe", offline::InfectedSample(28));
+        tree.File("Documents/look-alike.exe", offline::DecoySample(0));
+        tree.File("Documents/letter.txt", "Dear customer,\r\n");
+    }
+};
+
+}  // namespace
+
+// Detection lines, quiet and JSON output, exit statuses 0 and 1, and a
+// report-only run that changes nothing.
+TEST(VendrikaScan, ReportsEveryInfectedSampleAndChangesNothing) {
+    Tree tree;
+    std::vector<std::string> problems;
+    const auto samples = cvsamples::BuildAll(cvsamples::BuiltInRecords(), false, &problems);
+    std::set<std::string> infected;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        // Deeper and deeper folders, so the walk's recursion is exercised.
+        const std::string rel = "s/" + std::to_string(i % 7) + "/" + std::to_string(i % 3) + "/" + samples[i].name;
+        tree.File(rel, std::string(samples[i].bytes.begin(), samples[i].bytes.end()));
+        if (samples[i].verdict == cvsamples::Verdict::Infected) infected.insert(tree.Path(rel));
+    }
+    for (int i = 0; i < 50; ++i) tree.File("plain/f" + std::to_string(i) + ".txt", std::string(size_t(i) * 37, 'x'));
+    const auto before = tree.Snapshot();
+
+    const offline::RunResult r = Scan({tree.Root()});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(FoundPaths(r), infected);
+    EXPECT_TRUE(Has(r.out, "Total files scanned\t\t:  " + std::to_string(samples.size() + 50)));
+    EXPECT_TRUE(Has(r.out, "Total files infected\t\t:  " + std::to_string(infected.size())));
+    EXPECT_TRUE(Has(r.out, "Total files removed\t\t:  0"));
+    EXPECT_EQ(r.err, "");  // no terminal: no progress line
+    EXPECT_EQ(tree.Snapshot(), before);
+
+    const offline::RunResult quiet = Scan({"--quiet", tree.Root()});
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.Lines().size(), infected.size());
+
+    // Only the files whose length some signature accepts are opened.
+    const offline::RunResult json = Scan({"--json", tree.Root()});
+    size_t detections = 0;
+    for (const std::string& line : json.Lines()) {
+        ASSERT_EQ(line.front(), '{');
+        ASSERT_EQ(line.back(), '}');
+        if (Has(line, "\"type\":\"detection\"")) {
+            ++detections;
+            EXPECT_TRUE(Has(line, "\"action\":\"found\""));
+        }
+    }
+    EXPECT_EQ(detections, infected.size());
+    size_t candidates = 0;
+    const auto table = cvsamples::BuiltInRecords();
+    for (const auto& s : samples) {
+        bool accepted = false;
+        for (const auto& rec : table)
+            accepted = accepted || (rec.sizeMode == 1 && int64_t(s.bytes.size()) == rec.fileSize) ||
+                       (rec.sizeMode == 2 && std::llabs(int64_t(s.bytes.size()) - rec.fileSize) < 4096);
+        candidates += accepted;
+    }
+    EXPECT_TRUE(Has(json.Lines().back(), "\"opened\":" + std::to_string(candidates) + ","))
+        << json.Lines().back();
+
+    Tree clean;
+    clean.File("a/b.txt", "hello");
+    const offline::RunResult none = Scan({clean.Root()});
+    EXPECT_EQ(none.status, 0);
+    EXPECT_TRUE(FoundPaths(none).empty());
+    EXPECT_TRUE(Has(none.out, "Scanning completed"));
+}
+
+// Bad arguments: a clear message, status 2, nothing read or changed.
+TEST(VendrikaScan, BadArgumentsTouchNothing) {
+    XpVolume volume;
+    const auto before = volume.tree.Snapshot();
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"--remove"}, "no path to scan"},
+        {{"--remove", "--frobnicate", volume.tree.Root()}, "unknown option '--frobnicate'"},
+        {{"--remove", volume.tree.Root(), volume.tree.Path("missing")}, "No such file or directory"},
+        {{"--remove", volume.tree.Root(), volume.tree.Path("Documents/letter.txt")}, "not a folder"},
+        {{"--remove", volume.tree.Root(), ""}, "an empty path"},
+    };
+    for (const Case& c : cases) {
+        const offline::RunResult r = Scan(c.args);
+        EXPECT_EQ(r.status, 2) << c.message;
+        EXPECT_TRUE(Has(r.err, c.message)) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(volume.tree.Snapshot(), before) << c.message;
+    }
+    const offline::RunResult help = Scan({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(Has(help.out, "Usage: vendrika-scan"));
+    const offline::RunResult version = Scan({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(Has(version.out, "vendrika-scan 1.0"));
+}
+
+// --remove on a tree gives the window's lines and statistics for the same
+// machine (the engine on the simulated Windows), and cleans the hive, which
+// reopens intact with its other values.
+TEST(VendrikaScan, RemoveGivesTheWindowsResult) {
+    // (An infected hosts file would be deleted at the first detection, and
+    // counted or not depending on the listing order.)
+    XpVolume volume;
+    // The same machine, simulated, as the window sees it.
+    pf::sim::SimMachine machine;
+    machine.SetVersion(pf::sim::WinVersion::WinXp);
+    machine.SetDriveType('C', pf::kDriveFixed);
+    for (const auto& [rel, content] : volume.tree.Snapshot()) {
+        std::string path = "C:\\" + rel;
+        std::replace(path.begin(), path.end(), '/', '\\');
+        if (rel.back() == '/') {
+            path.pop_back();
+            machine.AddFolder(path);
+            continue;
+        }
+        const std::string bytes = content.substr(0, content.rfind("|mode="));
+        machine.AddFile(path, bytes,
+                        Has(content, "|mode=292") ? pf::kFileAttributeReadonly : pf::kFileAttributeArchive);
+    }
+    const pf::HKEY hklm = pf::kHkeyLocalMachine;
+    machine.SetString(hklm, std::string("Software\\") + kRun, "Updater", "\"C:\\Downloads\\setup.exe\" /silent");
+    machine.SetString(hklm, std::string("Software\\") + kRun, "Notepad", "notepad.exe");
+    machine.SetString(hklm, std::string("Software\\") + kRun, "Tool",
+                      "%SystemDrive%\\Program Files\\Tools\\tool.exe");
+    machine.SetString(hklm, std::string("Software\\") + kRunServices, "Arcade", "c:\\games\\GAME.EXE");
+    machine.environment["SYSTEMDRIVE"] = "C:";
+    std::vector<std::string> window;
+    ResetScanContextForTest();
+    ResetTextSignaturesForTest();
+    {
+        pf::sim::ScopedSimMachine guard(machine);
+        g_scan.mainWindow = reinterpret_cast<pf::HWND>(uintptr_t(0xC1EA));
+        machine.windowProc = [&](pf::HWND, pf::UINT message, pf::WPARAM, pf::LPARAM) -> pf::LRESULT {
+            if (message == WM_SCAN_ADDLINE) window.emplace_back(g_scan.reportLine);
+            return 0;
+        };
+        RunScan();
+    }
+    ResetScanContextForTest();
+    ResetTextSignaturesForTest();
+
+    const offline::RunResult r = Scan({"--remove", volume.tree.Root()});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    std::vector<std::string> lines;
+    for (const std::string& line : r.Lines())
+        if (!Has(line, " FOUND") && line != "Scanning completed") lines.push_back(line);
+    // Detections come in the order of each system's listing: compare the
+    // lines before the summary as a set, the summary as it is.
+    ASSERT_GE(window.size(), 6u);
+    ASSERT_GE(lines.size(), 6u);
+    std::vector<std::string> windowSummary(window.end() - 6, window.end());
+    std::vector<std::string> scanSummary(lines.end() - 6, lines.end());
+    EXPECT_EQ(scanSummary, windowSummary);
+    window.resize(window.size() - 6);
+    lines.resize(lines.size() - 6);
+    std::sort(window.begin(), window.end());
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, window);
+    EXPECT_TRUE(std::count(lines.begin(), lines.end(), "System Registry     W32/Vendrika.Trojan removed") >= 3);
+    EXPECT_TRUE(Has(r.out, "Total files removed\t\t:  3"));
+
+    EXPECT_FALSE(Exists(volume.tree.Path("Downloads/setup.exe")));
+    EXPECT_FALSE(Exists(volume.tree.Path("Games/game.exe")));  // read-only, removed all the same
+    EXPECT_FALSE(Exists(volume.tree.Path("Program Files/Tools/tool.exe")));
+    EXPECT_TRUE(Exists(volume.tree.Path("WINDOWS/system32/drivers/etc/hosts")));
+    EXPECT_TRUE(Exists(volume.tree.Path("Documents/look-alike.exe")));
+    std::map<std::string, std::string> run, runServices;
+    ASSERT_TRUE(offline::HiveValues(volume.hive, kRun, &run));
+    ASSERT_TRUE(offline::HiveValues(volume.hive, kRunServices, &runServices));
+    EXPECT_EQ(run, (std::map<std::string, std::string>{{"Notepad", "notepad.exe"}}));
+    EXPECT_TRUE(runServices.empty());
+    std::map<std::string, std::string> version;
+    ASSERT_TRUE(offline::HiveValues(volume.hive, "Microsoft\\Windows NT\\CurrentVersion", &version));
+    EXPECT_EQ(version["CurrentVersion"], "5.1");
+    EXPECT_FALSE(Exists(volume.hive + ".vendrika-new"));
+
+    // A second run finds nothing left.
+    EXPECT_EQ(Scan({"--remove", volume.tree.Root()}).status, 0);
+}
+
+// Names in another letter case, a JSON run with removal, a 95/98/Me volume.
+TEST(VendrikaScan, FindsWindowsFoldersWhateverTheirCase) {
+    Tree tree;
+    tree.Folder("windows/SYSTEM32/Config");
+    const std::string hive = tree.Path("windows/SYSTEM32/Config/software");
+    offline::WriteEmptyHive(hive);
+    offline::SetHiveValues(hive, "microsoft\\windows\\currentversion\\run", {{"x", "C:\\A\\B.EXE"}});
+    tree.File("windows/SYSTEM32/Drivers/ETC/HOSTS", offline::InfectedHosts());
+    tree.File("a/b.exe", offline::InfectedSample(3));
+    const offline::RunResult r = Scan({"--remove", "--json", tree.Root()});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "\"action\":\"removed\"")) << r.out;
+    EXPECT_TRUE(Has(r.out, "\"type\":\"registry\"")) << r.out;
+    EXPECT_TRUE(Has(r.out, "\"name\":\"W32/Nyxem.Worm\"")) << r.out;
+    EXPECT_FALSE(Exists(tree.Path("windows/SYSTEM32/Drivers/ETC/HOSTS")));
+    std::map<std::string, std::string> run;
+    ASSERT_TRUE(offline::HiveValues(hive, "Microsoft\\Windows\\CurrentVersion\\Run", &run));
+    EXPECT_TRUE(run.empty());
+
+    Tree old;
+    old.File("WINDOWS/SYSTEM.DAT", "CREG");
+    old.File("WINDOWS/HOSTS", offline::InfectedHosts());
+    old.File("GAMES/X.EXE", offline::InfectedSample(5));
+    const offline::RunResult w98 = Scan({"--remove", old.Root()});
+    EXPECT_EQ(w98.status, 1) << w98.out << w98.err;
+    EXPECT_TRUE(Has(w98.out, "Windows 95/98/Me volume: its registry was not examined"));
+    EXPECT_FALSE(Exists(old.Path("GAMES/X.EXE")));
+    EXPECT_FALSE(Exists(old.Path("WINDOWS/HOSTS")));  // where that Windows keeps it
+}
+
+// Links not followed, unreadable folders and files, names too long for
+// Windows, files that cannot be removed: reported, skipped, status 2.
+TEST(VendrikaScan, ReportsWhatItCannotReadOrRemove) {
+    Tree tree;
+    tree.File("ok/infected.exe", offline::InfectedSample(1));
+    Tree outside;
+    outside.File("elsewhere.exe", offline::InfectedSample(2));
+    tree.Folder("loop");
+    ASSERT_EQ(symlink("..", tree.Path("loop/up").c_str()), 0);
+    ASSERT_EQ(symlink(outside.Path("elsewhere.exe").c_str(), tree.Path("ok/link.exe").c_str()), 0);
+    ASSERT_EQ(symlink(outside.Root().c_str(), tree.Path("outside").c_str()), 0);
+    const offline::RunResult links = Scan({tree.Root()});
+    EXPECT_EQ(links.status, 1) << links.err;
+    EXPECT_EQ(FoundPaths(links), std::set<std::string>{tree.Path("ok/infected.exe")});
+    EXPECT_TRUE(Has(links.out, "Total files scanned\t\t:  1"));
+
+    // A name that makes the Windows path longer than 259 characters.
+    const std::string deep = "d/" + std::string(200, 'x') + "/" + std::string(60, 'y') + ".exe";
+    tree.File(deep, offline::InfectedSample(4));
+    const offline::RunResult tooLong = Scan({tree.Root()});
+    EXPECT_EQ(tooLong.status, 2);
+    EXPECT_TRUE(Has(tooLong.err, tree.Path(deep) + ": path too long")) << tooLong.err;
+
+    if (geteuid() != 0) GTEST_SKIP() << "permission cases need root to switch user";
+    unlink(tree.Path(deep).c_str());
+    // As an ordinary user: a folder that cannot be read, a candidate file
+    // that cannot be read, an infected file in a folder that cannot change.
+    tree.File("closed/hidden.exe", offline::InfectedSample(6));
+    chmod(tree.Path("closed").c_str(), 0);
+    tree.File("unreadable/sample.exe", offline::InfectedSample(7), 0);
+    tree.File("fixed/stuck.exe", offline::InfectedSample(8));
+    chmod(tree.Path("fixed").c_str(), 0555);
+    RunOptions nobody;
+    nobody.asNobody = true;
+    const offline::RunResult r = Scan({"--remove", tree.Root()}, nobody);
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, tree.Path("closed") + ": cannot be read: Permission denied")) << r.err;
+    EXPECT_TRUE(Has(r.err, tree.Path("unreadable/sample.exe") + ": cannot be read")) << r.err;
+    EXPECT_TRUE(Has(r.out, "C:\\fixed\\stuck.exe     W32/Vendrika.Gen.Trojan Unable to remove")) << r.out;
+    EXPECT_TRUE(Has(r.out, "C:\\ok\\infected.exe     W32/Vendrika.Gen.Trojan removed")) << r.out;
+    EXPECT_TRUE(Exists(tree.Path("fixed/stuck.exe")));
+}
+
+// A hive that cannot be opened or written is reported and stays byte for
+// byte as it was; the files are cleaned all the same.
+TEST(VendrikaScan, HiveThatCannotBeWrittenStaysAsItWas) {
+    struct Case {
+        const char* what;
+        void (*spoil)(XpVolume&);
+        bool needsUser;
+    } cases[] = {
+        // The hive itself may be written: only a new hive beside it may not.
+        {"folder not writable", [](XpVolume& v) {
+             chmod(v.hive.c_str(), 0666);
+             chmod(v.tree.Path("WINDOWS/system32/config").c_str(), 0555);
+         }, true},
+        {"not a hive", [](XpVolume& v) {
+             std::string bytes = offline::ReadFile(v.hive);
+             bytes[0] = 'X';
+             v.tree.File("WINDOWS/system32/config/SOFTWARE", bytes);
+         }, false},
+        {"log pending", [](XpVolume& v) {
+             std::string bytes = offline::ReadFile(v.hive);
+             bytes[4] = char(bytes[4] + 1);
+             v.tree.File("WINDOWS/system32/config/SOFTWARE", bytes);
+         }, false},
+    };
+    for (const Case& c : cases) {
+        if (c.needsUser && geteuid() != 0) continue;
+        XpVolume volume;
+        c.spoil(volume);
+        const std::string before = offline::ReadFile(volume.hive);
+        RunOptions options;
+        options.asNobody = c.needsUser;
+        const offline::RunResult r = Scan({"--remove", volume.tree.Root()}, options);
+        EXPECT_EQ(r.status, 2) << c.what << r.out << r.err;
+        EXPECT_TRUE(Has(r.err, "registry hive cannot be")) << c.what << r.err;
+        EXPECT_EQ(offline::ReadFile(volume.hive), before) << c.what;
+        EXPECT_FALSE(Exists(volume.hive + ".vendrika-new")) << c.what;
+        EXPECT_FALSE(Exists(volume.tree.Path("Downloads/setup.exe"))) << c.what;
+        EXPECT_FALSE(Has(r.out, "System Registry")) << c.what;
+    }
+}
+
+// SIGINT in the middle of a removal: the scan stops at the next entry,
+// reports "Scanning terminated", exits 2; every infected file and its
+// start-up value are either both gone or both there, and the hive reopens.
+TEST(VendrikaScan, InterruptedRunLeavesNothingHalfWritten) {
+    Tree tree;
+    tree.Folder("WINDOWS/system32/config");
+    const std::string hive = tree.Path("WINDOWS/system32/config/SOFTWARE");
+    offline::WriteEmptyHive(hive);
+    std::vector<std::pair<std::string, std::string>> values;
+    const int kInfected = 60;
+    for (int i = 0; i < kInfected; ++i) {
+        const std::string folder = "data/" + std::to_string(i);
+        tree.File(folder + "/evil.exe", offline::InfectedSample(i % 70, unsigned(i)));
+        for (int k = 0; k < 150; ++k) tree.File(folder + "/f" + std::to_string(k), "x");
+        values.push_back({"v" + std::to_string(i), "C:\\data\\" + std::to_string(i) + "\\evil.exe"});
+    }
+    ASSERT_TRUE(offline::SetHiveValues(hive, kRun, values));
+    RunOptions options;
+    options.interruptAfterMs = 150;
+    const offline::RunResult r = Scan({"--remove", tree.Root()}, options);
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "Scanning terminated")) << r.out;
+    EXPECT_TRUE(Has(r.out, "Total files scanned")) << r.out;
+    std::map<std::string, std::string> left;
+    ASSERT_TRUE(offline::HiveValues(hive, kRun, &left));
+    int removed = 0;
+    for (int i = 0; i < kInfected; ++i) {
+        const bool file = Exists(tree.Path("data/" + std::to_string(i) + "/evil.exe"));
+        const bool value = left.count("v" + std::to_string(i)) == 1;
+        EXPECT_EQ(file, value) << i;
+        removed += !file;
+    }
+    EXPECT_GT(removed, 0);
+    EXPECT_LT(removed, kInfected) << "the run ended before the interruption";
+    EXPECT_FALSE(Exists(hive + ".vendrika-new"));
+}
+
+// On a terminal the progress line shows files, rate and the current path
+// shortened to 60 characters; without one there is none (checked above).
+TEST(VendrikaScan, ShowsProgressOnATerminal) {
+    Tree tree;
+    // The first status already names the long folder.
+    const std::string folder = std::string(90, 'q');
+    for (int i = 0; i < 300; ++i) tree.File(folder + "/f" + std::to_string(i), "x");
+    RunOptions terminal;
+    terminal.terminal = true;
+    const offline::RunResult r = Scan({tree.Root()}, terminal);  // the terminal's text is in err
+    EXPECT_EQ(r.status, 0);
+    EXPECT_FALSE(Has(r.out, "files/s"));
+    int shortened = 0;
+    for (size_t at = r.err.find(" files/s, "); at != std::string::npos;
+         at = r.err.find(" files/s, ", at + 1)) {
+        const std::string shown = r.err.substr(at + 10, r.err.find_first_of("\r\033", at + 10) - at - 10);
+        EXPECT_LE(shown.size(), 60u) << shown;
+        shortened += shown.size() == 60 && Has(shown, "..");
+    }
+    EXPECT_GT(shortened, 0) << r.err;
+}
