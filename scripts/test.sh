@@ -192,6 +192,12 @@ else
             step "$name" timeout -k 30 1500 bash "$script" "$wine_build"
         done
     done
+    # The running sample the end-to-end scenarios start, run on its own:
+    # PE32 under a 32-bit Wine, PE32+ under a 64-bit one.
+    if [ -x "$builds/host/tools/samplebuilder/samplebuilder" ]; then
+        step samplebuilder-runnable bash "$root/tools/samplebuilder/check_runnable.sh" \
+            "$builds/host" "$wine_build"
+    fi
 fi
 
 echo

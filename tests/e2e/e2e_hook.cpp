@@ -51,13 +51,19 @@ bool IsCleanerWindow(HWND control) {
 
 // The text of a sent string argument. A hook installed through the ANSI
 // entry may still be handed a UTF-16 text when the sender used the wide form.
+// Only a text whose second byte is 0 can be UTF-16 (or a one-letter ANSI
+// text, whose terminator is followed by whatever lies next in memory: in a
+// 32-bit program often the next string). The program's texts are ASCII, so
+// it is read as UTF-16 only when every unit up to the wide terminator is
+// ASCII; a one-letter ANSI text followed by a string reads as itself.
 const char* Text(LPARAM lParam, char* buffer, int size) {
     const char* bytes = reinterpret_cast<const char*>(lParam);
     if (bytes[0] != 0 && bytes[1] == 0) {
-        int n = WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(lParam), -1, buffer,
-                                    size, nullptr, nullptr);
-        if (n <= 0) buffer[0] = 0;
-        buffer[size - 1] = 0;
+        const wchar_t* wide = reinterpret_cast<const wchar_t*>(lParam);
+        int n = 0;
+        while (n < size - 1 && wide[n] != 0 && wide[n] < 0x80) ++n;
+        if (n == size - 1 || wide[n] != 0) return bytes;  // not ASCII UTF-16: ANSI
+        for (int i = 0; i <= n; ++i) buffer[i] = static_cast<char>(wide[i]);
         return buffer;
     }
     return bytes;

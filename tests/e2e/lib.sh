@@ -165,8 +165,48 @@ start_program() {
 hold_file() { E2E_STARTS+=("hold|$1"); }
 lock_file() { E2E_STARTS+=("lock|$1"); }
 
+# The session of the prefix (its wineserver) lives while a program of it
+# runs, and lingers a few seconds after the last one. The first program of a
+# new session has Wine run wineboot, which starts every RunServices value it
+# finds: planted launching values would start their infected files (no real
+# programs: they crash into the debugger, which keeps them locked). A 64-bit
+# Wine cannot start these 32-bit files at all; a 32-bit one does.
+# session_keep starts a program that keeps the session alive and returns once
+# the session's start-up is over; session_release ends that program.
+E2E_SESSION_PID=""
+session_keep() {
+    local i list
+    : >"$E2E_EDRIVE/session.txt"
+    (cd "$E2E_EDRIVE" && exec "$CV_WINE" 'E:\e2e_tool.exe' hold 'E:\session.txt') \
+        >"$E2E_WORK/session.log" 2>&1 &
+    E2E_SESSION_PID=$!
+    for i in $(seq 1 300); do
+        if grep -q holding "$E2E_WORK/session.log" 2>/dev/null; then
+            list="$(tool procs 2>/dev/null | tr -d '\r')"
+            if printf '%s\n' "$list" | grep -qi ' services\.exe$' &&
+                ! printf '%s\n' "$list" | grep -qi ' wineboot\.exe$'; then
+                return 0
+            fi
+        fi
+        sleep 0.1
+    done
+    e2e_log "the prefix's session did not start in 30 s"
+}
+
+session_release() {
+    [ -n "$E2E_SESSION_PID" ] || return 0
+    kill "$E2E_SESSION_PID" 2>/dev/null
+    wait "$E2E_SESSION_PID" 2>/dev/null
+    E2E_SESSION_PID=""
+    rm -f "$E2E_EDRIVE/session.txt"
+}
+
+# Plants the machine and starts its programs within one session, so that
+# the planted RunServices values are never seen by a starting session
+# (the programs started here keep the session alive afterwards).
 plant_commit() {
     local p entry how
+    session_keep
     if [ -s "$E2E_WORK/plan" ]; then
         cp "$E2E_WORK/plan" "$E2E_EDRIVE/plan.txt"
         check "machine planted" eval 'tool batch "E:\plan.txt" | tr -d "\r" | sed "s/^/    /"; test ${PIPESTATUS[0]} = 0'
@@ -185,6 +225,7 @@ plant_commit() {
             E2E_KEEP_PIDS+=("$!")
         fi
     done
+    session_release
 }
 
 # Many small ordinary files in nested folders of D:, so that a scan takes a

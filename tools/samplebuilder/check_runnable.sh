@@ -2,7 +2,7 @@
 # check_runnable.sh HOST_BUILD_DIR WIN_BUILD_DIR
 #
 # Proves under Wine that the runnable sample is a real program: in a
-# throwaway prefix it starts, stays alive, keeps its file locked against
+# throwaway prefix it starts, stays alive without faulting, keeps its file locked against
 # DeleteFileA while it runs, and the file can be deleted once it is ended.
 # The sample's bitness follows the Windows build Wine can run here.
 # Exit code 0 when every check holds.
@@ -35,11 +35,17 @@ cv_wine_prefix_create || exit 1
 cp "$sample" "$out/sample.exe"
 cv_wine_install "$out/sample.exe" "$trydelete"
 
-"$CV_WINE" 'C:\cvtest\sample.exe' >/dev/null 2>&1 &
+"$CV_WINE" 'C:\cvtest\sample.exe' >/dev/null 2>"$out/sample.err" &
 pid=$!
 sleep 4
 kill -0 "$pid" 2>/dev/null
 check "the sample is still running after 4 s" $?
+# A sample that faults stays alive too, held by the debugger Wine starts for
+# it; Wine says so on the standard error whatever WINEDEBUG says.
+! grep -qi 'unhandled\|starting debugger' "$out/sample.err"
+rc=$?
+check "the sample did not fault" $rc
+[ $rc = 0 ] || head -5 "$out/sample.err"
 # Wine's own process list (tasklist prints nothing under Wine 8).
 tasks="$(timeout 60 "$CV_WINE" winedbg --command 'info proc' 2>/dev/null | tr -d '\r')"
 printf '%s\n' "$tasks" | grep -qi 'sample\.exe'
