@@ -396,6 +396,17 @@ BOOL SimMachine::MoveFileExA(const char* existing, const char* newName, DWORD fl
         return 0;
     }
     if (flags & kMovefileDelayUntilReboot) {
+        // The 95/98/Me family has no MoveFileExA at all (wininit.ini stands in
+        // for it); on the NT family the request goes into the machine's
+        // registry, which a limited account may not write.
+        if (version.dwPlatformId != kVerPlatformWin32Nt) {
+            lastError = 120;  // ERROR_CALL_NOT_IMPLEMENTED
+            return 0;
+        }
+        if (limitedUser) {
+            lastError = kErrorAccessDenied;
+            return 0;
+        }
         // Only the scheduled deletion is modelled; like Wine, it is recorded
         // without checking that the file exists.
         if (newName && newName[0]) {
@@ -462,8 +473,13 @@ BOOL SimMachine::CopyFileA(const char* existing, const char* newName, BOOL failI
             lastError = kErrorFileExists;
             return 0;
         }
+        // The NT family also refuses to replace a hidden or system file with
+        // one that lacks those attributes.
+        const DWORD guarded = kFileAttributeHidden | kFileAttributeSystem;
+        const bool nt = version.dwPlatformId == kVerPlatformWin32Nt;
         if (target->isDirectory || (target->attributes & kFileAttributeReadonly) ||
-            IsLocked(newName)) {
+            IsLocked(newName) ||
+            (nt && (target->attributes & guarded & ~source->attributes))) {
             lastError = kErrorAccessDenied;
             return 0;
         }
@@ -490,6 +506,11 @@ DWORD SimMachine::GetShortPathNameA(const char* longPath, char* shortPath, DWORD
                                                          : kErrorPathNotFound;
         return 0;
     }
+    return CopyOut(ShortFormOf(normal), shortPath, size);
+}
+
+std::string SimMachine::ShortFormOf(const std::string& path) {
+    const std::string normal = Normalize(path.c_str());
     std::string out;
     size_t start = 0;
     if (normal.size() >= 3 && normal[1] == ':') {
@@ -503,7 +524,7 @@ DWORD SimMachine::GetShortPathNameA(const char* longPath, char* shortPath, DWORD
         out += ShortComponent(normal.substr(start, end - start));
         start = end + 1;
     }
-    return CopyOut(out, shortPath, size);
+    return out;
 }
 
 UINT SimMachine::GetWindowsDirectoryA(char* buffer, UINT size) {

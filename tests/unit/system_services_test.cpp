@@ -182,6 +182,21 @@ TEST_F(ServiceTest, ANameTooLongForTheKeyBufferDeletesNothing) {
     EXPECT_TRUE(HasKey("SYSTEM\\ControlSet001\\Services\\" + name.substr(0, 400)));
 }
 
+TEST_F(ServiceTest, AnEmptyNameAddressesNothing) {
+    Service(StopBehaviour::StopsAtOnce);
+    PlantKey("SYSTEM\\ControlSet001\\Services\\Enum");
+    PlantKey("SYSTEM\\ControlSet002\\Services\\Security");
+    for (const char* name : {"", static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(StopService(name, 1), 0);
+        EXPECT_EQ(StopService(name, 0), 0);
+        EXPECT_EQ(DeleteServiceKeys(name), 0);
+    }
+    EXPECT_EQ(machine.CountCalls("OpenSCManagerA"), 0);
+    EXPECT_EQ(machine.CountCalls("RegDeleteKeyA"), 0);
+    EXPECT_TRUE(HasKey("SYSTEM\\ControlSet001\\Services\\Enum"));
+    EXPECT_TRUE(HasKey("SYSTEM\\ControlSet002\\Services\\Security"));
+}
+
 TEST_F(ServiceTest, DeleteMachineKeyIsOneOnSuccessOnly) {
     PlantKey("SOFTWARE\\Worm\\Sub");
     EXPECT_EQ(DeleteMachineKey("SOFTWARE\\Worm"), 0);  // has a subkey
