@@ -170,7 +170,8 @@ public:
     bool AddFolder(const std::string& path, DWORD attributes = kFileAttributeDirectory);
     bool AddFile(const std::string& path, const std::string& content,
                  DWORD attributes = kFileAttributeArchive);
-    SimFile* FindFile(const std::string& path);  // null when missing
+    SimFile* FindFile(const std::string& path);  // null when missing; 8.3 aliases work too
+    std::string LongPathOf(const std::string& path);  // the long form of an existing path
     bool Exists(const std::string& path) { return FindFile(path) != nullptr; }
     std::string ReadFileText(const std::string& path);  // "" when missing
     bool IsLocked(const std::string& path);  // held by a live process

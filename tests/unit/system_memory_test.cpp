@@ -100,6 +100,18 @@ TEST_F(MemoryCheckTest, NinetyFiveFamilyEndsTheProcessRemovesTheFileAndGoesOn) {
     EXPECT_EQ(machine.sleeps, (std::vector<pf::DWORD>{1000}));  // only the removal's own wait
 }
 
+TEST_F(MemoryCheckTest, NinetyFiveFamilyFollowsTheShortPathTheLoaderSaw) {
+    machine.SetVersion(WinVersion::WinMe);
+    const std::string path = "C:\\Program Files\\Worm Folder\\wormprogram.exe";
+    const pf::DWORD worm = Runs(path);
+    machine.FindProcess(worm)->startedByShortPath = true;
+    const std::string shortPath = "C:\\PROGRA~1\\WORMFO~1\\WORMPR~1.EXE";
+    EXPECT_EQ(Check(), kReturned);
+    EXPECT_FALSE(Alive(worm));
+    EXPECT_FALSE(machine.Exists(path));
+    EXPECT_EQ(lines, (Texts{kMemoryLine, Removed(shortPath)})) << AllLines();
+}
+
 TEST_F(MemoryCheckTest, NinetyFiveFamilyHandsTheFileBackEvenWhenTheProcessSurvives) {
     machine.SetVersion(WinVersion::Win95);
     const pf::DWORD worm = Runs("C:\\WINDOWS\\WORM.EXE", true, TerminateBehaviour::Refuses);

@@ -496,9 +496,17 @@ TEST_F(ProcessTest, SnapshotListingKeepsTheSystemsOrderAndPaths) {
     FreeProcessList(list);
     EXPECT_TRUE(machine.sleeps.empty());  // the listing makes no waits
 
+    // A program started by its short path is listed so on 9x.
+    machine.AddFile("C:\\Program Files\\Some App\\longprogram.exe", "MZ");
+    Add("C:\\Program Files\\Some App\\longprogram.exe");
+    machine.processes.back().startedByShortPath = true;
+    list = ListProcessesBySnapshot();
+    EXPECT_EQ(Names(list).back(), "C:\\PROGRA~1\\SOMEAP~1\\LONGPR~1.EXE");
+    FreeProcessList(list);
+
     machine.SetVersion(WinVersion::WinXp);  // NT gives base names only
     list = ListProcessesBySnapshot();
-    EXPECT_EQ(Names(list), (std::vector<std::string>{"EXPLORER.EXE", "APP.EXE"}));
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"EXPLORER.EXE", "APP.EXE", "longprogram.exe"}));
     FreeProcessList(list);
 }
 
@@ -578,9 +586,17 @@ TEST_F(ProcessTest, ModulePathListingLeavesOutPathsThatDoNotFit) {
     const std::string tooLong = "C:\\" + std::string(253, 'b') + ".exe";  // 260 characters
     Add(longest);
     Add(tooLong);
-    ProcessEntry* list = ListProcessesByModulePath(false);
-    EXPECT_EQ(Names(list), (std::vector<std::string>{longest}));
-    FreeProcessList(list);
+    // Up to XP the cut path comes back without a terminator, later with one;
+    // either way the length tells, and the cut path is left out.
+    for (pf::sim::ModuleNameCut cut :
+         {pf::sim::ModuleNameCut::Unterminated, pf::sim::ModuleNameCut::Terminated}) {
+        machine.moduleNameCut = cut;
+        ProcessEntry* list = ListProcessesByModulePath(false);
+        EXPECT_EQ(Names(list), (std::vector<std::string>{longest}));
+        FreeProcessList(list);
+    }
+    EXPECT_EQ(TerminateByModulePath(tooLong.substr(0, 259).c_str()), 1);
+    EXPECT_EQ(machine.CountCalls("TerminateProcess"), 0);
 }
 
 TEST_F(ProcessTest, ClassesWithoutAMethodEndNothingAndReturnOne) {
