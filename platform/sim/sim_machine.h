@@ -265,6 +265,10 @@ public:
     int lastErrno = 0;
     std::vector<Fault> faults;
     std::vector<Call> log;
+    // The rights every open asked for, in order: "OpenProcess 0x410",
+    // "RegOpenKeyExA 0x20019 <path>", "OpenSCManagerA 0xf003f",
+    // "OpenServiceA 0xf003f <name>", "OpenProcessToken 0x28".
+    std::vector<std::string> rightsAsked;
     bool logEnabled = true;
     size_t liveAllocations = 0;                      // GlobalAlloc minus GlobalFree
 

@@ -3,6 +3,7 @@
 // block of bytes. Names are compared without regard to letter case, as the
 // real registry does; results are Win32 error codes.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/crt.h"
@@ -183,6 +184,9 @@ static bool LimitedOnNt(const SimMachine& m) {
 LONG SimMachine::RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, DWORD access,
                                HKEY* result) {
     const std::string path = subKey ? subKey : "";
+    char asked[64];
+    std::snprintf(asked, sizeof asked, "RegOpenKeyExA 0x%x ", unsigned(access));
+    rightsAsked.push_back(asked + path);
     if (const Fault* f = Enter("RegOpenKeyExA", path)) return FaultResult(f, kErrorAccessDenied);
     if (!result) return static_cast<LONG>(kErrorInvalidParameter);
     *result = nullptr;

@@ -7,6 +7,7 @@
 // Each operation fails the way the real call fails, both when the machine's
 // state says so and when a fault is injected for it.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/crt.h"
@@ -60,6 +61,14 @@ std::string BaseName(const std::string& path) {
 uintptr_t Value(const void* handle) { return reinterpret_cast<uintptr_t>(handle); }
 
 DWORD FaultError(const Fault* f, DWORD usual) { return f->error ? f->error : usual; }
+
+std::string Rights(const char* op, DWORD access, const char* what = nullptr) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%x", unsigned(access));
+    std::string text = std::string(op) + " " + hex;
+    if (what) text += std::string(" ") + what;
+    return text;
+}
 
 }  // namespace
 
@@ -174,6 +183,7 @@ DWORD SimMachine::GetCurrentProcessId() {
 }
 
 BOOL SimMachine::OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
+    rightsAsked.push_back(Rights("OpenProcessToken", access));
     if (const Fault* f = Enter("OpenProcessToken", std::to_string(access))) {
         lastError = FaultError(f, kErrorAccessDenied);
         return 0;
@@ -477,6 +487,7 @@ DWORD SimMachine::GetModuleFileNameExA(HANDLE process, HMODULE module, char* buf
 // ---------------------------------------------------------------------------
 
 HANDLE SimMachine::OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
+    rightsAsked.push_back(Rights("OpenProcess", access));
     if (const Fault* f = Enter("OpenProcess", std::to_string(processId))) {
         lastError = FaultError(f, kErrorAccessDenied);
         return nullptr;
@@ -542,6 +553,7 @@ BOOL SimMachine::TerminateProcess(HANDLE process, UINT exitCode) {
 // ---------------------------------------------------------------------------
 
 SC_HANDLE SimMachine::OpenSCManagerA(const char* machine, const char* database, DWORD access) {
+    rightsAsked.push_back(Rights("OpenSCManagerA", access));
     if (const Fault* f = Enter("OpenSCManagerA", std::to_string(access))) {
         lastError = FaultError(f, kErrorAccessDenied);
         return nullptr;
@@ -561,6 +573,7 @@ SC_HANDLE SimMachine::OpenSCManagerA(const char* machine, const char* database, 
 }
 
 SC_HANDLE SimMachine::OpenServiceA(SC_HANDLE manager, const char* name, DWORD access) {
+    rightsAsked.push_back(Rights("OpenServiceA", access, name ? name : ""));
     if (const Fault* f = Enter("OpenServiceA", name ? name : "")) {
         lastError = FaultError(f, kErrorAccessDenied);
         return nullptr;

@@ -2,6 +2,7 @@
 // Windows generation.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -597,6 +598,24 @@ TEST_F(ProcessTest, ModulePathListingLeavesOutPathsThatDoNotFit) {
     }
     EXPECT_EQ(TerminateByModulePath(tooLong.substr(0, 259).c_str()), 1);
     EXPECT_EQ(machine.CountCalls("TerminateProcess"), 0);
+
+    // What each model leaves in the buffer.
+    pf::HANDLE h = machine.OpenProcess(0x410, 0, machine.processes.back().pid);
+    for (bool terminated : {false, true}) {
+        machine.moduleNameCut =
+            terminated ? pf::sim::ModuleNameCut::Terminated : pf::sim::ModuleNameCut::Unterminated;
+        char buffer[12];
+        std::memset(buffer, 'z', sizeof buffer);
+        EXPECT_EQ(machine.GetModuleFileNameExA(h, nullptr, buffer, 10), 10u);
+        EXPECT_EQ(std::string(buffer, 9), tooLong.substr(0, 9));
+        EXPECT_EQ(buffer[9], terminated ? '\0' : tooLong[9]);
+        EXPECT_EQ(buffer[10], 'z');
+    }
+    machine.CloseHandle(h);
+    machine.SetVersion(WinVersion::Win2000);
+    EXPECT_EQ(machine.moduleNameCut, pf::sim::ModuleNameCut::Unterminated);
+    machine.SetVersion(WinVersion::Win7);
+    EXPECT_EQ(machine.moduleNameCut, pf::sim::ModuleNameCut::Terminated);
 }
 
 TEST_F(ProcessTest, ClassesWithoutAMethodEndNothingAndReturnOne) {
