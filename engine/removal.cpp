@@ -31,8 +31,9 @@ void RemoveInfectedFile(const char* path, const char* detectionName) {
         return;
     }
     ReportLine("%s     %s Unable to remove", path, detectionName);
-    // The latest scheduling decides: a failed one clears an earlier success.
-    g_scan.restartNeeded = ScheduleDeleteOnReboot(path) != 0;
+    // Once a deletion is pending the restart stays on offer: a later file
+    // that could not be scheduled does not take it back.
+    if (ScheduleDeleteOnReboot(path)) g_scan.restartNeeded = true;
 }
 
 void RemoveProcessImage(const char* path, const char* detectionName) {

@@ -150,6 +150,10 @@ int32_t WalkFolder(const char* pattern) {
         }
     }
 
+    // In memory mode the pattern is one program file: there is no folder to
+    // go into, and "C:\tools\a.exe" would otherwise name "C:\tools\a\".
+    if (g_scan.memoryMode) return g_scan.scannedCount;
+
     // Subfolders, depth first. The folder pattern is the pattern with
     // everything after its last "." replaced by "*".
     char folderPattern[kMaxPath];

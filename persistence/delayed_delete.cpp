@@ -52,10 +52,16 @@ int PieceLength(const char* buffer) {
     return 0;
 }
 
+// The end-of-file mark of DOS text files. The start-up reader stops there,
+// so an entry must stand before it; what follows is kept as it is.
+constexpr char kEndOfFileMark = 0x1A;
+
 // Copies the lines of `copyPath` (whose length is `copyLength` bytes) to the
 // open file `out`, placing the entry at the end of the [rename] section.
 // Carriage return and line feed pairs become a single line feed, as a
-// text-mode read gives them; every other byte is copied as it is.
+// text-mode read gives them; every other byte is copied as it is. The text
+// ends at an end-of-file mark: the entry goes before it, and the mark and
+// anything after it follow unchanged.
 bool CopyWithEntry(const char* copyPath, int32_t copyLength, int out, const char* key,
                    const char* value) {
     pf::FILE_STREAM in = pf::Os().fopen(copyPath, "rb");
@@ -67,36 +73,63 @@ bool CopyWithEntry(const char* copyPath, int32_t copyLength, int out, const char
     bool atLineStart = true;
     bool heldReturn = false;  // a carriage return that ended the previous read
     bool endsWithNewline = true;
+    bool pastMark = false;  // the end-of-file mark has been met
     int64_t consumed = 0;
     bool ok = true;
+
+    // The entry at the end of the text: after the last line, on a line of
+    // its own, under a header of its own if there is none.
+    auto placeAtEnd = [&]() {
+        if (heldReturn) {
+            heldReturn = false;
+            if (!WriteText(out, "\r")) return false;
+        }
+        if (!endsWithNewline && !WriteText(out, "\r\n")) return false;
+        if (!seen && !WriteText(out, "[rename]\r\n")) return false;
+        if (!WriteEntry(out, key, value)) return false;
+        placed = true;
+        return true;
+    };
+
     for (;;) {
         std::memset(piece, 0x7F, sizeof piece);
         if (!pf::Os().fgets(piece, kLineSize, in)) break;
         const int length = PieceLength(piece);
         if (length == 0) continue;
         consumed += length;
+        if (pastMark) {
+            if (!WriteAll(out, piece, static_cast<size_t>(length))) {
+                ok = false;
+                break;
+            }
+            continue;
+        }
+        const char* mark = static_cast<const char*>(std::memchr(piece, kEndOfFileMark, size_t(length)));
+        const int textLength = mark ? int(mark - piece) : length;
 
         // Only the first read of a line can be a section header; the rest
         // of a long line is never mistaken for one.
-        if (atLineStart && !placed) {
+        if (atLineStart && !placed && textLength > 0) {
             if (seen && piece[0] == '[') {
                 if (!WriteEntry(out, key, value)) {
                     ok = false;
                     break;
                 }
                 placed = true;
-            } else if (!seen && length >= int(kRenameHeaderLength) &&
+            } else if (!seen && textLength >= int(kRenameHeaderLength) &&
                        crt::strnicmp(piece, kRenameHeader, kRenameHeaderLength) == 0) {
                 seen = true;
             }
         }
 
         int n = 0;
-        if (heldReturn && piece[0] != '\n') converted[n++] = '\r';
-        heldReturn = false;
-        for (int i = 0; i < length; ++i) {
+        if (textLength > 0) {
+            if (heldReturn && piece[0] != '\n') converted[n++] = '\r';
+            heldReturn = false;
+        }
+        for (int i = 0; i < textLength; ++i) {
             if (piece[i] == '\r') {
-                if (i + 1 == length) {
+                if (i + 1 == textLength) {
                     heldReturn = true;  // its line feed may come with the next read
                     continue;
                 }
@@ -108,21 +141,29 @@ bool CopyWithEntry(const char* copyPath, int32_t copyLength, int out, const char
             ok = false;
             break;
         }
-        atLineStart = piece[length - 1] == '\n';
-        endsWithNewline = atLineStart;
+        if (textLength > 0) {
+            atLineStart = piece[textLength - 1] == '\n';
+            endsWithNewline = atLineStart;
+        }
+        if (mark) {
+            pastMark = true;
+            if ((!placed && !placeAtEnd()) ||
+                !WriteAll(out, mark, static_cast<size_t>(length - textLength))) {
+                ok = false;
+                break;
+            }
+        }
     }
     pf::Os().fclose(in);
     if (!ok) return false;
-    if (heldReturn && !WriteText(out, "\r")) return false;
     // A read that failed half-way looks like the end of the file to fgets;
     // the byte count tells the two apart.
     if (consumed != copyLength) return false;
+    if (pastMark) return true;
+    if (heldReturn && !WriteText(out, "\r")) return false;
+    heldReturn = false;
     if (placed) return true;
-    // The section ends the file, or there is none: the entry goes after the
-    // last line, on a line of its own, under a header of its own if needed.
-    if (!endsWithNewline && !WriteText(out, "\r\n")) return false;
-    if (!seen && !WriteText(out, "[rename]\r\n")) return false;
-    return WriteEntry(out, key, value);
+    return placeAtEnd();
 }
 
 // wininit.ini exists: its lines and the entry are written to a new file,
@@ -185,9 +226,9 @@ int ScheduleDeleteOnReboot(const char* path) {
             return AddWininitRenameEntry("NUL", entry) ? 1 : 0;
         }
         case 5:
-            // The result does not matter: the restart is offered either way.
-            pf::Os().MoveFileExA(path, nullptr, pf::kMovefileDelayUntilReboot);
-            return 1;
+            // A request the system refused (a limited account) deletes
+            // nothing at the restart, so it is not reported as pending.
+            return pf::Os().MoveFileExA(path, nullptr, pf::kMovefileDelayUntilReboot) ? 1 : 0;
         default:
             return 0;
     }

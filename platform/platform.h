@@ -333,6 +333,7 @@ public:
     // --- Version, tokens and privileges ---
     virtual BOOL GetVersionExA(OsVersionInfoA* info) = 0;
     virtual HANDLE GetCurrentProcess() = 0;
+    virtual DWORD GetCurrentProcessId() = 0;
     virtual BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) = 0;
     virtual BOOL LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) = 0;
     virtual BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TokenPrivileges* newState,

@@ -76,9 +76,11 @@ bool CheckByModulePath() {
             continue;
         }
         const int nt = GetNtClass();
-        if (nt == 5 || nt == 6) {
-            char service[kMaxPath];
-            ServiceNameOf(e->imagePath, service, sizeof(service));
+        char service[kMaxPath];
+        ServiceNameOf(e->imagePath, service, sizeof(service));
+        // A file called ".exe" names no service: stopping "" or deleting
+        // "...\Services\" would address the whole services tree.
+        if ((nt == 5 || nt == 6) && service[0] != '\0') {
             if (StopService(service, 1)) {
                 DeleteServiceKeys(service);
                 HandBackForRemoval(e->imagePath);

@@ -48,7 +48,30 @@ ProcessEntry* NewEntry(pf::DWORD pid, const char* path) {
     return e;
 }
 
+// The idle process (0, kept as 0xFFFFFFFE in the performance table) and the
+// System process (2 on NT 3.x, 8 on NT 4.0 and 2000, 4 from XP on).
+bool IsIdleOrSystem(pf::DWORD pid) {
+    return pid == 0 || pid == 0xFFFFFFFEu || pid == 2 || pid == 4 || pid == 8;
+}
+
+// Programs Windows NT cannot run without: ending one of them stops or
+// crashes the machine, with every unsaved document.
+bool IsCriticalProgramName(const char* name) {
+    static const char* const kCritical[] = {"csrss", "winlogon", "lsass", "services", "smss"};
+    char base[kModulePathSize];
+    if (!crt::CopyText(base, AfterLastBackslash(name))) return false;
+    const size_t length = std::strlen(base);
+    if (length > 4 && crt::stricmp(base + length - 4, ".exe") == 0) base[length - 4] = '\0';
+    for (const char* critical : kCritical)
+        if (crt::stricmp(base, critical) == 0) return true;
+    return false;
+}
+
 }  // namespace
+
+bool IsProcessNeverEnded(pf::DWORD pid) {
+    return IsIdleOrSystem(pid) || pid == pf::Os().GetCurrentProcessId();
+}
 
 void FreeProcessList(ProcessEntry* list) {
     while (list) {
@@ -118,7 +141,8 @@ int TerminateBySnapshot(const char* path) {
         os.Process32First(snapshot, entry)) {
         for (;;) {
             entry->szExeFile[sizeof(entry->szExeFile) - 1] = '\0';
-            if (crt::stricmp(AfterLastBackslash(entry->szExeFile), target) == 0) {
+            if (crt::stricmp(AfterLastBackslash(entry->szExeFile), target) == 0 &&
+                !IsProcessNeverEnded(entry->th32ProcessID)) {
                 // Only the first process of that name is attempted.
                 os.Sleep(50);
                 pf::HANDLE process = os.OpenProcess(kOpenForEnd, 0, entry->th32ProcessID);
@@ -191,9 +215,10 @@ ProcessEntry* ListProcessesBySnapshot() {
 // psapi module paths
 // ---------------------------------------------------------------------------
 
-ProcessEntry* ListProcessesByModulePath(bool requestPrivilege, bool* outOfMemory) {
+ProcessEntry* ListProcessesByModulePath(bool requestPrivilege, bool* outOfMemory, bool* listed) {
     pf::Platform& os = pf::Os();
     if (outOfMemory) *outOfMemory = false;
+    if (listed) *listed = false;
     pf::HMODULE psapi = os.LoadLibraryA("psapi.dll");
     if (!psapi || !os.GetProcAddress(psapi, "EnumProcesses")) return nullptr;
 
@@ -204,6 +229,7 @@ ProcessEntry* ListProcessesByModulePath(bool requestPrivilege, bool* outOfMemory
     pf::DWORD count = bytes / sizeof(pf::DWORD);
     if (count > kMaxProcessIds) count = kMaxProcessIds;
     if (count == 0 || !os.GetProcAddress(psapi, "GetModuleFileNameExA")) return nullptr;
+    if (listed) *listed = true;
 
     ProcessEntry* list = nullptr;
     ProcessEntry** tail = &list;
@@ -241,13 +267,17 @@ ProcessEntry* ListProcessesByModulePath(bool requestPrivilege, bool* outOfMemory
 int TerminateByModulePath(const char* path) {
     pf::Platform& os = pf::Os();
     bool outOfMemory = false;
-    ProcessEntry* list = ListProcessesByModulePath(false, &outOfMemory);
-    if (!list) return outOfMemory ? 1 : 0;
+    bool listed = false;
+    ProcessEntry* list = ListProcessesByModulePath(false, &outOfMemory, &listed);
+    // 0 only when psapi is missing or the system listed no process at all;
+    // processes whose paths cannot be read still let the caller try again.
+    if (!list) return (outOfMemory || listed) ? 1 : 0;
 
     const size_t length = std::strlen(path);
     for (ProcessEntry* e = list; e; e = e->next) {
         if (std::strlen(e->imagePath) != length || crt::memicmp(e->imagePath, path, length) != 0)
             continue;
+        if (IsProcessNeverEnded(e->processId)) continue;
         pf::HANDLE process = os.OpenProcess(kOpenForEnd, 0, e->processId);
         if (!process) continue;
         if (os.TerminateProcess(process, 0)) {
@@ -504,16 +534,23 @@ int TerminateByPerfData(const char* path) {
     if (length <= 4) return 0;
     work[length - 4] = '\0';  // the extension with its dot
     const char* target = AfterLastBackslash(work);
-    const size_t targetLength = std::strlen(target);
-    // An empty name would begin every instance name: end nothing instead.
-    if (targetLength == 0) return 0;
+    // An empty name would match every unnamed instance: end nothing instead.
+    if (target[0] == '\0') return 0;
 
     PerfTaskEntry table[kPerfTaskTableSize];
     const int count = ReadSystemPerfTasks(table);
 
+    // The instance name is the program's name without folder and extension,
+    // so only an equal name can be the file's process: a name that merely
+    // begins with the target ("foobar" for "foo") is another program. Names
+    // alone cannot tell a worm called like a system program from the real
+    // one, so those, the idle and System processes and the cleaner itself
+    // are never ended; the file then waits for the restart.
     int result = 0;
     for (int i = 0; i < count; ++i) {
-        if (crt::strnicmp(table[i].name, target, targetLength) != 0) continue;
+        if (crt::stricmp(table[i].name, target) != 0) continue;
+        if (IsProcessNeverEnded(table[i].processId) || IsCriticalProgramName(table[i].name))
+            continue;
         pf::HANDLE process = os.OpenProcess(kOpenForEndOnly, 0, table[i].processId);
         if (process) {
             if (os.TerminateProcess(process, 0)) result = 1;

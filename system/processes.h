@@ -26,8 +26,8 @@ int TerminateProcessesByPath(const char* path);
 
 // The three methods. Snapshot: first process with the same file name.
 // Module path: every process with exactly this path (case-blind); always 1
-// once the list could be read. Performance data: every process whose
-// instance name begins with the file's name.
+// once the system listed any process. Performance data: every process whose
+// instance name is the file's name, except the critical system programs.
 int TerminateBySnapshot(const char* path);
 int TerminateByModulePath(const char* path);
 int TerminateByPerfData(const char* path);
@@ -41,7 +41,14 @@ ProcessEntry* ListProcessesBySnapshot();
 // tries once more. Null when psapi is missing or no process was reported; when
 // an entry could not be allocated the partial list is freed, null is returned
 // and *outOfMemory (if given) is set.
-ProcessEntry* ListProcessesByModulePath(bool requestPrivilege, bool* outOfMemory = nullptr);
+// *listed (if given) tells whether the system listed any process at all, so
+// that a list left empty by unreadable paths is told from no processes.
+ProcessEntry* ListProcessesByModulePath(bool requestPrivilege, bool* outOfMemory = nullptr,
+                                        bool* listed = nullptr);
+
+// The processes no termination ever ends: the idle and System processes and
+// the cleaner's own.
+bool IsProcessNeverEnded(pf::DWORD pid);
 
 // Frees every entry of a list.
 void FreeProcessList(ProcessEntry* list);

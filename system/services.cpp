@@ -7,6 +7,8 @@
 #include "platform/platform.h"
 
 int StopService(const char* name, unsigned char stop) {
+    // No name, no service: nothing is opened.
+    if (!name || !name[0]) return 0;
     pf::Platform& os = pf::Os();
     pf::SC_HANDLE manager = os.OpenSCManagerA(nullptr, nullptr, pf::kScManagerAllAccess);
     if (!manager) return 0;
@@ -46,6 +48,8 @@ int DeleteMachineKey(const char* path) {
 }
 
 int DeleteServiceKeys(const char* name) {
+    // Without a name the paths would be "...\Services\" and its subkeys.
+    if (!name || !name[0]) return 0;
     // Subkeys first: RegDeleteKeyA on the NT family refuses a key that still
     // has subkeys. Both spellings of the second set name the same key.
     static const char* const kKeys[6][2] = {

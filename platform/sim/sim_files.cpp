@@ -138,7 +138,8 @@ DWORD CopyOut(const std::string& text, char* buffer, DWORD size) {
 }  // namespace
 
 // Takes an entry out of the tree without any of the checks of DeleteFileA.
-static void RemoveEntry(SimMachine& machine, const std::string& normal) {
+static void RemoveEntry(SimMachine& machine, const std::string& path) {
+    const std::string normal = machine.LongPathOf(path);
     SimFile* file = machine.FindFile(normal);
     if (!file) return;
     if (SimFile* parent = machine.FindFile(SimMachine::Parent(normal))) {
@@ -164,7 +165,7 @@ void SimMachine::SetDriveType(char letter, UINT type) {
 }
 
 bool SimMachine::AddFolder(const std::string& rawPath, DWORD attributes) {
-    const std::string path = Normalize(rawPath.c_str());
+    const std::string path = LongPathOf(rawPath);
     if (path.empty()) return false;
     if (SimFile* existing = FindFile(path)) return existing->isDirectory;
     SimFile folder;
@@ -182,7 +183,7 @@ bool SimMachine::AddFolder(const std::string& rawPath, DWORD attributes) {
 
 bool SimMachine::AddFile(const std::string& rawPath, const std::string& content,
                          DWORD attributes) {
-    const std::string path = Normalize(rawPath.c_str());
+    const std::string path = LongPathOf(rawPath);
     if (path.empty() || IsRootPath(path)) return false;
     if (SimFile* existing = FindFile(path)) {
         if (existing->isDirectory) return false;
@@ -201,8 +202,41 @@ bool SimMachine::AddFile(const std::string& rawPath, const std::string& content,
     return true;
 }
 
+// A path names its file by long names, by 8.3 aliases, or by a mix of both,
+// as on Windows. The long form of as much of the path as exists, followed by
+// the rest as it was written.
+std::string SimMachine::LongPathOf(const std::string& path) {
+    const std::string normal = Normalize(path.c_str());
+    if (files.count(Key(normal))) return normal;
+    if (normal.size() < 3 || normal[1] != ':' || normal[2] != '\\') return normal;
+    std::string resolved = normal.substr(0, 3);
+    resolved[0] = crt::ToUpper(resolved[0]);
+    size_t start = 3;
+    while (start < normal.size()) {
+        size_t end = normal.find('\\', start);
+        if (end == std::string::npos) end = normal.size();
+        const std::string part = normal.substr(start, end - start);
+        auto folder = files.find(Key(resolved));
+        const std::string* found = nullptr;
+        if (folder != files.end() && folder->second.isDirectory) {
+            for (const std::string& child : folder->second.children)
+                if (SameText(child, part) || SameText(ShortComponent(child), part)) {
+                    found = &child;
+                    break;
+                }
+        }
+        if (!found) {
+            resolved += (IsRootPath(resolved) ? "" : "\\") + normal.substr(start);
+            return resolved;
+        }
+        resolved += (IsRootPath(resolved) ? "" : "\\") + *found;
+        start = end + 1;
+    }
+    return resolved;
+}
+
 SimFile* SimMachine::FindFile(const std::string& path) {
-    auto it = files.find(Key(Normalize(path.c_str())));
+    auto it = files.find(Key(LongPathOf(path)));
     return it == files.end() ? nullptr : &it->second;
 }
 
@@ -212,12 +246,12 @@ std::string SimMachine::ReadFileText(const std::string& path) {
 }
 
 bool SimMachine::IsLocked(const std::string& path) {
-    const std::string key = Key(Normalize(path.c_str()));
+    const std::string key = Key(LongPathOf(path));
     for (const SimProcess& p : processes) {
         if (!p.alive) continue;
-        if (Key(Normalize(p.imagePath.c_str())) == key) return true;
+        if (Key(LongPathOf(p.imagePath)) == key) return true;
         for (const std::string& held : p.heldFiles)
-            if (Key(Normalize(held.c_str())) == key) return true;
+            if (Key(LongPathOf(held)) == key) return true;
     }
     return false;
 }
@@ -266,8 +300,10 @@ HANDLE SimMachine::FindFirstFileA(const char* pattern, FindDataA* data) {
                 if (MaskMatches(mask, dots)) names.push_back(dots);
         }
         for (const std::string& child : folder->children) {
-            const bool match =
-                HasWildcards(mask) ? MaskMatches(mask, child) : SameText(mask, child);
+            // An exact name finds its file by the long name or the 8.3 alias.
+            const bool match = HasWildcards(mask)
+                                   ? MaskMatches(mask, child)
+                                   : SameText(mask, child) || SameText(mask, ShortComponent(child));
             if (match) names.push_back(child);
         }
     }
@@ -364,7 +400,7 @@ BOOL SimMachine::DeleteFileA(const char* path) {
         lastError = f->error ? f->error : kErrorAccessDenied;
         return 0;
     }
-    const std::string normal = Normalize(path);
+    const std::string normal = LongPathOf(Normalize(path));
     SimFile* file = FindFile(normal);
     if (!file) {
         lastError = FindFile(Parent(normal)) ? kErrorFileNotFound : kErrorPathNotFound;
@@ -396,6 +432,17 @@ BOOL SimMachine::MoveFileExA(const char* existing, const char* newName, DWORD fl
         return 0;
     }
     if (flags & kMovefileDelayUntilReboot) {
+        // The 95/98/Me family has no MoveFileExA at all (wininit.ini stands in
+        // for it); on the NT family the request goes into the machine's
+        // registry, which a limited account may not write.
+        if (version.dwPlatformId != kVerPlatformWin32Nt) {
+            lastError = 120;  // ERROR_CALL_NOT_IMPLEMENTED
+            return 0;
+        }
+        if (limitedUser) {
+            lastError = kErrorAccessDenied;
+            return 0;
+        }
         // Only the scheduled deletion is modelled; like Wine, it is recorded
         // without checking that the file exists.
         if (newName && newName[0]) {
@@ -462,8 +509,13 @@ BOOL SimMachine::CopyFileA(const char* existing, const char* newName, BOOL failI
             lastError = kErrorFileExists;
             return 0;
         }
+        // The NT family also refuses to replace a hidden or system file with
+        // one that lacks those attributes.
+        const DWORD guarded = kFileAttributeHidden | kFileAttributeSystem;
+        const bool nt = version.dwPlatformId == kVerPlatformWin32Nt;
         if (target->isDirectory || (target->attributes & kFileAttributeReadonly) ||
-            IsLocked(newName)) {
+            IsLocked(newName) ||
+            (nt && (target->attributes & guarded & ~source->attributes))) {
             lastError = kErrorAccessDenied;
             return 0;
         }
@@ -490,6 +542,11 @@ DWORD SimMachine::GetShortPathNameA(const char* longPath, char* shortPath, DWORD
                                                          : kErrorPathNotFound;
         return 0;
     }
+    return CopyOut(ShortFormOf(normal), shortPath, size);
+}
+
+std::string SimMachine::ShortFormOf(const std::string& path) {
+    const std::string normal = Normalize(path.c_str());
     std::string out;
     size_t start = 0;
     if (normal.size() >= 3 && normal[1] == ':') {
@@ -503,7 +560,7 @@ DWORD SimMachine::GetShortPathNameA(const char* longPath, char* shortPath, DWORD
         out += ShortComponent(normal.substr(start, end - start));
         start = end + 1;
     }
-    return CopyOut(out, shortPath, size);
+    return out;
 }
 
 UINT SimMachine::GetWindowsDirectoryA(char* buffer, UINT size) {
@@ -582,7 +639,7 @@ int SimMachine::_open(const char* path, int flags, int mode) {
         lastErrno = kEINVAL;
         return -1;
     }
-    const std::string normal = Normalize(path);
+    const std::string normal = LongPathOf(Normalize(path));
     const bool writing = (flags & (kOWronly | kORdwr)) != 0;
     SimFile* file = FindFile(normal);
     if (file && (flags & kOCreat) && (flags & kOExcl)) {

@@ -112,6 +112,9 @@ struct SimProcess {
     bool moduleReadable = true;      // GetModuleFileNameExA works for it
     bool needsDebugPrivilege = false;  // opening with 0x410 fails with 5 until SeDebugPrivilege is on
     bool denyOpen = false;           // OpenProcess always fails (ERROR_ACCESS_DENIED)
+    // Started through its short (8.3) path: the 9x snapshot then names it so,
+    // as the loader saw it.
+    bool startedByShortPath = false;
     TerminateBehaviour terminate = TerminateBehaviour::Dies;
     std::vector<std::string> heldFiles;  // files kept open (locked) while alive
     int terminateCalls = 0;          // maintained by the machine
@@ -133,6 +136,12 @@ struct SimService {
     DWORD processId = 0;  // the process that ends when the service stops (0: none)
     int stopRequests = 0;  // maintained by the machine
     int statusQueries = 0;  // status queries since the last stop request (maintained)
+};
+
+// What GetModuleFileNameExA does with a path that does not fit the buffer.
+enum class ModuleNameCut {
+    Unterminated,  // XP: `size` characters, no terminator, returns `size`
+    Terminated     // later systems and Wine: size - 1 characters and a terminator, returns `size`
 };
 
 // Windows versions the cleaner tells apart.
@@ -161,7 +170,8 @@ public:
     bool AddFolder(const std::string& path, DWORD attributes = kFileAttributeDirectory);
     bool AddFile(const std::string& path, const std::string& content,
                  DWORD attributes = kFileAttributeArchive);
-    SimFile* FindFile(const std::string& path);  // null when missing
+    SimFile* FindFile(const std::string& path);  // null when missing; 8.3 aliases work too
+    std::string LongPathOf(const std::string& path);  // the long form of an existing path
     bool Exists(const std::string& path) { return FindFile(path) != nullptr; }
     std::string ReadFileText(const std::string& path);  // "" when missing
     bool IsLocked(const std::string& path);  // held by a live process
@@ -199,6 +209,7 @@ public:
 
     RegKey hklm;                                     // HKEY_LOCAL_MACHINE
     std::map<uintptr_t, RegKey*> openKeys;           // handle -> key
+    std::map<uintptr_t, DWORD> openKeyAccess;        // handle -> access mask asked for
     std::string perfData;                            // what HKEY_PERFORMANCE_DATA answers
     int perfQueries = 0;
 
@@ -208,7 +219,9 @@ public:
     std::map<uintptr_t, size_t> snapshotCursor;
     std::vector<SimService> services;
     std::map<uintptr_t, std::string> serviceHandles; // handle -> service name ("" = manager)
+    std::map<uintptr_t, DWORD> serviceHandleAccess;  // handle -> access mask
     DWORD nextPid = 100;
+    DWORD currentProcessId = 77;                     // the cleaner's own id (GetCurrentProcessId)
 
     OsVersionInfoA version{};
     bool versionQueryFails = false;
@@ -218,6 +231,12 @@ public:
     std::set<std::string> heldPrivileges{"SeDebugPrivilege", "SeShutdownPrivilege"};
     std::set<std::string> enabledPrivileges;
     bool tokenOpenFails = false;
+    // An account without administrator rights (NT family): keys under
+    // HKEY_LOCAL_MACHINE cannot be opened for writing nor deleted, the service
+    // manager and services cannot be opened for control, and a deletion at
+    // the next start cannot be scheduled.
+    bool limitedUser = false;
+    ModuleNameCut moduleNameCut = ModuleNameCut::Unterminated;  // set by SetVersion
     std::vector<UINT> rebootRequests;                // flags of every ExitWindowsEx
     bool exitWindowsFails = false;
     bool rebootStarted = false;                      // an ExitWindowsEx was accepted
@@ -246,6 +265,10 @@ public:
     int lastErrno = 0;
     std::vector<Fault> faults;
     std::vector<Call> log;
+    // The rights every open asked for, in order: "OpenProcess 0x410",
+    // "RegOpenKeyExA 0x20019 <path>", "OpenSCManagerA 0xf003f",
+    // "OpenServiceA 0xf003f <name>", "OpenProcessToken 0x28".
+    std::vector<std::string> rightsAsked;
     bool logEnabled = true;
     size_t liveAllocations = 0;                      // GlobalAlloc minus GlobalFree
 
@@ -288,6 +311,7 @@ public:
     // text (sim_system.cpp)
     BOOL GetVersionExA(OsVersionInfoA* info) override;
     HANDLE GetCurrentProcess() override;
+    DWORD GetCurrentProcessId() override;
     BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) override;
     BOOL LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) override;
     BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TokenPrivileges* newState,
@@ -340,6 +364,10 @@ public:
     uintptr_t NewHandle();  // a fresh, never-reused handle value
     static std::string Key(const std::string& path);  // upper-cased lookup key
     static std::string Parent(const std::string& path);  // "C:\A\B" -> "C:\A"; "C:\A" -> "C:\"
+    // The 8.3 form of a path, as GetShortPathNameA gives it (whether or not
+    // the file exists).
+    static std::string ShortFormOf(const std::string& path);
+    void FillProcessEntry(const SimProcess& p, ProcessEntry32* entry);  // one snapshot record
 
 private:
     uintptr_t nextHandle_ = 0x1000;

@@ -3,6 +3,7 @@
 // block of bytes. Names are compared without regard to letter case, as the
 // real registry does; results are Win32 error codes.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/crt.h"
@@ -75,6 +76,30 @@ LONG AnswerData(const std::string& bytes, BYTE* data, DWORD* dataSize) {
 
 LONG FaultResult(const Fault* f, DWORD usual) { return static_cast<LONG>(f->error ? f->error : usual); }
 
+// Access rights of key handles, as the NT family checks them.
+constexpr DWORD kKeyQueryValue = 0x0001;
+constexpr DWORD kKeySetValue = 0x0002;
+constexpr DWORD kKeyCreateSubKey = 0x0004;
+constexpr DWORD kKeyCreateLink = 0x0020;
+constexpr DWORD kDelete = 0x00010000;
+constexpr DWORD kWriteDac = 0x00040000;
+constexpr DWORD kWriteOwner = 0x00080000;
+constexpr DWORD kGenericAll = 0x10000000;
+constexpr DWORD kGenericWrite = 0x40000000;
+constexpr DWORD kGenericRead = 0x80000000;
+constexpr DWORD kKeyWrite = 0x20006;
+constexpr DWORD kKeyWriteRights =
+    kKeySetValue | kKeyCreateSubKey | kKeyCreateLink | kDelete | kWriteDac | kWriteOwner;
+
+// Generic rights stand for the key rights they map to.
+DWORD MapKeyAccess(DWORD access) {
+    DWORD mapped = access & 0x00FFFFFFu;
+    if (access & kGenericRead) mapped |= kKeyRead;
+    if (access & kGenericWrite) mapped |= kKeyWrite;
+    if (access & kGenericAll) mapped |= kKeyAllAccess;
+    return mapped;
+}
+
 }  // namespace
 
 // ---- set-up helpers ----
@@ -142,9 +167,26 @@ static LONG BadHandle(bool deleted) {
     return deleted ? kErrorKeyDeleted : static_cast<LONG>(kErrorInvalidHandle);
 }
 
+// The NT family refuses an operation the handle was not opened for; the
+// 95/98/Me registry has no security and ignores the rights asked for. The
+// predefined root stands open with every right.
+static bool HandleAllows(SimMachine& m, HKEY handle, DWORD needed) {
+    if (m.version.dwPlatformId != kVerPlatformWin32Nt) return true;
+    if (handle == kHkeyLocalMachine) return true;
+    const auto it = m.openKeyAccess.find(reinterpret_cast<uintptr_t>(handle));
+    return it != m.openKeyAccess.end() && (it->second & needed) == needed;
+}
+
+static bool LimitedOnNt(const SimMachine& m) {
+    return m.limitedUser && m.version.dwPlatformId == kVerPlatformWin32Nt;
+}
+
 LONG SimMachine::RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, DWORD access,
                                HKEY* result) {
     const std::string path = subKey ? subKey : "";
+    char asked[64];
+    std::snprintf(asked, sizeof asked, "RegOpenKeyExA 0x%x ", unsigned(access));
+    rightsAsked.push_back(asked + path);
     if (const Fault* f = Enter("RegOpenKeyExA", path)) return FaultResult(f, kErrorAccessDenied);
     if (!result) return static_cast<LONG>(kErrorInvalidParameter);
     *result = nullptr;
@@ -154,8 +196,12 @@ LONG SimMachine::RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, DWO
     RegKey* key = Walk(from, path);
     if (!key) return static_cast<LONG>(kErrorFileNotFound);
     if (key->denyOpen) return static_cast<LONG>(kErrorAccessDenied);
+    const DWORD rights = MapKeyAccess(access);
+    // HKEY_LOCAL_MACHINE is read-only to a limited account.
+    if (LimitedOnNt(*this) && (rights & kKeyWriteRights)) return static_cast<LONG>(kErrorAccessDenied);
     const uintptr_t h = NewHandle();
     openKeys[h] = key;
+    openKeyAccess[h] = rights;
     *result = reinterpret_cast<HKEY>(h);
     return kErrorSuccess;
 }
@@ -174,6 +220,7 @@ LONG SimMachine::RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserv
     bool deleted = false;
     RegKey* k = Resolve(*this, key, &deleted);
     if (!k) return BadHandle(deleted);
+    if (!HandleAllows(*this, key, kKeyQueryValue)) return static_cast<LONG>(kErrorAccessDenied);
     RegValue* v = FindValueIn(k, valueName);
     if (!v) return static_cast<LONG>(kErrorFileNotFound);
     if (v->failRead) return static_cast<LONG>(kErrorAccessDenied);
@@ -186,6 +233,7 @@ LONG SimMachine::RegQueryInfoKeyA(HKEY key, DWORD* subKeys, DWORD* values) {
     bool deleted = false;
     RegKey* k = Resolve(*this, key, &deleted);
     if (!k) return BadHandle(deleted);
+    if (!HandleAllows(*this, key, kKeyQueryValue)) return static_cast<LONG>(kErrorAccessDenied);
     if (subKeys) *subKeys = static_cast<DWORD>(k->subkeys.size());
     if (values) *values = static_cast<DWORD>(k->values.size());
     return kErrorSuccess;
@@ -198,6 +246,7 @@ LONG SimMachine::RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSiz
     bool deleted = false;
     RegKey* k = Resolve(*this, key, &deleted);
     if (!k) return BadHandle(deleted);
+    if (!HandleAllows(*this, key, kKeyQueryValue)) return static_cast<LONG>(kErrorAccessDenied);
     if (!name || !nameSize) return static_cast<LONG>(kErrorInvalidParameter);
     if (index >= k->values.size()) return static_cast<LONG>(kErrorNoMoreItems);
     const RegValue& v = k->values[index];
@@ -224,6 +273,7 @@ LONG SimMachine::RegDeleteValueA(HKEY key, const char* valueName) {
     bool deleted = false;
     RegKey* k = Resolve(*this, key, &deleted);
     if (!k) return BadHandle(deleted);
+    if (!HandleAllows(*this, key, kKeySetValue)) return static_cast<LONG>(kErrorAccessDenied);
     RegValue* v = FindValueIn(k, valueName);
     if (!v) return static_cast<LONG>(kErrorFileNotFound);
     if (v->failDelete) return static_cast<LONG>(kErrorAccessDenied);
@@ -251,11 +301,19 @@ LONG SimMachine::RegDeleteKeyA(HKEY root, const char* subKey) {
                                return SameName(k->name, leaf.c_str());
                            });
     if (it == parent->subkeys.end()) return static_cast<LONG>(kErrorFileNotFound);
-    // NT refuses to delete a key that still has subkeys.
-    if (!(*it)->subkeys.empty()) return static_cast<LONG>(kErrorAccessDenied);
-    // Handles still open on the key stay valid as handles but name a deleted key.
+    const bool nt = version.dwPlatformId == kVerPlatformWin32Nt;
+    if (nt) {
+        // A limited account may not delete machine keys; NT refuses a key
+        // that still has subkeys. The 95/98/Me family deletes the whole tree.
+        if (limitedUser || !(*it)->subkeys.empty()) return static_cast<LONG>(kErrorAccessDenied);
+    }
+    // Handles still open on the key (or, on 9x, anywhere in its tree) stay
+    // valid as handles but name a deleted key.
+    std::vector<const RegKey*> gone{it->get()};
+    for (size_t i = 0; i < gone.size(); ++i)
+        for (const auto& sub : gone[i]->subkeys) gone.push_back(sub.get());
     for (auto& open : openKeys)
-        if (open.second == it->get()) open.second = nullptr;
+        if (std::find(gone.begin(), gone.end(), open.second) != gone.end()) open.second = nullptr;
     parent->subkeys.erase(it);
     return kErrorSuccess;
 }
@@ -265,6 +323,7 @@ LONG SimMachine::RegCloseKey(HKEY key) {
     if (key == kHkeyPerformanceData || key == kHkeyLocalMachine) return kErrorSuccess;
     auto it = openKeys.find(reinterpret_cast<uintptr_t>(key));
     if (it == openKeys.end()) return static_cast<LONG>(kErrorInvalidHandle);
+    openKeyAccess.erase(it->first);
     openKeys.erase(it);
     return kErrorSuccess;
 }

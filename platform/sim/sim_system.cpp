@@ -7,6 +7,7 @@
 // Each operation fails the way the real call fails, both when the machine's
 // state says so and when a fault is injected for it.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/crt.h"
@@ -23,6 +24,16 @@ constexpr DWORD kErrorModNotFound = 126;
 constexpr DWORD kErrorPartialCopy = 299;
 constexpr DWORD kErrorPrivilegeNotHeld = 1314;
 constexpr DWORD kErrorServiceCannotAcceptCtrl = 1061;
+
+// Access rights of service handles.
+constexpr DWORD kServiceQueryStatus = 0x0004;
+constexpr DWORD kServiceStop = 0x0020;
+constexpr DWORD kGenericAll = 0x10000000;
+// What a limited account may ask of the service manager (connect, enumerate,
+// query the lock, read control) and of a service (query configuration and
+// status, enumerate dependents, interrogate, user controls, read control).
+constexpr DWORD kLimitedManagerRights = 0x20015;
+constexpr DWORD kLimitedServiceRights = 0x2018D;
 
 // Privileges the machine knows, with the LUIDs Windows gives them.
 struct KnownPrivilege {
@@ -50,6 +61,14 @@ std::string BaseName(const std::string& path) {
 uintptr_t Value(const void* handle) { return reinterpret_cast<uintptr_t>(handle); }
 
 DWORD FaultError(const Fault* f, DWORD usual) { return f->error ? f->error : usual; }
+
+std::string Rights(const char* op, DWORD access, const char* what = nullptr) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%x", unsigned(access));
+    std::string text = std::string(op) + " " + hex;
+    if (what) text += std::string(" ") + what;
+    return text;
+}
 
 }  // namespace
 
@@ -99,6 +118,9 @@ void SimMachine::SetVersion(WinVersion which) {
         entryPoints.insert("psapi.dll!GetModuleFileNameExA");
     }
     if (p.psapiLibrary) modules.insert("psapi.dll");
+    // Up to XP a module path that does not fit comes back cut and without a
+    // terminator; later systems terminate it.
+    moduleNameCut = p.major >= 6 ? ModuleNameCut::Terminated : ModuleNameCut::Unterminated;
 }
 
 // The reference stays valid until the next AddProcess.
@@ -155,7 +177,13 @@ HANDLE SimMachine::GetCurrentProcess() {
     return kInvalidHandleValue;  // the pseudo handle, as on Windows
 }
 
+DWORD SimMachine::GetCurrentProcessId() {
+    Enter("GetCurrentProcessId");
+    return currentProcessId;
+}
+
 BOOL SimMachine::OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
+    rightsAsked.push_back(Rights("OpenProcessToken", access));
     if (const Fault* f = Enter("OpenProcessToken", std::to_string(access))) {
         lastError = FaultError(f, kErrorAccessDenied);
         return 0;
@@ -305,7 +333,11 @@ FARPROC SimMachine::GetProcAddress(HMODULE module, const char* name) {
 
 namespace {
 
-void FillProcessEntry(const SimProcess& p, bool ninetyFive, ProcessEntry32* entry) {
+}  // namespace
+
+// The 9x family gives the full path as the loader saw it: the short (8.3)
+// form when the program was started by it. The NT family gives the base name.
+void SimMachine::FillProcessEntry(const SimProcess& p, ProcessEntry32* entry) {
     const DWORD size = entry->dwSize;
     std::memset(entry, 0, sizeof(*entry));
     entry->dwSize = size;
@@ -313,11 +345,17 @@ void FillProcessEntry(const SimProcess& p, bool ninetyFive, ProcessEntry32* entr
     entry->cntThreads = 1;
     entry->pcPriClassBase = 8;
     std::string name = p.snapshotName;
-    if (name.empty()) name = ninetyFive ? p.imagePath : BaseName(p.imagePath);
+    if (name.empty()) {
+        if (version.dwPlatformId != kVerPlatformWin32Windows) {
+            name = BaseName(p.imagePath);
+        } else if (p.startedByShortPath) {
+            name = ShortFormOf(p.imagePath);
+        } else {
+            name = p.imagePath;
+        }
+    }
     crt::CopyText(entry->szExeFile, name.c_str());
 }
-
-}  // namespace
 
 HANDLE SimMachine::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
     if (const Fault* f = Enter("CreateToolhelp32Snapshot", std::to_string(flags))) {
@@ -360,7 +398,7 @@ BOOL StepSnapshot(SimMachine& m, const char* op, bool first, HANDLE snapshot,
         m.lastError = kErrorNoMoreFiles;
         return 0;
     }
-    FillProcessEntry(s->second[cursor], m.version.dwPlatformId == kVerPlatformWin32Windows, entry);
+    m.FillProcessEntry(s->second[cursor], entry);
     ++cursor;
     return 1;
 }
@@ -402,8 +440,9 @@ BOOL SimMachine::EnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesReturned) {
     return 1;
 }
 
-// Like Windows XP, a path that does not fit is cut to `size` characters
-// without a terminator and the call returns `size`.
+// A path that does not fit comes back cut, and the call returns `size`: up
+// to Windows XP as `size` characters without a terminator, on later systems
+// (and Wine) as `size` - 1 characters and a terminator.
 DWORD SimMachine::GetModuleFileNameExA(HANDLE process, HMODULE module, char* buffer, DWORD size) {
     if (const Fault* f = Enter("GetModuleFileNameExA")) {
         lastError = FaultError(f, kErrorAccessDenied);
@@ -435,6 +474,7 @@ DWORD SimMachine::GetModuleFileNameExA(HANDLE process, HMODULE module, char* buf
     const DWORD length = static_cast<DWORD>(p->imagePath.size());
     if (length >= size) {
         std::memcpy(buffer, p->imagePath.data(), size);
+        if (moduleNameCut == ModuleNameCut::Terminated) buffer[size - 1] = '\0';
         lastError = kErrorInsufficientBuffer;
         return size;
     }
@@ -447,6 +487,7 @@ DWORD SimMachine::GetModuleFileNameExA(HANDLE process, HMODULE module, char* buf
 // ---------------------------------------------------------------------------
 
 HANDLE SimMachine::OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
+    rightsAsked.push_back(Rights("OpenProcess", access));
     if (const Fault* f = Enter("OpenProcess", std::to_string(processId))) {
         lastError = FaultError(f, kErrorAccessDenied);
         return nullptr;
@@ -512,6 +553,7 @@ BOOL SimMachine::TerminateProcess(HANDLE process, UINT exitCode) {
 // ---------------------------------------------------------------------------
 
 SC_HANDLE SimMachine::OpenSCManagerA(const char* machine, const char* database, DWORD access) {
+    rightsAsked.push_back(Rights("OpenSCManagerA", access));
     if (const Fault* f = Enter("OpenSCManagerA", std::to_string(access))) {
         lastError = FaultError(f, kErrorAccessDenied);
         return nullptr;
@@ -520,12 +562,18 @@ SC_HANDLE SimMachine::OpenSCManagerA(const char* machine, const char* database, 
         lastError = kErrorCallNotImplemented;
         return nullptr;
     }
+    if (limitedUser && (access & ~kLimitedManagerRights)) {
+        lastError = kErrorAccessDenied;
+        return nullptr;
+    }
     const uintptr_t h = NewHandle();
     serviceHandles[h] = std::string();
+    serviceHandleAccess[h] = access;
     return reinterpret_cast<SC_HANDLE>(h);
 }
 
 SC_HANDLE SimMachine::OpenServiceA(SC_HANDLE manager, const char* name, DWORD access) {
+    rightsAsked.push_back(Rights("OpenServiceA", access, name ? name : ""));
     if (const Fault* f = Enter("OpenServiceA", name ? name : "")) {
         lastError = FaultError(f, kErrorAccessDenied);
         return nullptr;
@@ -540,8 +588,13 @@ SC_HANDLE SimMachine::OpenServiceA(SC_HANDLE manager, const char* name, DWORD ac
         lastError = kErrorServiceDoesNotExist;
         return nullptr;
     }
+    if (limitedUser && (access & ~kLimitedServiceRights)) {
+        lastError = kErrorAccessDenied;
+        return nullptr;
+    }
     const uintptr_t h = NewHandle();
     serviceHandles[h] = s->name;
+    serviceHandleAccess[h] = (access & kGenericAll) ? kServiceAllAccess : access;
     return reinterpret_cast<SC_HANDLE>(h);
 }
 
@@ -574,6 +627,10 @@ BOOL SimMachine::ControlService(SC_HANDLE service, DWORD control, ServiceStatus*
         lastError = kErrorInvalidParameter;
         return 0;
     }
+    if (!(serviceHandleAccess[h->first] & kServiceStop)) {
+        lastError = kErrorAccessDenied;
+        return 0;
+    }
     ++s->stopRequests;
     if (s->state == kServiceStopped) {
         lastError = kErrorServiceNotActive;
@@ -599,6 +656,10 @@ BOOL SimMachine::QueryServiceStatus(SC_HANDLE service, ServiceStatus* status) {
                                                                       : FindService(h->second);
     if (!s || !status) {
         lastError = s ? kErrorInvalidParameter : kErrorInvalidHandle;
+        return 0;
+    }
+    if (!(serviceHandleAccess[h->first] & kServiceQueryStatus)) {
+        lastError = kErrorAccessDenied;
         return 0;
     }
     if (s->state == kServiceStopPending) {
@@ -634,6 +695,7 @@ BOOL SimMachine::CloseServiceHandle(SC_HANDLE handle) {
         lastError = kErrorInvalidHandle;
         return 0;
     }
+    serviceHandleAccess.erase(Value(handle));
     return 1;
 }
 

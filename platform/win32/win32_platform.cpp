@@ -403,6 +403,7 @@ BOOL Win32Platform::GetVersionExA(OsVersionInfoA* info) {
 }
 
 HANDLE Win32Platform::GetCurrentProcess() { return FromWin(::GetCurrentProcess()); }
+DWORD Win32Platform::GetCurrentProcessId() { return ::GetCurrentProcessId(); }
 
 BOOL Win32Platform::OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
     ::HANDLE t = nullptr;

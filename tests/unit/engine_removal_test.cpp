@@ -9,6 +9,7 @@
 #include "engine/scan_run.h"
 #include "engine/signatures.h"
 #include "scan_test_support.h"
+#include "tests/unit/system_perf_block.h"
 #include "tools/samplebuilder/samplebuilder.h"
 #include "tools/samplebuilder/table_records.h"
 
@@ -106,7 +107,7 @@ TEST_F(RemovalTest, FileThatStaysLockedIsScheduled) {
     EXPECT_TRUE(machine.Exists("C:\\WINDOWS\\v.exe"));
 }
 
-TEST_F(RemovalTest, LatestSchedulingDecidesRestartNeeded) {
+TEST_F(RemovalTest, APendingDeletionKeepsTheRestartOffer) {
     // On the 9x family the scheduling is a wininit.ini entry, which can fail.
     machine.SetVersion(pf::sim::WinVersion::Win98);
     PlantFolder(machine.windowsDirectory);
@@ -121,9 +122,62 @@ TEST_F(RemovalTest, LatestSchedulingDecidesRestartNeeded) {
     machine.FailCall("_open", 1, true);
     machine.FailCall("fopen", 1, true);
     RemoveInfectedFile("C:\\b.exe", kGen);
-    EXPECT_FALSE(g_scan.restartNeeded);
+    // a.exe still goes at the restart: the offer stays.
+    EXPECT_TRUE(g_scan.restartNeeded);
     EXPECT_EQ(lines, (Texts{"C:\\a.exe     W32/Vendrika.Gen.Trojan Unable to remove",
                             "C:\\b.exe     W32/Vendrika.Gen.Trojan Unable to remove"}));
+    // A failed scheduling alone offers nothing.
+    g_scan.restartNeeded = false;
+    RemoveInfectedFile("C:\\b.exe", kGen);
+    EXPECT_FALSE(g_scan.restartNeeded);
+}
+
+TEST_F(RemovalTest, ARefusedSchedulingIsNotPending) {
+    struct Case {
+        pf::sim::WinVersion version;
+        bool limited;
+        bool pending;
+    };
+    const Case cases[] = {
+        {pf::sim::WinVersion::WinXp, false, true},
+        {pf::sim::WinVersion::WinXp, true, false},  // a limited account on XP
+        {pf::sim::WinVersion::Nt4, true, false},
+        {pf::sim::WinVersion::Win7, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.version) * 10 + c.limited);
+        pf::sim::SimMachine m;
+        pf::sim::ScopedSimMachine use(m);
+        ResetScanContextForTest();
+        g_scan.mainWindow = FakeMainWindow();
+        m.SetVersion(c.version);
+        m.limitedUser = c.limited;
+        m.AddFile("C:\\v.exe", Sample(2));
+        m.AddProcess("C:\\editor.exe").heldFiles = {"C:\\v.exe"};
+        EXPECT_EQ(RunScan(), 1);
+        EXPECT_EQ(g_scan.restartNeeded, c.pending);
+        EXPECT_EQ(m.pendingDeletes.size(), c.pending ? 1u : 0u);
+        // No restart question for a deletion nobody will carry out.
+        int asked = 0;
+        for (const pf::sim::Question& q : m.questions) asked += q.text == kRestartText;
+        EXPECT_EQ(asked, c.pending ? 1 : 0);
+        EXPECT_TRUE(m.Exists("C:\\v.exe"));
+    }
+}
+
+TEST_F(RemovalTest, AWormNamedLikeASystemProgramWaitsForTheRestart) {
+    machine.SetVersion(pf::sim::WinVersion::Nt4);
+    PlantFile("C:\\TEMP\\csrss.exe");
+    pf::sim::SimProcess& real = machine.AddProcess("C:\\WINNT\\system32\\csrss.exe");
+    const pf::DWORD realPid = real.pid;
+    const pf::DWORD worm = machine.AddProcess("C:\\TEMP\\csrss.exe").pid;
+    perftest::Install(machine, perftest::BuildBlock(perftest::InstancesOf(machine)).bytes);
+    RemoveInfectedFile("C:\\TEMP\\csrss.exe", kGen);
+    EXPECT_TRUE(machine.FindProcess(realPid)->alive);
+    EXPECT_TRUE(machine.FindProcess(worm)->alive);
+    EXPECT_EQ(lines, (Texts{"C:\\TEMP\\csrss.exe     W32/Vendrika.Gen.Trojan Unable to remove"}));
+    EXPECT_EQ(machine.pendingDeletes, (Texts{"C:\\TEMP\\csrss.exe"}));
+    EXPECT_TRUE(g_scan.restartNeeded);
 }
 
 TEST_F(RemovalTest, WithoutAWindowNothingIsReportedButCountsMove) {

@@ -32,7 +32,12 @@ inline bool TextFileMatches(const std::string& file) {
 }
 
 // wininit.ini after the entry line (with its CR LF) was added to `original`.
-inline std::string RewrittenWininit(const std::string& original, const std::string& entry) {
+inline std::string RewrittenWininit(const std::string& whole, const std::string& entry) {
+    // The text ends at an end-of-file mark; the mark and what follows it
+    // come after the entry, unchanged.
+    const size_t mark = whole.find('\x1A');
+    const std::string original = whole.substr(0, mark);
+    const std::string rest = mark == std::string::npos ? std::string() : whole.substr(mark);
     std::string out;
     bool seen = false;
     bool placed = false;
@@ -60,7 +65,7 @@ inline std::string RewrittenWininit(const std::string& original, const std::stri
         if (!seen) out += "[rename]\r\n";
         out += entry;
     }
-    return out;
+    return out + rest;
 }
 
 // A small deterministic generator (xorshift32).

@@ -89,11 +89,47 @@ TEST_F(WininitTest, LongLinesComeThroughWholeAndAreNeverTakenForHeaders) {
     EXPECT_EQ(Ini(), "[rename]\n" + longLine + "\n" + std::string(646, 'd') +
                          "\nNUL=C:\\X.EXE\r\n[x]\n");
 
-    // Zero bytes and ^Z inside the lines are kept as well.
-    const std::string odd = std::string("a\0b", 3) + "\x1a" + "tail";
+    // Zero bytes inside the lines are kept as well.
+    const std::string odd = std::string("a\0b", 3) + "\x01" + "tail";
     PlantFile(kIni, "[rename]\r\n" + odd + "\r\n");
     EXPECT_TRUE(AddWininitRenameEntry("NUL", "C:\\Y.EXE"));
     EXPECT_EQ(Ini(), "[rename]\n" + odd + "\nNUL=C:\\Y.EXE\r\n");
+}
+
+// The start-up reader stops at the end-of-file mark (Ctrl-Z): the entry goes
+// before it, nothing before it is lost, and the mark and what follows it
+// stay as they were.
+TEST_F(WininitTest, TheEntryStandsBeforeAnEndOfFileMark) {
+    struct Case {
+        const char* why;
+        std::string before;
+        std::string wanted;
+    };
+    const std::string z = "\x1a";
+    const Case cases[] = {
+        {"mark after the last line", "[rename]\r\nNUL=C:\\OLD.EXE\r\n" + z,
+         "[rename]\nNUL=C:\\OLD.EXE\nNUL=C:\\N.EXE\r\n" + z},
+        {"mark ends the last line", "[rename]\r\nNUL=C:\\OLD.EXE" + z + "\r\n",
+         "[rename]\nNUL=C:\\OLD.EXE\r\nNUL=C:\\N.EXE\r\n" + z + "\r\n"},
+        {"sections after the mark are not read", "[rename]\r\n" + z + "[boot]\r\nx=1\r\n",
+         "[rename]\nNUL=C:\\N.EXE\r\n" + z + "[boot]\r\nx=1\r\n"},
+        {"a header after the mark is not the section", "[boot]\r\nx=1\r\n" + z + "[rename]\r\n",
+         "[boot]\nx=1\n[rename]\r\nNUL=C:\\N.EXE\r\n" + z + "[rename]\r\n"},
+        {"a header before the mark still ends the section", "[rename]\r\n[boot]\r\n" + z,
+         "[rename]\nNUL=C:\\N.EXE\r\n[boot]\n" + z},
+        {"a carriage return before the mark", "[rename]\r\nA=B\r" + z,
+         "[rename]\nA=B\r\r\nNUL=C:\\N.EXE\r\n" + z},
+        {"nothing but the mark", z, "[rename]\r\nNUL=C:\\N.EXE\r\n" + z},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        PlantFile(kIni, c.before);
+        EXPECT_TRUE(AddWininitRenameEntry("NUL", "C:\\N.EXE"));
+        EXPECT_EQ(Ini(), c.wanted);
+        // What the start-up reader sees holds the entry.
+        const std::string seen = Ini().substr(0, Ini().find('\x1a'));
+        EXPECT_NE(seen.find("NUL=C:\\N.EXE\r\n"), std::string::npos);
+    }
 }
 
 TEST_F(WininitTest, EveryFailureLeavesTheFileAsItWas) {
@@ -156,13 +192,16 @@ TEST_F(WininitTest, SchedulingFollowsTheOsClass) {
     machine.ClearFaults();
     EXPECT_TRUE(machine.pendingDeletes.empty());
 
-    // NT: MoveFileExA with no new name, always 1, even when refused.
+    // NT: MoveFileExA with no new name; a refused request is not pending.
     machine.SetVersion(sim::WinVersion::Nt4);
     EXPECT_EQ(ScheduleDeleteOnReboot(kLocked), 1);
     EXPECT_EQ(machine.pendingDeletes, std::vector<std::string>{kLocked});
     machine.SetVersion(sim::WinVersion::Win10);
     machine.FailCall("MoveFileExA");
-    EXPECT_EQ(ScheduleDeleteOnReboot(kLocked), 1);
+    EXPECT_EQ(ScheduleDeleteOnReboot(kLocked), 0);
+    machine.limitedUser = true;
+    EXPECT_EQ(ScheduleDeleteOnReboot(kLocked), 0);
+    machine.limitedUser = false;
     EXPECT_EQ(machine.pendingDeletes.size(), 1u);
     EXPECT_FALSE(machine.Exists(kIni));
 

@@ -11,6 +11,7 @@
 
 using namespace pf;
 using pf::sim::SimMachine;
+using pf::sim::WinVersion;
 
 namespace {
 
@@ -203,6 +204,92 @@ TEST(SimFiles, ShortPathNames) {
     EXPECT_EQ(m.GetShortPathNameA("C:\\DOS\\EDIT.COM", buf, 5), 16u);
     EXPECT_EQ(m.GetShortPathNameA("C:\\DOS\\none.exe", buf, sizeof buf), 0u);
     EXPECT_EQ(m.GetLastError(), kErrorFileNotFound);
+
+    // The short form names the same file everywhere a path is taken.
+    const char* shortPath = "C:\\PROGRA~1\\LONGNA~1.HTM";
+    EXPECT_EQ(m.FindFile(shortPath), m.FindFile("C:\\Program Files\\Long Name.html"));
+    EXPECT_EQ(m.LongPathOf("c:\\progra~1\\Long Name.html"), "C:\\Program Files\\Long Name.html");
+    EXPECT_EQ(m._access(shortPath, 0), 0);
+    FindDataA d;
+    HANDLE h = m.FindFirstFileA(shortPath, &d);
+    ASSERT_NE(h, kInvalidHandleValue);
+    EXPECT_STREQ(d.cFileName, "Long Name.html");  // found by its alias, listed by its name
+    EXPECT_STREQ(d.cAlternateFileName, "LONGNA~1.HTM");
+    m.FindClose(h);
+    const int fd = m._open(shortPath, kORdonly | kOBinary, 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_FALSE(m.DeleteFileA("C:\\Program Files\\Long Name.html"));  // open under the other name
+    EXPECT_EQ(m._close(fd), 0);
+    m.AddProcess("C:\\Program Files\\Long Name.html");
+    EXPECT_TRUE(m.IsLocked(shortPath));
+    m.processes.clear();
+    EXPECT_TRUE(m.AddFile("C:\\PROGRA~1\\new.txt", "n"));  // created in the long-named folder
+    EXPECT_TRUE(m.Exists("C:\\Program Files\\new.txt"));
+    EXPECT_TRUE(m.DeleteFileA(shortPath));
+    EXPECT_FALSE(m.Exists("C:\\Program Files\\Long Name.html"));
+}
+
+// Windows refuses to copy onto a read-only file, and the NT family also onto
+// a hidden or system file unless the copy carries those attributes too
+// (CopyFileA creates the target with the source's attributes). Wine 8 copies
+// onto all three, so this is pinned here and not in the conformance cases.
+TEST(SimFiles, CopyRefusesGuardedTargets) {
+    struct Case {
+        WinVersion version;
+        DWORD source, target;
+        bool copies;
+    };
+    const DWORD hidden = kFileAttributeHidden, system = kFileAttributeSystem;
+    const Case cases[] = {
+        {WinVersion::WinXp, kFileAttributeArchive, kFileAttributeArchive, true},
+        {WinVersion::WinXp, kFileAttributeArchive, hidden, false},
+        {WinVersion::WinXp, kFileAttributeArchive, system, false},
+        {WinVersion::Nt4, kFileAttributeArchive, hidden | system, false},
+        {WinVersion::WinXp, hidden, hidden, true},
+        {WinVersion::WinXp, hidden, hidden | system, false},
+        {WinVersion::WinXp, hidden | system, hidden | system, true},
+        {WinVersion::WinXp, kFileAttributeArchive, kFileAttributeReadonly, false},
+        {WinVersion::Win98, kFileAttributeArchive, hidden | system, true},
+        {WinVersion::Win95, kFileAttributeArchive, kFileAttributeReadonly, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(int(c.version)) + " " + std::to_string(c.source) + " onto " +
+                     std::to_string(c.target));
+        SimMachine m;
+        m.SetVersion(c.version);
+        ASSERT_TRUE(m.AddFile("C:\\new.ini", "new", c.source));
+        ASSERT_TRUE(m.AddFile("C:\\WINDOWS\\wininit.ini", "old", c.target));
+        EXPECT_EQ(m.CopyFileA("C:\\new.ini", "C:\\WINDOWS\\wininit.ini", 0) != 0, c.copies);
+        if (!c.copies) EXPECT_EQ(m.GetLastError(), kErrorAccessDenied);
+        EXPECT_EQ(m.ReadFileText("C:\\WINDOWS\\wininit.ini"), c.copies ? "new" : "old");
+    }
+}
+
+// The 95/98/Me family has no MoveFileExA; on the NT family a limited account
+// cannot schedule a deletion. Wine has the call in every version mode and
+// runs as an administrator, so this is pinned here only.
+TEST(SimFiles, DelayedMovesNeedTheNtFamilyAndAnAdministrator) {
+    struct Case {
+        WinVersion version;
+        bool limited;
+        DWORD error;  // 0: scheduled
+    };
+    const Case cases[] = {
+        {WinVersion::Win95, false, 120}, {WinVersion::Win98, false, 120},
+        {WinVersion::WinMe, false, 120}, {WinVersion::Nt4, false, 0},
+        {WinVersion::WinXp, false, 0},   {WinVersion::WinXp, true, kErrorAccessDenied},
+        {WinVersion::Win10, true, kErrorAccessDenied},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(int(c.version)) + (c.limited ? " limited" : ""));
+        SimMachine m;
+        m.SetVersion(c.version);
+        m.limitedUser = c.limited;
+        m.lastError = 0;
+        EXPECT_EQ(m.MoveFileExA("C:\\x.exe", nullptr, kMovefileDelayUntilReboot) != 0, c.error == 0);
+        EXPECT_EQ(m.lastError, c.error);
+        EXPECT_EQ(m.pendingDeletes.size(), c.error == 0 ? 1u : 0u);
+    }
 }
 
 TEST(SimFiles, LowLevelReadsAndSeeks) {

@@ -7,6 +7,7 @@
 
 using namespace pf;
 using pf::sim::SimMachine;
+using pf::sim::WinVersion;
 
 namespace {
 
@@ -109,7 +110,11 @@ TEST(SimRegistry, EnumeratesValuesWithWin32NameSizes) {
     EXPECT_EQ(m.RegEnumValueA(k, 2, name, &size, nullptr, nullptr, nullptr, nullptr),
               static_cast<LONG>(kErrorNoMoreItems));
 
-    // Deleting a value shifts the ones after it down by one.
+    // Deleting a value needs a handle opened for it; then the ones after it
+    // shift down by one.
+    EXPECT_EQ(m.RegDeleteValueA(k, "first"), static_cast<LONG>(kErrorAccessDenied));
+    m.RegCloseKey(k);
+    ASSERT_EQ(m.RegOpenKeyExA(kHkeyLocalMachine, kRun, 0, kKeyAllAccess, &k), 0);
     EXPECT_EQ(m.RegDeleteValueA(k, "first"), 0);
     size = sizeof name;
     EXPECT_EQ(m.RegEnumValueA(k, 0, name, &size, nullptr, nullptr, nullptr, nullptr), 0);
@@ -153,4 +158,73 @@ TEST(SimRegistry, PerformanceDataAnswersItsBlockAndCountsQueries) {
     EXPECT_EQ(big[99], 'P');
     EXPECT_EQ(m.perfQueries, 2);
     EXPECT_EQ(m.RegCloseKey(kHkeyPerformanceData), 0);
+}
+
+// What the NT family refuses and the 95/98/Me registry, which has no
+// security, allows.
+TEST(SimRegistry, AccessRightsOfHandlesAndAccounts) {
+    struct Case {
+        WinVersion version;
+        bool limited;
+        DWORD access;
+        LONG open, query, remove;  // RegOpenKeyExA, RegQueryValueExA, RegDeleteValueA
+    };
+    const LONG denied = static_cast<LONG>(kErrorAccessDenied);
+    const Case cases[] = {
+        {WinVersion::WinXp, false, kKeyRead, 0, 0, denied},
+        {WinVersion::WinXp, false, kKeyAllAccess, 0, 0, 0},
+        {WinVersion::WinXp, false, 0x2 /* KEY_SET_VALUE */, 0, denied, 0},
+        {WinVersion::WinXp, false, 0x80000000u /* GENERIC_READ */, 0, 0, denied},
+        {WinVersion::WinXp, false, 0x10000000u /* GENERIC_ALL */, 0, 0, 0},
+        {WinVersion::WinXp, true, kKeyRead, 0, 0, denied},
+        {WinVersion::WinXp, true, kKeyAllAccess, denied, 0, 0},
+        {WinVersion::Nt4, true, 0x2, denied, 0, 0},
+        {WinVersion::Win98, false, kKeyRead, 0, 0, 0},
+        {WinVersion::Win98, true, kKeyAllAccess, 0, 0, 0},
+        {WinVersion::Win95, false, 0x2, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(int(c.version)) + (c.limited ? " limited " : " admin ") +
+                     std::to_string(c.access));
+        SimMachine m;
+        m.SetVersion(c.version);
+        m.limitedUser = c.limited;
+        m.SetString(kHkeyLocalMachine, kRun, "Agent", "C:\\x.exe");
+        HKEY k = nullptr;
+        ASSERT_EQ(m.RegOpenKeyExA(kHkeyLocalMachine, kRun, 0, c.access, &k), c.open);
+        if (c.open != 0) {
+            EXPECT_EQ(k, nullptr);
+            continue;
+        }
+        DWORD size = 0;
+        EXPECT_EQ(m.RegQueryValueExA(k, "Agent", nullptr, nullptr, nullptr, &size), c.query);
+        EXPECT_EQ(m.RegDeleteValueA(k, "Agent"), c.remove);
+        EXPECT_EQ(m.FindValue(kHkeyLocalMachine, kRun, "Agent") == nullptr, c.remove == 0);
+        EXPECT_EQ(m.RegCloseKey(k), 0);
+        EXPECT_TRUE(m.openKeyAccess.empty());
+    }
+}
+
+TEST(SimRegistry, NinetyFiveFamilyDeletesWholeTreesNtRefusesThem) {
+    for (WinVersion v : {WinVersion::Win95, WinVersion::Win98, WinVersion::WinMe, WinVersion::Nt4,
+                         WinVersion::WinXp}) {
+        SCOPED_TRACE(int(v));
+        SimMachine m;
+        m.SetVersion(v);
+        const bool nt = v == WinVersion::Nt4 || v == WinVersion::WinXp;
+        m.CreateKey(kHkeyLocalMachine, "SYSTEM\\Svc\\evil\\Enum\\Root");
+        HKEY inside = Open(m, "SYSTEM\\Svc\\evil\\Enum\\Root");
+        ASSERT_NE(inside, nullptr);
+        EXPECT_EQ(m.RegDeleteKeyA(kHkeyLocalMachine, "SYSTEM\\Svc\\evil"),
+                  nt ? static_cast<LONG>(kErrorAccessDenied) : 0);
+        EXPECT_EQ(m.FindKey(kHkeyLocalMachine, "SYSTEM\\Svc\\evil") != nullptr, nt);
+        // A handle inside a deleted tree names a deleted key.
+        DWORD values = 0;
+        EXPECT_EQ(m.RegQueryInfoKeyA(inside, nullptr, &values) == 0, nt);
+        EXPECT_EQ(m.RegCloseKey(inside), 0);
+        // A limited account may delete no machine key on NT.
+        m.limitedUser = true;
+        EXPECT_EQ(m.RegDeleteKeyA(kHkeyLocalMachine, "SYSTEM\\Svc\\evil\\Enum\\Root"),
+                  nt ? static_cast<LONG>(kErrorAccessDenied) : static_cast<LONG>(kErrorFileNotFound));
+    }
 }

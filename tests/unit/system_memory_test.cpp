@@ -100,6 +100,18 @@ TEST_F(MemoryCheckTest, NinetyFiveFamilyEndsTheProcessRemovesTheFileAndGoesOn) {
     EXPECT_EQ(machine.sleeps, (std::vector<pf::DWORD>{1000}));  // only the removal's own wait
 }
 
+TEST_F(MemoryCheckTest, NinetyFiveFamilyFollowsTheShortPathTheLoaderSaw) {
+    machine.SetVersion(WinVersion::WinMe);
+    const std::string path = "C:\\Program Files\\Worm Folder\\wormprogram.exe";
+    const pf::DWORD worm = Runs(path);
+    machine.FindProcess(worm)->startedByShortPath = true;
+    const std::string shortPath = "C:\\PROGRA~1\\WORMFO~1\\WORMPR~1.EXE";
+    EXPECT_EQ(Check(), kReturned);
+    EXPECT_FALSE(Alive(worm));
+    EXPECT_FALSE(machine.Exists(path));
+    EXPECT_EQ(lines, (Texts{kMemoryLine, Removed(shortPath)})) << AllLines();
+}
+
 TEST_F(MemoryCheckTest, NinetyFiveFamilyHandsTheFileBackEvenWhenTheProcessSurvives) {
     machine.SetVersion(WinVersion::Win95);
     const pf::DWORD worm = Runs("C:\\WINDOWS\\WORM.EXE", true, TerminateBehaviour::Refuses);
@@ -320,6 +332,58 @@ TEST_F(MemoryCheckTest, ACancelledScanFindsNothingFurther) {
     EXPECT_TRUE(g_scan.cancelled);
     EXPECT_TRUE(Alive(worm));
     EXPECT_EQ(g_scan.infectedCount, 0);
+}
+
+// The image path is one file: a folder beside it whose name is the image's
+// base name ("C:\\tools\\a\\" beside "C:\\tools\\a.exe") is never walked.
+TEST_F(MemoryCheckTest, OnlyTheImageItselfIsInspected) {
+    for (WinVersion v : {WinVersion::Win98, WinVersion::WinXp}) {
+        SCOPED_TRACE(int(v));
+        machine.processes.clear();
+        machine.log.clear();
+        machine.sleeps.clear();
+        lines.clear();
+        machine.SetVersion(v);
+        const std::string image = v == WinVersion::Win98 ? "C:\\tools\\a.exe" : "C:\\tools\\b.exe";
+        const std::string sibling = v == WinVersion::Win98 ? "C:\\tools\\a" : "C:\\tools\\b";
+        PlantFile(sibling + "\\one.txt");
+        PlantFile(sibling + "\\two.exe", Infected());
+        const pf::DWORD worm = Runs(image, true, TerminateBehaviour::DiesThenRefuses);
+        machine.AnswerNext(pf::kIdCancel);
+        Check();
+        EXPECT_FALSE(Alive(worm));
+        EXPECT_EQ(lines, (Texts{kMemoryLine, Removed(image)})) << AllLines();
+        EXPECT_EQ(machine.sleeps, (std::vector<pf::DWORD>{1000}));
+        EXPECT_TRUE(machine.Exists(sibling + "\\two.exe"));
+        for (const std::string& pattern : systest::ArgsOf(machine, "FindFirstFileA"))
+            EXPECT_EQ(pattern, image);
+    }
+}
+
+// A file called ".exe" names no service: no service is stopped and no key
+// under "...\\Services\\" is touched.
+TEST_F(MemoryCheckTest, AnImageWithoutANameHasNoServiceStep) {
+    for (WinVersion v : {WinVersion::Nt4, WinVersion::WinXp}) {
+        SCOPED_TRACE(int(v));
+        machine.processes.clear();
+        machine.log.clear();
+        machine.SetVersion(v);
+        machine.modules.insert("psapi.dll");
+        g_scan.memoryRegistryCleaned = false;
+        const pf::DWORD worm = Runs("C:\\WINDOWS\\.exe", true, TerminateBehaviour::Refuses);
+        machine.AddService("");
+        PlantServiceKeys("Enum");  // a service called Enum, with its own subkeys
+        machine.CreateKey(pf::kHkeyLocalMachine, "SYSTEM\\ControlSet001\\Services\\Security");
+        EXPECT_EQ(Check(), 0);
+        EXPECT_TRUE(Alive(worm));
+        EXPECT_EQ(machine.CountCalls("OpenSCManagerA"), 0);
+        EXPECT_EQ(machine.CountCalls("RegDeleteKeyA"), 0);
+        EXPECT_TRUE(machine.FindKey(pf::kHkeyLocalMachine, "SYSTEM\\ControlSet001\\Services\\Enum\\Enum"));
+        EXPECT_TRUE(machine.FindKey(pf::kHkeyLocalMachine, "SYSTEM\\ControlSet001\\Services\\Security"));
+        // Nothing was cleaned, so the restart question does not say so.
+        EXPECT_FALSE(g_scan.memoryRegistryCleaned);
+        EXPECT_TRUE(machine.questions.empty());
+    }
 }
 
 TEST_F(MemoryCheckTest, OtherClassesCheckNothing) {

@@ -2,6 +2,7 @@
 // Windows generation.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -196,6 +197,14 @@ TEST_F(ProcessTest, ModulePathWithoutPsapiGivesZeroUnchanged) {
     machine.SetVersion(WinVersion::WinXp);
     machine.processes.clear();
     EXPECT_EQ(TerminateByModulePath("C:\\A\\FOO.EXE"), 0);  // no process reported
+    // Processes listed, none with a readable path: the caller tries again.
+    Add("C:\\A\\FOO.EXE");
+    machine.processes.back().moduleReadable = false;
+    Add("C:\\B\\BAR.EXE");
+    machine.processes.back().denyOpen = true;
+    EXPECT_EQ(TerminateByModulePath("C:\\A\\FOO.EXE"), 1);
+    EXPECT_EQ(TerminateProcessesByPath("C:\\A\\FOO.EXE"), 1);
+    EXPECT_EQ(KillBoxes(), 0);
 }
 
 TEST_F(ProcessTest, ModulePathListingOutOfMemoryCompareNothingAndReturnsOne) {
@@ -208,19 +217,24 @@ TEST_F(ProcessTest, ModulePathListingOutOfMemoryCompareNothingAndReturnsOne) {
     EXPECT_EQ(machine.CountCalls("TerminateProcess"), 0);
 }
 
-TEST_F(ProcessTest, NtFourAndVistaOnUseThePerformanceDataByNamePrefix) {
+TEST_F(ProcessTest, NtFourAndVistaOnUseThePerformanceDataByWholeName) {
     for (WinVersion v : {WinVersion::Nt4, WinVersion::Vista, WinVersion::Win7, WinVersion::Win10}) {
         machine.processes.clear();
         machine.SetVersion(v);
         const pf::DWORD foo = Add("C:\\WINNT\\foo.exe");
         const pf::DWORD foobar = Add("C:\\ELSEWHERE\\foobar.exe");
         const pf::DWORD bar = Add("C:\\X\\bar.exe");
+        const pf::DWORD fo = Add("C:\\X\\fo.exe");
+        const pf::DWORD other = Add("C:\\OTHER\\FOO.EXE");
         InstallPerf();
         machine.sleeps.clear();
         EXPECT_EQ(TerminateProcessesByPath("C:\\X\\FOO.EXE"), 1);
         EXPECT_FALSE(Alive(foo));
-        EXPECT_FALSE(Alive(foobar));
+        EXPECT_FALSE(Alive(other));  // names only: any folder, any letter case
+        // A name that merely begins with the target is another program.
+        EXPECT_TRUE(Alive(foobar));
         EXPECT_TRUE(Alive(bar));
+        EXPECT_TRUE(Alive(fo));
         EXPECT_EQ(machine.sleeps, (Sleeps{500, 500}));
         EXPECT_EQ(KillBoxes(), 0);
         EXPECT_EQ(machine.CountCalls("EnumProcesses"), 0);
@@ -228,6 +242,76 @@ TEST_F(ProcessTest, NtFourAndVistaOnUseThePerformanceDataByNamePrefix) {
         EXPECT_EQ(machine.CountCalls("RegCloseKey"), 2);
         machine.log.clear();
     }
+}
+
+// Names alone cannot tell a worm called like a system program from the real
+// one: those, the idle and System processes and the cleaner itself are never
+// ended, and the file is left to the restart.
+TEST_F(ProcessTest, PerfDataNeverEndsItselfIdleSystemOrCriticalPrograms) {
+    struct Case {
+        WinVersion version;
+        const char* running;  // the process that must survive
+        pf::DWORD pid;        // 0: the next free one
+        const char* perfName; // "": its base name without extension
+        const char* file;     // the infected file, run by a worm process too
+        bool wormEnded;       // false: names cannot tell the two apart
+    };
+    const pf::DWORD self = 4242;
+    const Case cases[] = {
+        {WinVersion::Nt4, "C:\\WINNT\\system32\\csrss.exe", 0, "", "C:\\TEMP\\csrss.exe", false},
+        {WinVersion::Nt4, "C:\\WINNT\\system32\\winlogon.exe", 0, "", "C:\\TEMP\\WINLOGON.EXE", false},
+        {WinVersion::Vista, "C:\\Windows\\System32\\lsass.exe", 0, "", "D:\\x\\Lsass.exe", false},
+        {WinVersion::Win7, "C:\\Windows\\System32\\services.exe", 0, "", "C:\\w\\services.exe", false},
+        {WinVersion::Win10, "C:\\Windows\\System32\\smss.exe", 0, "", "C:\\w\\SMSS.exe", false},
+        {WinVersion::Nt4, "C:\\tools\\cleaner.exe", self, "", "C:\\w\\cleaner.exe", true},
+        {WinVersion::Nt4, "C:\\WINNT\\system32\\ntoskrnl.exe", 2, "System", "C:\\w\\system.exe", true},
+        {WinVersion::Nt4, "C:\\WINNT\\system32\\ntoskrnl.exe", 8, "System", "C:\\w\\system.exe", true},
+        {WinVersion::Win7, "C:\\Windows\\system32\\ntoskrnl.exe", 4, "System", "C:\\w\\system.exe", true},
+        {WinVersion::Win7, "C:\\Windows\\idle", 0xFFFFFFFEu, "Idle", "C:\\w\\idle.exe", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.running) + " / " + c.file);
+        machine.processes.clear();
+        machine.questions.clear();
+        machine.SetVersion(c.version);
+        machine.currentProcessId = self;
+        SimProcess& p = machine.AddProcess(c.running);
+        if (c.pid) p.pid = c.pid;
+        p.perfName = c.perfName;
+        const pf::DWORD survivor = p.pid;
+        const pf::DWORD worm = Add(c.file);
+        std::vector<perftest::Instance> instances = perftest::InstancesOf(machine);
+        if (c.pid == 0xFFFFFFFEu) instances[0].pid = 0;  // the idle process reports id 0
+        perftest::Install(machine, perftest::BuildBlock(instances).bytes);
+        EXPECT_EQ(TerminateProcessesByPath(c.file), c.wormEnded ? 1 : 0);
+        EXPECT_TRUE(Alive(survivor));
+        EXPECT_EQ(Alive(worm), !c.wormEnded);
+        // As for any process that could not be ended: the box, then (in the
+        // removal step) the deletion at the next start.
+        EXPECT_EQ(KillBoxes(), c.wormEnded ? 0 : 1);
+    }
+}
+
+TEST_F(ProcessTest, NoMethodEndsTheCleanerItself) {
+    const pf::DWORD self = 4242;
+    machine.currentProcessId = self;
+    // The 9x snapshot: its own file name is passed over, a later equal one is ended.
+    machine.SetVersion(WinVersion::Win98);
+    machine.AddProcess("C:\\TOOLS\\CLEANER.EXE").pid = self;
+    const pf::DWORD later = Add("C:\\WORM\\CLEANER.EXE");
+    EXPECT_EQ(TerminateProcessesByPath("C:\\WORM\\CLEANER.EXE"), 1);
+    EXPECT_TRUE(Alive(self));
+    EXPECT_FALSE(Alive(later));
+    machine.processes.clear();
+    machine.AddProcess("C:\\TOOLS\\CLEANER.EXE").pid = self;
+    EXPECT_EQ(TerminateBySnapshot("C:\\W\\CLEANER.EXE"), 0);
+    EXPECT_TRUE(Alive(self));
+    // Module paths: not even its own exact path.
+    machine.SetVersion(WinVersion::WinXp);
+    machine.log.clear();
+    EXPECT_EQ(TerminateByModulePath("C:\\TOOLS\\CLEANER.EXE"), 1);
+    EXPECT_TRUE(Alive(self));
+    EXPECT_EQ(machine.CountCalls("TerminateProcess"), 0);
 }
 
 TEST_F(ProcessTest, PerfDataReadsTheEnglishNamesAndQueriesTheProcessObject) {
@@ -384,16 +468,16 @@ TEST_F(ProcessTest, PerfDataNamesIdsAndConversion) {
     EXPECT_EQ(TerminateByPerfData("C:\\X\\abcdefghijklmnop.exe"), 1);
     EXPECT_FALSE(Alive(sixteen));
 
-    // Id 0 (the idle process) is kept as 0xFFFFFFFE; a name that cannot be
-    // converted reads "unknown".
+    // Id 0 (the idle process) is kept as 0xFFFFFFFE and never opened; a name
+    // that cannot be converted reads "unknown".
     machine.log.clear();
-    perftest::Install(machine, perftest::BuildBlock({{u"Idle", 0}, {u"unknown", 4}, {u"x", 8}}).bytes);
+    perftest::Install(machine, perftest::BuildBlock({{u"Idle", 0}, {u"unknown", 400}, {u"x", 800}}).bytes);
     EXPECT_EQ(TerminateByPerfData("C:\\X\\idle.exe"), 0);
-    EXPECT_EQ(systest::ArgsOf(machine, "OpenProcess"), (std::vector<std::string>{"4294967294"}));
+    EXPECT_TRUE(systest::ArgsOf(machine, "OpenProcess").empty());
     machine.log.clear();
     machine.FailCall("WideCharToMultiByte", 3);  // the third instance's name
     EXPECT_EQ(TerminateByPerfData("C:\\X\\unknown.exe"), 0);
-    EXPECT_EQ(systest::ArgsOf(machine, "OpenProcess"), (std::vector<std::string>{"4", "8"}));
+    EXPECT_EQ(systest::ArgsOf(machine, "OpenProcess"), (std::vector<std::string>{"400", "800"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -413,9 +497,17 @@ TEST_F(ProcessTest, SnapshotListingKeepsTheSystemsOrderAndPaths) {
     FreeProcessList(list);
     EXPECT_TRUE(machine.sleeps.empty());  // the listing makes no waits
 
+    // A program started by its short path is listed so on 9x.
+    machine.AddFile("C:\\Program Files\\Some App\\longprogram.exe", "MZ");
+    Add("C:\\Program Files\\Some App\\longprogram.exe");
+    machine.processes.back().startedByShortPath = true;
+    list = ListProcessesBySnapshot();
+    EXPECT_EQ(Names(list).back(), "C:\\PROGRA~1\\SOMEAP~1\\LONGPR~1.EXE");
+    FreeProcessList(list);
+
     machine.SetVersion(WinVersion::WinXp);  // NT gives base names only
     list = ListProcessesBySnapshot();
-    EXPECT_EQ(Names(list), (std::vector<std::string>{"EXPLORER.EXE", "APP.EXE"}));
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"EXPLORER.EXE", "APP.EXE", "longprogram.exe"}));
     FreeProcessList(list);
 }
 
@@ -495,9 +587,35 @@ TEST_F(ProcessTest, ModulePathListingLeavesOutPathsThatDoNotFit) {
     const std::string tooLong = "C:\\" + std::string(253, 'b') + ".exe";  // 260 characters
     Add(longest);
     Add(tooLong);
-    ProcessEntry* list = ListProcessesByModulePath(false);
-    EXPECT_EQ(Names(list), (std::vector<std::string>{longest}));
-    FreeProcessList(list);
+    // Up to XP the cut path comes back without a terminator, later with one;
+    // either way the length tells, and the cut path is left out.
+    for (pf::sim::ModuleNameCut cut :
+         {pf::sim::ModuleNameCut::Unterminated, pf::sim::ModuleNameCut::Terminated}) {
+        machine.moduleNameCut = cut;
+        ProcessEntry* list = ListProcessesByModulePath(false);
+        EXPECT_EQ(Names(list), (std::vector<std::string>{longest}));
+        FreeProcessList(list);
+    }
+    EXPECT_EQ(TerminateByModulePath(tooLong.substr(0, 259).c_str()), 1);
+    EXPECT_EQ(machine.CountCalls("TerminateProcess"), 0);
+
+    // What each model leaves in the buffer.
+    pf::HANDLE h = machine.OpenProcess(0x410, 0, machine.processes.back().pid);
+    for (bool terminated : {false, true}) {
+        machine.moduleNameCut =
+            terminated ? pf::sim::ModuleNameCut::Terminated : pf::sim::ModuleNameCut::Unterminated;
+        char buffer[12];
+        std::memset(buffer, 'z', sizeof buffer);
+        EXPECT_EQ(machine.GetModuleFileNameExA(h, nullptr, buffer, 10), 10u);
+        EXPECT_EQ(std::string(buffer, 9), tooLong.substr(0, 9));
+        EXPECT_EQ(buffer[9], terminated ? '\0' : tooLong[9]);
+        EXPECT_EQ(buffer[10], 'z');
+    }
+    machine.CloseHandle(h);
+    machine.SetVersion(WinVersion::Win2000);
+    EXPECT_EQ(machine.moduleNameCut, pf::sim::ModuleNameCut::Unterminated);
+    machine.SetVersion(WinVersion::Win7);
+    EXPECT_EQ(machine.moduleNameCut, pf::sim::ModuleNameCut::Terminated);
 }
 
 TEST_F(ProcessTest, ClassesWithoutAMethodEndNothingAndReturnOne) {

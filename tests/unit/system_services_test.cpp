@@ -182,6 +182,71 @@ TEST_F(ServiceTest, ANameTooLongForTheKeyBufferDeletesNothing) {
     EXPECT_TRUE(HasKey("SYSTEM\\ControlSet001\\Services\\" + name.substr(0, 400)));
 }
 
+// The simulated manager refuses what Windows refuses: a stop without
+// SERVICE_STOP, a status query without SERVICE_QUERY_STATUS, and to a limited
+// account anything beyond looking.
+TEST_F(ServiceTest, HandlesCarryOnlyTheRightsAskedFor) {
+    struct Case {
+        bool limited;
+        pf::DWORD managerAccess, serviceAccess;
+        bool managerOpens, serviceOpens, stops, queries;
+    };
+    const pf::DWORD queryStatus = 0x4, stop = 0x20, connect = 0x1;
+    const Case cases[] = {
+        {false, pf::kScManagerAllAccess, pf::kScManagerAllAccess, true, true, true, true},
+        {false, connect, stop, true, true, true, false},
+        {false, connect, queryStatus, true, true, false, true},
+        {false, connect, 0x10000000 /* GENERIC_ALL */, true, true, true, true},
+        {true, pf::kScManagerAllAccess, 0, false, false, false, false},
+        {true, connect, stop, true, false, false, false},
+        {true, connect, queryStatus, true, true, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.managerAccess) + " " + std::to_string(c.serviceAccess) +
+                     (c.limited ? " limited" : ""));
+        machine.services.clear();
+        machine.limitedUser = c.limited;
+        Service(StopBehaviour::StopsAtOnce);
+        pf::SC_HANDLE manager = machine.OpenSCManagerA(nullptr, nullptr, c.managerAccess);
+        EXPECT_EQ(manager != nullptr, c.managerOpens);
+        if (!manager) {
+            EXPECT_EQ(machine.GetLastError(), pf::kErrorAccessDenied);
+            continue;
+        }
+        pf::SC_HANDLE service = machine.OpenServiceA(manager, "wormsvc", c.serviceAccess);
+        EXPECT_EQ(service != nullptr, c.serviceOpens);
+        if (service) {
+            pf::ServiceStatus status{};
+            EXPECT_EQ(machine.QueryServiceStatus(service, &status) != 0, c.queries);
+            EXPECT_EQ(machine.ControlService(service, pf::kServiceControlStop, &status) != 0, c.stops);
+            if (!c.stops) EXPECT_EQ(machine.GetLastError(), pf::kErrorAccessDenied);
+            EXPECT_EQ(machine.FindService("wormsvc")->stopRequests, c.stops ? 1 : 0);
+            machine.CloseServiceHandle(service);
+        }
+        machine.CloseServiceHandle(manager);
+    }
+    // Through StopService a limited account stops nothing.
+    machine.services.clear();
+    Service(StopBehaviour::StopsAtOnce);
+    EXPECT_EQ(StopService("wormsvc", 1), 0);
+    EXPECT_EQ(machine.FindService("wormsvc")->state, pf::kServiceRunning);
+}
+
+TEST_F(ServiceTest, AnEmptyNameAddressesNothing) {
+    Service(StopBehaviour::StopsAtOnce);
+    PlantKey("SYSTEM\\ControlSet001\\Services\\Enum");
+    PlantKey("SYSTEM\\ControlSet002\\Services\\Security");
+    for (const char* name : {"", static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(StopService(name, 1), 0);
+        EXPECT_EQ(StopService(name, 0), 0);
+        EXPECT_EQ(DeleteServiceKeys(name), 0);
+    }
+    EXPECT_EQ(machine.CountCalls("OpenSCManagerA"), 0);
+    EXPECT_EQ(machine.CountCalls("RegDeleteKeyA"), 0);
+    EXPECT_TRUE(HasKey("SYSTEM\\ControlSet001\\Services\\Enum"));
+    EXPECT_TRUE(HasKey("SYSTEM\\ControlSet002\\Services\\Security"));
+}
+
 TEST_F(ServiceTest, DeleteMachineKeyIsOneOnSuccessOnly) {
     PlantKey("SOFTWARE\\Worm\\Sub");
     EXPECT_EQ(DeleteMachineKey("SOFTWARE\\Worm"), 0);  // has a subkey

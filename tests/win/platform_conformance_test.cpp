@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/sim/sim_machine.h"
 #include "platform/win32/win32_platform.h"
@@ -29,11 +30,66 @@ public:
     virtual bool AddFolder(const std::string& path) = 0;
     virtual bool Exists(const std::string& path) = 0;
     virtual bool SetString(const char* name, const std::string& text) = 0;  // under kKey
+    virtual bool CreateKey(const std::string& subPath) = 0;                 // under kKey
+    // A running program started from `path`; its id, 0 when it could not start.
+    virtual pf::DWORD StartProgram(const std::string& path) = 0;
+    // A service that is installed but not running.
+    virtual bool AddStoppedService(const char* name) = 0;
 };
 
 class RealMachine : public Machine {
 public:
-    ~RealMachine() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
+    ~RealMachine() override {
+        for (auto it = keys_.rbegin(); it != keys_.rend(); ++it)
+            RegDeleteKeyA(HKEY_LOCAL_MACHINE, it->c_str());
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+        for (const std::string& name : services_) {
+            SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+            SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), DELETE) : nullptr;
+            if (service) {
+                DeleteService(service);
+                CloseServiceHandle(service);
+            }
+            if (manager) CloseServiceHandle(manager);
+        }
+    }
+    bool CreateKey(const std::string& subPath) override {
+        std::string path = kKey;
+        size_t start = 0;
+        // Each level on its own, so that the destructor can remove them deepest first.
+        while (start <= subPath.size()) {
+            size_t end = subPath.find('\\', start);
+            if (end == std::string::npos) end = subPath.size();
+            path += "\\" + subPath.substr(start, end - start);
+            HKEY k = nullptr;
+            if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &k, nullptr) != ERROR_SUCCESS)
+                return false;
+            RegCloseKey(k);
+            keys_.push_back(path);
+            start = end + 1;
+        }
+        return true;
+    }
+    pf::DWORD StartProgram(const std::string& path) override {
+        programs_.emplace_back(new wintest::RunningProgram);
+        return programs_.back()->StartHeldCopy(path) ? programs_.back()->id() : 0;
+    }
+    bool AddStoppedService(const char* name) override {
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        if (!manager) return false;
+        SC_HANDLE service =
+            CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                           SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                           "C:\\cv-conformance-no-such-program.exe", nullptr, nullptr, nullptr,
+                           nullptr, nullptr);
+        if (service) {
+            services_.push_back(name);
+            CloseServiceHandle(service);
+        }
+        CloseServiceHandle(manager);
+        return service != nullptr;
+    }
     pf::Platform& os() override { return pf::win32::RealPlatform(); }
     std::string root() override { return folder_.path(); }
     bool AddFile(const std::string& path, const std::string& content,
@@ -56,6 +112,9 @@ public:
 
 private:
     wintest::TempFolder folder_;
+    std::vector<std::string> keys_;
+    std::vector<std::string> services_;
+    std::vector<std::unique_ptr<wintest::RunningProgram>> programs_;
 };
 
 class SimulatedMachine : public Machine {
@@ -74,6 +133,17 @@ public:
     bool Exists(const std::string& path) override { return sim_.Exists(path); }
     bool SetString(const char* name, const std::string& text) override {
         sim_.SetString(pf::kHkeyLocalMachine, kKey, name, text);
+        return true;
+    }
+    bool CreateKey(const std::string& subPath) override {
+        return sim_.CreateKey(pf::kHkeyLocalMachine, std::string(kKey) + "\\" + subPath) != nullptr;
+    }
+    pf::DWORD StartProgram(const std::string& path) override {
+        if (!sim_.AddFile(path, "MZ", pf::kFileAttributeArchive)) return 0;
+        return sim_.AddProcess(path).pid;
+    }
+    bool AddStoppedService(const char* name) override {
+        sim_.AddService(name).state = pf::kServiceStopped;
         return true;
     }
 
@@ -256,6 +326,93 @@ TEST_P(Conformance, RegistryAnswersSizesEndsAndMissingNames) {
     EXPECT_STREQ("second", name) << "the next value moves up after a deletion";
     EXPECT_EQ(6u, nameSize);
     EXPECT_EQ(0, os().RegCloseKey(key));
+}
+
+TEST_P(Conformance, KeyHandlesAllowOnlyTheRightsAskedFor) {
+    ASSERT_TRUE(machine_->SetString("value", "C:\\x.exe"));
+    pf::HKEY key = nullptr;
+    ASSERT_EQ(0, os().RegOpenKeyExA(pf::kHkeyLocalMachine, kKey, 0, pf::kKeyRead, &key));
+    pf::DWORD size = 0;
+    EXPECT_EQ(0, os().RegQueryValueExA(key, "value", nullptr, nullptr, nullptr, &size));
+    EXPECT_EQ(long(pf::kErrorAccessDenied), long(os().RegDeleteValueA(key, "value")))
+        << "a key opened for reading cannot lose a value";
+    EXPECT_EQ(0, os().RegCloseKey(key));
+
+    const pf::DWORD setValueOnly = 0x0002;  // KEY_SET_VALUE
+    ASSERT_EQ(0, os().RegOpenKeyExA(pf::kHkeyLocalMachine, kKey, 0, setValueOnly, &key));
+    EXPECT_EQ(long(pf::kErrorAccessDenied),
+              long(os().RegQueryValueExA(key, "value", nullptr, nullptr, nullptr, &size)));
+    EXPECT_EQ(0, os().RegDeleteValueA(key, "value"));
+    EXPECT_EQ(0, os().RegCloseKey(key));
+}
+
+TEST_P(Conformance, NtDeletesNoKeyThatHasSubkeys) {
+    ASSERT_TRUE(machine_->CreateKey("svc\\Enum"));
+    const std::string svc = std::string(kKey) + "\\svc";
+    EXPECT_EQ(long(pf::kErrorAccessDenied),
+              long(os().RegDeleteKeyA(pf::kHkeyLocalMachine, svc.c_str())));
+    EXPECT_EQ(0, os().RegDeleteKeyA(pf::kHkeyLocalMachine, (svc + "\\Enum").c_str()));
+    EXPECT_EQ(0, os().RegDeleteKeyA(pf::kHkeyLocalMachine, svc.c_str()));
+    EXPECT_EQ(long(pf::kErrorFileNotFound),
+              long(os().RegDeleteKeyA(pf::kHkeyLocalMachine, svc.c_str())));
+}
+
+TEST_P(Conformance, ProcessHandlesAllowOnlyTheRightsAskedFor) {
+    const std::string path = at("held.exe");
+    const pf::DWORD pid = machine_->StartProgram(path);
+    ASSERT_NE(0u, pid);
+    EXPECT_NE(pid, os().GetCurrentProcessId());
+
+    // Asked for its path only: it cannot be ended through that handle.
+    pf::HANDLE query = os().OpenProcess(pf::kProcessQueryInformation | pf::kProcessVmRead, 0, pid);
+    ASSERT_NE(nullptr, query);
+    EXPECT_FALSE(os().TerminateProcess(query, 0));
+    EXPECT_EQ(pf::kErrorAccessDenied, os().GetLastError());
+
+    // A path that does not fit comes back cut, and the length says so: the
+    // buffer's size (whether or not the system then terminates it).
+    char whole[260] = {};
+    const pf::DWORD length = os().GetModuleFileNameExA(query, nullptr, whole, sizeof(whole));
+    ASSERT_EQ(path.size(), size_t(length));
+    EXPECT_EQ(0, _stricmp(path.c_str(), whole));
+    char cut[12];
+    std::memset(cut, 'z', sizeof(cut));
+    EXPECT_EQ(pf::DWORD(sizeof(cut) - 2),
+              os().GetModuleFileNameExA(query, nullptr, cut, sizeof(cut) - 2));
+    EXPECT_EQ(0, _strnicmp(path.c_str(), cut, sizeof(cut) - 3));
+    EXPECT_EQ('z', cut[sizeof(cut) - 2]) << "nothing is written past the buffer";
+    EXPECT_TRUE(os().CloseHandle(query));
+
+    pf::HANDLE end = os().OpenProcess(pf::kProcessTerminate | pf::kProcessQueryInformation, 0, pid);
+    ASSERT_NE(nullptr, end);
+    EXPECT_TRUE(os().TerminateProcess(end, 0));
+    EXPECT_TRUE(os().CloseHandle(end));
+}
+
+TEST_P(Conformance, ServiceHandlesAllowOnlyTheRightsAskedFor) {
+    const char name[] = "CleanVendrikaConformanceSvc";
+    ASSERT_TRUE(machine_->AddStoppedService(name));
+    pf::SC_HANDLE manager = os().OpenSCManagerA(nullptr, nullptr, pf::kScManagerAllAccess);
+    ASSERT_NE(nullptr, manager);
+    const pf::DWORD queryStatus = 0x0004, stop = 0x0020;  // SERVICE_QUERY_STATUS, SERVICE_STOP
+    pf::ServiceStatus status{};
+
+    pf::SC_HANDLE service = os().OpenServiceA(manager, name, queryStatus);
+    ASSERT_NE(nullptr, service);
+    EXPECT_FALSE(os().ControlService(service, pf::kServiceControlStop, &status));
+    EXPECT_EQ(pf::kErrorAccessDenied, os().GetLastError()) << "no stop without SERVICE_STOP";
+    EXPECT_TRUE(os().QueryServiceStatus(service, &status));
+    EXPECT_EQ(pf::kServiceStopped, status.dwCurrentState);
+    EXPECT_TRUE(os().CloseServiceHandle(service));
+
+    service = os().OpenServiceA(manager, name, stop);
+    ASSERT_NE(nullptr, service);
+    EXPECT_FALSE(os().QueryServiceStatus(service, &status));
+    EXPECT_EQ(pf::kErrorAccessDenied, os().GetLastError()) << "no status without the right";
+    EXPECT_FALSE(os().ControlService(service, pf::kServiceControlStop, &status));
+    EXPECT_EQ(pf::kErrorServiceNotActive, os().GetLastError());
+    EXPECT_TRUE(os().CloseServiceHandle(service));
+    EXPECT_TRUE(os().CloseServiceHandle(manager));
 }
 
 INSTANTIATE_TEST_SUITE_P(RealAndSimulated, Conformance, testing::Values("real", "simulated"),
