@@ -1010,6 +1010,8 @@ BOOL PosixPlatform::GetVersionExA(OsVersionInfoA* info) {
 // No process of the volume runs: there is no token, no library, no process
 // and no service to find.
 HANDLE PosixPlatform::GetCurrentProcess() { return reinterpret_cast<HANDLE>(intptr_t(-1)); }
+// No process of the volume runs, so this id never meets one in a process list.
+DWORD PosixPlatform::GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
 BOOL PosixPlatform::OpenProcessToken(HANDLE, DWORD, HANDLE*) {
     lastError_ = kErrorAccessDenied;
     return 0;

@@ -145,6 +145,7 @@ public:
 
     BOOL GetVersionExA(OsVersionInfoA* info) override;
     HANDLE GetCurrentProcess() override;
+    DWORD GetCurrentProcessId() override;
     BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) override;
     BOOL LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) override;
     BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TokenPrivileges* newState,
