@@ -71,7 +71,7 @@ RunResult Scan(const std::vector<std::string>& args, const RunOptions& options) 
     while (open > 0) {
         const int n = poll(fds, options.terminal ? 3 : 2, 20);
         const double elapsed = Now() - started;
-        if (!interrupted && options.interruptAfterMs >= 0 && elapsed * 1000 >= options.interruptAfterMs) {
+        if (!interrupted && options.interruptWhen && options.interruptWhen()) {
             kill(pid, SIGINT);
             interrupted = true;
         }

@@ -4,6 +4,7 @@
 // standard error, or interrupted).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -22,7 +23,7 @@ struct RunResult {
 struct RunOptions {
     bool asNobody = false;       // drop root: permissions then apply
     bool terminal = false;       // standard error is a pseudo-terminal
-    int interruptAfterMs = -1;   // send SIGINT after this long
+    std::function<bool()> interruptWhen;  // polled while it runs: true sends SIGINT once
 };
 
 RunResult Scan(const std::vector<std::string>& args, const RunOptions& options = {});

@@ -374,7 +374,13 @@ TEST(VendrikaScan, InterruptedRunLeavesNothingHalfWritten) {
     }
     ASSERT_TRUE(offline::SetHiveValues(hive, kRun, values));
     RunOptions options;
-    options.interruptAfterMs = 150;
+    // Interrupt once the first file is gone: a fixed delay can outlast the
+    // whole run on a quick machine.
+    options.interruptWhen = [&] {
+        for (int i = 0; i < kInfected; ++i)
+            if (!Exists(tree.Path("data/" + std::to_string(i) + "/evil.exe"))) return true;
+        return false;
+    };
     const offline::RunResult r = Scan({"--remove", tree.Root()}, options);
     EXPECT_EQ(r.status, 2) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, "Scanning terminated")) << r.out;
