@@ -67,4 +67,25 @@ bool FormatText(char* dst, size_t size, const char* format, ...) {
     return n >= 0 && size_t(n) < size;
 }
 
+bool WildMatch(const char* mask, const char* name) {
+    const char* starMask = nullptr;
+    const char* starName = nullptr;
+    while (*name) {
+        if (*mask == '*') {
+            starMask = ++mask;
+            starName = name;
+        } else if (*mask == '?' || (*mask && ToUpper(*mask) == ToUpper(*name))) {
+            ++mask;
+            ++name;
+        } else if (starMask) {
+            mask = starMask;
+            name = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (*mask == '*') ++mask;
+    return *mask == '\0';
+}
+
 }  // namespace crt

@@ -18,6 +18,9 @@ int memicmp(const void* a, const void* b, size_t n);
 char* strlwr(char* s);
 char* strupr(char* s);
 
+// DOS wildcard match without regard to case: '*' any run, '?' one character.
+bool WildMatch(const char* mask, const char* name);
+
 // Copies src into dst (capacity `size` bytes, terminator included). Returns
 // true when all of src fit; otherwise copies what fits, terminates and
 // returns false. Never writes past dst[size - 1].

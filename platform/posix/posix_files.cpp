@@ -31,28 +31,10 @@ constexpr DWORD kErrorProcNotFound = 127;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// DOS wildcard match without regard to case: '*' any run, '?' one character;
 // "*.*" matches every name, dotted or not.
 bool WildMatch(const char* mask, const char* name) {
     if (std::strcmp(mask, "*") == 0 || std::strcmp(mask, "*.*") == 0) return true;
-    const char* starMask = nullptr;
-    const char* starName = nullptr;
-    while (*name) {
-        if (*mask == '*') {
-            starMask = ++mask;
-            starName = name;
-        } else if (*mask == '?' || (*mask && crt::ToUpper(*mask) == crt::ToUpper(*name))) {
-            ++mask;
-            ++name;
-        } else if (starMask) {
-            mask = starMask;
-            name = ++starName;
-        } else {
-            return false;
-        }
-    }
-    while (*mask == '*') ++mask;
-    return *mask == '\0';
+    return crt::WildMatch(mask, name);
 }
 
 DWORD Win32ErrorOf(int error) {

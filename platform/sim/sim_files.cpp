@@ -44,35 +44,13 @@ bool SameText(const std::string& a, const std::string& b) {
     return a.size() == b.size() && crt::memicmp(a.data(), b.data(), a.size()) == 0;
 }
 
-// DOS wildcard match, case-blind: '*' any run, '?' one character.
-bool WildMatch(const char* mask, const char* name) {
-    const char* starMask = nullptr;
-    const char* starName = nullptr;
-    while (*name) {
-        if (*mask == '*') {
-            starMask = ++mask;
-            starName = name;
-        } else if (*mask == '?' || (*mask && crt::ToUpper(*mask) == crt::ToUpper(*name))) {
-            ++mask;
-            ++name;
-        } else if (starMask) {
-            mask = starMask;
-            name = ++starName;
-        } else {
-            return false;
-        }
-    }
-    while (*mask == '*') ++mask;
-    return *mask == '\0';
-}
-
 // Windows matches "*.*" (and any mask ending in ".*") also against names
 // that have no dot at all.
 bool MaskMatches(const std::string& mask, const std::string& name) {
-    if (WildMatch(mask.c_str(), name.c_str())) return true;
+    if (crt::WildMatch(mask.c_str(), name.c_str())) return true;
     if (mask.size() >= 2 && mask.compare(mask.size() - 2, 2, ".*") == 0 &&
         name.find('.') == std::string::npos)
-        return WildMatch(mask.c_str(), (name + ".").c_str());
+        return crt::WildMatch(mask.c_str(), (name + ".").c_str());
     return false;
 }
 
