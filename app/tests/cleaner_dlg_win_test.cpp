@@ -202,8 +202,9 @@ TEST_F(MainWindow, StatusNotificationShowsTheStatusTextEvenUnterminated) {
         // A status buffer without its terminator is shown cut, never overrun.
         std::memset(g_scan.statusText, 'Z', sizeof g_scan.statusText);
         // Paths streaming in faster than every 50 ms are painted by a timer;
-        // a text sent after a pause is painted at once.
-        ::Sleep(60);
+        // a text sent after a pause is painted at once. The pause is well
+        // over 50 ms: the tick count can move in steps of 16 ms or more.
+        ::Sleep(150);
         ::SendMessageA(main, WM_SCAN_STATUS, 0, 0);
         EXPECT_EQ(wtest::WindowText(::GetDlgItem(main, IDC_STATUS)),
                   std::string(sizeof g_scan.statusText, 'Z'));
