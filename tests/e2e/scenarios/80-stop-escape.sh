@@ -4,7 +4,7 @@ E2E_TITLE="stopped with Escape"
 
 scenario_plant() {
     ordinary 'D:\Docs\letter.txt' 'Dear friend'
-    bulk_files 3000
+    bulk_files 15000
 }
 
 scenario_drive() {
