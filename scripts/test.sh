@@ -4,7 +4,8 @@
 #   2. host build and unit tests;
 #   3. host build under AddressSanitizer and UndefinedBehaviorSanitizer, unit tests;
 #   4. libFuzzer targets (clang), each run for CV_FUZZ_SECONDS (default 20) seconds;
-#   5. the product (32-bit, release) and its static checks, then both Windows
+#   5. the product (32-bit, release), its static checks and two more builds of
+#      it that must give the same file, then both Windows
 #      test builds (the one Wine runs here is tested);
 #   6. the Wine suite scripts that exist (run.sh, then run_*.sh) in tests/win,
 #      app/tests (the window code against real controls), tests/gui, tests/e2e.
@@ -142,13 +143,17 @@ fi
 
 # --- 5. Windows builds ----------------------------------------------------------
 # The product: 32-bit, win32-thread runtime, release, stripped; then the static
-# checks that its imports, headers and instructions suit Windows 95 and NT 4.0.
+# checks that its imports, headers and instructions suit Windows 95 and NT 4.0
+# and the i486, and that two more builds of the source, in two other folders,
+# give the same file.
 note "the product"
 product="$builds/product-i686"
 if build product-i686-build configure_and_build "$product" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DCV_TESTS=OFF --target CleanVendrika; then
     step product-static-checks bash "$root/tests/static/check_product.sh" "$product/app/CleanVendrika.exe"
+    step product-reproducible env CV_JOBS="$jobs" bash "$root/tests/static/check_reproducible.sh" "$root" \
+        "$builds/reproducible" "$product/app/CleanVendrika.exe"
 fi
 # The test programs need the posix-thread runtime (GoogleTest): both builds
 # use it, and the i686 one shows that the checks above catch its imports.
