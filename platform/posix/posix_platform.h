@@ -57,6 +57,22 @@ public:
     // A start-up value deleted from the hive and written back.
     virtual void ValueRemoved(const std::string& hive, const std::string& key,
                               const std::string& value) = 0;
+    // A report-only run: a start-up value that --remove would delete (each
+    // once per run).
+    virtual void ValueWouldBeRemoved(const std::string& hive, const std::string& key,
+                                     const std::string& value) {
+        (void)hive, (void)key, (void)value;
+    }
+    // A service key (with its subkeys) of the SYSTEM hive whose ImagePath
+    // names an infected file: deleted and written back, or, in a report-only
+    // run, one that --remove would delete. `key` is the whole key path
+    // ("HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Services\name").
+    virtual void ServiceRemoved(const std::string& hive, const std::string& key) {
+        (void)hive, (void)key;
+    }
+    virtual void ServiceWouldBeRemoved(const std::string& hive, const std::string& key) {
+        (void)hive, (void)key;
+    }
 };
 
 // The Windows found on a drive: family (4: 95/98/Me, 5: NT), version and
