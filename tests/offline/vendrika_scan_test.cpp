@@ -46,9 +46,14 @@ bool Exists(const std::string& path) {
 struct XpVolume {
     Tree tree;
     std::string hive;
+    std::string system;
     XpVolume(bool infectedHosts = false) {
         tree.Folder("WINDOWS/system32/config");
         hive = tree.Path("WINDOWS/system32/config/SOFTWARE");
+        system = tree.Path("WINDOWS/system32/config/SYSTEM");
+        offline::WriteEmptyHive(system);
+        offline::SetHiveValues(system, "ControlSet001\\Services\\Tcpip",
+                               {{"ImagePath", "system32\\DRIVERS\\tcpip.sys"}}, 2);
         offline::WriteEmptyHive(hive);
         offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", "5.1"}});
         offline::SetHiveValues(hive, kRun,
@@ -248,6 +253,7 @@ TEST(VendrikaScan, FindsWindowsFoldersWhateverTheirCase) {
     tree.Folder("windows/SYSTEM32/Config");
     const std::string hive = tree.Path("windows/SYSTEM32/Config/software");
     offline::WriteEmptyHive(hive);
+    offline::WriteEmptyHive(tree.Path("windows/SYSTEM32/Config/system"));
     offline::SetHiveValues(hive, "microsoft\\windows\\currentversion\\run", {{"x", "C:\\A\\B.EXE"}});
     tree.File("windows/SYSTEM32/Drivers/ETC/HOSTS", offline::InfectedHosts());
     tree.File("a/b.exe", offline::InfectedSample(3));
