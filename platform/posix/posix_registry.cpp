@@ -333,6 +333,15 @@ bool PosixPlatform::CreateNewHive(Hive& hive, std::string* why) {
         *why = std::strerror(errno);
         return false;
     }
+    // The old hive's owner, now: a run that cannot give it changes nothing.
+    struct stat original, mine;
+    if (::fstat(hive.fd, &original) != 0 || ::fstat(hive.newFd, &mine) != 0 ||
+        ((original.st_uid != mine.st_uid || original.st_gid != mine.st_gid) &&
+         ::fchown(hive.newFd, original.st_uid, original.st_gid) != 0)) {
+        *why = std::string("its owner cannot be kept: ") + std::strerror(errno);
+        DropNewHive(hive);
+        return false;
+    }
     return true;
 }
 
@@ -388,9 +397,8 @@ bool PosixPlatform::CommitHive(Hive& hive) {
     // hivex writes by name: the name of the open file, whatever happened
     // to the folder since.
     if (ok && hivex_commit(hive.h, FdPath(fd).c_str(), 0) != 0) ok = failErrno("");
-    if (ok && (original.st_uid != mine.st_uid || original.st_gid != mine.st_gid) &&
-        ::fchown(fd, original.st_uid, original.st_gid) != 0)
-        ok = failErrno("its owner cannot be kept: ");
+    if (ok && (original.st_uid != mine.st_uid || original.st_gid != mine.st_gid))
+        ok = fail("its owner cannot be kept");  // given when it was made
     if (ok && ::fchmod(fd, original.st_mode & 07777) != 0) ok = failErrno("its mode cannot be kept: ");
     for (const char* attribute : kNtfsAttributes) {
         if (!ok) break;
@@ -422,6 +430,14 @@ bool PosixPlatform::CommitHive(Hive& hive) {
     ::close(hive.newFd);
     hive.newFd = -1;
     ++hiveWrites;
+    // Anybody who may write the folder can swap the new name between that
+    // check and the rename (as they could the hive itself): say so.
+    if (::fstatat(dirFd, hive.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        st.st_dev != mine.st_dev || st.st_ino != mine.st_ino) {
+        Report(hive.path, "registry hive was replaced by another program while it was written: "
+                          "it is not the hive this run wrote; look at it");
+        return false;
+    }
     if (::fsync(dirFd) != 0)
         Report(hive.path, std::string("registry hive written, but its folder cannot be flushed: ") +
                               std::strerror(errno) + "; a crash now could bring back the old one");
