@@ -217,7 +217,8 @@ public:
     static bool ReadNtVersion(const std::string& hivePath, DWORD* major, DWORD* minor);
     // For a removing run: takes the lock on the folder of the Windows' hives
     // before anything is changed. False, with the reason, when another run
-    // holds it or the folder cannot be opened; true when there is no hive.
+    // holds it or it cannot be locked; true when there is no hive or its
+    // folder cannot be opened (the hive is then reported when first used).
     bool LockRegistry(std::string* why);
     // Deletes (in memory) the service keys, in every control set of the
     // SYSTEM hive, whose ImagePath names this infected file (a Windows

@@ -210,11 +210,11 @@ int PosixPlatform::RegistryFolder(std::string* why) {
 
 bool PosixPlatform::LockRegistry(std::string* why) {
     if (registryLocked_ || windows_.softwareHive.empty()) return true;
-    const int fd = RegistryFolder(why);
-    if (fd < 0) {
-        *why = "its folder cannot be opened: " + *why;
-        return false;
-    }
+    // A folder that cannot be opened holds no hive this run can change;
+    // opening the hive reports it.
+    std::string folderWhy;
+    const int fd = RegistryFolder(&folderWhy);
+    if (fd < 0) return true;
     // The folder, not a hive: a hive is replaced by a new file at each
     // commit, the folder stays. The lock ends with the run.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -265,7 +265,7 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
         Report(path, "registry hive cannot be opened: " + why + "; left as it is");
         return nullptr;
     }
-    if (write && !LockRegistry(&why)) {
+    if (write && (!LockRegistry(&why) || !registryLocked_)) {
         Report(path, "registry hive not examined: " + why);
         return nullptr;
     }

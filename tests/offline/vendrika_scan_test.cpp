@@ -6,9 +6,11 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <set>
 
 #include "engine/scan_context.h"
@@ -483,7 +485,9 @@ TEST(VendrikaScan, HiveIsWrittenOnceAsTheOldOneWas) {
     ASSERT_TRUE(offline::SetHiveValues(volume.hive, kRun, values));
     ASSERT_EQ(chmod(volume.hive.c_str(), 0604), 0);
     const bool root = geteuid() == 0;
-    if (root) ASSERT_EQ(chown(volume.hive.c_str(), 4321, 8765), 0);
+    if (root) {
+        ASSERT_EQ(chown(volume.hive.c_str(), 4321, 8765), 0);
+    }
     Tree outside;
     outside.File("target", "not the hive");
     const std::string config = volume.tree.Path("WINDOWS/system32/config/");
@@ -508,7 +512,10 @@ TEST(VendrikaScan, HiveIsWrittenOnceAsTheOldOneWas) {
     struct stat st;
     ASSERT_EQ(lstat(volume.hive.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0604u);
-    if (root) EXPECT_EQ(st.st_uid * 100000 + st.st_gid, 4321u * 100000 + 8765u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 4321u);
+        EXPECT_EQ(st.st_gid, 8765u);
+    }
 }
 
 // A second removing run over the same Windows is refused before it
@@ -643,4 +650,36 @@ TEST(VendrikaScan, LinksPlantedBesideTheHiveRedirectNothing) {
     EXPECT_EQ(st.st_uid, geteuid());
     std::printf("100 runs: %d cleaned, %d refused to write a hive, %d saw it swapped\n", cleaned, refused,
                 swapped);
+}
+
+// On NTFS through ntfs-3g (root, /dev/fuse, mkntfs): the new hive keeps the
+// old one's NTFS attributes (hidden, system, archive).
+TEST(VendrikaScan, HiveKeepsItsNtfsAttributes) {
+    if (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0 ||
+        std::system("command -v mkntfs >/dev/null && command -v ntfs-3g >/dev/null") != 0)
+        GTEST_SKIP() << "needs root, /dev/fuse, mkntfs and ntfs-3g";
+    Tree work;
+    const std::string image = work.Path("ntfs.img"), mount = work.Path("mnt");
+    work.Folder("mnt");
+    ASSERT_EQ(std::system(("truncate -s 16M " + image + " && mkntfs -F -f -q " + image +
+                           " >/dev/null 2>&1 && ntfs-3g " + image + " " + mount).c_str()),
+              0);
+    const std::string config = mount + "/WINDOWS/system32/config/";
+    std::system(("mkdir -p " + config + " " + mount + "/apps").c_str());
+    offline::WriteEmptyHive(config + "SOFTWARE");
+    offline::WriteEmptyHive(config + "SYSTEM");
+    EXPECT_TRUE(offline::SetHiveValues(config + "SOFTWARE", kRun, {{"t", "C:\\apps\\p.exe"}, {"k", "x.exe"}}));
+    std::ofstream(mount + "/apps/p.exe", std::ios::binary) << offline::InfectedSample(3);
+    const unsigned char hiddenSystemArchive[4] = {0, 0, 0, 0x26};  // big-endian
+    EXPECT_EQ(setxattr((config + "SOFTWARE").c_str(), "system.ntfs_attrib_be", hiddenSystemArchive, 4, 0), 0);
+
+    const offline::RunResult r = Scan({"--remove", mount});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    std::map<std::string, std::string> run;
+    EXPECT_TRUE(offline::HiveValues(config + "SOFTWARE", kRun, &run));
+    EXPECT_EQ(run.size(), 1u);
+    unsigned char attributes[4] = {};
+    EXPECT_EQ(getxattr((config + "SOFTWARE").c_str(), "system.ntfs_attrib_be", attributes, 4), 4);
+    EXPECT_EQ(std::string(attributes, attributes + 4), std::string(hiddenSystemArchive, hiddenSystemArchive + 4));
+    EXPECT_EQ(std::system(("umount " + mount).c_str()), 0);
 }
