@@ -583,8 +583,10 @@ TEST(VendrikaScan, RemovesTheWormsServicesAndWow64Values) {
     EXPECT_TRUE(Has(report.out, "start-up value HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\"
                                 "CurrentVersion\\Run\\Up32: would be removed")) << report.out;
 
+    RenameCounter written(volume.tree.Path("WINDOWS/system32/config"), "SYSTEM");
     const offline::RunResult r = Scan({"--remove", volume.tree.Root()});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(written.Count(), 1);  // ten keys, one write
     std::map<std::string, std::string> values;
     for (const char* set : {"ControlSet001", "ControlSet002"})
         for (const Service& s : services) {
@@ -607,9 +609,12 @@ TEST(VendrikaScan, LinksPlantedBesideTheHiveRedirectNothing) {
     outside.File("target", "outside the volume", 0644);
     const std::string target = outside.Path("target");
     int cleaned = 0, refused = 0, swapped = 0;
+    XpVolume model;
     for (int round = 0; round < 100; ++round) {
-        XpVolume volume;
-        const std::string config = volume.tree.Path("WINDOWS/system32/config/");
+        Tree tree;
+        ASSERT_EQ(std::system(("cp -a '" + model.tree.Root() + "/.' '" + tree.Root() + "'").c_str()), 0);
+        const std::string config = tree.Path("WINDOWS/system32/config/");
+        const std::string hive = config + "SOFTWARE";
         const pid_t planter = fork();
         if (planter == 0) {
             const std::string names[] = {config + "SOFTWARE.vendrika-new", config + "SYSTEM.vendrika-new"};
@@ -626,20 +631,20 @@ TEST(VendrikaScan, LinksPlantedBesideTheHiveRedirectNothing) {
             }
         }
         ASSERT_GT(planter, 0);
-        const offline::RunResult r = Scan({"--remove", volume.tree.Root()});
+        const offline::RunResult r = Scan({"--remove", tree.Root()});
         kill(planter, SIGKILL);
         waitpid(planter, nullptr, 0);
         ASSERT_EQ(offline::ReadFile(target), "outside the volume") << "run " << round;
         ASSERT_TRUE(r.status == 1 || r.status == 2) << r.out << r.err;
         std::map<std::string, std::string> run;
         if (r.status == 1) {
-            ASSERT_TRUE(offline::HiveValues(volume.hive, kRun, &run)) << r.err;
+            ASSERT_TRUE(offline::HiveValues(hive, kRun, &run)) << r.err;
             EXPECT_EQ(run.size(), 1u);
             ++cleaned;
         } else if (Has(r.err, "registry hive was replaced by another program")) {
             ++swapped;  // the planter's link now stands at the hive's name
         } else {
-            ASSERT_TRUE(offline::HiveValues(volume.hive, kRun, &run)) << r.err;
+            ASSERT_TRUE(offline::HiveValues(hive, kRun, &run)) << r.err;
             EXPECT_TRUE(Has(r.err, "registry hive cannot be written")) << r.err;
             ++refused;
         }
