@@ -16,7 +16,9 @@
 #include "engine/scan_context.h"
 #include "engine/scan_run.h"
 #include "persistence/hosts_file.h"
+#include "platform/posix/posix_platform.h"
 #include "platform/sim/sim_machine.h"
+#include "system/services.h"
 #include "tests/offline/offline_support.h"
 #include "tools/samplebuilder/samplebuilder.h"
 #include "tools/samplebuilder/table_records.h"
@@ -687,4 +689,53 @@ TEST(VendrikaScan, HiveKeepsItsNtfsAttributes) {
     EXPECT_EQ(getxattr((config + "SOFTWARE").c_str(), "system.ntfs_attrib_be", attributes, 4), 4);
     EXPECT_EQ(std::string(attributes, attributes + 4), std::string(hiddenSystemArchive, hiddenSystemArchive + 4));
     EXPECT_EQ(std::system(("umount " + mount).c_str()), 0);
+}
+
+// The engine's own service-key calls, offline: the SYSTEM hive answers them
+// as Windows would (CurrentControlSet through Select\Current, a key that
+// still has subkeys refused, an open handle of a deleted key), and the
+// deletions are written once.
+TEST(VendrikaScan, SystemHiveAnswersTheEnginesServiceCalls) {
+    XpVolume volume;
+    ASSERT_TRUE(offline::SetHiveDword(volume.system, "Select", "Current", 2));
+    for (const std::string set : {"ControlSet001", "ControlSet002"}) {
+        const std::string key = set + "\\Services\\evil";
+        ASSERT_TRUE(offline::SetHiveValues(volume.system, key, {{"ImagePath", "C:\\Downloads\\setup.exe"}}));
+        ASSERT_TRUE(offline::SetHiveValues(volume.system, key + "\\Enum", {{"0", "Root\\LEGACY_EVIL"}}));
+        ASSERT_TRUE(offline::SetHiveValues(volume.system, key + "\\Security", {{"Security", "x"}}));
+    }
+    ASSERT_TRUE(offline::SetHiveValues(volume.system, "ControlSet001\\Services\\evil\\Parameters", {{"p", "x"}}));
+    pf::posix::PosixPlatform platform;
+    std::string why;
+    ASSERT_TRUE(platform.AddDrive(volume.tree.Root(), &why)) << why;
+    platform.SetWindows(pf::posix::PosixPlatform::FindWindows(platform, 'C'));
+    ASSERT_TRUE(platform.LockRegistry(&why)) << why;
+    const pf::HKEY hklm = pf::kHkeyLocalMachine;
+    pf::HKEY key = nullptr;
+    ASSERT_EQ(platform.RegOpenKeyExA(hklm, "SYSTEM\\CurrentControlSet\\Services\\EVIL", 0, pf::kKeyRead, &key), 0);
+    char data[64] = {};
+    pf::DWORD size = sizeof data, type = 0;
+    EXPECT_EQ(platform.RegQueryValueExA(key, "ImagePath", nullptr, &type, reinterpret_cast<pf::BYTE*>(data), &size), 0);
+    EXPECT_STREQ(data, "C:\\Downloads\\setup.exe");
+
+    pf::SetPlatform(&platform);
+    EXPECT_EQ(DeleteServiceKeys("evil"), 1);
+    pf::SetPlatform(nullptr);
+    size = sizeof data;
+    EXPECT_EQ(platform.RegQueryValueExA(key, "ImagePath", nullptr, &type, reinterpret_cast<pf::BYTE*>(data), &size),
+              1018);  // ERROR_KEY_DELETED
+    EXPECT_EQ(platform.RegCloseKey(key), 0);
+    EXPECT_EQ(platform.RegDeleteKeyA(hklm, "SYSTEM\\ControlSet001\\Services\\evil"), pf::LONG(pf::kErrorAccessDenied));
+    EXPECT_EQ(platform.RegDeleteKeyA(hklm, "SYSTEM\\ControlSet009\\Services\\evil"), pf::LONG(pf::kErrorFileNotFound));
+    EXPECT_EQ(platform.RegDeleteKeyA(hklm, "SYSTEM"), pf::LONG(pf::kErrorAccessDenied));
+    EXPECT_EQ(platform.hiveWrites, 0);
+    EXPECT_TRUE(platform.CommitRegistry());
+    EXPECT_EQ(platform.hiveWrites, 1);
+
+    std::map<std::string, std::string> values;
+    EXPECT_TRUE(offline::HiveValues(volume.system, "ControlSet001\\Services\\evil\\Parameters", &values));
+    EXPECT_FALSE(offline::HiveValues(volume.system, "ControlSet001\\Services\\evil\\Enum", &values));
+    EXPECT_FALSE(offline::HiveValues(volume.system, "ControlSet001\\Services\\evil\\Security", &values));
+    EXPECT_FALSE(offline::HiveValues(volume.system, "ControlSet002\\Services\\evil", &values));
+    EXPECT_TRUE(offline::HiveValues(volume.system, "ControlSet001\\Services\\Tcpip", &values));
 }
