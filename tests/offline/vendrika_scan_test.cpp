@@ -671,6 +671,10 @@ TEST(VendrikaScan, HiveKeepsItsNtfsAttributes) {
     ASSERT_EQ(std::system(("truncate -s 16M " + image + " && mkntfs -F -f -q " + image +
                            " >/dev/null 2>&1 && ntfs-3g " + image + " " + mount).c_str()),
               0);
+    struct Unmount {
+        std::string at;
+        ~Unmount() { EXPECT_EQ(std::system(("umount " + at).c_str()), 0); }
+    } unmount{mount};
     const std::string config = mount + "/WINDOWS/system32/config/";
     std::system(("mkdir -p " + config + " " + mount + "/apps").c_str());
     offline::WriteEmptyHive(config + "SOFTWARE");
@@ -688,7 +692,6 @@ TEST(VendrikaScan, HiveKeepsItsNtfsAttributes) {
     unsigned char attributes[4] = {};
     EXPECT_EQ(getxattr((config + "SOFTWARE").c_str(), "system.ntfs_attrib_be", attributes, 4), 4);
     EXPECT_EQ(std::string(attributes, attributes + 4), std::string(hiddenSystemArchive, hiddenSystemArchive + 4));
-    EXPECT_EQ(std::system(("umount " + mount).c_str()), 0);
 }
 
 // The engine's own service-key calls, offline: the SYSTEM hive answers them
