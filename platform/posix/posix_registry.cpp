@@ -332,7 +332,6 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
     hive->write = write;
     hive->path = path;
     hive->name = name;
-    hive->root = which == kSoftware ? "Software" : "SYSTEM";
     hive->fd = fd;
     // The new hive's file is made now, before anything is changed: a hive
     // that could not be written back is not edited at all.
