@@ -183,6 +183,17 @@ public:
                     Json(hive).c_str(), Json(key).c_str(), Json(value).c_str());
     }
 
+    void ValueWouldBeRemoved(const std::string& hive, const std::string& key,
+                             const std::string& value) override {
+        Registry("start-up value", hive, key + "\\" + value, "would be removed");
+    }
+    void ServiceRemoved(const std::string& hive, const std::string& key) override {
+        Registry("service", hive, key, "removed");
+    }
+    void ServiceWouldBeRemoved(const std::string& hive, const std::string& key) override {
+        Registry("service", hive, key, "would be removed");
+    }
+
     void Note(const std::string& text) {
         if (options_.quiet) return;
         if (options_.json)
@@ -201,8 +212,21 @@ public:
 private:
     static constexpr int kTracked = 128;
 
+    void Registry(const char* what, const std::string& hive, const std::string& key,
+                  const char* action) {
+        if (options_.json) {
+            std::printf("{\"type\":\"registry\",\"hive\":%s,\"key\":%s,\"action\":%s}\n",
+                        Json(hive).c_str(), Json(key).c_str(), Json(action).c_str());
+        } else if (!options_.quiet) {
+            ClearProgress();
+            std::printf("%s %s: %s\n", what, key.c_str(), action);
+        }
+    }
+
     void Detected(const char* windowsPath, const std::string& name) {
         ++detections;
+        // The services whose image is this file (SYSTEM hive).
+        RemoveServicesOf(windowsPath);
         Detection d{windowsPath, Display(windowsPath), name};
         ClearProgress();
         if (!options_.json) {
@@ -384,6 +408,15 @@ int main(int argc, char** argv) {
                           ": start-up values are examined with --remove");
         }
     }
+    // One removing run at a time per Windows: a second one is refused
+    // before it changes anything.
+    if (options.remove) {
+        std::string why;
+        if (!platform.LockRegistry(&why)) {
+            std::fprintf(stderr, "vendrika-scan: %s: nothing was done\n", why.c_str());
+            return 2;
+        }
+    }
     platform.SetLengthFilter(LengthsOfTable());
     pf::SetPlatform(&platform);
 
@@ -392,6 +425,8 @@ int main(int argc, char** argv) {
     std::snprintf(g_scan.targetPath, sizeof g_scan.targetPath, "!:");
     g_scan.cancelled = false;
     RunScan();
+    // Each changed hive is written once, here, also after an interruption.
+    platform.CommitRegistry();
     platform.Finish();
     // The window would now offer to restart; here the Windows is not running.
     if (g_scan.restartNeeded) {
