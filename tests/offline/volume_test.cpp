@@ -197,3 +197,20 @@ TEST(VendrikaScanVolumes, LinksPlantedByARacerNeverLeadOutside) {
     // The racer left the cleaner room to work.
     EXPECT_GT(changedSomething, 0);
 }
+
+// A FAT32 volume through FUSE (fusefat): the same walk, the same removal, a
+// folder path too long for Windows told once.
+TEST(VendrikaScanVolumes, Fat32VolumeThroughFuse) {
+    ImageVolume volume(ImageVolume::kFat32);
+    if (!volume.Unavailable().empty()) GTEST_SKIP() << volume.Unavailable();
+    const std::string deep = "D/" + std::string(250, 'F') + "/" + std::string(10, 'G');
+    volume.File("GAMES/X.EXE", offline::InfectedSample(5));
+    volume.File("DOCS/LETTER.TXT", "Dear customer,\r\n");
+    volume.File(deep + "/IN.EXE", offline::InfectedSample(6));
+    const offline::RunResult r = Scan({"--remove", volume.Root()});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_EQ(Count(r.err, volume.Path(deep) + ": path too long"), 1u) << r.err;
+    EXPECT_FALSE(Exists(volume.Path("GAMES/X.EXE")));
+    EXPECT_TRUE(Exists(volume.Path("DOCS/LETTER.TXT")));
+    EXPECT_TRUE(Exists(volume.Path(deep + "/IN.EXE")));
+}
