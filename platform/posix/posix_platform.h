@@ -297,6 +297,7 @@ private:
     uint64_t generation_ = 0;
     std::string lastReportedFolder_;
     std::string lastUnfitFolder_;  // whose unusable names were reported
+    unsigned long deletions_ = 0;   // names of the cleaner's own for deletions
 
     // The entry handed out last: its Windows path, folder and size.
     char lastPath_[kPathBuffer];
