@@ -108,7 +108,9 @@ public:
     const WindowsInstall& Windows() const { return windows_; }
 
     // Report-only: every call that would change a file or the registry
-    // fails with ERROR_ACCESS_DENIED (EACCES), as on a read-only volume.
+    // fails with ERROR_ACCESS_DENIED (EACCES), as on a read-only volume. A
+    // key may still be opened for writing; a value whose deletion is refused
+    // there is told as ValueWouldBeRemoved.
     void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
     bool ReadOnly() const { return readOnly_; }
     void SetLengthFilter(const LengthFilter& filter) { filter_ = filter; }

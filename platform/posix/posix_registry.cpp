@@ -10,11 +10,13 @@
 // (or an interruption) at any point leaves it byte for byte as it was.
 //
 // hivex opens files by name; it is always handed /proc/self/fd/N of a file
-// opened here, which names that open file and nothing a link could redirect.
+// opened here, which names that open file and nothing a link could redirect
+// (a copy in memory of the hive to read, the new file to write).
 #include <dirent.h>
 #include <fcntl.h>
 #include <hivex.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -66,6 +68,43 @@ bool HiveCleanlyClosed(int fd, std::string* why) {
         return false;
     }
     return true;
+}
+
+// hivex maps the file it opens: a hive cut short meanwhile (by anybody who
+// may write the volume) would kill the scan with SIGBUS. It is handed a
+// copy in memory, which nobody else can change; -1 with errno.
+int CopyToMemory(int fd) {
+    const int copy = ::memfd_create("hive", MFD_CLOEXEC);
+    if (copy < 0) return -1;
+    std::vector<char> buffer(1 << 20);
+    for (off_t at = 0;;) {
+        const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), at);
+        if (got == 0) return copy;
+        bool ok = got > 0;
+        for (ssize_t put = 0; ok && put < got;) {
+            const ssize_t n = ::write(copy, buffer.data() + put, size_t(got - put));
+            ok = n > 0;
+            put += n > 0 ? n : 0;
+        }
+        if (!ok) {
+            const int saved = errno;
+            ::close(copy);
+            errno = saved ? saved : EIO;
+            return -1;
+        }
+        at += got;
+    }
+}
+
+// hivex on a copy in memory of an open file; null with errno.
+hive_h* OpenCopy(int fd, int flags) {
+    const int copy = CopyToMemory(fd);
+    if (copy < 0) return nullptr;
+    hive_h* h = hivex_open(FdPath(copy).c_str(), flags);
+    const int saved = errno;
+    ::close(copy);  // hivex holds its own
+    errno = saved;
+    return h;
 }
 
 // Opens a regular file of a folder without following a link; -1 with errno.
@@ -280,7 +319,7 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
         Report(path, "registry hive cannot be opened: " + why + "; left as it is");
         return nullptr;
     }
-    hive_h* h = hivex_open(FdPath(fd).c_str(), write ? HIVEX_OPEN_WRITE : 0);
+    hive_h* h = OpenCopy(fd, write ? HIVEX_OPEN_WRITE : 0);
     if (!h) {
         const int saved = errno;
         ::close(fd);
@@ -293,7 +332,6 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
     hive->write = write;
     hive->path = path;
     hive->name = name;
-    hive->root = which == kSoftware ? "Software" : "SYSTEM";
     hive->fd = fd;
     // The new hive's file is made now, before anything is changed: a hive
     // that could not be written back is not edited at all.
@@ -457,7 +495,7 @@ bool PosixPlatform::ReadNtVersion(const std::string& hivePath, DWORD* major, DWO
     const int fd = ::open(hivePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat st;
     if (fd < 0) return false;
-    hive_h* h = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? hivex_open(FdPath(fd).c_str(), 0) : nullptr;
+    hive_h* h = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? OpenCopy(fd, 0) : nullptr;
     ::close(fd);
     if (!h) return false;
     hive_node_h node = hivex_root(h);

@@ -16,7 +16,9 @@
 #include "engine/scan_context.h"
 #include "engine/scan_run.h"
 #include "persistence/hosts_file.h"
+#include "platform/posix/posix_platform.h"
 #include "platform/sim/sim_machine.h"
+#include "system/services.h"
 #include "tests/offline/offline_support.h"
 #include "tools/samplebuilder/samplebuilder.h"
 #include "tools/samplebuilder/table_records.h"
@@ -628,8 +630,10 @@ TEST(VendrikaScan, RemovesTheWormsServicesAndWow64Values) {
     EXPECT_TRUE(Has(report.out, "start-up value HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\"
                                 "CurrentVersion\\Run\\Up32: would be removed")) << report.out;
 
+    RenameCounter written(volume.tree.Path("WINDOWS/system32/config"), "SYSTEM");
     const offline::RunResult r = Scan({"--remove", volume.tree.Root()});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(written.Count(), 1);  // ten keys, one write
     std::map<std::string, std::string> values;
     for (const char* set : {"ControlSet001", "ControlSet002"})
         for (const Service& s : services) {
@@ -652,9 +656,12 @@ TEST(VendrikaScan, LinksPlantedBesideTheHiveRedirectNothing) {
     outside.File("target", "outside the volume", 0644);
     const std::string target = outside.Path("target");
     int cleaned = 0, refused = 0, swapped = 0;
+    XpVolume model;
     for (int round = 0; round < 100; ++round) {
-        XpVolume volume;
-        const std::string config = volume.tree.Path("WINDOWS/system32/config/");
+        Tree tree;
+        ASSERT_EQ(std::system(("cp -a '" + model.tree.Root() + "/.' '" + tree.Root() + "'").c_str()), 0);
+        const std::string config = tree.Path("WINDOWS/system32/config/");
+        const std::string hive = config + "SOFTWARE";
         const pid_t planter = fork();
         if (planter == 0) {
             const std::string names[] = {config + "SOFTWARE.vendrika-new", config + "SYSTEM.vendrika-new"};
@@ -671,20 +678,20 @@ TEST(VendrikaScan, LinksPlantedBesideTheHiveRedirectNothing) {
             }
         }
         ASSERT_GT(planter, 0);
-        const offline::RunResult r = Scan({"--remove", volume.tree.Root()});
+        const offline::RunResult r = Scan({"--remove", tree.Root()});
         kill(planter, SIGKILL);
         waitpid(planter, nullptr, 0);
         ASSERT_EQ(offline::ReadFile(target), "outside the volume") << "run " << round;
         ASSERT_TRUE(r.status == 1 || r.status == 2) << r.out << r.err;
         std::map<std::string, std::string> run;
         if (r.status == 1) {
-            ASSERT_TRUE(offline::HiveValues(volume.hive, kRun, &run)) << r.err;
+            ASSERT_TRUE(offline::HiveValues(hive, kRun, &run)) << r.err;
             EXPECT_EQ(run.size(), 1u);
             ++cleaned;
         } else if (Has(r.err, "registry hive was replaced by another program")) {
             ++swapped;  // the planter's link now stands at the hive's name
         } else {
-            ASSERT_TRUE(offline::HiveValues(volume.hive, kRun, &run)) << r.err;
+            ASSERT_TRUE(offline::HiveValues(hive, kRun, &run)) << r.err;
             EXPECT_TRUE(Has(r.err, "registry hive cannot be written")) << r.err;
             ++refused;
         }
@@ -709,6 +716,10 @@ TEST(VendrikaScan, HiveKeepsItsNtfsAttributes) {
     ASSERT_EQ(std::system(("truncate -s 16M " + image + " && mkntfs -F -f -q " + image +
                            " >/dev/null 2>&1 && ntfs-3g " + image + " " + mount).c_str()),
               0);
+    struct Unmount {
+        std::string at;
+        ~Unmount() { EXPECT_EQ(std::system(("umount " + at).c_str()), 0); }
+    } unmount{mount};
     const std::string config = mount + "/WINDOWS/system32/config/";
     std::system(("mkdir -p " + config + " " + mount + "/apps").c_str());
     offline::WriteEmptyHive(config + "SOFTWARE");
@@ -726,5 +737,53 @@ TEST(VendrikaScan, HiveKeepsItsNtfsAttributes) {
     unsigned char attributes[4] = {};
     EXPECT_EQ(getxattr((config + "SOFTWARE").c_str(), "system.ntfs_attrib_be", attributes, 4), 4);
     EXPECT_EQ(std::string(attributes, attributes + 4), std::string(hiddenSystemArchive, hiddenSystemArchive + 4));
-    EXPECT_EQ(std::system(("umount " + mount).c_str()), 0);
+}
+
+// The engine's own service-key calls, offline: the SYSTEM hive answers them
+// as Windows would (CurrentControlSet through Select\Current, a key that
+// still has subkeys refused, an open handle of a deleted key), and the
+// deletions are written once.
+TEST(VendrikaScan, SystemHiveAnswersTheEnginesServiceCalls) {
+    XpVolume volume;
+    ASSERT_TRUE(offline::SetHiveDword(volume.system, "Select", "Current", 2));
+    for (const std::string set : {"ControlSet001", "ControlSet002"}) {
+        const std::string key = set + "\\Services\\evil";
+        ASSERT_TRUE(offline::SetHiveValues(volume.system, key, {{"ImagePath", "C:\\Downloads\\setup.exe"}}));
+        ASSERT_TRUE(offline::SetHiveValues(volume.system, key + "\\Enum", {{"0", "Root\\LEGACY_EVIL"}}));
+        ASSERT_TRUE(offline::SetHiveValues(volume.system, key + "\\Security", {{"Security", "x"}}));
+    }
+    ASSERT_TRUE(offline::SetHiveValues(volume.system, "ControlSet001\\Services\\evil\\Parameters", {{"p", "x"}}));
+    pf::posix::PosixPlatform platform;
+    std::string why;
+    ASSERT_TRUE(platform.AddDrive(volume.tree.Root(), &why)) << why;
+    platform.SetWindows(pf::posix::PosixPlatform::FindWindows(platform, 'C'));
+    ASSERT_TRUE(platform.LockRegistry(&why)) << why;
+    const pf::HKEY hklm = pf::kHkeyLocalMachine;
+    pf::HKEY key = nullptr;
+    ASSERT_EQ(platform.RegOpenKeyExA(hklm, "SYSTEM\\CurrentControlSet\\Services\\EVIL", 0, pf::kKeyRead, &key), 0);
+    char data[64] = {};
+    pf::DWORD size = sizeof data, type = 0;
+    EXPECT_EQ(platform.RegQueryValueExA(key, "ImagePath", nullptr, &type, reinterpret_cast<pf::BYTE*>(data), &size), 0);
+    EXPECT_STREQ(data, "C:\\Downloads\\setup.exe");
+
+    pf::SetPlatform(&platform);
+    EXPECT_EQ(DeleteServiceKeys("evil"), 1);
+    pf::SetPlatform(nullptr);
+    size = sizeof data;
+    EXPECT_EQ(platform.RegQueryValueExA(key, "ImagePath", nullptr, &type, reinterpret_cast<pf::BYTE*>(data), &size),
+              1018);  // ERROR_KEY_DELETED
+    EXPECT_EQ(platform.RegCloseKey(key), 0);
+    EXPECT_EQ(platform.RegDeleteKeyA(hklm, "SYSTEM\\ControlSet001\\Services\\evil"), pf::LONG(pf::kErrorAccessDenied));
+    EXPECT_EQ(platform.RegDeleteKeyA(hklm, "SYSTEM\\ControlSet009\\Services\\evil"), pf::LONG(pf::kErrorFileNotFound));
+    EXPECT_EQ(platform.RegDeleteKeyA(hklm, "SYSTEM"), pf::LONG(pf::kErrorAccessDenied));
+    EXPECT_EQ(platform.hiveWrites, 0);
+    EXPECT_TRUE(platform.CommitRegistry());
+    EXPECT_EQ(platform.hiveWrites, 1);
+
+    std::map<std::string, std::string> values;
+    EXPECT_TRUE(offline::HiveValues(volume.system, "ControlSet001\\Services\\evil\\Parameters", &values));
+    EXPECT_FALSE(offline::HiveValues(volume.system, "ControlSet001\\Services\\evil\\Enum", &values));
+    EXPECT_FALSE(offline::HiveValues(volume.system, "ControlSet001\\Services\\evil\\Security", &values));
+    EXPECT_FALSE(offline::HiveValues(volume.system, "ControlSet002\\Services\\evil", &values));
+    EXPECT_TRUE(offline::HiveValues(volume.system, "ControlSet001\\Services\\Tcpip", &values));
 }
