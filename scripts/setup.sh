@@ -26,6 +26,7 @@ needed=(
     wine wine64
     xvfb x11-utils imagemagick
     libhivex-dev libhivex-bin
+    ntfs-3g
 )
 optional=()
 case "${CV_WINE32:-auto}" in
