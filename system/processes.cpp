@@ -635,9 +635,14 @@ int TerminateByPerfData(const char* path) {
     // cleaner itself are never ended; a file left running waits for the
     // restart.
     const bool pathsKnown = CanReadModulePaths();
+    // A name too long to be stored leaves its entry's name empty: such a
+    // process can be the file's only where its path can tell.
+    const bool longTarget = std::strlen(target) > size_t(kPerfTaskNameChars);
     int result = 0;
     for (int i = 0; i < count; ++i) {
-        if (crt::stricmp(table[i].name, target) != 0) continue;
+        const bool candidate = longTarget ? (pathsKnown && table[i].name[0] == '\0')
+                                          : crt::stricmp(table[i].name, target) == 0;
+        if (!candidate) continue;
         if (IsProcessNeverEnded(table[i].processId)) continue;
         if (!pathsKnown && IsCriticalProgramName(table[i].name)) continue;
         pf::HANDLE process =

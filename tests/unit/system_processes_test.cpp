@@ -403,6 +403,20 @@ TEST_F(ProcessTest, PerfDataReadsTheEnglishNamesAndQueriesTheProcessObject) {
               (std::vector<std::string>{"Counters", "Counters", "230"}));
     EXPECT_EQ(systest::ArgsOf(machine, "OpenProcess").size(), 1u);
     EXPECT_EQ(systest::FirstArg(machine, "GlobalAlloc"), std::to_string(perftest::CountersText().size() + 2));
+
+    // Vista and later list thousands of counters, hundreds of kilobytes.
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (int i = 0; i < 12000; ++i)
+        pairs.push_back({std::to_string(1000 + 2 * i), "Counter of some object " + std::to_string(i)});
+    pairs.push_back({"230", "Process"});
+    pairs.push_back({"784", "ID Process"});
+    const std::string counters = perftest::CountersText(pairs);
+    ASSERT_GT(counters.size(), 300000u);
+    machine.log.clear();
+    const pf::DWORD foo = Add("C:\\X\\foo.exe");
+    perftest::Install(machine, perftest::BuildBlock(perftest::InstancesOf(machine)).bytes, counters);
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\FOO.EXE"), 1);
+    EXPECT_FALSE(Alive(foo));
 }
 
 TEST_F(ProcessTest, PerfDataFailuresAndTheDispatcherBox) {
@@ -544,6 +558,15 @@ TEST_F(ProcessTest, PerfDataNamesIdsAndConversion) {
     EXPECT_TRUE(Alive(seventeen));
     EXPECT_EQ(TerminateByPerfData("C:\\X\\abcdefghijklmnop.exe"), 1);
     EXPECT_FALSE(Alive(sixteen));
+    // Where psapi tells paths, a name too long to be stored is no hiding
+    // place: its path decides, and another long name elsewhere stays.
+    machine.modules.insert("psapi.dll");
+    const pf::DWORD elsewhere = Add("C:\\Y\\abcdefghijklmnopq.exe");
+    InstallPerf();
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\ABCDEFGHIJKLMNOPQ.EXE"), 1);
+    EXPECT_FALSE(Alive(seventeen));
+    EXPECT_TRUE(Alive(elsewhere));
+    machine.modules.erase("psapi.dll");
 
     // Id 0 (the idle process) is kept as 0xFFFFFFFE and never opened; a name
     // that cannot be converted reads "unknown".
