@@ -285,7 +285,7 @@ static_assert(sizeof(ModuleEntry32) == 548, "MODULEENTRY32 is 548 bytes");
 
 // QUERY_SERVICE_CONFIGA: the text fields point into the caller's buffer,
 // after the record.
-struct QueryServiceConfig {
+struct ServiceConfig {
     DWORD dwServiceType;
     DWORD dwStartType;
     DWORD dwErrorControl;
@@ -409,7 +409,7 @@ public:
     virtual BOOL ControlService(SC_HANDLE service, DWORD control, ServiceStatus* status) = 0;
     virtual BOOL QueryServiceStatus(SC_HANDLE service, ServiceStatus* status) = 0;
     // Looked up at run time: the 9x family's advapi32 need not have it.
-    virtual BOOL QueryServiceConfigA(SC_HANDLE service, QueryServiceConfig* config,
+    virtual BOOL QueryServiceConfigA(SC_HANDLE service, ServiceConfig* config,
                                      DWORD bufferSize, DWORD* bytesNeeded) = 0;
     virtual BOOL CloseServiceHandle(SC_HANDLE handle) = 0;
 

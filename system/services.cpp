@@ -12,7 +12,7 @@ namespace {
 // Windows keeps it in at most 8 KB.
 bool ServiceConfigNames(pf::SC_HANDLE service, const char* image) {
     union {
-        pf::QueryServiceConfig config;
+        pf::ServiceConfig config;
         char bytes[8192];
     } buffer;
     std::memset(&buffer, 0, sizeof(buffer));

@@ -1066,7 +1066,7 @@ BOOL PosixPlatform::QueryServiceStatus(SC_HANDLE, ServiceStatus*) {
     lastError_ = kErrorInvalidHandle;
     return 0;
 }
-BOOL PosixPlatform::QueryServiceConfigA(SC_HANDLE, QueryServiceConfig*, DWORD, DWORD*) {
+BOOL PosixPlatform::QueryServiceConfigA(SC_HANDLE, ServiceConfig*, DWORD, DWORD*) {
     lastError_ = kErrorInvalidHandle;
     return 0;
 }

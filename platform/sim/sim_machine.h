@@ -364,7 +364,7 @@ public:
     // Process objects, module snapshots, critical processes, service
     // configuration (sim_system.cpp)
     BOOL Module32First(HANDLE snapshot, ModuleEntry32* entry) override;
-    BOOL QueryServiceConfigA(SC_HANDLE service, QueryServiceConfig* config, DWORD bufferSize,
+    BOOL QueryServiceConfigA(SC_HANDLE service, ServiceConfig* config, DWORD bufferSize,
                              DWORD* bytesNeeded) override;
     // Module snapshot handle -> the module paths of its process, main module first.
     std::map<uintptr_t, std::vector<std::string>> snapshotModules;

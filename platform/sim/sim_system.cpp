@@ -875,7 +875,7 @@ bool SimMachine::IsCriticalImage(const std::string& imagePath) const {
 // The configuration in one buffer: the record, then its texts. Windows asks
 // for at most 8 KB; a smaller buffer gets ERROR_INSUFFICIENT_BUFFER and the
 // size needed.
-BOOL SimMachine::QueryServiceConfigA(SC_HANDLE service, QueryServiceConfig* config,
+BOOL SimMachine::QueryServiceConfigA(SC_HANDLE service, ServiceConfig* config,
                                      DWORD bufferSize, DWORD* bytesNeeded) {
     if (const Fault* f = Enter("QueryServiceConfigA")) {
         lastError = FaultError(f, kErrorAccessDenied);
@@ -897,14 +897,14 @@ BOOL SimMachine::QueryServiceConfigA(SC_HANDLE service, QueryServiceConfig* conf
         return 0;
     }
     const std::string texts[] = {s->imagePath, "", "", "LocalSystem", s->name};
-    DWORD needed = sizeof(QueryServiceConfig);
+    DWORD needed = sizeof(ServiceConfig);
     for (const std::string& t : texts) needed += DWORD(t.size() + 1);
     if (!config || bufferSize < needed) {
         *bytesNeeded = needed;
         lastError = kErrorInsufficientBuffer;
         return 0;
     }
-    char* at = reinterpret_cast<char*>(config) + sizeof(QueryServiceConfig);
+    char* at = reinterpret_cast<char*>(config) + sizeof(ServiceConfig);
     char* fields[5];
     for (int i = 0; i < 5; ++i) {
         std::memcpy(at, texts[i].c_str(), texts[i].size() + 1);

@@ -296,12 +296,12 @@ ServiceConfigFn ServiceConfigEntry() {
 
 // The record's text fields point into the caller's buffer, so it is the
 // system's own record whatever the pointer size.
-static_assert(sizeof(pf::QueryServiceConfig) == sizeof(QUERY_SERVICE_CONFIGA),
+static_assert(sizeof(pf::ServiceConfig) == sizeof(QUERY_SERVICE_CONFIGA),
               "QUERY_SERVICE_CONFIGA shape");
-static_assert(offsetof(pf::QueryServiceConfig, lpBinaryPathName) ==
+static_assert(offsetof(pf::ServiceConfig, lpBinaryPathName) ==
                   offsetof(QUERY_SERVICE_CONFIGA, lpBinaryPathName),
               "QUERY_SERVICE_CONFIGA shape");
-static_assert(offsetof(pf::QueryServiceConfig, lpDisplayName) ==
+static_assert(offsetof(pf::ServiceConfig, lpDisplayName) ==
                   offsetof(QUERY_SERVICE_CONFIGA, lpDisplayName),
               "QUERY_SERVICE_CONFIGA shape");
 
@@ -642,7 +642,7 @@ BOOL Win32Platform::QueryServiceStatus(SC_HANDLE service, ServiceStatus* status)
     if (ok && status) CopyServiceStatus(s, status);
     return ok;
 }
-BOOL Win32Platform::QueryServiceConfigA(SC_HANDLE service, QueryServiceConfig* config,
+BOOL Win32Platform::QueryServiceConfigA(SC_HANDLE service, ServiceConfig* config,
                                         DWORD bufferSize, DWORD* bytesNeeded) {
     ServiceConfigFn fn = ServiceConfigEntry();
     if (!fn) {

@@ -85,7 +85,7 @@ public:
     SC_HANDLE OpenServiceA(SC_HANDLE manager, const char* name, DWORD access) override;
     BOOL ControlService(SC_HANDLE service, DWORD control, ServiceStatus* status) override;
     BOOL QueryServiceStatus(SC_HANDLE service, ServiceStatus* status) override;
-    BOOL QueryServiceConfigA(SC_HANDLE service, QueryServiceConfig* config, DWORD bufferSize,
+    BOOL QueryServiceConfigA(SC_HANDLE service, ServiceConfig* config, DWORD bufferSize,
                              DWORD* bytesNeeded) override;
     BOOL CloseServiceHandle(SC_HANDLE handle) override;
 

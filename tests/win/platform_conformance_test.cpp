@@ -434,8 +434,8 @@ TEST_P(Conformance, ServiceHandlesAllowOnlyTheRightsAskedFor) {
     pf::DWORD needed = 0;
     EXPECT_FALSE(os().QueryServiceConfigA(service, nullptr, 0, &needed));
     EXPECT_EQ(pf::kErrorInsufficientBuffer, os().GetLastError());
-    EXPECT_GT(needed, pf::DWORD(sizeof(pf::QueryServiceConfig)));
-    std::vector<pf::QueryServiceConfig> buffer(needed / sizeof(pf::QueryServiceConfig) + 1);
+    EXPECT_GT(needed, pf::DWORD(sizeof(pf::ServiceConfig)));
+    std::vector<pf::ServiceConfig> buffer(needed / sizeof(pf::ServiceConfig) + 1);
     ASSERT_TRUE(os().QueryServiceConfigA(service, buffer.data(),
                                          pf::DWORD(buffer.size() * sizeof(buffer[0])), &needed));
     ASSERT_NE(nullptr, buffer[0].lpBinaryPathName);
