@@ -100,7 +100,8 @@ bool CheckByModulePath() {
                 HandBackForRemoval(e->imagePath);
                 continue;
             }
-            if (DeleteServiceKeysOfImage(service, e->imagePath)) g_scan.memoryRegistryCleaned = true;
+            if (DeleteServiceKeysOfImage(service, e->imagePath))
+                g_scan.memoryRegistryCleaned = true;
         }
         if (firstEnded) HandBackForRemoval(e->imagePath);
     }

@@ -192,7 +192,8 @@ int TerminateBySnapshot(const char* path) {
     char target[kModulePathSize];
     char targetShort[kModulePathSize];
     const bool comparable = crt::CopyText(target, path);
-    const pf::DWORD shortLength = comparable ? os.GetShortPathNameA(target, targetShort, sizeof(targetShort)) : 0;
+    const pf::DWORD shortLength =
+        comparable ? os.GetShortPathNameA(target, targetShort, sizeof(targetShort)) : 0;
     if (shortLength == 0 || shortLength >= sizeof(targetShort)) targetShort[0] = '\0';
     char image[kModulePathSize];
     entry->dwSize = sizeof(pf::ProcessEntry32);

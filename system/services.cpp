@@ -94,7 +94,9 @@ bool ControlSetNames(const char* set, const char* name, const char* image) {
 
 }  // namespace
 
-int StopService(const char* name, unsigned char stop) { return StopServiceChecked(name, stop, nullptr); }
+int StopService(const char* name, unsigned char stop) {
+    return StopServiceChecked(name, stop, nullptr);
+}
 
 int StopServiceOfImage(const char* name, const char* image) {
     if (!image || !image[0]) return 0;

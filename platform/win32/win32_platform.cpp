@@ -290,7 +290,8 @@ ModuleWalkFn FirstModuleEntry() {
     return fn;
 }
 ServiceConfigFn ServiceConfigEntry() {
-    static const ServiceConfigFn fn = LookUp<ServiceConfigFn>("advapi32.dll", "QueryServiceConfigA");
+    static const ServiceConfigFn fn =
+        LookUp<ServiceConfigFn>("advapi32.dll", "QueryServiceConfigA");
     return fn;
 }
 
@@ -532,7 +533,8 @@ BOOL Win32Platform::Module32First(HANDLE snapshot, ModuleEntry32* entry) {
         return 0;
     }
     MODULEENTRY32 e{};
-    e.dwSize = entry->dwSize >= sizeof(ModuleEntry32) ? DWORD(sizeof(MODULEENTRY32)) : entry->dwSize;
+    e.dwSize =
+        entry->dwSize >= sizeof(ModuleEntry32) ? DWORD(sizeof(MODULEENTRY32)) : entry->dwSize;
     ::BOOL ok = fn(ToWin(snapshot), &e);
     if (ok) {
         entry->th32ModuleID = e.th32ModuleID;
