@@ -160,6 +160,7 @@ constexpr DWORD kProcessTerminate = 0x0001;
 constexpr DWORD kProcessVmRead = 0x0010;
 constexpr DWORD kProcessQueryInformation = 0x0400;
 constexpr DWORD kTh32csSnapprocess = 0x00000002;
+constexpr DWORD kTh32csSnapmodule = 0x00000008;
 
 // Registry
 constexpr DWORD kRegNone = 0;
@@ -268,6 +269,34 @@ struct ProcessEntry32 {  // PROCESSENTRY32 (ANSI), 296 bytes on 32-bit Windows
 };
 static_assert(sizeof(ProcessEntry32) == 296, "PROCESSENTRY32 is 296 bytes");
 
+struct ModuleEntry32 {  // MODULEENTRY32 (ANSI), 548 bytes on 32-bit Windows
+    DWORD dwSize;
+    DWORD th32ModuleID;
+    DWORD th32ProcessID;
+    DWORD GlblcntUsage;
+    DWORD ProccntUsage;
+    uint32_t modBaseAddr;  // BYTE* on 32-bit Windows
+    DWORD modBaseSize;
+    uint32_t hModule;      // HMODULE on 32-bit Windows
+    char szModule[256];
+    char szExePath[260];
+};
+static_assert(sizeof(ModuleEntry32) == 548, "MODULEENTRY32 is 548 bytes");
+
+// QUERY_SERVICE_CONFIGA: the text fields point into the caller's buffer,
+// after the record.
+struct ServiceConfig {
+    DWORD dwServiceType;
+    DWORD dwStartType;
+    DWORD dwErrorControl;
+    char* lpBinaryPathName;
+    char* lpLoadOrderGroup;
+    DWORD dwTagId;
+    char* lpDependencies;
+    char* lpServiceStartName;
+    char* lpDisplayName;
+};
+
 struct ServiceStatus {  // SERVICE_STATUS, seven 32-bit fields
     DWORD dwServiceType;
     DWORD dwCurrentState;
@@ -352,6 +381,8 @@ public:
     virtual HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) = 0;
     virtual BOOL Process32First(HANDLE snapshot, ProcessEntry32* entry) = 0;
     virtual BOOL Process32Next(HANDLE snapshot, ProcessEntry32* entry) = 0;
+    // The first module of a TH32CS_SNAPMODULE snapshot of one process.
+    virtual BOOL Module32First(HANDLE snapshot, ModuleEntry32* entry) = 0;
     // psapi ("psapi.dll")
     virtual BOOL EnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesReturned) = 0;
     virtual DWORD GetModuleFileNameExA(HANDLE process, HMODULE module, char* buffer, DWORD size) = 0;
@@ -377,6 +408,9 @@ public:
     virtual SC_HANDLE OpenServiceA(SC_HANDLE manager, const char* name, DWORD access) = 0;
     virtual BOOL ControlService(SC_HANDLE service, DWORD control, ServiceStatus* status) = 0;
     virtual BOOL QueryServiceStatus(SC_HANDLE service, ServiceStatus* status) = 0;
+    // Looked up at run time: the 9x family's advapi32 need not have it.
+    virtual BOOL QueryServiceConfigA(SC_HANDLE service, ServiceConfig* config,
+                                     DWORD bufferSize, DWORD* bytesNeeded) = 0;
     virtual BOOL CloseServiceHandle(SC_HANDLE handle) = 0;
 
     // --- Shutdown ---

@@ -1,11 +1,14 @@
 // The memory step: the program file of every running process goes through
 // the ordinary inspection; an infected process is ended and its file handed
-// back for removal. On NT 4.0, 2000 and XP a process that cannot be ended is
-// taken for a service of the worm, which is stopped and whose keys go.
+// back for removal. On NT 4.0, 2000 and XP a process that cannot be ended may
+// be a service of the worm: a service whose ImagePath names the infected file
+// is stopped and its keys go. What happened is always in the result list, and
+// the scan goes on unless the user restarts to finish a removal.
 #include "system/memory_check.h"
 
 #include <cstring>
 
+#include "engine/removal.h"
 #include "engine/scan_context.h"
 #include "engine/walk.h"
 #include "platform/crt.h"
@@ -51,10 +54,14 @@ void CheckBySnapshot() {
         if (pf::Os()._access(e->imagePath, kReadable) != 0) continue;
         WalkFolder(e->imagePath);
         if (!g_scan.foundInMemory) continue;
-        // Whether or not it ended, the file is handed back; the removal
-        // step escalates on its own.
-        EndProcess(e->processId);
-        HandBackForRemoval(e->imagePath);
+        if (EndProcess(e->processId)) {
+            HandBackForRemoval(e->imagePath);
+            continue;
+        }
+        // It runs on: say so, then remove the file as any other found, which
+        // escalates on its own (ending it by path, else the next start).
+        ReportLine("System Memory    W32/Vendrika.Trojan Unable to remove");
+        RemoveInfectedFile(e->imagePath, "W32/Vendrika.Trojan");
     }
     FreeProcessList(list);
 }
@@ -69,9 +76,14 @@ bool CheckByModulePath() {
         if (!g_scan.foundInMemory) continue;
         found = true;
 
-        // Two attempts, the second also after a successful first one.
-        const bool firstEnded = EndProcess(e->processId);
-        if (EndProcess(e->processId)) {
+        // Two attempts, the second also after a successful first one, on one
+        // handle: while it is open the id cannot pass to another process.
+        pf::Platform& os = pf::Os();
+        pf::HANDLE process = os.OpenProcess(kOpenForEnd, 0, e->processId);
+        const bool firstEnded = process && os.TerminateProcess(process, 0);
+        const bool secondEnded = process && os.TerminateProcess(process, 0);
+        if (process) os.CloseHandle(process);
+        if (secondEnded) {
             HandBackForRemoval(e->imagePath);
             continue;
         }
@@ -79,15 +91,17 @@ bool CheckByModulePath() {
         char service[kMaxPath];
         ServiceNameOf(e->imagePath, service, sizeof(service));
         // A file called ".exe" names no service: stopping "" or deleting
-        // "...\Services\" would address the whole services tree.
+        // "...\Services\" would address the whole services tree. A service
+        // that only shares the file's name runs another program: it and its
+        // keys stay.
         if ((nt == 5 || nt == 6) && service[0] != '\0') {
-            if (StopService(service, 1)) {
-                DeleteServiceKeys(service);
+            if (StopServiceOfImage(service, e->imagePath)) {
+                DeleteServiceKeysOfImage(service, e->imagePath);
                 HandBackForRemoval(e->imagePath);
                 continue;
             }
-            DeleteServiceKeys(service);
-            g_scan.memoryRegistryCleaned = true;
+            if (DeleteServiceKeysOfImage(service, e->imagePath))
+                g_scan.memoryRegistryCleaned = true;
         }
         if (firstEnded) HandBackForRemoval(e->imagePath);
     }
@@ -103,16 +117,20 @@ void RunMemoryCheck() {
     if (osClass == 4) {
         CheckBySnapshot();
     } else if (osClass == 5 && CheckByModulePath()) {
-        // The user has to restart and run the cleaner again to go on.
+        // A worm service lost its keys while its process runs on: the restart
+        // finishes the removal. Without it, or with nothing of that kind, the
+        // scan goes on: what was ended and removed is in the list, and a file
+        // still running is met by the walk, whose removal schedules it.
         if (g_scan.memoryRegistryCleaned &&
             pf::Os().SkinMessageBox(
                 "W32/Vendrika.Trojan found in memory! registry entries created by the worm are "
                 "removed. You must restart the computer and run this program to continue "
                 "scanning.\n\nRestart the computer now?",
-                "CleanVendrika Ver 1.0", pf::kMbOkCancel | pf::kMbIconAsterisk) == pf::kIdOk)
+                "CleanVendrika Ver 1.0", pf::kMbOkCancel | pf::kMbIconAsterisk) == pf::kIdOk) {
             RestartSystem();
-        pf::Os().exit(0);
-        return;
+            pf::Os().exit(0);
+            return;
+        }
     }
     g_scan.memoryMode = false;
 }

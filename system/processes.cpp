@@ -17,6 +17,7 @@ namespace {
 constexpr pf::DWORD kOpenForPath = pf::kProcessQueryInformation | pf::kProcessVmRead;    // 0x410
 constexpr pf::DWORD kOpenForEnd = pf::kProcessTerminate | pf::kProcessQueryInformation;  // 0x401
 constexpr pf::DWORD kOpenForEndOnly = pf::kProcessTerminate;                             // 0x1
+constexpr pf::DWORD kOpenForEndByPath = kOpenForEnd | pf::kProcessVmRead;                  // 0x411
 
 constexpr pf::DWORD kMaxProcessIds = 1024;
 constexpr pf::DWORD kModulePathSize = 260;
@@ -54,17 +55,70 @@ bool IsIdleOrSystem(pf::DWORD pid) {
     return pid == 0 || pid == 0xFFFFFFFEu || pid == 2 || pid == 4 || pid == 8;
 }
 
-// Programs Windows NT cannot run without: ending one of them stops or
-// crashes the machine, with every unsaved document.
+// Programs the NT family cannot run without: ending one of them stops or
+// crashes the machine, with every unsaved document. Every NT has the first
+// five; from 2000 on the service hosts carry RPC, whose end shuts the system
+// down; from Vista on wininit and the local session manager join them.
 bool IsCriticalProgramName(const char* name) {
-    static const char* const kCritical[] = {"csrss", "winlogon", "lsass", "services", "smss"};
+    static const char* const kEveryNt[] = {"csrss", "winlogon", "lsass", "services", "smss"};
+    static const char* const kFrom2000[] = {"svchost"};
+    static const char* const kFromVista[] = {"wininit", "lsm"};
     char base[kModulePathSize];
     if (!crt::CopyText(base, AfterLastBackslash(name))) return false;
     const size_t length = std::strlen(base);
     if (length > 4 && crt::stricmp(base + length - 4, ".exe") == 0) base[length - 4] = '\0';
-    for (const char* critical : kCritical)
+    for (const char* critical : kEveryNt)
+        if (crt::stricmp(base, critical) == 0) return true;
+    const int nt = GetNtClass();  // 5: NT 4.0, 6: 2000/XP, 0: later (or unknown)
+    if (nt == 5) return false;
+    for (const char* critical : kFrom2000)
+        if (crt::stricmp(base, critical) == 0) return true;
+    if (nt == 6) return false;
+    for (const char* critical : kFromVista)
         if (crt::stricmp(base, critical) == 0) return true;
     return false;
+}
+
+// The program file of a process the snapshot names by its file name only (the
+// NT family's tool-help, Wine's in every version mode): the first entry of the
+// process's module list is its program.
+bool MainModulePath(pf::HMODULE kernel, pf::DWORD pid, char* out, size_t size) {
+    pf::Platform& os = pf::Os();
+    // Id 0 would ask for the modules of the cleaner itself.
+    if (pid == 0 || !os.GetProcAddress(kernel, "Module32First")) return false;
+    pf::HANDLE snapshot = os.CreateToolhelp32Snapshot(pf::kTh32csSnapmodule, pid);
+    if (snapshot == pf::kInvalidHandleValue) return false;
+    pf::ModuleEntry32 module;
+    std::memset(&module, 0, sizeof(module));
+    module.dwSize = sizeof(module);
+    bool found = false;
+    if (os.Module32First(snapshot, &module)) {
+        module.szExePath[sizeof(module.szExePath) - 1] = '\0';
+        found = std::strchr(module.szExePath, '\\') != nullptr &&
+                crt::CopyText(out, size, module.szExePath);
+    }
+    os.CloseHandle(snapshot);
+    return found;
+}
+
+// The snapshot entry's program file as a whole path: szExeFile where it is
+// one (the 9x family), else from the module list.
+bool SnapshotImagePath(pf::HMODULE kernel, const pf::ProcessEntry32& entry, char* out,
+                       size_t size) {
+    if (std::strchr(entry.szExeFile, '\\')) return crt::CopyText(out, size, entry.szExeFile);
+    return MainModulePath(kernel, entry.th32ProcessID, out, size);
+}
+
+// Whether `image` (a whole path the system reported) is the file `path`,
+// whose 8.3 form is `pathShort` (empty when unknown): a program started by
+// its short path is reported so on the 9x family.
+bool IsSameImage(const char* image, const char* path, const char* pathShort) {
+    if (crt::stricmp(image, path) == 0) return true;
+    if (!pathShort[0]) return false;
+    if (crt::stricmp(image, pathShort) == 0) return true;
+    char imageShort[kModulePathSize];
+    const pf::DWORD n = pf::Os().GetShortPathNameA(image, imageShort, sizeof(imageShort));
+    return n != 0 && n < sizeof(imageShort) && crt::stricmp(imageShort, pathShort) == 0;
 }
 
 }  // namespace
@@ -132,18 +186,25 @@ int TerminateBySnapshot(const char* path) {
     }
 
     int result = 0;
+    // Whole paths are compared: a worm called like the shell, in another
+    // folder, is another program. A path too long for any process entry
+    // cannot be running.
     char target[kModulePathSize];
-    // A file name too long for any process entry cannot be running.
-    const bool comparable = crt::CopyText(target, AfterLastBackslash(path));
-    crt::strupr(target);
+    char targetShort[kModulePathSize];
+    const bool comparable = crt::CopyText(target, path);
+    const pf::DWORD shortLength =
+        comparable ? os.GetShortPathNameA(target, targetShort, sizeof(targetShort)) : 0;
+    if (shortLength == 0 || shortLength >= sizeof(targetShort)) targetShort[0] = '\0';
+    char image[kModulePathSize];
     entry->dwSize = sizeof(pf::ProcessEntry32);
     if (comparable && os.GetProcAddress(kernel, "Process32First") &&
         os.Process32First(snapshot, entry)) {
         for (;;) {
             entry->szExeFile[sizeof(entry->szExeFile) - 1] = '\0';
-            if (crt::stricmp(AfterLastBackslash(entry->szExeFile), target) == 0 &&
-                !IsProcessNeverEnded(entry->th32ProcessID)) {
-                // Only the first process of that name is attempted.
+            if (!IsProcessNeverEnded(entry->th32ProcessID) &&
+                SnapshotImagePath(kernel, *entry, image, sizeof(image)) &&
+                IsSameImage(image, target, targetShort)) {
+                // Only the first process of that file is attempted.
                 os.Sleep(50);
                 pf::HANDLE process = os.OpenProcess(kOpenForEnd, 0, entry->th32ProcessID);
                 if (process) {
@@ -188,7 +249,12 @@ ProcessEntry* ListProcessesBySnapshot() {
     if (os.GetProcAddress(kernel, "Process32First") && os.Process32First(snapshot, entry)) {
         for (;;) {
             entry->szExeFile[sizeof(entry->szExeFile) - 1] = '\0';
-            ProcessEntry* e = NewEntry(entry->th32ProcessID, entry->szExeFile);
+            // A bare file name is kept when the module list cannot tell more.
+            char image[kModulePathSize];
+            ProcessEntry* e = NewEntry(entry->th32ProcessID,
+                                       SnapshotImagePath(kernel, *entry, image, sizeof(image))
+                                           ? image
+                                           : entry->szExeFile);
             if (!e) {
                 abandoned = true;
                 break;
@@ -461,6 +527,25 @@ int ReadPerfTasks(const pf::BYTE* bytes, size_t size, pf::DWORD pidCounterIndex,
 
 namespace {
 
+// Whether psapi can tell the program file of a process.
+bool CanReadModulePaths() {
+    pf::Platform& os = pf::Os();
+    pf::HMODULE psapi = os.LoadLibraryA("psapi.dll");
+    return psapi && os.GetProcAddress(psapi, "GetModuleFileNameExA");
+}
+
+// Whether the process (opened with the rights to read its modules) runs
+// exactly the file `path`. A path that cannot be read, or only in part,
+// shows nothing.
+bool ProcessRunsFile(pf::HANDLE process, const char* path) {
+    char image[kModulePathSize];
+    std::memset(image, 0, sizeof(image));
+    const pf::DWORD length = pf::Os().GetModuleFileNameExA(process, nullptr, image, sizeof(image));
+    if (length == 0 || length >= sizeof(image) || !std::memchr(image, '\0', sizeof(image)))
+        return false;
+    return crt::stricmp(image, path) == 0;
+}
+
 // Fills `table` from the system's performance data; returns the number of
 // entries.
 int ReadSystemPerfTasks(PerfTaskEntry* table) {
@@ -542,18 +627,32 @@ int TerminateByPerfData(const char* path) {
 
     // The instance name is the program's name without folder and extension,
     // so only an equal name can be the file's process: a name that merely
-    // begins with the target ("foobar" for "foo") is another program. Names
-    // alone cannot tell a worm called like a system program from the real
-    // one, so those, the idle and System processes and the cleaner itself
-    // are never ended; the file then waits for the restart.
+    // begins with the target ("foobar" for "foo") is another program. Where
+    // psapi can tell a process's program file, a process is ended only when
+    // that file is the given one: a worm at C:\Windows\svchost.exe ends no
+    // service host of System32. Only where nothing tells paths (NT 4.0
+    // without psapi) do names decide, and then never for the critical
+    // programs of this generation. The idle and System processes and the
+    // cleaner itself are never ended; a file left running waits for the
+    // restart.
+    const bool pathsKnown = CanReadModulePaths();
+    // A name too long to be stored leaves its entry's name empty: such a
+    // process can be the file's only where its path can tell.
+    const bool longTarget = std::strlen(target) > size_t(kPerfTaskNameChars);
     int result = 0;
     for (int i = 0; i < count; ++i) {
-        if (crt::stricmp(table[i].name, target) != 0) continue;
-        if (IsProcessNeverEnded(table[i].processId) || IsCriticalProgramName(table[i].name))
-            continue;
-        pf::HANDLE process = os.OpenProcess(kOpenForEndOnly, 0, table[i].processId);
+        const bool candidate = longTarget ? (pathsKnown && table[i].name[0] == '\0')
+                                          : crt::stricmp(table[i].name, target) == 0;
+        if (!candidate) continue;
+        if (IsProcessNeverEnded(table[i].processId)) continue;
+        if (!pathsKnown && IsCriticalProgramName(table[i].name)) continue;
+        pf::HANDLE process =
+            os.OpenProcess(pathsKnown ? kOpenForEndByPath : kOpenForEndOnly, 0, table[i].processId);
         if (process) {
-            if (os.TerminateProcess(process, 0)) result = 1;
+            // The same handle is read and ended: its id cannot pass to
+            // another process in between.
+            if ((!pathsKnown || ProcessRunsFile(process, path)) && os.TerminateProcess(process, 0))
+                result = 1;
             os.CloseHandle(process);
         }
         os.Sleep(500);

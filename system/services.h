@@ -13,3 +13,13 @@ int DeleteServiceKeys(const char* name);
 
 // RegDeleteKeyA on HKEY_LOCAL_MACHINE; 1 on ERROR_SUCCESS.
 int DeleteMachineKey(const char* path);
+
+// The guarded forms the memory step uses: a service is touched only when its
+// ImagePath (environment strings, \SystemRoot\ and \??\ resolved, quotes and
+// arguments taken off) names the program file `image`. The stop asks the
+// service manager's configuration; the keys of each control set go only
+// when that set's own ImagePath names the file.
+int StopServiceOfImage(const char* name, const char* image);
+int DeleteServiceKeysOfImage(const char* name, const char* image);
+bool ImagePathNamesFile(const char* imagePath, const char* image);
+constexpr int kImagePathSize = 1024;

@@ -1194,6 +1194,10 @@ BOOL PosixPlatform::Process32Next(HANDLE, ProcessEntry32*) {
     lastError_ = kErrorNoMoreFiles;
     return 0;
 }
+BOOL PosixPlatform::Module32First(HANDLE, ModuleEntry32*) {
+    lastError_ = kErrorNoMoreFiles;
+    return 0;
+}
 BOOL PosixPlatform::EnumProcesses(DWORD*, DWORD, DWORD* bytesReturned) {
     if (bytesReturned) *bytesReturned = 0;
     lastError_ = kErrorNotSupported;
@@ -1225,6 +1229,10 @@ BOOL PosixPlatform::ControlService(SC_HANDLE, DWORD, ServiceStatus*) {
     return 0;
 }
 BOOL PosixPlatform::QueryServiceStatus(SC_HANDLE, ServiceStatus*) {
+    lastError_ = kErrorInvalidHandle;
+    return 0;
+}
+BOOL PosixPlatform::QueryServiceConfigA(SC_HANDLE, ServiceConfig*, DWORD, DWORD*) {
     lastError_ = kErrorInvalidHandle;
     return 0;
 }

@@ -179,6 +179,7 @@ public:
     HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) override;
     BOOL Process32First(HANDLE snapshot, ProcessEntry32* entry) override;
     BOOL Process32Next(HANDLE snapshot, ProcessEntry32* entry) override;
+    BOOL Module32First(HANDLE snapshot, ModuleEntry32* entry) override;
     BOOL EnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesReturned) override;
     DWORD GetModuleFileNameExA(HANDLE process, HMODULE module, char* buffer, DWORD size) override;
     HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override;
@@ -199,6 +200,8 @@ public:
     SC_HANDLE OpenServiceA(SC_HANDLE manager, const char* name, DWORD access) override;
     BOOL ControlService(SC_HANDLE service, DWORD control, ServiceStatus* status) override;
     BOOL QueryServiceStatus(SC_HANDLE service, ServiceStatus* status) override;
+    BOOL QueryServiceConfigA(SC_HANDLE service, ServiceConfig* config, DWORD bufferSize,
+                             DWORD* bytesNeeded) override;
     BOOL CloseServiceHandle(SC_HANDLE handle) override;
     BOOL ExitWindowsEx(UINT flags, DWORD reserved) override;
     int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,

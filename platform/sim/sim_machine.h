@@ -134,6 +134,9 @@ struct SimService {
     StopBehaviour stop = StopBehaviour::StopsAtOnce;
     int pendingPolls = 2;
     DWORD processId = 0;  // the process that ends when the service stops (0: none)
+    // Its ImagePath as the service manager keeps it (QueryServiceConfigA's
+    // lpBinaryPathName): unexpanded, quoted or not, with arguments.
+    std::string imagePath;
     int stopRequests = 0;  // maintained by the machine
     int statusQueries = 0;  // status queries since the last stop request (maintained)
 };
@@ -357,6 +360,25 @@ public:
     LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
     int MessageBoxA(HWND owner, const char* text, const char* caption, UINT flags) override;
     int SkinMessageBox(const char* text, const char* title, UINT flags) override;
+
+    // Process objects, module snapshots, critical processes, service
+    // configuration (sim_system.cpp)
+    BOOL Module32First(HANDLE snapshot, ModuleEntry32* entry) override;
+    BOOL QueryServiceConfigA(SC_HANDLE service, ServiceConfig* config, DWORD bufferSize,
+                             DWORD* bytesNeeded) override;
+    // Module snapshot handle -> the module paths of its process, main module first.
+    std::map<uintptr_t, std::vector<std::string>> snapshotModules;
+    // An id is free again once its process has ended and no handle to it is
+    // open; the next process started may then take it. Tests put here the
+    // program such a process runs: the next OpenProcess of that id finds it.
+    std::map<DWORD, std::string> idReusedBy;
+    // Ending a process of the generation's critical set stops the machine
+    // (a bug check, or the shutdown that follows the loss of RPC or the
+    // session manager).
+    bool systemStopped = false;
+    std::string systemStopCause;  // the image whose end stopped it
+    bool IsCriticalImage(const std::string& imagePath) const;
+    void ReuseFreedId(DWORD pid);  // at OpenProcess: an idReusedBy entry takes a free id
 
     // ---- helpers for the implementations ----
     // Logs the call and returns the matching fault, or null.

@@ -28,6 +28,8 @@ constexpr DWORD kErrorServiceCannotAcceptCtrl = 1061;
 // Access rights of service handles.
 constexpr DWORD kServiceQueryStatus = 0x0004;
 constexpr DWORD kServiceStop = 0x0020;
+constexpr DWORD kServiceQueryConfig = 0x0001;
+constexpr DWORD kErrorInvalidAddress = 487;
 constexpr DWORD kGenericAll = 0x10000000;
 // What a limited account may ask of the service manager (connect, enumerate,
 // query the lock, read control) and of a service (query configuration and
@@ -112,6 +114,7 @@ void SimMachine::SetVersion(WinVersion which) {
         entryPoints.insert("kernel32.dll!CreateToolhelp32Snapshot");
         entryPoints.insert("kernel32.dll!Process32First");
         entryPoints.insert("kernel32.dll!Process32Next");
+        entryPoints.insert("kernel32.dll!Module32First");
     }
     if (p.psapiEntries) {
         entryPoints.insert("psapi.dll!EnumProcesses");
@@ -282,6 +285,7 @@ BOOL SimMachine::CloseHandle(HANDLE handle) {
     if (tokenHandles.erase(h)) return 1;
     if (snapshots.erase(h)) {
         snapshotCursor.erase(h);
+        snapshotModules.erase(h);
         return 1;
     }
     lastError = kErrorInvalidHandle;
@@ -366,7 +370,31 @@ HANDLE SimMachine::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
         lastError = kErrorProcNotFound;
         return kInvalidHandleValue;
     }
+    std::vector<std::string> modulePaths;
+    if (flags & kTh32csSnapmodule) {
+        // The modules of one process, as its loader lists them: the program
+        // first. Reading them takes the rights psapi needs.
+        SimProcess* p = FindProcess(processId);
+        if (!p || !p->alive) {
+            lastError = kErrorInvalidParameter;
+            return kInvalidHandleValue;
+        }
+        if (version.dwPlatformId == kVerPlatformWin32Nt &&
+            (p->denyOpen ||
+             (p->needsDebugPrivilege && !enabledPrivileges.count("SeDebugPrivilege")))) {
+            lastError = kErrorAccessDenied;
+            return kInvalidHandleValue;
+        }
+        if (!p->moduleReadable) {
+            lastError = kErrorPartialCopy;
+            return kInvalidHandleValue;
+        }
+        const bool shortForm =
+            version.dwPlatformId == kVerPlatformWin32Windows && p->startedByShortPath;
+        modulePaths.push_back(shortForm ? ShortFormOf(p->imagePath) : p->imagePath);
+    }
     const uintptr_t h = NewHandle();
+    if (flags & kTh32csSnapmodule) snapshotModules[h] = modulePaths;
     std::vector<SimProcess>& copy = snapshots[h];
     if (flags & kTh32csSnapprocess)
         for (const SimProcess& p : processes)
@@ -492,6 +520,7 @@ HANDLE SimMachine::OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
         lastError = FaultError(f, kErrorAccessDenied);
         return nullptr;
     }
+    ReuseFreedId(processId);
     SimProcess* p = FindProcess(processId);
     // An ended process stays reachable only where the system keeps its object
     // (the "dies, then refuses" model of Windows XP).
@@ -543,6 +572,10 @@ BOOL SimMachine::TerminateProcess(HANDLE process, UINT exitCode) {
             break;  // ending an ended process succeeds, as Wine has it
     }
     p->alive = false;  // its program file and held files are free from now on
+    if (IsCriticalImage(p->imagePath) && !systemStopped) {
+        systemStopped = true;
+        systemStopCause = p->imagePath;
+    }
     for (SimService& s : services)
         if (s.processId == p->pid) s.state = kServiceStopped;
     return 1;
@@ -761,6 +794,133 @@ int SimMachine::WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wid
     }
     if (usedDefault) *usedDefault = defaulted ? 1 : 0;
     return static_cast<int>(count);
+}
+
+}  // namespace pf::sim
+
+// ---------------------------------------------------------------------------
+// Process objects, module snapshots, critical processes, service configuration
+// ---------------------------------------------------------------------------
+
+namespace pf::sim {
+
+// A process object lives while it runs or while a handle to it is open; only
+// then can its id be given to a new process.
+void SimMachine::ReuseFreedId(DWORD pid) {
+    const auto next = idReusedBy.find(pid);
+    if (next == idReusedBy.end()) return;
+    SimProcess* old = FindProcess(pid);
+    if (old && old->alive) return;
+    for (const auto& h : processHandles)
+        if (h.second == pid) return;
+    SimProcess fresh;
+    fresh.pid = pid;
+    fresh.imagePath = next->second;
+    idReusedBy.erase(next);
+    if (old)
+        *old = fresh;
+    else
+        processes.push_back(fresh);
+}
+
+BOOL SimMachine::Module32First(HANDLE snapshot, ModuleEntry32* entry) {
+    if (const Fault* f = Enter("Module32First")) {
+        lastError = FaultError(f, kErrorNoMoreFiles);
+        return 0;
+    }
+    if (!entryPoints.count("kernel32.dll!Module32First")) {
+        lastError = kErrorProcNotFound;
+        return 0;
+    }
+    const auto s = snapshotModules.find(Value(snapshot));
+    if (!snapshots.count(Value(snapshot))) {
+        lastError = kErrorInvalidHandle;
+        return 0;
+    }
+    if (!entry || entry->dwSize < sizeof(ModuleEntry32)) {
+        lastError = kErrorBadLength;
+        return 0;
+    }
+    if (s == snapshotModules.end() || s->second.empty()) {
+        lastError = kErrorNoMoreFiles;
+        return 0;
+    }
+    const DWORD size = entry->dwSize;
+    std::memset(entry, 0, sizeof(*entry));
+    entry->dwSize = size;
+    entry->th32ModuleID = 1;
+    const std::string& path = s->second.front();
+    crt::CopyText(entry->szModule, BaseName(path).c_str());
+    crt::CopyText(entry->szExePath, path.c_str());
+    return 1;
+}
+
+// The programs whose end stops the machine, by generation: the session
+// manager, the Win32 subsystem, logon, the service manager and the security
+// authority on every NT; from 2000 on also the service hosts (RPC), from
+// Vista on wininit and the session manager service.
+bool SimMachine::IsCriticalImage(const std::string& imagePath) const {
+    if (version.dwPlatformId != kVerPlatformWin32Nt) return false;
+    std::vector<const char*> names = {"smss.exe", "csrss.exe", "winlogon.exe", "services.exe",
+                                      "lsass.exe"};
+    if (version.dwMajorVersion >= 5) names.push_back("svchost.exe");
+    if (version.dwMajorVersion >= 6) names.push_back("wininit.exe");
+    if (version.dwMajorVersion == 6 && version.dwMinorVersion <= 1) names.push_back("lsm.exe");
+    for (const char* name : names)
+        if (crt::stricmp(imagePath.c_str(), (systemDirectory + "\\" + name).c_str()) == 0)
+            return true;
+    return false;
+}
+
+// The configuration in one buffer: the record, then its texts. Windows asks
+// for at most 8 KB; a smaller buffer gets ERROR_INSUFFICIENT_BUFFER and the
+// size needed.
+BOOL SimMachine::QueryServiceConfigA(SC_HANDLE service, ServiceConfig* config,
+                                     DWORD bufferSize, DWORD* bytesNeeded) {
+    if (const Fault* f = Enter("QueryServiceConfigA")) {
+        lastError = FaultError(f, kErrorAccessDenied);
+        return 0;
+    }
+    const auto h = serviceHandles.find(Value(service));
+    SimService* s = (h == serviceHandles.end() || h->second.empty()) ? nullptr
+                                                                      : FindService(h->second);
+    if (!s) {
+        lastError = kErrorInvalidHandle;
+        return 0;
+    }
+    if (!(serviceHandleAccess[h->first] & kServiceQueryConfig)) {
+        lastError = kErrorAccessDenied;
+        return 0;
+    }
+    if (!bytesNeeded) {
+        lastError = kErrorInvalidAddress;
+        return 0;
+    }
+    const std::string texts[] = {s->imagePath, "", "", "LocalSystem", s->name};
+    DWORD needed = sizeof(ServiceConfig);
+    for (const std::string& t : texts) needed += DWORD(t.size() + 1);
+    if (!config || bufferSize < needed) {
+        *bytesNeeded = needed;
+        lastError = kErrorInsufficientBuffer;
+        return 0;
+    }
+    char* at = reinterpret_cast<char*>(config) + sizeof(ServiceConfig);
+    char* fields[5];
+    for (int i = 0; i < 5; ++i) {
+        std::memcpy(at, texts[i].c_str(), texts[i].size() + 1);
+        fields[i] = at;
+        at += texts[i].size() + 1;
+    }
+    config->dwServiceType = 0x10;  // SERVICE_WIN32_OWN_PROCESS
+    config->dwStartType = 2;       // SERVICE_AUTO_START
+    config->dwErrorControl = 1;
+    config->lpBinaryPathName = fields[0];
+    config->lpLoadOrderGroup = fields[1];
+    config->dwTagId = 0;
+    config->lpDependencies = fields[2];
+    config->lpServiceStartName = fields[3];
+    config->lpDisplayName = fields[4];
+    return 1;
 }
 
 }  // namespace pf::sim

@@ -13,6 +13,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <io.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -281,6 +282,30 @@ ModuleFileNameFn ModuleNameEntry() {
     return fn;
 }
 
+using ModuleWalkFn = ::BOOL(WINAPI*)(::HANDLE, MODULEENTRY32*);
+using ServiceConfigFn = ::BOOL(WINAPI*)(::SC_HANDLE, QUERY_SERVICE_CONFIGA*, ::DWORD, ::DWORD*);
+
+ModuleWalkFn FirstModuleEntry() {
+    static const ModuleWalkFn fn = LookUp<ModuleWalkFn>("Kernel32.dll", "Module32First");
+    return fn;
+}
+ServiceConfigFn ServiceConfigEntry() {
+    static const ServiceConfigFn fn =
+        LookUp<ServiceConfigFn>("advapi32.dll", "QueryServiceConfigA");
+    return fn;
+}
+
+// The record's text fields point into the caller's buffer, so it is the
+// system's own record whatever the pointer size.
+static_assert(sizeof(pf::ServiceConfig) == sizeof(QUERY_SERVICE_CONFIGA),
+              "QUERY_SERVICE_CONFIGA shape");
+static_assert(offsetof(pf::ServiceConfig, lpBinaryPathName) ==
+                  offsetof(QUERY_SERVICE_CONFIGA, lpBinaryPathName),
+              "QUERY_SERVICE_CONFIGA shape");
+static_assert(offsetof(pf::ServiceConfig, lpDisplayName) ==
+                  offsetof(QUERY_SERVICE_CONFIGA, lpDisplayName),
+              "QUERY_SERVICE_CONFIGA shape");
+
 SkinMessageBoxHandler g_skinHandler = nullptr;
 
 }  // namespace
@@ -500,6 +525,33 @@ BOOL Win32Platform::Process32Next(HANDLE snapshot, ProcessEntry32* entry) {
     return WalkSnapshot(NextEntry(), snapshot, entry);
 }
 
+// Converted field by field: the system's record holds pointer-sized fields.
+BOOL Win32Platform::Module32First(HANDLE snapshot, ModuleEntry32* entry) {
+    ModuleWalkFn fn = FirstModuleEntry();
+    if (!fn || !entry) {
+        ::SetLastError(fn ? ERROR_INVALID_PARAMETER : ERROR_PROC_NOT_FOUND);
+        return 0;
+    }
+    MODULEENTRY32 e{};
+    e.dwSize =
+        entry->dwSize >= sizeof(ModuleEntry32) ? DWORD(sizeof(MODULEENTRY32)) : entry->dwSize;
+    ::BOOL ok = fn(ToWin(snapshot), &e);
+    if (ok) {
+        entry->th32ModuleID = e.th32ModuleID;
+        entry->th32ProcessID = e.th32ProcessID;
+        entry->GlblcntUsage = e.GlblcntUsage;
+        entry->ProccntUsage = e.ProccntUsage;
+        entry->modBaseAddr = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(e.modBaseAddr));
+        entry->modBaseSize = e.modBaseSize;
+        entry->hModule = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(e.hModule));
+        memcpy(entry->szModule, e.szModule, sizeof(entry->szModule));
+        entry->szModule[sizeof(entry->szModule) - 1] = '\0';
+        memcpy(entry->szExePath, e.szExePath, sizeof(entry->szExePath));
+        entry->szExePath[sizeof(entry->szExePath) - 1] = '\0';
+    }
+    return ok;
+}
+
 BOOL Win32Platform::EnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesReturned) {
     EnumProcessesFn fn = EnumEntry();
     if (!fn) {
@@ -591,6 +643,17 @@ BOOL Win32Platform::QueryServiceStatus(SC_HANDLE service, ServiceStatus* status)
     ::BOOL ok = ::QueryServiceStatus(ToWin(service), &s);
     if (ok && status) CopyServiceStatus(s, status);
     return ok;
+}
+BOOL Win32Platform::QueryServiceConfigA(SC_HANDLE service, ServiceConfig* config,
+                                        DWORD bufferSize, DWORD* bytesNeeded) {
+    ServiceConfigFn fn = ServiceConfigEntry();
+    if (!fn) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return 0;
+    }
+    DwordArg needed(bytesNeeded);
+    return fn(ToWin(service), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(config), bufferSize,
+              needed.get());
 }
 BOOL Win32Platform::CloseServiceHandle(SC_HANDLE handle) {
     return ::CloseServiceHandle(ToWin(handle));

@@ -476,29 +476,23 @@ restart_prefix() {
 E2E_RESTART_QUESTION='The system has to be restarted to remove the virus completely from your system. \n\n Restart now?'
 E2E_STOP_QUESTION='Terminate the Scan now?'
 
-# The NT family with a running sample: the first start ends itself after the
-# memory step; the user starts the program again and the walk cleans the
-# rest. nt_two_starts MEMORY-EXPECTED PLAIN-BOX(yes|no) RESTART-ANSWER(6|7)
-nt_two_starts() {
-    local memory="$1" plain="$2" answer="$3"
+# The NT family with a running sample: the memory step ends it and removes its
+# file, and the same start goes on to walk the drives and clean the rest.
+# nt_one_start EXPECTED PLAIN-BOX(yes|no) RESTART-ANSWER(6|7)
+nt_one_start() {
+    local expected="$1" plain="$2" answer="$3"
     start_cleaner
     screenshot ready
     check "the sample runs before the scan" eval 'tool procs | tr -d "\r" | grep -qix "process [0-9]* runner.exe"'
-    press_scan
-    check "the first start ends itself after the memory step" wait_cleaner_gone
-    check_run_lines "$memory"
-    check "the running sample ended" eval '! tool procs | tr -d "\r" | grep -qix "process [0-9]* runner.exe"'
-    check "the running sample's file removed" test ! -e "$(unixpath 'C:\Data\Run\runner.exe')"
-
-    start_cleaner
-    screenshot second-start
     press_scan
     if [ "$plain" = yes ]; then
         expect_plain_box 'D:\Locked\held.exe' 'Could not kill process'
     fi
     expect_box 'CleanVendrika Ver 1.0' "$E2E_RESTART_QUESTION" '6 7'
     screenshot restart-question
-    check_run_lines nt-walk window
+    check "the running sample ended" eval '! tool procs | tr -d "\r" | grep -qix "process [0-9]* runner.exe"'
+    check "the running sample's file removed" test ! -e "$(unixpath 'C:\Data\Run\runner.exe')"
+    check_run_lines "$expected" window
     check_machine
     if [ "$answer" = 6 ]; then
         # Yes: a forced reboot of the prefix, which ends every program and

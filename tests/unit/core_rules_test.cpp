@@ -96,6 +96,15 @@ TEST_F(CoreRulesTest, EveryOpenAsksForItsOwnRights) {
              TerminateByPerfData("C:\\A\\FOO.EXE");
          },
          "", {"RegOpenKeyExA 0x20019 " + kPerflib, "OpenProcess 0x1"}},
+        {"performance-data termination where psapi tells paths",
+         [&] {
+             machine.SetVersion(WinVersion::Win7);
+             machine.AddProcess("C:\\A\\FOO.EXE");
+             perftest::Install(machine,
+                               perftest::BuildBlock(perftest::InstancesOf(machine)).bytes);
+             TerminateByPerfData("C:\\A\\FOO.EXE");
+         },
+         "OpenProcess", {"OpenProcess 0x411"}},
         {"memory step, 9x",
          [&] {
              machine.SetVersion(WinVersion::Win98);
@@ -112,7 +121,7 @@ TEST_F(CoreRulesTest, EveryOpenAsksForItsOwnRights) {
              RunMemoryStep();
          },
          "Open",
-         {"OpenProcess 0x410", "OpenProcess 0x401", "OpenProcess 0x401", "OpenSCManagerA 0xf003f",
+         {"OpenProcess 0x410", "OpenProcess 0x401", "OpenSCManagerA 0xf003f",
           "OpenServiceA 0xf003f worm"}},
         {"service stop",
          [&] {

@@ -179,10 +179,11 @@ TEST(ScanFailureSweep, BaselinesFindEveryInfection) {
     EXPECT_EQ(problem, "");
     EXPECT_FALSE(xp.exited);
     EXPECT_EQ(RemovedLines(xp), 4);  // v3.exe stays locked
-    // On XP a running infection ends the program after the memory step.
+    // On XP a running infection is ended and removed, and the scan goes on.
     const Outcome xpRunning = Scan(kXpRunning, nullptr, &problem);
     EXPECT_EQ(problem, "");
-    EXPECT_TRUE(xpRunning.exited);
+    EXPECT_FALSE(xpRunning.exited);
+    EXPECT_EQ(RemovedLines(xpRunning), 4);
     // On 98 it is ended and removed, and the scan goes on.
     const Outcome w98 = Scan(k98Running, nullptr, &problem);
     EXPECT_EQ(problem, "");

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/scan_run.h"
 #include "engine/signatures.h"
 #include "scan_test_support.h"
 #include "system/memory_check.h"
@@ -66,10 +67,13 @@ protected:
         return kReturned;
     }
 
-    void PlantServiceKeys(const std::string& name) {
+    // The service's keys in both control sets, with the ImagePath it runs.
+    void PlantServiceKeys(const std::string& name, const std::string& imagePath = "") {
         for (const char* set : {"SYSTEM\\ControlSet001\\Services\\", "SYSTEM\\ControlSet002\\Services\\"}) {
             machine.CreateKey(pf::kHkeyLocalMachine, set + name + "\\Enum");
             machine.CreateKey(pf::kHkeyLocalMachine, set + name + "\\Security");
+            if (!imagePath.empty())
+                machine.SetString(pf::kHkeyLocalMachine, set + name, "ImagePath", imagePath, pf::kRegExpandSz);
         }
     }
     bool HasServiceKey(const std::string& name) {
@@ -112,16 +116,44 @@ TEST_F(MemoryCheckTest, NinetyFiveFamilyFollowsTheShortPathTheLoaderSaw) {
     EXPECT_EQ(lines, (Texts{kMemoryLine, Removed(shortPath)})) << AllLines();
 }
 
-TEST_F(MemoryCheckTest, NinetyFiveFamilyHandsTheFileBackEvenWhenTheProcessSurvives) {
+// A process that survives is not called removed: the list says so, and its
+// file goes the removal's own way (here: scheduled).
+TEST_F(MemoryCheckTest, NinetyFiveFamilySaysSoWhenTheProcessSurvives) {
     machine.SetVersion(WinVersion::Win95);
     const pf::DWORD worm = Runs("C:\\WINDOWS\\WORM.EXE", true, TerminateBehaviour::Refuses);
     EXPECT_EQ(Check(), kReturned);
     EXPECT_TRUE(Alive(worm));
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0], kMemoryLine);
-    EXPECT_TRUE(HasLine("C:\\WINDOWS\\WORM.EXE     W32/Vendrika.Trojan Unable to remove")) << AllLines();
+    EXPECT_EQ(lines, (Texts{"System Memory    W32/Vendrika.Trojan Unable to remove",
+                            "C:\\WINDOWS\\WORM.EXE     W32/Vendrika.Trojan Unable to remove"}))
+        << AllLines();
     EXPECT_TRUE(machine.Exists("C:\\WINDOWS\\WORM.EXE"));
+    EXPECT_TRUE(g_scan.restartNeeded);
     EXPECT_EQ(machine.CountCalls("OpenSCManagerA"), 0);
+}
+
+// A worm named like the shell, outside the Windows folder and listed after
+// the shell, whose first ending fails: the removal ends it by its path, and
+// the shell runs on. Also where the snapshot gives file names only (Wine).
+TEST_F(MemoryCheckTest, NinetyEightEndsAWormNamedLikeTheShellAndKeepsTheShell) {
+    for (bool namesOnly : {false, true}) {
+        SCOPED_TRACE(namesOnly);
+        machine.processes.clear();
+        lines.clear();
+        machine.SetVersion(WinVersion::Win98);
+        const pf::DWORD shell = Runs("C:\\WINDOWS\\EXPLORER.EXE", false);
+        const std::string path = "C:\\WINDOWS\\SYSTEM\\EXPLORER.EXE";
+        const pf::DWORD worm = Runs(path);
+        if (namesOnly)
+            for (auto& p : machine.processes) p.snapshotName = "EXPLORER.EXE";
+        machine.FailCall("OpenProcess");  // the memory step's own attempt
+        EXPECT_EQ(Check(), kReturned);
+        EXPECT_TRUE(Alive(shell));
+        EXPECT_FALSE(Alive(worm));
+        EXPECT_FALSE(machine.Exists(path));
+        EXPECT_TRUE(machine.Exists("C:\\WINDOWS\\EXPLORER.EXE"));
+        EXPECT_EQ(lines, (Texts{"System Memory    W32/Vendrika.Trojan Unable to remove", Removed(path)}))
+            << AllLines();
+    }
 }
 
 TEST_F(MemoryCheckTest, NinetyFiveFamilyWithoutAListChecksNothing) {
@@ -143,9 +175,13 @@ TEST_F(MemoryCheckTest, XpProcessEndedByTheFirstAttemptOnlyRunsTheFallbackAndAsk
     machine.SetVersion(WinVersion::WinXp);
     const std::string path = "C:\\WINDOWS\\system32\\wormsvc.exe";
     const pf::DWORD worm = Runs(path, true, TerminateBehaviour::DiesThenRefuses);
-    PlantServiceKeys("wormsvc");
+    PlantServiceKeys("wormsvc", "%SystemRoot%\\system32\\wormsvc.exe");
+    // Once ended and let go, its id may serve a new program.
+    const std::string editor = "C:\\Program Files\\Editor\\editor.exe";
+    machine.idReusedBy[worm] = editor;
     machine.AnswerNext(pf::kIdOk);
     EXPECT_EQ(Check(), 0);
+    EXPECT_FALSE(machine.FindProcess(worm)->imagePath == editor && !Alive(worm));
 
     EXPECT_FALSE(Alive(worm));
     EXPECT_EQ(machine.FindProcess(worm)->terminateCalls, 2);
@@ -163,29 +199,97 @@ TEST_F(MemoryCheckTest, XpProcessEndedByTheFirstAttemptOnlyRunsTheFallbackAndAsk
     EXPECT_EQ(machine.rebootRequests, (std::vector<pf::UINT>{6}));
     // No wait before, between or after the attempts: only the removal's.
     EXPECT_EQ(machine.sleeps, (std::vector<pf::DWORD>{1000}));
-    // First attempt, its close, second attempt, its close, then the service.
-    const Texts trace = systest::Trace(machine, {"OpenProcess", "TerminateProcess", "OpenSCManagerA"});
-    const Texts wanted = {"OpenProcess(" + std::to_string(worm) + ")", "OpenProcess(" + std::to_string(worm) + ")",
-                          "TerminateProcess(0)", "OpenProcess(" + std::to_string(worm) + ")",
-                          "TerminateProcess(0)", "OpenSCManagerA(983103)"};
+    // The listing's open, then both attempts on one handle, then the service.
+    const Texts trace = systest::Trace(machine, {"OpenProcess", "TerminateProcess", "CloseHandle", "OpenSCManagerA"});
+    const Texts wanted = {"OpenProcess(" + std::to_string(worm) + ")", "CloseHandle()",
+                          "OpenProcess(" + std::to_string(worm) + ")", "TerminateProcess(0)",
+                          "TerminateProcess(0)", "CloseHandle()", "OpenSCManagerA(983103)"};
     EXPECT_EQ(Texts(trace.begin(), trace.begin() + std::min(trace.size(), wanted.size())), wanted);
 }
 
-TEST_F(MemoryCheckTest, CancellingTheRestartQuestionStillEndsTheProgram) {
+// A running sample whose file name is that of an installed service, its
+// image in another folder: the sample is ended and removed, the service runs
+// on and keeps its keys in both control sets, and nothing claims otherwise.
+TEST_F(MemoryCheckTest, AServiceThatOnlySharesTheFilesNameIsLeftAlone) {
+    for (TerminateBehaviour how : {TerminateBehaviour::DiesThenRefuses, TerminateBehaviour::Refuses}) {
+        SCOPED_TRACE(int(how));
+        machine.processes.clear();
+        machine.services.clear();
+        lines.clear();
+        machine.SetVersion(WinVersion::WinXp);
+        const std::string path = "C:\\Data\\alg.exe";
+        const pf::DWORD worm = Runs(path, true, how);
+        const pf::DWORD real = machine.AddProcess("C:\\WINDOWS\\system32\\alg.exe").pid;
+        pf::sim::SimService& alg = machine.AddService("ALG");
+        alg.imagePath = "%SystemRoot%\\System32\\alg.exe";
+        alg.processId = real;
+        PlantServiceKeys("ALG", "%SystemRoot%\\System32\\alg.exe");
+        EXPECT_EQ(Check(), kReturned);
+        EXPECT_EQ(machine.FindService("ALG")->state, pf::kServiceRunning);
+        EXPECT_EQ(machine.FindService("ALG")->stopRequests, 0);
+        EXPECT_TRUE(Alive(real));
+        for (const char* set : {"SYSTEM\\ControlSet001\\Services\\ALG", "SYSTEM\\ControlSet002\\Services\\ALG"}) {
+            EXPECT_TRUE(machine.FindKey(pf::kHkeyLocalMachine, std::string(set) + "\\Enum")) << set;
+            EXPECT_TRUE(machine.FindKey(pf::kHkeyLocalMachine, std::string(set) + "\\Security")) << set;
+        }
+        EXPECT_FALSE(g_scan.memoryRegistryCleaned);
+        EXPECT_TRUE(machine.questions.empty());
+        const bool ended = how == TerminateBehaviour::DiesThenRefuses;
+        EXPECT_EQ(Alive(worm), !ended);
+        EXPECT_EQ(machine.Exists(path), !ended);
+        EXPECT_EQ(lines, ended ? (Texts{kMemoryLine, Removed(path)}) : Texts()) << AllLines();
+    }
+}
+
+// A find in memory that nothing could end: the scan goes on over the drives,
+// the removal schedules the running file, and the summary and the restart
+// question say what happened.
+TEST_F(MemoryCheckTest, AFindNothingCouldEndLetsTheScanGoOn) {
+    for (WinVersion v : {WinVersion::Win2000, WinVersion::Win7}) {
+        SCOPED_TRACE(int(v));
+        ResetScanContextForTest();
+        g_scan.mainWindow = FakeMainWindow();
+        machine.processes.clear();
+        machine.questions.clear();
+        machine.pendingDeletes.clear();
+        lines.clear();
+        statuses.clear();
+        machine.SetVersion(v);
+        const std::string path = "C:\\Windows\\worm" + std::to_string(int(v)) + ".exe";
+        const pf::DWORD worm = Runs(path, true, TerminateBehaviour::Refuses);
+        PlantFile("C:\\Data\\other.exe", Infected());
+        EXPECT_EQ(RunScan(), 1);
+        EXPECT_TRUE(Alive(worm));
+        EXPECT_FALSE(machine.Exists("C:\\Data\\other.exe"));  // the walk went on
+        EXPECT_TRUE(HasLine(path + "     W32/Vendrika.Gen.Trojan Unable to remove")) << AllLines();
+        EXPECT_TRUE(HasLine("Total files infected\t\t:  3")) << AllLines();  // memory, then the walk
+        EXPECT_EQ(statuses.back(), "Scanning completed");
+        EXPECT_EQ(machine.pendingDeletes.size(), 1u);
+        ASSERT_FALSE(machine.questions.empty());
+        EXPECT_EQ(machine.questions.back().text,
+                  "The system has to be restarted to remove the virus completely from your system. "
+                  "\n\n Restart now?");
+        machine.processes.clear();
+        machine.DeleteFileA(path.c_str());
+    }
+}
+
+TEST_F(MemoryCheckTest, CancellingTheRestartQuestionGoesOnWithTheScan) {
     machine.SetVersion(WinVersion::WinXp);
     Runs("C:\\WINDOWS\\worm.exe", true, TerminateBehaviour::DiesThenRefuses);
+    PlantServiceKeys("worm", "C:\\WINDOWS\\worm.exe");
     machine.AnswerNext(pf::kIdCancel);
-    EXPECT_EQ(Check(), 0);
+    EXPECT_EQ(Check(), kReturned);
     EXPECT_EQ(machine.questions.size(), 1u);
     EXPECT_TRUE(machine.rebootRequests.empty());
-    EXPECT_TRUE(g_scan.memoryMode);  // the program ended inside the step
+    EXPECT_FALSE(g_scan.memoryMode);
 }
 
 TEST_F(MemoryCheckTest, SecondAttemptSucceedingEndsTheProgramWithoutAQuestion) {
     machine.SetVersion(WinVersion::Win2000);
     const pf::DWORD worm = Runs("C:\\WINNT\\worm.exe");
-    machine.FailCall("OpenProcess", 2);  // the listing's open works, the first attempt's fails
-    EXPECT_EQ(Check(), 0);
+    machine.FailCall("TerminateProcess");  // the first attempt fails
+    EXPECT_EQ(Check(), kReturned);
     EXPECT_FALSE(Alive(worm));
     EXPECT_EQ(lines, (Texts{kMemoryLine, Removed("C:\\WINNT\\worm.exe")})) << AllLines();
     EXPECT_TRUE(machine.questions.empty());
@@ -201,8 +305,9 @@ TEST_F(MemoryCheckTest, AStoppedServiceHandsTheFileBackWithoutTheQuestion) {
     service.stop = StopBehaviour::PendingThenStopped;
     service.pendingPolls = 1;
     service.processId = worm;
-    PlantServiceKeys("wormsvc");
-    EXPECT_EQ(Check(), 0);
+    service.imagePath = "\"" + path + "\" -service";
+    PlantServiceKeys("wormsvc", path);
+    EXPECT_EQ(Check(), kReturned);
     EXPECT_FALSE(Alive(worm));  // ended with its service
     EXPECT_FALSE(HasServiceKey("wormsvc"));
     EXPECT_FALSE(g_scan.memoryRegistryCleaned);
@@ -216,9 +321,10 @@ TEST_F(MemoryCheckTest, AProcessThatCannotBeEndedIsNotHandedBack) {
     const std::string path = "C:\\WINDOWS\\system32\\wormsvc.exe";
     const pf::DWORD worm = Runs(path, true, TerminateBehaviour::Refuses);
     machine.AddService("wormsvc").stop = StopBehaviour::RefusesStop;
-    PlantServiceKeys("wormsvc");
+    machine.FindService("wormsvc")->imagePath = path;
+    PlantServiceKeys("wormsvc", "\\??\\" + path);
     machine.AnswerNext(pf::kIdCancel);
-    EXPECT_EQ(Check(), 0);
+    EXPECT_EQ(Check(), kReturned);
     EXPECT_TRUE(Alive(worm));
     EXPECT_TRUE(lines.empty()) << AllLines();
     EXPECT_TRUE(machine.Exists(path));
@@ -236,8 +342,10 @@ TEST_F(MemoryCheckTest, NtFourTakesTheFallbackWhenPsapiIsInstalled) {
     EXPECT_EQ(g_scan.infectedCount, 0);
 
     machine.modules.insert("psapi.dll");
+    PlantServiceKeys("worm", "\\SystemRoot\\system32\\worm.exe");
+    machine.windowsDirectory = "C:\\WINNT";
     machine.AnswerNext(pf::kIdCancel);
-    EXPECT_EQ(Check(), 0);
+    EXPECT_EQ(Check(), kReturned);
     EXPECT_EQ(systest::FirstArg(machine, "OpenServiceA"), "worm");
     EXPECT_EQ(machine.CountCalls("RegDeleteKeyA"), 6);
     EXPECT_TRUE(g_scan.memoryRegistryCleaned);
@@ -250,8 +358,8 @@ TEST_F(MemoryCheckTest, VistaAndLaterSkipTheServiceFallback) {
         machine.log.clear();
         machine.SetVersion(v);
         const pf::DWORD worm = Runs("C:\\Windows\\worm.exe", true, TerminateBehaviour::Refuses);
-        PlantServiceKeys("worm");
-        EXPECT_EQ(Check(), 0);
+        PlantServiceKeys("worm", "C:\\Windows\\worm.exe");
+        EXPECT_EQ(Check(), kReturned);
         EXPECT_TRUE(Alive(worm));
         EXPECT_EQ(machine.CountCalls("OpenSCManagerA"), 0);
         EXPECT_EQ(machine.CountCalls("RegDeleteKeyA"), 0);
@@ -264,8 +372,8 @@ TEST_F(MemoryCheckTest, VistaAndLaterSkipTheServiceFallback) {
 
 TEST_F(MemoryCheckTest, VistaFirstAttemptWorkingHandsBackWithoutAQuestion) {
     machine.SetVersion(WinVersion::Win7);
-    const pf::DWORD worm = Runs("C:\\Windows\\worm.exe");  // dies; the second open then fails
-    EXPECT_EQ(Check(), 0);
+    const pf::DWORD worm = Runs("C:\\Windows\\worm.exe");
+    EXPECT_EQ(Check(), kReturned);
     EXPECT_FALSE(Alive(worm));
     EXPECT_EQ(lines, (Texts{kMemoryLine, Removed("C:\\Windows\\worm.exe")})) << AllLines();
     EXPECT_TRUE(machine.questions.empty());
@@ -276,8 +384,10 @@ TEST_F(MemoryCheckTest, EveryInfectedProcessIsHandledBeforeOneQuestion) {
     const pf::DWORD a = Runs("C:\\A\\one.exe", true, TerminateBehaviour::DiesThenRefuses);
     const pf::DWORD clean = Runs("C:\\A\\clean.exe", false);
     const pf::DWORD b = Runs("C:\\B\\two.exe", true, TerminateBehaviour::DiesThenRefuses);
+    PlantServiceKeys("one", "C:\\A\\one.exe");
+    PlantServiceKeys("two", "C:\\B\\two.exe");
     machine.AnswerNext(pf::kIdCancel);
-    EXPECT_EQ(Check(), 0);
+    EXPECT_EQ(Check(), kReturned);
     EXPECT_FALSE(Alive(a));
     EXPECT_FALSE(Alive(b));
     EXPECT_TRUE(Alive(clean));
@@ -318,8 +428,7 @@ TEST_F(MemoryCheckTest, ProtectedProcessesAreListedWithTheDebugPrivilege) {
     const pf::DWORD worm = Runs("C:\\WINDOWS\\system32\\worm.exe");
     pf::sim::SimProcess* p = machine.FindProcess(worm);
     p->needsDebugPrivilege = true;
-    machine.AnswerNext(pf::kIdCancel);
-    EXPECT_EQ(Check(), 0);
+    EXPECT_EQ(Check(), kReturned);
     EXPECT_TRUE(machine.enabledPrivileges.count("SeDebugPrivilege"));
     EXPECT_FALSE(Alive(worm));
 }
@@ -374,7 +483,7 @@ TEST_F(MemoryCheckTest, AnImageWithoutANameHasNoServiceStep) {
         machine.AddService("");
         PlantServiceKeys("Enum");  // a service called Enum, with its own subkeys
         machine.CreateKey(pf::kHkeyLocalMachine, "SYSTEM\\ControlSet001\\Services\\Security");
-        EXPECT_EQ(Check(), 0);
+        EXPECT_EQ(Check(), kReturned);
         EXPECT_TRUE(Alive(worm));
         EXPECT_EQ(machine.CountCalls("OpenSCManagerA"), 0);
         EXPECT_EQ(machine.CountCalls("RegDeleteKeyA"), 0);

@@ -61,15 +61,31 @@ std::vector<std::string> Names(ProcessEntry* list) {
 // Dispatcher
 // ---------------------------------------------------------------------------
 
-TEST_F(ProcessTest, WindowsNinetyFiveFamilyUsesTheSnapshotByFileNameOnly) {
+// A worm named like the shell, in another folder and listed after it, is
+// ended and the shell runs on; a program of the same name elsewhere is
+// another program. Where the snapshot gives file names only (as Wine's does
+// in every version mode), the module list tells the path.
+TEST_F(ProcessTest, WindowsNinetyFiveFamilyUsesTheSnapshotByWholePath) {
     for (WinVersion v : {WinVersion::Win95, WinVersion::Win98, WinVersion::WinMe}) {
-        machine.processes.clear();
-        machine.SetVersion(v);
-        const pf::DWORD other = Add("C:\\OTHER\\FOO.EXE");
-        EXPECT_EQ(TerminateProcessesByPath("C:\\WINDOWS\\foo.exe"), 1);
-        EXPECT_FALSE(Alive(other));
-        EXPECT_EQ(machine.CountCalls("EnumProcesses"), 0);
-        EXPECT_EQ(KillBoxes(), 0);
+        for (bool namesOnly : {false, true}) {
+            SCOPED_TRACE(namesOnly ? "file names only" : "full paths");
+            machine.processes.clear();
+            machine.questions.clear();
+            machine.SetVersion(v);
+            const pf::DWORD shell = Add("C:\\WINDOWS\\EXPLORER.EXE");
+            const pf::DWORD worm = Add("C:\\WINDOWS\\SYSTEM\\EXPLORER.EXE");
+            const pf::DWORD other = Add("C:\\OTHER\\FOO.EXE");
+            if (namesOnly)
+                for (SimProcess& p : machine.processes)
+                    p.snapshotName = p.imagePath.substr(p.imagePath.rfind('\\') + 1);
+            EXPECT_EQ(TerminateProcessesByPath("c:\\windows\\system\\explorer.exe"), 1);
+            EXPECT_TRUE(Alive(shell));
+            EXPECT_FALSE(Alive(worm));
+            EXPECT_EQ(TerminateProcessesByPath("C:\\WINDOWS\\foo.exe"), 0);
+            EXPECT_TRUE(Alive(other));
+            EXPECT_EQ(machine.CountCalls("EnumProcesses"), 0);
+            EXPECT_EQ(KillBoxes(), 1);
+        }
     }
 }
 
@@ -95,14 +111,17 @@ TEST_F(ProcessTest, SnapshotComparesTheFirstEntryAndWholeNames) {
     machine.SetVersion(WinVersion::Win95);
     const pf::DWORD first = Add("C:\\A\\FOOBAR.EXE");
     const pf::DWORD exact = Add("C:\\B\\FOO.EXE");
-    EXPECT_EQ(TerminateBySnapshot("FOO.EXE"), 1);  // no backslash: the whole path is the name
+    EXPECT_EQ(TerminateBySnapshot("FOO.EXE"), 0);  // a bare name is no process's path
+    EXPECT_EQ(TerminateBySnapshot("C:\\B\\FOO.EXE"), 1);
     EXPECT_TRUE(Alive(first));
     EXPECT_FALSE(Alive(exact));
 
     machine.sleeps.clear();
     const pf::DWORD head = Add("C:\\Z\\BAR.EXE");
     machine.processes.erase(machine.processes.begin(), machine.processes.end() - 1);
-    EXPECT_EQ(TerminateBySnapshot("D:\\bar.exe"), 1);
+    EXPECT_EQ(TerminateBySnapshot("D:\\Z\\BAR.EXE"), 0);
+    machine.sleeps.clear();
+    EXPECT_EQ(TerminateBySnapshot("c:\\z\\bar.exe"), 1);
     EXPECT_FALSE(Alive(head));
     EXPECT_EQ(machine.sleeps, (Sleeps{100, 100, 50, 500}));  // matched at the first entry
 }
@@ -217,25 +236,39 @@ TEST_F(ProcessTest, ModulePathListingOutOfMemoryCompareNothingAndReturnsOne) {
     EXPECT_EQ(machine.CountCalls("TerminateProcess"), 0);
 }
 
-TEST_F(ProcessTest, NtFourAndVistaOnUseThePerformanceDataByWholeName) {
-    for (WinVersion v : {WinVersion::Nt4, WinVersion::Vista, WinVersion::Win7, WinVersion::Win10}) {
+// Instance names pick the candidates; where psapi can tell their program
+// files, only the processes of the file itself are ended. Names alone decide
+// only without psapi (NT 4.0 as installed).
+TEST_F(ProcessTest, NtFourAndVistaOnUseThePerformanceDataByNameThenPath) {
+    struct Case {
+        WinVersion version;
+        bool psapi;
+    };
+    for (const Case c : {Case{WinVersion::Nt4, false}, Case{WinVersion::Nt4, true},
+                         Case{WinVersion::Vista, true}, Case{WinVersion::Win7, true},
+                         Case{WinVersion::Win10, true}}) {
+        SCOPED_TRACE(int(c.version) * 10 + c.psapi);
         machine.processes.clear();
-        machine.SetVersion(v);
+        machine.SetVersion(c.version);
+        if (c.psapi) machine.modules.insert("psapi.dll");
         const pf::DWORD foo = Add("C:\\WINNT\\foo.exe");
         const pf::DWORD foobar = Add("C:\\ELSEWHERE\\foobar.exe");
         const pf::DWORD bar = Add("C:\\X\\bar.exe");
         const pf::DWORD fo = Add("C:\\X\\fo.exe");
         const pf::DWORD other = Add("C:\\OTHER\\FOO.EXE");
+        const pf::DWORD file = Add("c:\\x\\foo.exe");
         InstallPerf();
         machine.sleeps.clear();
         EXPECT_EQ(TerminateProcessesByPath("C:\\X\\FOO.EXE"), 1);
-        EXPECT_FALSE(Alive(foo));
-        EXPECT_FALSE(Alive(other));  // names only: any folder, any letter case
+        EXPECT_FALSE(Alive(file));
+        // Names only: any folder, any letter case.
+        EXPECT_EQ(Alive(foo), c.psapi);
+        EXPECT_EQ(Alive(other), c.psapi);
         // A name that merely begins with the target is another program.
         EXPECT_TRUE(Alive(foobar));
         EXPECT_TRUE(Alive(bar));
         EXPECT_TRUE(Alive(fo));
-        EXPECT_EQ(machine.sleeps, (Sleeps{500, 500}));
+        EXPECT_EQ(machine.sleeps, (Sleeps{500, 500, 500}));  // one per equal name
         EXPECT_EQ(KillBoxes(), 0);
         EXPECT_EQ(machine.CountCalls("EnumProcesses"), 0);
         // The perflib key and the performance data are both closed.
@@ -244,12 +277,43 @@ TEST_F(ProcessTest, NtFourAndVistaOnUseThePerformanceDataByWholeName) {
     }
 }
 
+// A worm in the Windows folder named like the service host: no service host
+// of System32 is ended, whichever method the generation has, and the machine
+// keeps running. The worm itself is ended where it runs.
+TEST_F(ProcessTest, AWormNamedLikeTheServiceHostEndsNoServiceHost) {
+    for (WinVersion v : {WinVersion::Win2000, WinVersion::Win7, WinVersion::Win10}) {
+        for (bool wormRuns : {true, false}) {
+            SCOPED_TRACE(int(v) * 10 + wormRuns);
+            machine.processes.clear();
+            machine.questions.clear();
+            machine.SetVersion(v);
+            machine.systemDirectory = "C:\\Windows\\System32";
+            std::vector<pf::DWORD> hosts;
+            for (int i = 0; i < 3; ++i) hosts.push_back(Add("C:\\Windows\\System32\\svchost.exe"));
+            machine.AddFile("C:\\Windows\\svchost.exe", "MZ worm");
+            const pf::DWORD worm = wormRuns ? Add("C:\\Windows\\svchost.exe")
+                                            : Add("C:\\Program Files\\holder.exe");
+            if (!wormRuns) machine.processes.back().heldFiles.push_back("C:\\Windows\\svchost.exe");
+            InstallPerf();
+            const int result = TerminateProcessesByPath("C:\\Windows\\svchost.exe");
+            for (pf::DWORD host : hosts) EXPECT_TRUE(Alive(host));
+            EXPECT_FALSE(machine.systemStopped) << machine.systemStopCause;
+            EXPECT_EQ(Alive(worm), !wormRuns);
+            EXPECT_EQ(machine.DeleteFileA("C:\\Windows\\svchost.exe") != 0, wormRuns);
+            // 2000's module-path method leaves the decision to the second delete.
+            EXPECT_EQ(result, (wormRuns || v == WinVersion::Win2000) ? 1 : 0);
+        }
+    }
+}
+
 // Names alone cannot tell a worm called like a system program from the real
-// one: those, the idle and System processes and the cleaner itself are never
-// ended, and the file is left to the restart.
+// one: without psapi, the critical programs of the generation, the idle and
+// System processes and the cleaner itself are never ended, and the file is
+// left to the restart. With psapi the path tells the worm from the program.
 TEST_F(ProcessTest, PerfDataNeverEndsItselfIdleSystemOrCriticalPrograms) {
     struct Case {
         WinVersion version;
+        bool psapi;
         const char* running;  // the process that must survive
         pf::DWORD pid;        // 0: the next free one
         const char* perfName; // "": its base name without extension
@@ -258,22 +322,34 @@ TEST_F(ProcessTest, PerfDataNeverEndsItselfIdleSystemOrCriticalPrograms) {
     };
     const pf::DWORD self = 4242;
     const Case cases[] = {
-        {WinVersion::Nt4, "C:\\WINNT\\system32\\csrss.exe", 0, "", "C:\\TEMP\\csrss.exe", false},
-        {WinVersion::Nt4, "C:\\WINNT\\system32\\winlogon.exe", 0, "", "C:\\TEMP\\WINLOGON.EXE", false},
-        {WinVersion::Vista, "C:\\Windows\\System32\\lsass.exe", 0, "", "D:\\x\\Lsass.exe", false},
-        {WinVersion::Win7, "C:\\Windows\\System32\\services.exe", 0, "", "C:\\w\\services.exe", false},
-        {WinVersion::Win10, "C:\\Windows\\System32\\smss.exe", 0, "", "C:\\w\\SMSS.exe", false},
-        {WinVersion::Nt4, "C:\\tools\\cleaner.exe", self, "", "C:\\w\\cleaner.exe", true},
-        {WinVersion::Nt4, "C:\\WINNT\\system32\\ntoskrnl.exe", 2, "System", "C:\\w\\system.exe", true},
-        {WinVersion::Nt4, "C:\\WINNT\\system32\\ntoskrnl.exe", 8, "System", "C:\\w\\system.exe", true},
-        {WinVersion::Win7, "C:\\Windows\\system32\\ntoskrnl.exe", 4, "System", "C:\\w\\system.exe", true},
-        {WinVersion::Win7, "C:\\Windows\\idle", 0xFFFFFFFEu, "Idle", "C:\\w\\idle.exe", true},
+        {WinVersion::Nt4, false, "C:\\WINNT\\system32\\csrss.exe", 0, "", "C:\\TEMP\\csrss.exe", false},
+        {WinVersion::Nt4, false, "C:\\WINNT\\system32\\winlogon.exe", 0, "", "C:\\TEMP\\WINLOGON.EXE", false},
+        {WinVersion::Nt4, false, "C:\\WINNT\\system32\\lsass.exe", 0, "", "D:\\x\\Lsass.exe", false},
+        {WinVersion::Nt4, false, "C:\\WINNT\\system32\\services.exe", 0, "", "C:\\w\\services.exe", false},
+        {WinVersion::Nt4, false, "C:\\WINNT\\system32\\smss.exe", 0, "", "C:\\w\\SMSS.exe", false},
+        // Later generations' critical sets, should psapi be missing there.
+        {WinVersion::Win7, false, "C:\\Windows\\System32\\wininit.exe", 0, "", "C:\\w\\wininit.exe", false},
+        {WinVersion::Win10, false, "C:\\Windows\\System32\\svchost.exe", 0, "", "C:\\w\\svchost.exe", false},
+        // With psapi the worm is told from the program by its path.
+        {WinVersion::Vista, true, "C:\\WINDOWS\\system32\\lsass.exe", 0, "", "D:\\x\\Lsass.exe", true},
+        {WinVersion::Win7, true, "C:\\WINDOWS\\system32\\wininit.exe", 0, "", "C:\\w\\wininit.exe", true},
+        {WinVersion::Win10, true, "C:\\WINDOWS\\system32\\smss.exe", 0, "", "C:\\w\\SMSS.exe", true},
+        {WinVersion::Nt4, true, "C:\\WINNT\\system32\\csrss.exe", 0, "", "C:\\TEMP\\csrss.exe", true},
+        {WinVersion::Nt4, false, "C:\\tools\\cleaner.exe", self, "", "C:\\w\\cleaner.exe", true},
+        {WinVersion::Nt4, false, "C:\\WINNT\\system32\\ntoskrnl.exe", 2, "System", "C:\\w\\system.exe", true},
+        {WinVersion::Nt4, false, "C:\\WINNT\\system32\\ntoskrnl.exe", 8, "System", "C:\\w\\system.exe", true},
+        {WinVersion::Win7, true, "C:\\Windows\\system32\\ntoskrnl.exe", 4, "System", "C:\\w\\system.exe", true},
+        {WinVersion::Win7, true, "C:\\Windows\\idle", 0xFFFFFFFEu, "Idle", "C:\\w\\idle.exe", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.running) + " / " + c.file);
         machine.processes.clear();
         machine.questions.clear();
         machine.SetVersion(c.version);
+        if (c.psapi)
+            machine.modules.insert("psapi.dll");
+        else
+            machine.modules.erase("psapi.dll");
         machine.currentProcessId = self;
         SimProcess& p = machine.AddProcess(c.running);
         if (c.pid) p.pid = c.pid;
@@ -286,6 +362,7 @@ TEST_F(ProcessTest, PerfDataNeverEndsItselfIdleSystemOrCriticalPrograms) {
         EXPECT_EQ(TerminateProcessesByPath(c.file), c.wormEnded ? 1 : 0);
         EXPECT_TRUE(Alive(survivor));
         EXPECT_EQ(Alive(worm), !c.wormEnded);
+        EXPECT_FALSE(machine.systemStopped);
         // As for any process that could not be ended: the box, then (in the
         // removal step) the deletion at the next start.
         EXPECT_EQ(KillBoxes(), c.wormEnded ? 0 : 1);
@@ -326,6 +403,20 @@ TEST_F(ProcessTest, PerfDataReadsTheEnglishNamesAndQueriesTheProcessObject) {
               (std::vector<std::string>{"Counters", "Counters", "230"}));
     EXPECT_EQ(systest::ArgsOf(machine, "OpenProcess").size(), 1u);
     EXPECT_EQ(systest::FirstArg(machine, "GlobalAlloc"), std::to_string(perftest::CountersText().size() + 2));
+
+    // Vista and later list thousands of counters, hundreds of kilobytes.
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (int i = 0; i < 12000; ++i)
+        pairs.push_back({std::to_string(1000 + 2 * i), "Counter of some object " + std::to_string(i)});
+    pairs.push_back({"230", "Process"});
+    pairs.push_back({"784", "ID Process"});
+    const std::string counters = perftest::CountersText(pairs);
+    ASSERT_GT(counters.size(), 300000u);
+    machine.log.clear();
+    const pf::DWORD foo = Add("C:\\X\\foo.exe");
+    perftest::Install(machine, perftest::BuildBlock(perftest::InstancesOf(machine)).bytes, counters);
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\FOO.EXE"), 1);
+    EXPECT_FALSE(Alive(foo));
 }
 
 TEST_F(ProcessTest, PerfDataFailuresAndTheDispatcherBox) {
@@ -467,6 +558,15 @@ TEST_F(ProcessTest, PerfDataNamesIdsAndConversion) {
     EXPECT_TRUE(Alive(seventeen));
     EXPECT_EQ(TerminateByPerfData("C:\\X\\abcdefghijklmnop.exe"), 1);
     EXPECT_FALSE(Alive(sixteen));
+    // Where psapi tells paths, a name too long to be stored is no hiding
+    // place: its path decides, and another long name elsewhere stays.
+    machine.modules.insert("psapi.dll");
+    const pf::DWORD elsewhere = Add("C:\\Y\\abcdefghijklmnopq.exe");
+    InstallPerf();
+    EXPECT_EQ(TerminateByPerfData("C:\\X\\ABCDEFGHIJKLMNOPQ.EXE"), 1);
+    EXPECT_FALSE(Alive(seventeen));
+    EXPECT_TRUE(Alive(elsewhere));
+    machine.modules.erase("psapi.dll");
 
     // Id 0 (the idle process) is kept as 0xFFFFFFFE and never opened; a name
     // that cannot be converted reads "unknown".
@@ -505,7 +605,15 @@ TEST_F(ProcessTest, SnapshotListingKeepsTheSystemsOrderAndPaths) {
     EXPECT_EQ(Names(list).back(), "C:\\PROGRA~1\\SOMEAP~1\\LONGPR~1.EXE");
     FreeProcessList(list);
 
-    machine.SetVersion(WinVersion::WinXp);  // NT gives base names only
+    // NT's tool-help gives file names only: the module list tells the
+    // paths; without it (or for a process it cannot read) the name stays.
+    machine.SetVersion(WinVersion::WinXp);
+    machine.processes[1].needsDebugPrivilege = true;
+    list = ListProcessesBySnapshot();
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"C:\\WINDOWS\\EXPLORER.EXE", "APP.EXE",
+                                                     "C:\\Program Files\\Some App\\longprogram.exe"}));
+    FreeProcessList(list);
+    machine.entryPoints.erase("kernel32.dll!Module32First");
     list = ListProcessesBySnapshot();
     EXPECT_EQ(Names(list), (std::vector<std::string>{"EXPLORER.EXE", "APP.EXE", "longprogram.exe"}));
     FreeProcessList(list);

@@ -174,6 +174,69 @@ TEST_F(ServiceTest, AFurtherSubkeyKeepsTheServiceKey) {
     EXPECT_FALSE(HasKey("SYSTEM\\ControlSet002\\Services\\bar"));
 }
 
+// A service is the worm's only when its ImagePath, as Windows reads it,
+// names the infected file; a name in common is not enough.
+TEST_F(ServiceTest, OnlyAnImagePathNamingTheFileMakesAServiceTheWorms) {
+    machine.windowsDirectory = "C:\\WINDOWS";
+    const std::string file = "C:\\WINDOWS\\system32\\alg.exe";
+    struct Case {
+        const char* imagePath;
+        bool names;
+    };
+    const Case cases[] = {
+        {"C:\\WINDOWS\\system32\\alg.exe", true},
+        {"c:\\windows\\SYSTEM32\\ALG.EXE", true},
+        {"%SystemRoot%\\System32\\alg.exe", true},
+        {"%windir%\\system32\\alg.exe -k netsvcs", true},
+        {"\\SystemRoot\\system32\\alg.exe", true},
+        {"system32\\alg.exe", true},  // relative to the Windows folder, as for drivers
+        {"\\??\\C:\\WINDOWS\\system32\\alg.exe", true},
+        {"\"C:\\WINDOWS\\system32\\alg.exe\" /service", true},
+        {"  \"%SystemRoot%\\system32\\alg.exe\"", true},
+        {"C:\\Data\\alg.exe", false},  // the same name in another folder
+        {"%SystemRoot%\\alg.exe", false},
+        {"C:\\WINDOWS\\system32\\alg.exe.bak", false},
+        {"C:\\WINDOWS\\system32\\alg.exex", false},
+        {"\"C:\\WINDOWS\\system32\\alg.exe /s\"", false},  // quoted: all of it is the path
+        {"\"C:\\WINDOWS\\system32\\alg.exe", false},        // a quote never closed
+        {"\\Device\\HarddiskVolume1\\WINDOWS\\system32\\alg.exe", false},
+        {"alg.exe", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ImagePathNamesFile(c.imagePath, file.c_str()), c.names) << c.imagePath;
+        // Both uses follow it: the service manager's configuration for the
+        // stop, each control set's own value for its keys.
+        machine.services.clear();
+        machine.hklm.subkeys.clear();
+        Service(StopBehaviour::StopsAtOnce).imagePath = c.imagePath;
+        for (const char* set : {"SYSTEM\\ControlSet001\\Services\\wormsvc", "SYSTEM\\ControlSet002\\Services\\wormsvc"}) {
+            PlantKey(std::string(set) + "\\Enum");
+            machine.SetString(pf::kHkeyLocalMachine, set, "ImagePath", c.imagePath, pf::kRegExpandSz);
+        }
+        EXPECT_EQ(StopServiceOfImage("wormsvc", file.c_str()), c.names ? 1 : 0) << c.imagePath;
+        EXPECT_EQ(machine.FindService("wormsvc")->stopRequests, c.names ? 1 : 0) << c.imagePath;
+        EXPECT_EQ(DeleteServiceKeysOfImage("wormsvc", file.c_str()), c.names ? 1 : 0) << c.imagePath;
+        EXPECT_EQ(HasKey("SYSTEM\\ControlSet001\\Services\\wormsvc"), !c.names) << c.imagePath;
+        EXPECT_EQ(HasKey("SYSTEM\\ControlSet002\\Services\\wormsvc"), !c.names) << c.imagePath;
+    }
+    // Each control set answers for itself: Last Known Good keeps the real one.
+    machine.hklm.subkeys.clear();
+    machine.SetString(pf::kHkeyLocalMachine, "SYSTEM\\ControlSet001\\Services\\alg", "ImagePath", file);
+    machine.SetString(pf::kHkeyLocalMachine, "SYSTEM\\ControlSet002\\Services\\alg", "ImagePath",
+                      "C:\\Other\\alg.exe");
+    EXPECT_EQ(DeleteServiceKeysOfImage("alg", file.c_str()), 1);
+    EXPECT_FALSE(HasKey("SYSTEM\\ControlSet001\\Services\\alg"));
+    EXPECT_TRUE(HasKey("SYSTEM\\ControlSet002\\Services\\alg"));
+    // No ImagePath, one of another type, or a key that cannot be read: nothing goes.
+    machine.SetValue(pf::kHkeyLocalMachine, "SYSTEM\\ControlSet002\\Services\\alg", "ImagePath", pf::kRegBinary, file);
+    EXPECT_EQ(DeleteServiceKeysOfImage("alg", file.c_str()), 0);
+    machine.SetString(pf::kHkeyLocalMachine, "SYSTEM\\ControlSet002\\Services\\alg", "ImagePath", file);
+    machine.FindKey(pf::kHkeyLocalMachine, "SYSTEM\\ControlSet002\\Services\\alg")->denyOpen = true;
+    EXPECT_EQ(DeleteServiceKeysOfImage("alg", file.c_str()), 0);
+    EXPECT_TRUE(HasKey("SYSTEM\\ControlSet002\\Services\\alg"));
+}
+
 TEST_F(ServiceTest, ANameTooLongForTheKeyBufferDeletesNothing) {
     const std::string name(600, 'n');
     PlantKey("SYSTEM\\ControlSet001\\Services\\" + name.substr(0, 400));

@@ -180,7 +180,7 @@ TEST(EngineScan, LockedFileEndsTheScanWithTheRestartQuestion) {
     EXPECT_EQ(pf::kEwxReboot | pf::kEwxForce, yes.rebootRequests[0]);
 }
 
-TEST(EngineScan, RunningInfectionIsEndedAndRemovedThenTheProgramEnds) {
+TEST(EngineScan, RunningInfectionIsEndedAndRemovedAndTheScanGoesOn) {
     if (GetOsClass() != 5 || (GetNtClass() != 6 && wintest::UnderWine())) {
         GTEST_SKIP() << "needs an NT system whose processes can be listed here";
     }
@@ -205,13 +205,14 @@ TEST(EngineScan, RunningInfectionIsEndedAndRemovedThenTheProgramEnds) {
     } catch (const wintest::ProgramExit& e) {
         exitCode = e.code;
     }
-    EXPECT_EQ(0, exitCode) << "an infection in memory ends the program";
+    EXPECT_EQ(-1, exitCode) << "a find in memory does not end the program";
     EXPECT_TRUE(program.WaitGone(5000));
     EXPECT_FALSE(wintest::Exists(exe));
     std::vector<std::string> expected = {"System Memory    W32/Vendrika.Trojan removed",
                                          exe + "     W32/Vendrika.Trojan removed"};
-    EXPECT_EQ(expected, platform.lines);
-    EXPECT_TRUE(Summary(platform.lines).empty()) << "no drive was walked";
+    ASSERT_GE(platform.lines.size(), expected.size());
+    EXPECT_EQ(expected, std::vector<std::string>(platform.lines.begin(), platform.lines.begin() + 2));
+    EXPECT_FALSE(Summary(platform.lines).empty()) << "the drives were walked";
     EXPECT_TRUE(platform.rebootRequests.empty());
     // Whether the restart is offered depends on whether the ended process
     // could be "ended" a second time; if it is, it is this question.

@@ -143,7 +143,9 @@ public:
         return sim_.AddProcess(path).pid;
     }
     bool AddStoppedService(const char* name) override {
-        sim_.AddService(name).state = pf::kServiceStopped;
+        pf::sim::SimService& service = sim_.AddService(name);
+        service.state = pf::kServiceStopped;
+        service.imagePath = "C:\\cv-conformance-no-such-program.exe";
         return true;
     }
 
@@ -383,6 +385,16 @@ TEST_P(Conformance, ProcessHandlesAllowOnlyTheRightsAskedFor) {
     EXPECT_EQ('z', cut[sizeof(cut) - 2]) << "nothing is written past the buffer";
     EXPECT_TRUE(os().CloseHandle(query));
 
+    // Its module list begins with its program, by the whole path, where the
+    // process snapshot may give the file name only.
+    pf::HANDLE modules = os().CreateToolhelp32Snapshot(pf::kTh32csSnapmodule, pid);
+    ASSERT_NE(pf::kInvalidHandleValue, modules);
+    pf::ModuleEntry32 module{};
+    module.dwSize = sizeof(module);
+    ASSERT_TRUE(os().Module32First(modules, &module));
+    EXPECT_EQ(0, _stricmp(path.c_str(), module.szExePath)) << module.szExePath;
+    EXPECT_TRUE(os().CloseHandle(modules));
+
     pf::HANDLE end = os().OpenProcess(pf::kProcessTerminate | pf::kProcessQueryInformation, 0, pid);
     ASSERT_NE(nullptr, end);
     EXPECT_TRUE(os().TerminateProcess(end, 0));
@@ -411,6 +423,23 @@ TEST_P(Conformance, ServiceHandlesAllowOnlyTheRightsAskedFor) {
     EXPECT_EQ(pf::kErrorAccessDenied, os().GetLastError()) << "no status without the right";
     EXPECT_FALSE(os().ControlService(service, pf::kServiceControlStop, &status));
     EXPECT_EQ(pf::kErrorServiceNotActive, os().GetLastError());
+    EXPECT_FALSE(os().QueryServiceConfigA(service, nullptr, 0, nullptr));
+    EXPECT_TRUE(os().CloseServiceHandle(service));
+
+    // Its configuration: the ImagePath as installed, in a buffer whose size
+    // a first call tells.
+    const pf::DWORD queryConfig = 0x0001;  // SERVICE_QUERY_CONFIG
+    service = os().OpenServiceA(manager, name, queryConfig);
+    ASSERT_NE(nullptr, service);
+    pf::DWORD needed = 0;
+    EXPECT_FALSE(os().QueryServiceConfigA(service, nullptr, 0, &needed));
+    EXPECT_EQ(pf::kErrorInsufficientBuffer, os().GetLastError());
+    EXPECT_GT(needed, pf::DWORD(sizeof(pf::ServiceConfig)));
+    std::vector<pf::ServiceConfig> buffer(needed / sizeof(pf::ServiceConfig) + 1);
+    ASSERT_TRUE(os().QueryServiceConfigA(service, buffer.data(),
+                                         pf::DWORD(buffer.size() * sizeof(buffer[0])), &needed));
+    ASSERT_NE(nullptr, buffer[0].lpBinaryPathName);
+    EXPECT_STREQ("C:\\cv-conformance-no-such-program.exe", buffer[0].lpBinaryPathName);
     EXPECT_TRUE(os().CloseServiceHandle(service));
     EXPECT_TRUE(os().CloseServiceHandle(manager));
 }

@@ -201,11 +201,11 @@ TEST(SystemWin, ListsFindThisProgram) {
     EXPECT_TRUE(ListHas(byModule, self, path));
     FreeProcessList(byModule);
 
-    // The snapshot gives the full path on the 9x family, the name on NT.
+    // The snapshot gives the full path on the 9x family, the name on NT (and
+    // under Wine): the listing then takes the path from the module list.
     ProcessEntry* bySnapshot = ListProcessesBySnapshot();
     ASSERT_NE(nullptr, bySnapshot);
-    const bool ninetyFive = GetOsClass() == 4 && !wintest::UnderWine();
-    EXPECT_TRUE(ListHas(bySnapshot, self, ninetyFive ? path : BaseName(path)));
+    EXPECT_TRUE(ListHas(bySnapshot, self, path));
     FreeProcessList(bySnapshot);
 }
 
@@ -231,16 +231,18 @@ TEST(SystemWin, LockedFileIsFreedByTheTerminationItsVersionCallsFor) {
     EXPECT_TRUE(DeleteFileA(exe.c_str())) << "the second attempt, error " << GetLastError();
 }
 
-TEST(SystemWin, SnapshotMethodEndsTheProgramOfThatName) {
+TEST(SystemWin, SnapshotMethodEndsTheProgramOfThatFile) {
     TempFolder dir(SampleParent());
     ASSERT_TRUE(dir.ok());
     const std::string exe = dir / (Unique("cvsnap") + ".exe");
     RunningProgram program;
     ASSERT_TRUE(program.StartHeldCopy(exe));
-    // Only the name counts: another folder with the same name will do.
-    EXPECT_EQ(1, TerminateBySnapshot(("C:\\elsewhere\\" + BaseName(exe)).c_str()));
+    // The same name in another folder is another program.
+    EXPECT_EQ(0, TerminateBySnapshot(("C:\\elsewhere\\" + BaseName(exe)).c_str()));
+    EXPECT_TRUE(program.Running());
+    EXPECT_EQ(1, TerminateBySnapshot(exe.c_str()));
     EXPECT_TRUE(program.WaitGone(5000));
-    EXPECT_EQ(0, TerminateBySnapshot(exe.c_str())) << "nothing of that name runs any more";
+    EXPECT_EQ(0, TerminateBySnapshot(exe.c_str())) << "nothing runs that file any more";
 }
 
 TEST(SystemWin, ModulePathMethodEndsOnlyTheExactPath) {
@@ -257,7 +259,7 @@ TEST(SystemWin, ModulePathMethodEndsOnlyTheExactPath) {
     EXPECT_TRUE(program.WaitGone(5000)) << "the same path in other letters is";
 }
 
-TEST(SystemWin, PerformanceDataMethodEndsProgramsByNamePrefix) {
+TEST(SystemWin, PerformanceDataMethodEndsTheProgramOfThatFile) {
     TempFolder dir(SampleParent());
     ASSERT_TRUE(dir.ok());
     const std::string exe = dir / (Unique("cvp") + ".exe");
@@ -302,7 +304,7 @@ TEST(SystemWin, MemoryCheckEndsARunningInfectionAndRemovesItsFile) {
     } catch (const wintest::ProgramExit& e) {
         exitCode = e.code;
     }
-    EXPECT_EQ(0, exitCode) << "a find in memory ends the program on NT";
+    EXPECT_EQ(-1, exitCode) << "a find in memory does not end the program";
     EXPECT_TRUE(program.WaitGone(5000));
     EXPECT_FALSE(wintest::Exists(exe));
     const std::vector<std::string> expected = {"System Memory    W32/Vendrika.Trojan removed",

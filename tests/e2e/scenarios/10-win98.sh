@@ -4,10 +4,9 @@
 #
 # On this family the memory step lists processes with the tool-help snapshot.
 # Wine's snapshot gives the program's base name only (Windows 98 gives the
-# full path), so the existence test on it fails and the running sample is
-# found by the walk instead: its deletion fails, the snapshot method ends the
-# process by its name and the second deletion succeeds. No process holds the
-# name of the locked file, so "Could not kill process" comes up first.
+# full path), so the path comes from the process's module list: the running
+# sample is found in memory, ended and its file removed. No process runs the
+# locked file, so "Could not kill process" comes up first.
 E2E_VERSION=win98
 E2E_TITLE="9x family, worm hosts file, wininit.ini, restart answered No"
 . "$E2E_DIR/scenarios/common.inc"

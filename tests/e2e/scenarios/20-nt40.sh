@@ -3,8 +3,8 @@
 # The memory step lists processes through psapi and finds the running sample
 # by its full path. Under Wine a second TerminateProcess on the process it has
 # just ended succeeds, so the second attempt "succeeds" and no service
-# fallback runs: the program ends without the restart offer, as on a system
-# where the second termination is allowed. The second start walks the drives.
+# fallback runs: the sample's file is removed and the scan goes on over the
+# drives in the same start.
 # Here processes are ended through the performance data, in which Wine lists
 # no process: ending the holder of the locked file fails, "Could not kill
 # process" comes up, and the deletion is scheduled.
@@ -18,5 +18,5 @@ scenario_plant() {
 }
 
 scenario_drive() {
-    nt_two_starts nt-memory yes 6
+    nt_one_start nt yes 6
 }

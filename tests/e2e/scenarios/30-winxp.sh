@@ -3,8 +3,8 @@
 # The memory step lists processes through psapi and finds the running sample
 # by its full path. Under Wine a second TerminateProcess on the process it has
 # just ended succeeds, so the second attempt "succeeds" and no service
-# fallback runs: the program ends without the restart offer, as on a system
-# where the second termination is allowed. The second start walks the drives.
+# fallback runs: the sample's file is removed and the scan goes on over the
+# drives in the same start.
 # Here processes are ended by their module paths: no process runs the locked
 # file, the method reports success without a message, the second deletion
 # fails and the deletion is scheduled.
@@ -18,5 +18,5 @@ scenario_plant() {
 }
 
 scenario_drive() {
-    nt_two_starts nt-memory-worm-hosts no 7
+    nt_one_start nt-worm-hosts no 7
 }
