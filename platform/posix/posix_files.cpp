@@ -125,73 +125,94 @@ const PosixPlatform::Drive* PosixPlatform::DriveOf(const char* path) const {
     return nullptr;
 }
 
+namespace {
+// Resolves parts[i..] below the folder `path`. Letter case is no guide on a
+// case-sensitive mount: a decoy "System32" may stand beside the real
+// "system32". The exact spelling is tried first, then every other entry of
+// the same name in another case, and the first that leads to the whole rest
+// of the path wins. `budget` bounds the tries a crafted tree can force.
+bool ResolveBelow(const std::string& path, const std::vector<std::string>& parts, size_t i,
+                  bool lastMayBeMissing, std::string* out, int* budget) {
+    if (i == parts.size()) {
+        *out = path;
+        return true;
+    }
+    const bool last = i + 1 == parts.size();
+    const std::string base = path == "/" ? std::string() : path;
+    int error = 0;  // the most telling failure: any before "not there"
+    auto note = [&error](int e) {
+        if (error == 0 || error == ENOENT) error = e;
+    };
+    bool anyMatch = false;
+    auto tryEntry = [&](const std::string& candidate) {
+        struct stat st;
+        if (--*budget < 0) {
+            note(ELOOP);
+        } else if (::lstat(candidate.c_str(), &st) != 0) {
+            note(errno);
+        } else if (anyMatch = true, S_ISLNK(st.st_mode)) {
+            note(ELOOP);  // links are not followed
+        } else if (!last && !S_ISDIR(st.st_mode)) {
+            note(ENOTDIR);
+        } else if (ResolveBelow(candidate, parts, i + 1, lastMayBeMissing, out, budget)) {
+            return true;
+        } else {
+            note(errno);
+        }
+        return false;
+    };
+    const std::string& component = parts[i];
+    if (tryEntry(base + "/" + component)) return true;
+    // Windows finds names whatever their letter case.
+    if (DIR* dir = ::opendir(path.c_str())) {
+        while (struct dirent* e = ::readdir(dir)) {
+            if (std::strcmp(e->d_name, component.c_str()) == 0 ||
+                crt::stricmp(e->d_name, component.c_str()) != 0)
+                continue;
+            if (tryEntry(base + "/" + e->d_name)) {
+                ::closedir(dir);
+                return true;
+            }
+        }
+        ::closedir(dir);
+    } else {
+        note(errno);
+    }
+    if (last && lastMayBeMissing && !anyMatch && error == ENOENT) {
+        *out = base + "/" + component;
+        return true;
+    }
+    errno = error ? error : ENOENT;
+    return false;
+}
+}  // namespace
+
 bool PosixPlatform::Resolve(const char* windowsPath, std::string* out, bool lastMayBeMissing) {
     const Drive* drive = DriveOf(windowsPath);
     if (!drive) {
         errno = ENOENT;
         return false;
     }
-    std::string path = drive->root;
-    const char* p = windowsPath + 2;
-    char component[NAME_MAX + 1];
-    while (*p) {
+    std::vector<std::string> parts;
+    for (const char* p = windowsPath + 2; *p;) {
         while (IsSeparator(*p)) ++p;
         if (!*p) break;
         const char* end = p;
         while (*end && !IsSeparator(*end)) ++end;
-        const size_t length = size_t(end - p);
-        if (length > NAME_MAX) {
+        if (size_t(end - p) > NAME_MAX) {
             errno = ENAMETOOLONG;
             return false;
         }
-        std::memcpy(component, p, length);
-        component[length] = '\0';
-        const char* rest = end;
-        while (IsSeparator(*rest)) ++rest;
-        const bool last = *rest == '\0';
-        p = end;
-        if (std::strcmp(component, ".") == 0 || std::strcmp(component, "..") == 0) {
+        parts.emplace_back(p, end);
+        if (parts.back() == "." || parts.back() == "..") {
             errno = ENOENT;  // never leave the drive
             return false;
         }
-        const std::string base = path == "/" ? std::string() : path;
-        std::string candidate = base + "/" + component;
-        struct stat st;
-        bool found = ::lstat(candidate.c_str(), &st) == 0;
-        if (!found && errno != ENOENT) return false;
-        if (!found) {
-            // Windows finds names whatever their letter case.
-            DIR* dir = ::opendir(path.c_str());
-            if (!dir) return false;
-            while (struct dirent* e = ::readdir(dir)) {
-                if (crt::stricmp(e->d_name, component) == 0) {
-                    candidate = base + "/" + e->d_name;
-                    found = ::lstat(candidate.c_str(), &st) == 0;
-                    break;
-                }
-            }
-            ::closedir(dir);
-        }
-        if (!found) {
-            if (last && lastMayBeMissing) {
-                *out = base + "/" + component;
-                return true;
-            }
-            errno = ENOENT;
-            return false;
-        }
-        if (S_ISLNK(st.st_mode)) {
-            errno = ELOOP;  // links are not followed
-            return false;
-        }
-        if (!last && !S_ISDIR(st.st_mode)) {
-            errno = ENOTDIR;
-            return false;
-        }
-        path = candidate;
+        p = end;
     }
-    *out = path;
-    return true;
+    // Each component once, and room for a few other spellings.
+    int budget = int(parts.size()) + 64;
+    return ResolveBelow(drive->root, parts, 0, lastMayBeMissing, out, &budget);
 }
 
 std::string PosixPlatform::Display(const char* windowsPath) {
@@ -1123,50 +1144,88 @@ bool IsFile(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
+
+// Every entry of `folder` named `name` in any letter case (links too; the
+// callers' checks refuse them), the exact spelling first, at most `limit`.
+std::vector<std::string> SpellingsOf(const std::string& folder, const char* name, size_t limit = 16) {
+    std::vector<std::string> found;
+    const std::string base = folder == "/" ? std::string() : folder;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return found;
+    bool exact = false;
+    while (struct dirent* e = ::readdir(dir)) {
+        if (crt::stricmp(e->d_name, name) != 0) continue;
+        if (std::strcmp(e->d_name, name) == 0) {
+            exact = true;
+            continue;
+        }
+        if (found.size() < limit) found.push_back(base + "/" + e->d_name);
+    }
+    ::closedir(dir);
+    if (exact) found.insert(found.begin(), base + "/" + name);
+    return found;
+}
 }  // namespace
 
+// A Windows folder wins by what it holds: a SOFTWARE hive in
+// System32\config, else SYSTEM.DAT, else a System32\config without a hive.
+// Every spelling of every name is looked at, so an empty decoy in another
+// letter case cannot hide the real one.
 WindowsInstall PosixPlatform::FindWindows(PosixPlatform& platform, char letter) {
-    WindowsInstall found;
+    WindowsInstall best;
+    int bestRank = 0;
     const std::string root = platform.DriveRoot(letter);
-    if (root.empty()) return found;
-    const std::string drive = std::string(1, letter) + ":\\";
+    if (root.empty()) return best;
     for (const char* folder : {"Windows", "WINNT"}) {
-        std::string windows, system, hive, registry;
-        if (!platform.Resolve((drive + folder).c_str(), &windows) || !IsFolder(windows)) continue;
-        const std::string windowsDir = WindowsPathOf(letter, root, windows);
-        // The NT family keeps its hives in System32\config.
-        if (platform.Resolve((windowsDir + "\\System32").c_str(), &system) && IsFolder(system) &&
-            platform.Resolve((windowsDir + "\\System32\\config").c_str(), &registry) &&
-            IsFolder(registry)) {
-            found.family = 5;
-            found.drive = letter;
-            found.windowsDir = windowsDir;
-            found.systemDir = WindowsPathOf(letter, root, system);
-            if (platform.Resolve((windowsDir + "\\System32\\config\\SOFTWARE").c_str(), &hive) &&
-                IsFile(hive))
-                found.softwareHive = hive;
-            // Without a readable hive the generation is unknown: the newest
-            // the cleaner knows nothing particular about.
-            found.major = 6;
-            found.minor = 0;
-            if (!found.softwareHive.empty()) ReadNtVersion(found.softwareHive, &found.major, &found.minor);
-            return found;
-        }
-        // The 95/98/Me family keeps SYSTEM.DAT in the Windows folder.
-        std::string systemDat;
-        if (platform.Resolve((windowsDir + "\\SYSTEM.DAT").c_str(), &systemDat) && IsFile(systemDat)) {
-            found.family = 4;
-            found.drive = letter;
-            found.major = 4;
-            found.minor = 10;
-            found.windowsDir = windowsDir;
-            found.systemDir = windowsDir + "\\SYSTEM";
-            if (platform.Resolve(found.systemDir.c_str(), &system))
-                found.systemDir = WindowsPathOf(letter, root, system);
-            return found;
+        for (const std::string& windows : SpellingsOf(root, folder)) {
+            if (!IsFolder(windows)) continue;
+            const std::string windowsDir = WindowsPathOf(letter, root, windows);
+            // The NT family keeps its hives in System32\config.
+            for (const std::string& system : SpellingsOf(windows, "System32")) {
+                if (!IsFolder(system)) continue;
+                for (const std::string& config : SpellingsOf(system, "config")) {
+                    if (!IsFolder(config)) continue;
+                    std::string hive;
+                    for (const std::string& h : SpellingsOf(config, "SOFTWARE"))
+                        if (hive.empty() && IsFile(h)) hive = h;
+                    const int rank = hive.empty() ? 1 : 3;
+                    if (rank <= bestRank) continue;
+                    bestRank = rank;
+                    best = WindowsInstall();
+                    best.family = 5;
+                    best.drive = letter;
+                    best.windowsDir = windowsDir;
+                    best.systemDir = WindowsPathOf(letter, root, system);
+                    best.softwareHive = hive;
+                    // Without a readable hive the generation is unknown: the
+                    // newest the cleaner knows nothing particular about.
+                    best.major = 6;
+                    best.minor = 0;
+                    if (!hive.empty()) ReadNtVersion(hive, &best.major, &best.minor);
+                    if (rank == 3) return best;
+                }
+            }
+            // The 95/98/Me family keeps SYSTEM.DAT in the Windows folder.
+            bool systemDat = false;
+            for (const std::string& dat : SpellingsOf(windows, "SYSTEM.DAT"))
+                systemDat = systemDat || IsFile(dat);
+            if (!systemDat || bestRank >= 2) continue;
+            bestRank = 2;
+            best = WindowsInstall();
+            best.family = 4;
+            best.drive = letter;
+            best.major = 4;
+            best.minor = 10;
+            best.windowsDir = windowsDir;
+            best.systemDir = windowsDir + "\\SYSTEM";
+            for (const std::string& system : SpellingsOf(windows, "SYSTEM"))
+                if (IsFolder(system)) {
+                    best.systemDir = WindowsPathOf(letter, root, system);
+                    break;
+                }
         }
     }
-    return found;
+    return best;
 }
 
 }  // namespace pf::posix

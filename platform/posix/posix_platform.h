@@ -57,6 +57,9 @@ public:
     // A start-up value deleted from the hive and written back.
     virtual void ValueRemoved(const std::string& hive, const std::string& key,
                               const std::string& value) = 0;
+    // Report-only: a start-up value that the cleanup would have deleted.
+    virtual void ValueWouldBeRemoved(const std::string& /*hive*/, const std::string& /*key*/,
+                                     const std::string& /*value*/) {}
 };
 
 // The Windows found on a drive: family (4: 95/98/Me, 5: NT), version and
