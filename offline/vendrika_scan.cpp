@@ -342,9 +342,14 @@ public:
         }
     }
 
-    // `always`: a note on what was not examined, shown even with --quiet.
+    // `always`: a note on what was not examined; with --quiet it is shown
+    // at the end, and only when something was found.
     void Note(const std::string& text, bool always = false) {
         if (options_.quiet && !always) return;
+        if (options_.quiet && !g_scan.summaryStarted) {
+            deferred_.push_back(text);
+            return;
+        }
         if (options_.json)
             Print(JsonObject("note").Text("message", text).Done(), true);
         else
@@ -356,6 +361,9 @@ public:
         for (const Detection& d : pending_) Emit(d, "found");
         pending_.clear();
         ClearProgress();
+        if (detections > 0)
+            for (const std::string& text : deferred_) Note(text, true);
+        deferred_.clear();
     }
 
 private:
@@ -450,6 +458,7 @@ private:
     int32_t countAtOpen_[kTracked] = {};
     std::vector<Detection> pending_;
     std::set<std::string> told_;
+    std::vector<std::string> deferred_;
 };
 
 // The lengths some signature accepts; every other file is clean whatever

@@ -46,7 +46,10 @@ RunResult Scan(const std::vector<std::string>& args, const RunOptions& options) 
     if (options.terminal && openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return {};
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(outPipe[1], 1);
+        close(outPipe[0]);  // the parent is the only reader
+        close(errPipe[0]);
+        dup2(options.terminal && options.outputOnTerminal ? slave : outPipe[1], 1);
+        if (options.outputTo) dup2(open(options.outputTo, O_WRONLY), 1);
         dup2(options.terminal ? slave : errPipe[1], 2);
         int devnull = open("/dev/null", O_RDONLY);
         dup2(devnull, 0);
@@ -72,7 +75,13 @@ RunResult Scan(const std::vector<std::string>& args, const RunOptions& options) 
         const int n = poll(fds, options.terminal ? 3 : 2, 20);
         const double elapsed = Now() - started;
         if (!interrupted && options.interruptWhen && options.interruptWhen()) {
-            kill(pid, SIGINT);
+            if (options.closeOutputOnInterrupt && fds[0].fd >= 0) {
+                close(fds[0].fd);
+                fds[0].fd = -1;
+                --open;
+            } else {
+                kill(pid, options.interruptSignal);
+            }
             interrupted = true;
         }
         if (elapsed > 300) {

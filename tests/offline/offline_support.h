@@ -23,7 +23,11 @@ struct RunResult {
 struct RunOptions {
     bool asNobody = false;       // drop root: permissions then apply
     bool terminal = false;       // standard error is a pseudo-terminal
-    std::function<bool()> interruptWhen;  // polled while it runs: true sends SIGINT once
+    std::function<bool()> interruptWhen;  // polled while it runs: true sends the signal once
+    int interruptSignal = 2;              // SIGINT
+    bool closeOutputOnInterrupt = false;  // instead: close the reading end of standard output
+    const char* outputTo = nullptr;       // standard output to this file (e.g. /dev/full)
+    bool outputOnTerminal = false;        // standard output to the terminal too
 };
 
 RunResult Scan(const std::vector<std::string>& args, const RunOptions& options = {});

@@ -1,5 +1,6 @@
 // vendrika-scan, the real program, over folder trees on this machine.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -356,47 +357,72 @@ TEST(VendrikaScan, HiveThatCannotBeWrittenStaysAsItWas) {
     }
 }
 
-// SIGINT in the middle of a removal: the scan stops at the next entry,
-// reports "Scanning terminated", exits 2; every infected file and its
-// start-up value are either both gone or both there, and the hive reopens.
+// SIGINT or SIGTERM in the middle of a removal, or an output that fails (a
+// closed pipe, a full disk): the scan stops at the next entry, reports
+// "Scanning terminated" where it still can, exits 2; every infected file and
+// its start-up value are either both gone or both there, and the hive reopens.
 TEST(VendrikaScan, InterruptedRunLeavesNothingHalfWritten) {
-    Tree tree;
-    tree.Folder("WINDOWS/system32/config");
-    const std::string hive = tree.Path("WINDOWS/system32/config/SOFTWARE");
-    offline::WriteEmptyHive(hive);
-    std::vector<std::pair<std::string, std::string>> values;
-    const int kInfected = 60;
-    for (int i = 0; i < kInfected; ++i) {
-        const std::string folder = "data/" + std::to_string(i);
-        tree.File(folder + "/evil.exe", offline::InfectedSample(i % 70, unsigned(i)));
-        for (int k = 0; k < 150; ++k) tree.File(folder + "/f" + std::to_string(k), "x");
-        values.push_back({"v" + std::to_string(i), "C:\\data\\" + std::to_string(i) + "\\evil.exe"});
-    }
-    ASSERT_TRUE(offline::SetHiveValues(hive, kRun, values));
-    RunOptions options;
-    // Interrupt once the first file is gone: a fixed delay can outlast the
-    // whole run on a quick machine.
-    options.interruptWhen = [&] {
-        for (int i = 0; i < kInfected; ++i)
-            if (!Exists(tree.Path("data/" + std::to_string(i) + "/evil.exe"))) return true;
-        return false;
+    struct Case {
+        const char* what;
+        int signal;
+        bool closePipe;
+        const char* outputTo;
+        const char* message;  // on standard error
+    } cases[] = {
+        {"Ctrl-C", SIGINT, false, nullptr, nullptr},
+        {"SIGTERM", SIGTERM, false, nullptr, nullptr},
+        {"closed pipe", 0, true, nullptr, "standard output cannot be written: Broken pipe"},
+        {"full output", 0, false, "/dev/full", "standard output cannot be written: No space left"},
     };
-    const offline::RunResult r = Scan({"--remove", tree.Root()}, options);
-    EXPECT_EQ(r.status, 2) << r.out << r.err;
-    EXPECT_TRUE(Has(r.out, "Scanning terminated")) << r.out;
-    EXPECT_TRUE(Has(r.out, "Total files scanned")) << r.out;
-    std::map<std::string, std::string> left;
-    ASSERT_TRUE(offline::HiveValues(hive, kRun, &left));
-    int removed = 0;
-    for (int i = 0; i < kInfected; ++i) {
-        const bool file = Exists(tree.Path("data/" + std::to_string(i) + "/evil.exe"));
-        const bool value = left.count("v" + std::to_string(i)) == 1;
-        EXPECT_EQ(file, value) << i;
-        removed += !file;
+    for (const Case& c : cases) {
+        Tree tree;
+        tree.Folder("WINDOWS/system32/config");
+        const std::string hive = tree.Path("WINDOWS/system32/config/SOFTWARE");
+        offline::WriteEmptyHive(hive);
+        std::vector<std::pair<std::string, std::string>> values;
+        const int kInfected = 60;
+        for (int i = 0; i < kInfected; ++i) {
+            const std::string folder = "data/" + std::to_string(i);
+            tree.File(folder + "/evil.exe", offline::InfectedSample(i % 70, unsigned(i)));
+            for (int k = 0; k < 150; ++k) tree.File(folder + "/f" + std::to_string(k), "x");
+            values.push_back({"v" + std::to_string(i), "C:\\data\\" + std::to_string(i) + "\\evil.exe"});
+        }
+        ASSERT_TRUE(offline::SetHiveValues(hive, kRun, values));
+        RunOptions options;
+        // Interrupt once the first file is gone: a fixed delay can outlast the
+        // whole run on a quick machine.
+        if (!c.outputTo) {
+            options.interruptWhen = [&] {
+                for (int i = 0; i < kInfected; ++i)
+                    if (!Exists(tree.Path("data/" + std::to_string(i) + "/evil.exe"))) return true;
+                return false;
+            };
+        }
+        options.interruptSignal = c.signal;
+        options.closeOutputOnInterrupt = c.closePipe;
+        options.outputTo = c.outputTo;
+        const offline::RunResult r = Scan({"--remove", tree.Root()}, options);
+        EXPECT_EQ(r.status, 2) << c.what << r.out << r.err;
+        if (c.message) {
+            EXPECT_TRUE(Has(r.err, c.message)) << c.what << r.err;
+        } else {
+            EXPECT_TRUE(Has(r.out, "Scanning terminated")) << c.what << r.out;
+            EXPECT_TRUE(Has(r.out, "Total files scanned")) << c.what << r.out;
+        }
+        std::map<std::string, std::string> left;
+        ASSERT_TRUE(offline::HiveValues(hive, kRun, &left)) << c.what;
+        int removed = 0;
+        for (int i = 0; i < kInfected; ++i) {
+            const bool file = Exists(tree.Path("data/" + std::to_string(i) + "/evil.exe"));
+            const bool value = left.count("v" + std::to_string(i)) == 1;
+            EXPECT_EQ(file, value) << c.what << i;
+            removed += !file;
+        }
+        // A full output fails at its first line, before any removal.
+        if (!c.outputTo) EXPECT_GT(removed, 0) << c.what;
+        EXPECT_LT(removed, kInfected) << c.what << ": the run ended before the interruption";
+        EXPECT_FALSE(Exists(hive + ".vendrika-new")) << c.what;
     }
-    EXPECT_GT(removed, 0);
-    EXPECT_LT(removed, kInfected) << "the run ended before the interruption";
-    EXPECT_FALSE(Exists(hive + ".vendrika-new"));
 }
 
 // On a terminal the progress line shows files, rate and the current path
