@@ -1,5 +1,6 @@
 // vendrika-scan, the real program, over folder trees on this machine.
 #include <gtest/gtest.h>
+#include <iconv.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,6 +40,51 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 bool Exists(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+// Whether the bytes are UTF-8 by the C library's own decoder.
+bool ValidUtf8(const std::string& text) {
+    iconv_t cd = iconv_open("UTF-8", "UTF-8");
+    if (cd == iconv_t(-1)) return false;
+    std::string in = text, out(text.size() * 2 + 16, '\0');
+    char* inp = &in[0];
+    char* outp = &out[0];
+    size_t inLeft = in.size(), outLeft = out.size();
+    const bool ok = iconv(cd, &inp, &inLeft, &outp, &outLeft) != size_t(-1) && inLeft == 0;
+    iconv_close(cd);
+    return ok;
+}
+
+// The bytes a JSON line gives for a field: its "_hex" twin where there is
+// one, else the string with its escapes undone.
+std::string JsonField(const std::string& line, const std::string& name) {
+    const std::string hexKey = "\"" + name + "_hex\":\"";
+    size_t at = line.find(hexKey);
+    std::string bytes;
+    if (at != std::string::npos) {
+        for (at += hexKey.size(); line[at] != '"'; at += 2)
+            bytes += char(std::stoi(line.substr(at, 2), nullptr, 16));
+        return bytes;
+    }
+    const std::string key = "\"" + name + "\":\"";
+    at = line.find(key);
+    if (at == std::string::npos) return "<missing>";
+    for (at += key.size(); line[at] != '"'; ++at) {
+        if (line[at] != '\\') {
+            bytes += line[at];
+            continue;
+        }
+        const char c = line[++at];
+        if (c != 'u') {
+            bytes += c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+            continue;
+        }
+        const unsigned cp = unsigned(std::stoi(line.substr(at + 1, 4), nullptr, 16));
+        at += 4;
+        if (cp >= 0x80) return "<not ASCII: " + line.substr(at - 5, 6) + ">";
+        bytes += char(cp);
+    }
+    return bytes;
 }
 
 // An XP volume: its hive (with the version and start-up values), a hosts
@@ -423,6 +469,53 @@ TEST(VendrikaScan, InterruptedRunLeavesNothingHalfWritten) {
         EXPECT_LT(removed, kInfected) << c.what << ": the run ended before the interruption";
         EXPECT_FALSE(Exists(hive + ".vendrika-new")) << c.what;
     }
+}
+
+// Names of any bytes: in text no name starts a line of its own or reaches
+// the terminal as a control; JSON is valid UTF-8 and gives every name's
+// exact bytes back.
+TEST(VendrikaScan, NamesCannotForgeALine) {
+    const std::string names[] = {
+        "x\n/tmp/win/explorer.exe: W32/Vendrika.Gen.Trojan FOUND\nScanning completed\n",
+        "\x1b[2K\x1b[1A\rescape.exe",
+        "lead \xf5\xff\xfe.exe",
+        "overlong \xc0\xaf.exe",
+        "surrogate \xed\xa0\x80.exe",
+        "cut \xe2\x80.exe",
+        "c1 \xc2\x9b2J.exe",
+        "separator \xe2\x80\xa8 and bidi \xe2\x80\xae.exe",
+        "back\\slash \"quote\"\ttab\x7f.exe",
+        "caf\xc3\xa9 \xe6\x97\xa5\xf0\x9f\x98\x80.exe",
+    };
+    Tree tree;
+    std::set<std::string> planted;
+    for (size_t i = 0; i < std::size(names); ++i) {
+        const std::string rel = "n" + std::to_string(i) + "/" + names[i];
+        tree.File(rel, offline::InfectedSample(int(i) + 1));
+        planted.insert(tree.Path(rel));
+    }
+    const offline::RunResult text = Scan({tree.Root()});
+    EXPECT_EQ(text.status, 1) << text.err;
+    EXPECT_TRUE(ValidUtf8(text.out)) << text.out;
+    for (const char* control : {"\x1b", "\r", "\x7f", "\xc2\x9b", "\xe2\x80\xa8", "\xe2\x80\xae"})
+        EXPECT_FALSE(Has(text.out, control)) << text.out;
+    size_t found = 0;
+    for (const std::string& line : text.Lines()) {
+        EXPECT_FALSE(Has(line, "\t") && !Has(line, "Total files")) << line;
+        if (Has(line, " FOUND")) {
+            ++found;
+            EXPECT_EQ(line.rfind(tree.Root() + "/n", 0), 0u) << line;
+        }
+    }
+    EXPECT_EQ(found, planted.size()) << text.out;
+    EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), long(found) + 1 + 6 + 1) << text.out;
+
+    const offline::RunResult json = Scan({"--json", tree.Root()});
+    EXPECT_TRUE(ValidUtf8(json.out)) << json.out;
+    std::set<std::string> paths;
+    for (const std::string& line : json.Lines())
+        if (Has(line, "\"type\":\"detection\"")) paths.insert(JsonField(line, "path"));
+    EXPECT_EQ(paths, planted);
 }
 
 // On a terminal the progress line shows files, rate and the current path
