@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 
 #include "engine/scan_context.h"
@@ -140,9 +141,11 @@ TEST(VendrikaScan, ReportsEveryInfectedSampleAndChangesNothing) {
     EXPECT_EQ(r.err, "");  // no terminal: no progress line
     EXPECT_EQ(tree.Snapshot(), before);
 
+    // Quiet: the detections, then what could not be examined.
     const offline::RunResult quiet = Scan({"--quiet", tree.Root()});
     EXPECT_EQ(quiet.status, 1);
-    EXPECT_EQ(quiet.Lines().size(), infected.size());
+    ASSERT_EQ(quiet.Lines().size(), infected.size() + 1);
+    EXPECT_TRUE(Has(quiet.Lines().back(), "no Windows found on any PATH")) << quiet.out;
 
     // Only the files whose length some signature accepts are opened.
     const offline::RunResult json = Scan({"--json", tree.Root()});
@@ -254,7 +257,11 @@ TEST(VendrikaScan, RemoveGivesTheWindowsResult) {
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     std::vector<std::string> lines;
     for (const std::string& line : r.Lines())
-        if (!Has(line, " FOUND") && line != "Scanning completed") lines.push_back(line);
+        if (!Has(line, " FOUND") && line != "Scanning completed" && line.rfind("Windows: ", 0) != 0)
+            lines.push_back(line);
+    EXPECT_TRUE(Has(r.out, "Windows: C:\\WINDOWS (" + volume.tree.Root() + "), Windows XP (NT 5.1); registry " +
+                               volume.hive + "; hosts file C:\\WINDOWS\\system32\\drivers\\etc\\hosts\n"))
+        << r.out;
     // Detections come in the order of each system's listing: compare the
     // lines before the summary as a set, the summary as it is.
     ASSERT_GE(window.size(), 6u);
@@ -289,8 +296,91 @@ TEST(VendrikaScan, RemoveGivesTheWindowsResult) {
     EXPECT_EQ(Scan({"--remove", volume.tree.Root()}).status, 0);
 }
 
-// Names in another letter case, a JSON run with removal, a 95/98/Me volume.
-TEST(VendrikaScan, FindsWindowsFoldersWhateverTheirCase) {
+// Plants an NT Windows in `tree` under `system32` (folders as spelled
+// there), with its version and start-up values; returns the hive's path.
+std::string PlantWindows(Tree& tree, const std::string& system32, const char* version,
+                         const std::vector<std::pair<std::string, std::string>>& run) {
+    tree.Folder(system32 + "/config");
+    const std::string hive = tree.Path(system32 + "/config/SOFTWARE");
+    offline::WriteEmptyHive(hive);
+    offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", version}});
+    offline::SetHiveValues(hive, kRun, run);
+    return hive;
+}
+
+// Which Windows the cleanup uses, and that its start-up values meet its
+// files: folders in any letter case, a decoy in another case beside the real
+// one (case-sensitive mounts), WINNT, the Windows volume given second (still
+// C: to its registry), two Windows volumes (the first one's registry), paths
+// beyond ASCII; no Windows at all, and a 95/98/Me volume, clean the files
+// but exit 2, saying what was not examined.
+TEST(VendrikaScan, FindsTheWindowsWhateverItsNamesAndPlace) {
+    struct Case {
+        const char* what;
+        // Plants the first and second PATH; the hive whose Run key must end empty.
+        std::function<std::string(Tree&, Tree&)> plant;
+        bool secondFirst;  // the second tree is the first PATH
+        const char* note;
+        int status;
+    } cases[] = {
+        {"letter case", [](Tree& a, Tree&) {
+             a.File("a/b.exe", offline::InfectedSample(3));
+             return PlantWindows(a, "windows/SYSTEM32", "5.1", {{"x", "C:\\A\\B.EXE"}});
+         }, false, "Windows: C:\\windows (", 1},
+        {"decoy System32", [](Tree& a, Tree&) {
+             a.Folder("WINDOWS/System32");  // empty, beside the real one
+             a.File("Downloads/setup.exe", offline::InfectedSample(0));
+             return PlantWindows(a, "WINDOWS/system32", "5.1", {{"Updater", "C:\\Downloads\\setup.exe"}});
+         }, false, "Windows XP (NT 5.1); registry ", 1},
+        {"WINNT", [](Tree& a, Tree&) {
+             a.File("Tools/t.exe", offline::InfectedSample(4));
+             return PlantWindows(a, "WINNT/system32", "5.0", {{"t", "\"c:\\tools\\t.exe\" -s"}});
+         }, false, "Windows: C:\\WINNT (", 1},
+        {"Windows volume second", [](Tree& a, Tree& b) {
+             a.File("Programs/evil.exe", offline::InfectedSample(5));
+             b.File("Data/other.exe", offline::InfectedSample(6));
+             return PlantWindows(a, "WINDOWS/system32", "5.1",
+                                 {{"e", "C:\\Programs\\evil.exe"}, {"o", "D:\\Data\\other.exe"}});
+         }, true, ", PATH 2)", 1},
+        {"two Windows volumes", [](Tree& a, Tree& b) {
+             a.File("x.exe", offline::InfectedSample(7));
+             // The second Windows: its registry is not the one cleaned.
+             PlantWindows(b, "WINDOWS/system32", "5.1", {{"keep", "D:\\y.exe"}});
+             return PlantWindows(a, "WINDOWS/system32", "5.1", {{"x", "C:\\x.exe"}});
+         }, false, "D: (", 1},
+        {"beyond ASCII", [](Tree& a, Tree&) {
+             a.File("Donn\xc3\xa9es/\xc3\xa9t\xc3\xa9.exe", offline::InfectedSample(8));
+             return PlantWindows(a, "WINDOWS/system32", "5.1",
+                                 {{"v", "C:\\Donn\xc3\xa9es\\\xc3\xa9t\xc3\xa9.exe"}});
+         }, false, "Windows XP", 1},
+        {"no Windows", [](Tree& a, Tree&) {
+             a.File("x.exe", offline::InfectedSample(9));
+             return std::string();
+         }, false, "no Windows found on any PATH", 2},
+    };
+    for (const Case& c : cases) {
+        Tree a, b;
+        const std::string hive = c.plant(a, b);
+        std::map<std::string, std::string> otherBefore;
+        const std::string otherHive = b.Path("WINDOWS/system32/config/SOFTWARE");
+        offline::HiveValues(otherHive, kRun, &otherBefore);
+        const offline::RunResult r =
+            Scan(c.secondFirst ? std::vector<std::string>{"--remove", b.Root(), a.Root()}
+                               : std::vector<std::string>{"--remove", a.Root(), b.Root()});
+        EXPECT_EQ(r.status, c.status) << c.what << r.out << r.err;
+        EXPECT_TRUE(Has(r.out, c.note)) << c.what << r.out;
+        EXPECT_EQ(FoundPaths(r).size(), Has(c.what, "second") ? 2u : 1u) << c.what << r.out;
+        EXPECT_TRUE(Has(r.out, "Total files removed\t\t:  " + std::to_string(FoundPaths(r).size())))
+            << c.what << r.out;
+        if (hive.empty()) continue;
+        std::map<std::string, std::string> run, otherAfter;
+        ASSERT_TRUE(offline::HiveValues(hive, kRun, &run)) << c.what;
+        EXPECT_TRUE(run.empty()) << c.what << run.begin()->second;
+        offline::HiveValues(otherHive, kRun, &otherAfter);
+        EXPECT_EQ(otherAfter, otherBefore) << c.what;
+    }
+
+    // Letter case in every name, JSON, the hosts file and a worm's name.
     Tree tree;
     tree.Folder("windows/SYSTEM32/Config");
     const std::string hive = tree.Path("windows/SYSTEM32/Config/software");
@@ -313,8 +403,9 @@ TEST(VendrikaScan, FindsWindowsFoldersWhateverTheirCase) {
     old.File("WINDOWS/HOSTS", offline::InfectedHosts());
     old.File("GAMES/X.EXE", offline::InfectedSample(5));
     const offline::RunResult w98 = Scan({"--remove", old.Root()});
-    EXPECT_EQ(w98.status, 1) << w98.out << w98.err;
-    EXPECT_TRUE(Has(w98.out, "Windows 95/98/Me volume: its registry was not examined"));
+    EXPECT_EQ(w98.status, 2) << w98.out << w98.err;
+    EXPECT_TRUE(Has(w98.out, "Windows 95/98/Me; hosts file C:\\WINDOWS\\hosts; its registry (SYSTEM.DAT, "
+                             "USER.DAT) is not examined")) << w98.out;
     EXPECT_FALSE(Exists(old.Path("GAMES/X.EXE")));
     EXPECT_FALSE(Exists(old.Path("WINDOWS/HOSTS")));  // where that Windows keeps it
 }
