@@ -323,23 +323,18 @@ public:
 
     void ValueRemoved(const std::string& hive, const std::string& key,
                       const std::string& value) override {
-        if (!options_.json) return;  // the window's own line tells it
-        Print(JsonObject("registry").Text("hive", hive).Text("key", key).Text("value", value)
-                  .Text("action", "removed").Done(), true);
+        if (options_.json) Registry("start-up value", hive, key, value, true);  // else the window's line
     }
 
     void ValueWouldBeRemoved(const std::string& hive, const std::string& key,
                              const std::string& value) override {
-        // The remembered name is tried again at every later match.
-        if (!told_.insert(hive + '\0' + key + '\0' + value).second) return;
-        ClearProgress();
-        if (options_.json) {
-            Print(JsonObject("registry").Text("hive", hive).Text("key", key).Text("value", value)
-                      .Text("action", "would_remove").Done(), true);
-        } else {
-            Print(Shown(key + "\\" + value) + " (" + Shown(hive) +
-                      "): start-up value would be removed with --remove", true);
-        }
+        Registry("start-up value", hive, key, value, false);
+    }
+    void ServiceRemoved(const std::string& hive, const std::string& key) override {
+        Registry("service", hive, key, "", true);
+    }
+    void ServiceWouldBeRemoved(const std::string& hive, const std::string& key) override {
+        Registry("service", hive, key, "", false);
     }
 
     // `always`: a note on what was not examined; with --quiet it is shown
@@ -369,8 +364,28 @@ public:
 private:
     static constexpr int kTracked = 128;
 
+    // A start-up value or a service key: removed, or in a report-only run
+    // what --remove would remove (each once).
+    void Registry(const char* kind, const std::string& hive, const std::string& key,
+                  const std::string& value, bool removed) {
+        if (!removed && !told_.insert(hive + '\0' + key + '\0' + value).second) return;
+        if (options_.json) {
+            JsonObject object("registry");
+            object.Text("kind", kind).Text("hive", hive).Text("key", key);
+            if (!value.empty()) object.Text("value", value);
+            Print(object.Text("action", removed ? "removed" : "would_remove").Done(), true);
+        } else if (!options_.quiet) {
+            ClearProgress();
+            Print(kind + (" " + Shown(value.empty() ? key : key + "\\" + value)) + " (" + Shown(hive) +
+                      "): " + (removed ? "removed" : "would be removed with --remove"),
+                  true);
+        }
+    }
+
     void Detected(const char* windowsPath, const std::string& name) {
         ++detections;
+        // The services whose image is this file (SYSTEM hive).
+        RemoveServicesOf(windowsPath);
         Detection d{windowsPath, Display(windowsPath), name};
         ClearProgress();
         if (!options_.json) {
@@ -620,6 +635,15 @@ int main(int argc, char** argv) {
                               true);
         }
     }
+    // One removing run at a time per Windows: a second one is refused
+    // before it changes anything.
+    if (options.remove) {
+        std::string why;
+        if (!platform.LockRegistry(&why)) {
+            std::fprintf(stderr, "vendrika-scan: %s: nothing was done\n", Shown(why).c_str());
+            return 2;
+        }
+    }
     platform.SetLengthFilter(LengthsOfTable());
     pf::SetPlatform(&platform);
 
@@ -628,6 +652,8 @@ int main(int argc, char** argv) {
     std::snprintf(g_scan.targetPath, sizeof g_scan.targetPath, "!:");
     g_scan.cancelled = false;
     RunScan();
+    // Each changed hive is written once, here, also after an interruption.
+    platform.CommitRegistry();
     platform.Finish();
     // The window would now offer to restart; here the Windows is not running.
     if (g_scan.restartNeeded) {

@@ -9,6 +9,9 @@
 
 const char kRunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kRunServicesKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+const char kWow64RunKeyPath[] = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kWow64RunServicesKeyPath[] =
+    "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 
 namespace {
 
@@ -159,16 +162,18 @@ int CleanPersistence(const char* detectionName) {
     char hostsPath[kMaxPath];
     if (HostsFilePath(hostsPath)) CheckTextFile(detectionName, hostsPath);
 
+    // Then the same two keys in the 32-bit view of a 64-bit Windows, where a
+    // 32-bit program's values go; other systems have no such keys.
+    const char* const startupKeys[] = {kRunKeyPath, kRunServicesKeyPath, kWow64RunKeyPath,
+                                       kWow64RunServicesKeyPath};
     if (g_scan.runValueName[0]) {
-        if (DeleteRegistryValue(pf::kHkeyLocalMachine, kRunKeyPath, g_scan.runValueName))
-            ReportLine("System Registry     %s removed", detectionName);
-        if (DeleteRegistryValue(pf::kHkeyLocalMachine, kRunServicesKeyPath, g_scan.runValueName))
-            ReportLine("System Registry     %s removed", detectionName);
+        for (const char* key : startupKeys)
+            if (DeleteRegistryValue(pf::kHkeyLocalMachine, key, g_scan.runValueName))
+                ReportLine("System Registry     %s removed", detectionName);
     }
 
     if (g_scan.inspectedPath[0]) {
-        ScanStartupKey(pf::kHkeyLocalMachine, kRunKeyPath);
-        ScanStartupKey(pf::kHkeyLocalMachine, kRunServicesKeyPath);
+        for (const char* key : startupKeys) ScanStartupKey(pf::kHkeyLocalMachine, key);
     }
     return 1;
 }

@@ -5,6 +5,9 @@
 // The machine-wide start-up keys whose values may launch an infected file.
 extern const char kRunKeyPath[];          // Software\Microsoft\Windows\CurrentVersion\Run
 extern const char kRunServicesKeyPath[];  // ...\RunServices
+// The same keys in the 32-bit view of a 64-bit Windows (Software\Wow6432Node\...).
+extern const char kWow64RunKeyPath[];
+extern const char kWow64RunServicesKeyPath[];
 
 // After every match: checks the hosts file and removes the start-up values
 // that launch the inspected file. Returns 1.

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/posix_platform.h"
@@ -14,7 +15,16 @@ namespace pf::posix {
 struct PosixPlatform::Hive {
     hive_h* h = nullptr;
     bool write = false;
-    std::string path;
+    std::string path;       // POSIX path, for the reports
+    std::string name;       // its entry in the hives' folder
+    std::string root;       // "Software" or "SYSTEM" below HKEY_LOCAL_MACHINE
+    int fd = -1;            // the file as read: its identity and attributes
+    int newFd = -1;         // the new hive, created when the hive is opened for writing
+    std::string newName;
+    bool changed = false;
+    // What the commit makes true, told once it is.
+    std::vector<std::pair<std::string, std::string>> removedValues;  // key, value
+    std::vector<std::string> removedKeys;
 };
 
 struct PosixPlatform::Entry {

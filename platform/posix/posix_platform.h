@@ -9,11 +9,14 @@
 // runs: there are no processes, services or libraries, no question is shown
 // (every question is answered No) and waits return at once.
 //
-// The registry is the SOFTWARE hive of the Windows on the volume, reached as
-// HKEY_LOCAL_MACHINE\Software through hivex, and only when one is attached
-// (AttachSoftwareHive). A change is written to a new hive beside the old one,
-// which replaces it only once complete; a hive that cannot be opened or
-// written stays byte for byte as it was.
+// The registry is the SOFTWARE and SYSTEM hives of the NT-family Windows on
+// the volume (SetWindows), reached as HKEY_LOCAL_MACHINE\Software and
+// HKEY_LOCAL_MACHINE\SYSTEM through hivex. Changes are kept in memory and
+// written once, by CommitRegistry: each changed hive goes to a new file
+// beside the old one, which replaces it only once complete and flushed; a
+// hive that cannot be opened or written stays byte for byte as it was. A
+// removing run holds a lock on the hives' folder from its first look at a
+// hive to its end (LockRegistry): a second run is refused.
 //
 // Speed: a listing is read once with getdents and one fstatat per entry; the
 // folder pass that follows a file pass reuses it. A file whose listed length
@@ -57,9 +60,22 @@ public:
     // A start-up value deleted from the hive and written back.
     virtual void ValueRemoved(const std::string& hive, const std::string& key,
                               const std::string& value) = 0;
-    // Report-only: a start-up value that the cleanup would have deleted.
-    virtual void ValueWouldBeRemoved(const std::string& /*hive*/, const std::string& /*key*/,
-                                     const std::string& /*value*/) {}
+    // A report-only run: a start-up value that --remove would delete (each
+    // once per run).
+    virtual void ValueWouldBeRemoved(const std::string& hive, const std::string& key,
+                                     const std::string& value) {
+        (void)hive, (void)key, (void)value;
+    }
+    // A service key (with its subkeys) of the SYSTEM hive whose ImagePath
+    // names an infected file: deleted and written back, or, in a report-only
+    // run, one that --remove would delete. `key` is the whole key path
+    // ("HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Services\name").
+    virtual void ServiceRemoved(const std::string& hive, const std::string& key) {
+        (void)hive, (void)key;
+    }
+    virtual void ServiceWouldBeRemoved(const std::string& hive, const std::string& key) {
+        (void)hive, (void)key;
+    }
 };
 
 // The Windows found on a drive: family (4: 95/98/Me, 5: NT), version and
@@ -199,6 +215,21 @@ public:
     // The registry (posix_registry.cpp). Reads the version of an NT-family
     // Windows from its SOFTWARE hive; false when the hive cannot be read.
     static bool ReadNtVersion(const std::string& hivePath, DWORD* major, DWORD* minor);
+    // For a removing run: takes the lock on the folder of the Windows' hives
+    // before anything is changed. False, with the reason, when another run
+    // holds it or the folder cannot be opened; true when there is no hive.
+    bool LockRegistry(std::string* why);
+    // Deletes (in memory) the service keys, in every control set of the
+    // SYSTEM hive, whose ImagePath names this infected file (a Windows
+    // path); in a report-only run tells ServiceWouldBeRemoved instead.
+    // Returns how many keys it found.
+    int RemoveServicesOf(const char* windowsPath);
+    // Writes each changed hive once (at the end of the run or at its
+    // interruption). False when one could not be written: it was reported
+    // and stays as it was.
+    bool CommitRegistry();
+    // How many times a hive was written (for the benchmark and tests).
+    long hiveWrites = 0;
 
 private:
     struct Drive {
@@ -222,9 +253,12 @@ private:
     void Changed() { ++generation_; }
     int NewSlot();
     OpenSlot* Slot(int fd);
-    Hive* SoftwareHive(bool write);
+    Hive* OpenHive(int which);
     void CloseHive();
-    bool CommitHive();
+    bool CommitHive(Hive& hive);
+    bool CreateNewHive(Hive& hive, std::string* why);
+    void DropNewHive(Hive& hive);
+    int RegistryFolder(std::string* why);
 
     std::vector<Drive> drives_;
     WindowsInstall windows_;
@@ -251,8 +285,11 @@ private:
 
     std::vector<OpenSlot> slots_;
     std::vector<std::unique_ptr<Stream>> streams_;
-    std::unique_ptr<Hive> hive_;
-    bool hiveFailed_ = false;
+    std::unique_ptr<Hive> hives_[2];  // SOFTWARE, SYSTEM
+    bool hiveFailed_[2] = {false, false};
+    int registryFd_ = -1;  // the hives' folder, opened without following links
+    bool registryLocked_ = false;
+    std::vector<std::string> wouldBeRemoved_;  // reported once each
     std::vector<uintptr_t> openKeys_;
 };
 

@@ -1,16 +1,26 @@
-// The registry of the POSIX platform: HKEY_LOCAL_MACHINE\Software is the
-// SOFTWARE hive of the Windows on the volume, read and edited with hivex.
+// The registry of the POSIX platform: HKEY_LOCAL_MACHINE\Software and
+// HKEY_LOCAL_MACHINE\SYSTEM are the SOFTWARE and SYSTEM hives of the Windows
+// on the volume, read and edited with hivex.
 //
-// A deleted value changes the hive in memory; closing the key writes the
-// whole hive to a new file beside the old one, flushes it and renames it over
-// the old one. Until that rename the old hive is untouched, so a failure (or
-// an interruption) at any point leaves it byte for byte as it was.
+// Deletions change a hive in memory only; CommitRegistry writes each changed
+// hive once: to a new file created beside the old one (O_EXCL, relative to
+// the folder opened without following links), given the old one's owner,
+// mode and NTFS attributes, flushed, then renamed over the old one and the
+// folder flushed. Until that rename the old hive is untouched, so a failure
+// (or an interruption) at any point leaves it byte for byte as it was.
+//
+// hivex opens files by name; it is always handed /proc/self/fd/N of a file
+// opened here, which names that open file and nothing a link could redirect.
+#include <dirent.h>
 #include <fcntl.h>
 #include <hivex.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -23,28 +33,31 @@ namespace pf::posix {
 
 namespace {
 
-constexpr DWORD kErrorWriteFault = 29;
+constexpr DWORD kErrorKeyDeleted = 1018;
 constexpr DWORD kKeyWriteRights = 0x0002 | 0x0004 | 0x0020 | 0x00010000;  // set value, create, link, delete
+constexpr int kSoftware = 0, kSystem = 1;
+// The name the new hive is written under, beside the old one, until the
+// rename; an interrupted run may leave one behind.
+const char kNewSuffix[] = ".vendrika-new";
+// How ntfs-3g (and the kernel's ntfs3) show a file's NTFS attributes.
+const char* const kNtfsAttributes[] = {"system.ntfs_attrib_be", "system.ntfs_attrib"};
 
 struct KeyHandle {
+    int hive = kSoftware;
     hive_node_h node = 0;
     bool write = false;
-    std::vector<std::string> removed;  // values deleted through this handle
-    std::string path;                  // for the report
+    bool deleted = false;  // the key was deleted while open
+    std::string path;      // for the report
 };
+
+std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 // A hive whose two sequence numbers differ holds changes that only its log
 // files carry; Windows would replay them over anything written here.
-bool HiveCleanlyClosed(const std::string& path, std::string* why) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        *why = std::strerror(errno);
-        return false;
-    }
+bool HiveCleanlyClosed(int fd, std::string* why) {
     unsigned char header[12];
-    const bool read = ::pread(fd, header, sizeof header, 0) == ssize_t(sizeof header);
-    ::close(fd);
-    if (!read || std::memcmp(header, "regf", 4) != 0) {
+    if (::pread(fd, header, sizeof header, 0) != ssize_t(sizeof header) ||
+        std::memcmp(header, "regf", 4) != 0) {
         *why = "not a registry hive";
         return false;
     }
@@ -53,6 +66,19 @@ bool HiveCleanlyClosed(const std::string& path, std::string* why) {
         return false;
     }
     return true;
+}
+
+// Opens a regular file of a folder without following a link; -1 with errno.
+int OpenRegularAt(int dirFd, const char* name) {
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
 }
 
 // UTF-16LE registry text to the single-byte text the engine reads (UTF-8 for
@@ -105,97 +131,318 @@ bool ValueBytes(hive_h* h, hive_value_h v, DWORD* type, std::string* bytes) {
     return true;
 }
 
+
+// "ControlSet" and three digits: a numbered control set of the SYSTEM hive.
+bool IsControlSet(const char* name) {
+    if (std::strlen(name) != 13 || crt::strnicmp(name, "ControlSet", 10) != 0) return false;
+    for (int i = 10; i < 13; ++i)
+        if (name[i] < '0' || name[i] > '9') return false;
+    return true;
+}
+
+bool StartsCaseBlind(const std::string& text, const char* prefix) {
+    const size_t n = std::strlen(prefix);
+    return text.size() >= n && crt::strnicmp(text.c_str(), prefix, n) == 0;
+}
+
+// Whether a service's ImagePath (already expanded) starts the file at
+// windowsPath: the quoted program, or the unquoted command line that is the
+// path, alone or followed by its arguments. Driver paths are relative to the
+// Windows folder or written \SystemRoot\...; \??\ marks a plain path.
+bool ImagePathNames(std::string image, const std::string& windowsDir, const char* windowsPath) {
+    while (!image.empty() && image[0] == ' ') image.erase(0, 1);
+    std::string program;
+    if (!image.empty() && image[0] == '"') {
+        const size_t close = image.find('"', 1);
+        if (close == std::string::npos) return false;
+        program = image.substr(1, close - 1);
+        image = program;
+    }
+    if (StartsCaseBlind(image, "\\??\\")) {
+        image.erase(0, 4);
+    } else if (StartsCaseBlind(image, "\\SystemRoot\\")) {
+        if (windowsDir.empty()) return false;
+        image = windowsDir + image.substr(11);
+    } else if (!(image.size() >= 2 && image[1] == ':') && !image.empty() && image[0] != '\\') {
+        if (windowsDir.empty()) return false;
+        image = windowsDir + "\\" + image;
+    }
+    const size_t n = std::strlen(windowsPath);
+    if (image.size() < n || crt::strnicmp(image.c_str(), windowsPath, n) != 0) return false;
+    return image.size() == n || (program.empty() && image[n] == ' ');
+}
+
 }  // namespace
 
-PosixPlatform::Hive* PosixPlatform::SoftwareHive(bool write) {
-    if (hive_) return hive_.get();
-    if (hiveFailed_ || windows_.softwareHive.empty()) return nullptr;
+int PosixPlatform::RegistryFolder(std::string* why) {
+    if (registryFd_ >= 0) return registryFd_;
+    const std::string& hive = windows_.softwareHive;
+    const std::string root = DriveRoot(windows_.drive);
+    const size_t slash = hive.find_last_of('/');
+    if (hive.empty() || root.empty() || slash == std::string::npos ||
+        hive.compare(0, root.size(), root) != 0) {
+        *why = "no registry hive";
+        return -1;
+    }
+    // Every folder from the drive's root down, none of them through a link.
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    size_t at = root.size();
+    while (fd >= 0 && at < slash) {
+        while (at < slash && hive[at] == '/') ++at;
+        size_t end = hive.find('/', at);
+        if (end == std::string::npos || end > slash) end = slash;
+        if (end == at) break;
+        const std::string part = hive.substr(at, end - at);
+        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        fd = next;
+        at = end;
+    }
+    if (fd < 0) {
+        *why = std::strerror(errno);
+        return -1;
+    }
+    registryFd_ = fd;
+    return fd;
+}
+
+bool PosixPlatform::LockRegistry(std::string* why) {
+    if (registryLocked_ || windows_.softwareHive.empty()) return true;
+    const int fd = RegistryFolder(why);
+    if (fd < 0) {
+        *why = "its folder cannot be opened: " + *why;
+        return false;
+    }
+    // The folder, not a hive: a hive is replaced by a new file at each
+    // commit, the folder stays. The lock ends with the run.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        *why = errno == EWOULDBLOCK
+                   ? "another run of vendrika-scan is changing this Windows' registry; "
+                     "run again once it has ended"
+                   : std::string("its folder cannot be locked: ") + std::strerror(errno);
+        return false;
+    }
+    registryLocked_ = true;
+    return true;
+}
+
+PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
+    if (hives_[which]) return hives_[which].get();
+    if (hiveFailed_[which] || windows_.softwareHive.empty()) return nullptr;
+    hiveFailed_[which] = true;  // until it is open
+    const bool write = !readOnly_;
+    const std::string folder = windows_.softwareHive.substr(0, windows_.softwareHive.find_last_of('/'));
+    std::string name = which == kSoftware ? windows_.softwareHive.substr(folder.size() + 1) : "";
     std::string why;
-    if (write && !HiveCleanlyClosed(windows_.softwareHive, &why)) {
-        hiveFailed_ = true;
-        Report(windows_.softwareHive, "registry hive cannot be opened: " + why + "; left as it is");
+    const int dirFd = RegistryFolder(&why);
+    if (dirFd >= 0 && which == kSystem) {
+        // Its name in any letter case; of several, one that is a hive.
+        const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+        if (!dir && listFd >= 0) ::close(listFd);
+        bool isHive = false;
+        while (dir && !isHive) {
+            const struct dirent* e = ::readdir(dir);
+            if (!e) break;
+            if (crt::stricmp(e->d_name, "SYSTEM") != 0) continue;
+            const int fd = OpenRegularAt(dirFd, e->d_name);
+            if (fd < 0) continue;
+            char magic[4];
+            isHive = ::pread(fd, magic, 4, 0) == 4 && std::memcmp(magic, "regf", 4) == 0;
+            ::close(fd);
+            if (isHive || name.empty()) name = e->d_name;
+        }
+        if (dir) ::closedir(dir);
+        if (name.empty()) {
+            Report(folder, "no SYSTEM hive: the services were not examined");
+            return nullptr;
+        }
+    }
+    const std::string path = folder + "/" + name;
+    if (dirFd < 0) {
+        Report(path, "registry hive cannot be opened: " + why + "; left as it is");
         return nullptr;
     }
-    hive_h* h = hivex_open(windows_.softwareHive.c_str(), write ? HIVEX_OPEN_WRITE : 0);
+    if (write && !LockRegistry(&why)) {
+        Report(path, "registry hive not examined: " + why);
+        return nullptr;
+    }
+    const int fd = OpenRegularAt(dirFd, name.c_str());
+    if (fd < 0) {
+        Report(path, std::string("registry hive cannot be opened: ") +
+                         (errno == EINVAL ? "not a regular file" : std::strerror(errno)) + "; left as it is");
+        return nullptr;
+    }
+    if (write && !HiveCleanlyClosed(fd, &why)) {
+        ::close(fd);
+        Report(path, "registry hive cannot be opened: " + why + "; left as it is");
+        return nullptr;
+    }
+    hive_h* h = hivex_open(FdPath(fd).c_str(), write ? HIVEX_OPEN_WRITE : 0);
     if (!h) {
-        hiveFailed_ = true;
-        Report(windows_.softwareHive, std::string("registry hive cannot be opened: ") +
-                                          std::strerror(errno) + "; left as it is");
+        const int saved = errno;
+        ::close(fd);
+        Report(path, std::string("registry hive cannot be opened: ") + std::strerror(saved) +
+                         "; left as it is");
         return nullptr;
     }
-    hive_ = std::make_unique<Hive>();
-    hive_->h = h;
-    hive_->write = write;
-    hive_->path = windows_.softwareHive;
-    return hive_.get();
+    auto hive = std::make_unique<Hive>();
+    hive->h = h;
+    hive->write = write;
+    hive->path = path;
+    hive->name = name;
+    hive->root = which == kSoftware ? "Software" : "SYSTEM";
+    hive->fd = fd;
+    // The new hive's file is made now, before anything is changed: a hive
+    // that could not be written back is not edited at all.
+    if (write && !CreateNewHive(*hive, &why)) {
+        hivex_close(h);
+        ::close(fd);
+        Report(path, "registry hive cannot be written: " + why + "; left as it is");
+        return nullptr;
+    }
+    hiveFailed_[which] = false;
+    hives_[which] = std::move(hive);
+    return hives_[which].get();
+}
+
+bool PosixPlatform::CreateNewHive(Hive& hive, std::string* why) {
+    const int dirFd = registryFd_;
+    hive.newName = hive.name + kNewSuffix;
+    const char* const name = hive.newName.c_str();
+    // An earlier run's leftover (or whatever was planted at the name) goes
+    // first: a file or a link is unlinked itself, never what it points to.
+    // The lock keeps every other run of ours away from it.
+    struct stat st;
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+            *why = "something that is not a file stands at " + hive.newName;
+            return false;
+        }
+        if (::unlinkat(dirFd, name, 0) != 0) {
+            *why = std::string("an earlier run's new hive cannot be removed: ") + std::strerror(errno);
+            return false;
+        }
+    }
+    // A new file or nothing: a name planted meanwhile makes this fail. Only
+    // this user may open it until it has the old hive's mode.
+    hive.newFd = ::openat(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (hive.newFd < 0) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// Removes the new hive's file, if the name still holds it.
+void PosixPlatform::DropNewHive(Hive& hive) {
+    if (hive.newFd < 0) return;
+    struct stat mine, there;
+    if (::fstat(hive.newFd, &mine) == 0 &&
+        ::fstatat(registryFd_, hive.newName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
+        ::unlinkat(registryFd_, hive.newName.c_str(), 0);
+    ::close(hive.newFd);
+    hive.newFd = -1;
 }
 
 void PosixPlatform::CloseHive() {
-    if (hive_ && hive_->h) hivex_close(hive_->h);
-    hive_.reset();
+    for (auto& hive : hives_) {
+        if (!hive) continue;
+        DropNewHive(*hive);  // unchanged, or not committed
+        if (hive->h) hivex_close(hive->h);
+        if (hive->fd >= 0) ::close(hive->fd);
+        hive.reset();
+    }
+    for (uintptr_t k : openKeys_) delete reinterpret_cast<KeyHandle*>(k);
+    openKeys_.clear();
+    if (registryFd_ >= 0) ::close(registryFd_);  // ends the lock
+    registryFd_ = -1;
+    registryLocked_ = false;
 }
 
-bool PosixPlatform::CommitHive() {
-    const std::string path = hive_->path;  // a copy: the hive may be read again below
-    const std::string temp = path + ".vendrika-new";
-    struct stat original;
+bool PosixPlatform::CommitRegistry() {
+    bool ok = true;
+    for (auto& hive : hives_) {
+        if (hive && hive->changed) ok = CommitHive(*hive) && ok;
+        if (hive) DropNewHive(*hive);
+    }
+    return ok;
+}
+
+bool PosixPlatform::CommitHive(Hive& hive) {
+    const int dirFd = registryFd_;
+    const int fd = hive.newFd;
+    struct stat original, mine, st;
     std::string why;
-    bool ok = ::lstat(path.c_str(), &original) == 0;
-    if (!ok) why = std::strerror(errno);
-    // Whatever stands at the new name (a leftover, a planted link) goes first.
-    if (ok && ::unlink(temp.c_str()) != 0 && errno != ENOENT) {
-        ok = false;
-        why = std::strerror(errno);
+    auto fail = [&](const std::string& reason) {
+        if (why.empty()) why = reason;
+        return false;
+    };
+    auto failErrno = [&](const char* step) { return fail(std::string(step) + std::strerror(errno)); };
+
+    bool ok = fd >= 0 && registryLocked_ ? true : fail("the registry is not locked");
+    if (ok && (::fstat(hive.fd, &original) != 0 || ::fstat(fd, &mine) != 0)) ok = failErrno("");
+    // hivex writes by name: the name of the open file, whatever happened
+    // to the folder since.
+    if (ok && hivex_commit(hive.h, FdPath(fd).c_str(), 0) != 0) ok = failErrno("");
+    if (ok && (original.st_uid != mine.st_uid || original.st_gid != mine.st_gid) &&
+        ::fchown(fd, original.st_uid, original.st_gid) != 0)
+        ok = failErrno("its owner cannot be kept: ");
+    if (ok && ::fchmod(fd, original.st_mode & 07777) != 0) ok = failErrno("its mode cannot be kept: ");
+    for (const char* attribute : kNtfsAttributes) {
+        if (!ok) break;
+        unsigned char value[64];
+        const ssize_t n = ::fgetxattr(hive.fd, attribute, value, sizeof value);
+        if (n < 0) continue;  // not on NTFS, or not this form
+        if (::fsetxattr(fd, attribute, value, size_t(n), 0) != 0)
+            ok = failErrno("its NTFS attributes cannot be kept: ");
+        break;
     }
-    if (ok && hivex_commit(hive_->h, temp.c_str(), 0) != 0) {
-        ok = false;
-        why = std::strerror(errno);
+    if (ok && ::fsync(fd) != 0) ok = failErrno("it cannot be flushed: ");
+    if (ok && ::fsync(dirFd) != 0) ok = failErrno("its folder cannot be flushed: ");
+    // Both names must still hold the files this run read and wrote.
+    if (ok && (::fstatat(dirFd, hive.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+               st.st_dev != original.st_dev || st.st_ino != original.st_ino))
+        ok = fail("it was replaced while the scan ran");
+    if (ok && (::fstatat(dirFd, hive.newName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+               st.st_dev != mine.st_dev || st.st_ino != mine.st_ino))
+        ok = fail("the new hive was replaced while the scan ran");
+    if (ok && ::renameat(dirFd, hive.newName.c_str(), dirFd, hive.name.c_str()) != 0) ok = failErrno("");
+    hive.changed = false;
+    if (!ok) {
+        Report(hive.path, "registry hive cannot be written: " + why + "; left as it is" +
+                              (hive.removedValues.empty() && hive.removedKeys.empty()
+                                   ? ""
+                                   : ": what was reported removed from it is still there"));
+        return false;
     }
-    if (ok) {
-        const int fd = ::open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        ok = fd >= 0;
-        if (ok) {
-            ::fchmod(fd, original.st_mode & 07777);
-            if (::fchown(fd, original.st_uid, original.st_gid) != 0) {
-                // A hive owned by someone else keeps our ownership; Windows
-                // does not look at it.
-            }
-            ok = ::fsync(fd) == 0;
-            ok = ::close(fd) == 0 && ok;
-        }
-        if (!ok) why = std::strerror(errno);
+    ::close(hive.newFd);
+    hive.newFd = -1;
+    ++hiveWrites;
+    if (::fsync(dirFd) != 0)
+        Report(hive.path, std::string("registry hive written, but its folder cannot be flushed: ") +
+                              std::strerror(errno) + "; a crash now could bring back the old one");
+    if (original.st_nlink > 1)
+        Report(hive.path, "registry hive had " + std::to_string(original.st_nlink - 1) +
+                              " other name(s) (hard links): they keep its old contents");
+    if (events_) {
+        for (const auto& v : hive.removedValues) events_->ValueRemoved(hive.path, v.first, v.second);
+        for (const auto& k : hive.removedKeys) events_->ServiceRemoved(hive.path, k);
     }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        why = std::strerror(errno);
-    }
-    if (ok) {
-        const std::string folder = path.substr(0, path.find_last_of('/') + 1);
-        const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
-        return true;
-    }
-    ::unlink(temp.c_str());
-    Report(path, "registry hive cannot be written: " + why + "; left as it is");
-    // What is in memory no longer matches the hive on disk: read it again.
-    CloseHive();
-    hive_h* h = hivex_open(path.c_str(), HIVEX_OPEN_WRITE);
-    if (h) {
-        hive_ = std::make_unique<Hive>();
-        hive_->h = h;
-        hive_->write = true;
-        hive_->path = path;
-    } else {
-        hiveFailed_ = true;
-    }
-    return false;
+    hive.removedValues.clear();
+    hive.removedKeys.clear();
+    return true;
 }
 
 bool PosixPlatform::ReadNtVersion(const std::string& hivePath, DWORD* major, DWORD* minor) {
-    hive_h* h = hivex_open(hivePath.c_str(), 0);
+    const int fd = ::open(hivePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0) return false;
+    hive_h* h = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? hivex_open(FdPath(fd).c_str(), 0) : nullptr;
+    ::close(fd);
     if (!h) return false;
     hive_node_h node = hivex_root(h);
     for (const char* name : {"Microsoft", "Windows NT", "CurrentVersion"})
@@ -226,31 +473,77 @@ bool PosixPlatform::ReadNtVersion(const std::string& hivePath, DWORD* major, DWO
     return found;
 }
 
+namespace {
+KeyHandle* KeyOf(const std::vector<uintptr_t>& open, HKEY key) {
+    for (uintptr_t k : open)
+        if (k == reinterpret_cast<uintptr_t>(key)) return reinterpret_cast<KeyHandle*>(k);
+    return nullptr;
+}
+
+// Walks a path of key names below a node (empty names skipped, as the
+// registry does with doubled backslashes); 0 when a key is missing.
+hive_node_h Walk(hive_h* h, hive_node_h node, const std::string& path, size_t at) {
+    while (node && at < path.size()) {
+        size_t end = path.find('\\', at);
+        if (end == std::string::npos) end = path.size();
+        const std::string name = path.substr(at, end - at);
+        if (!name.empty()) node = hivex_node_get_child(h, node, name.c_str());
+        at = end + 1;
+    }
+    return node;
+}
+
+// Which hive a path below HKEY_LOCAL_MACHINE lies in, and where the rest of
+// the path begins; -1 for the keys the volume does not hold.
+int HiveOfPath(const std::string& path, size_t* rest) {
+    const size_t slash = path.find('\\');
+    const std::string first = path.substr(0, slash);
+    *rest = slash == std::string::npos ? path.size() : slash + 1;
+    if (crt::stricmp(first.c_str(), "Software") == 0) return kSoftware;
+    if (crt::stricmp(first.c_str(), "SYSTEM") == 0) return kSystem;
+    return -1;
+}
+
+// CurrentControlSet exists only in a running system: here it is the set
+// the hive's Select\Current names.
+std::string ResolveCurrentControlSet(hive_h* h, const std::string& path, size_t rest) {
+    const size_t end = path.find('\\', rest);
+    const std::string second = path.substr(rest, end == std::string::npos ? std::string::npos : end - rest);
+    if (crt::stricmp(second.c_str(), "CurrentControlSet") != 0) return path;
+    hive_node_h select = hivex_node_get_child(h, hivex_root(h), "Select");
+    hive_value_h v = select ? hivex_node_get_value(h, select, "Current") : 0;
+    DWORD type = 0;
+    std::string bytes;
+    if (!v || !ValueBytes(h, v, &type, &bytes) || type != kRegDword || bytes.size() != 4) return path;
+    uint32_t current;
+    std::memcpy(&current, bytes.data(), 4);
+    if (current == 0 || current > 999) return path;
+    char set[16];
+    std::snprintf(set, sizeof set, "ControlSet%03u", unsigned(current));
+    return path.substr(0, rest) + set + (end == std::string::npos ? "" : path.substr(end));
+}
+}  // namespace
+
 LONG PosixPlatform::RegOpenKeyExA(HKEY root, const char* subKey, DWORD, DWORD access,
                                   HKEY* result) {
     if (!result) return LONG(kErrorInvalidParameter);
     *result = nullptr;
     if (root != kHkeyLocalMachine || !subKey) return LONG(kErrorFileNotFound);
     const bool write = (access & kKeyWriteRights) != 0;
-    if (write && readOnly_) return LONG(kErrorAccessDenied);
-    // Only HKEY_LOCAL_MACHINE\Software lives on the volume as a hive here.
+    // Only HKEY_LOCAL_MACHINE\Software and \SYSTEM live on the volume as hives.
+    size_t rest = 0;
     std::string path(subKey);
-    const size_t slash = path.find('\\');
-    const std::string first = path.substr(0, slash);
-    if (crt::stricmp(first.c_str(), "Software") != 0) return LONG(kErrorFileNotFound);
-    Hive* hive = SoftwareHive(!readOnly_);
+    const int which = HiveOfPath(path, &rest);
+    if (which < 0) return LONG(kErrorFileNotFound);
+    Hive* hive = OpenHive(which);
     if (!hive) return LONG(kErrorFileNotFound);
-    hive_node_h node = hivex_root(hive->h);
-    size_t at = slash == std::string::npos ? path.size() : slash + 1;
-    while (node && at < path.size()) {
-        size_t end = path.find('\\', at);
-        if (end == std::string::npos) end = path.size();
-        const std::string name = path.substr(at, end - at);
-        if (!name.empty()) node = hivex_node_get_child(hive->h, node, name.c_str());
-        at = end + 1;
-    }
+    if (which == kSystem) path = ResolveCurrentControlSet(hive->h, path, rest);
+    const hive_node_h node = Walk(hive->h, hivex_root(hive->h), path, rest);
     if (!node) return LONG(kErrorFileNotFound);
+    // A report-only run opens keys for writing so that it can tell which
+    // values would be deleted; the deletion itself is refused.
     auto* key = new KeyHandle;
+    key->hive = which;
     key->node = node;
     key->write = write;
     key->path = std::string("HKEY_LOCAL_MACHINE\\") + subKey;
@@ -259,41 +552,39 @@ LONG PosixPlatform::RegOpenKeyExA(HKEY root, const char* subKey, DWORD, DWORD ac
     return 0;
 }
 
-namespace {
-KeyHandle* KeyOf(const std::vector<uintptr_t>& open, HKEY key) {
-    for (uintptr_t k : open)
-        if (k == reinterpret_cast<uintptr_t>(key)) return reinterpret_cast<KeyHandle*>(k);
-    return nullptr;
-}
-}  // namespace
-
 LONG PosixPlatform::RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWORD* type,
                                      BYTE* data, DWORD* dataSize) {
-    KeyHandle* k = KeyOf(openKeys_, key);
     if (key == kHkeyPerformanceData) return LONG(kErrorFileNotFound);  // nothing runs
-    if (!k || !hive_) return LONG(kErrorInvalidHandle);
-    hive_value_h v = hivex_node_get_value(hive_->h, k->node, valueName ? valueName : "");
+    KeyHandle* k = KeyOf(openKeys_, key);
+    if (!k || !hives_[k->hive]) return LONG(kErrorInvalidHandle);
+    if (k->deleted) return LONG(kErrorKeyDeleted);
+    hive_h* h = hives_[k->hive]->h;
+    hive_value_h v = hivex_node_get_value(h, k->node, valueName ? valueName : "");
     if (!v) return LONG(kErrorFileNotFound);
     DWORD t;
     std::string bytes;
-    if (!ValueBytes(hive_->h, v, &t, &bytes)) return LONG(kErrorAccessDenied);
+    if (!ValueBytes(h, v, &t, &bytes)) return LONG(kErrorAccessDenied);
     if (type) *type = t;
     return CopyData(bytes, data, dataSize);
 }
 
 LONG PosixPlatform::RegQueryInfoKeyA(HKEY key, DWORD* subKeys, DWORD* values) {
     KeyHandle* k = KeyOf(openKeys_, key);
-    if (!k || !hive_) return LONG(kErrorInvalidHandle);
-    if (subKeys) *subKeys = DWORD(hivex_node_nr_children(hive_->h, k->node));
-    if (values) *values = DWORD(hivex_node_nr_values(hive_->h, k->node));
+    if (!k || !hives_[k->hive]) return LONG(kErrorInvalidHandle);
+    if (k->deleted) return LONG(kErrorKeyDeleted);
+    hive_h* h = hives_[k->hive]->h;
+    if (subKeys) *subKeys = DWORD(hivex_node_nr_children(h, k->node));
+    if (values) *values = DWORD(hivex_node_nr_values(h, k->node));
     return 0;
 }
 
 LONG PosixPlatform::RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*,
                                   DWORD* type, BYTE* data, DWORD* dataSize) {
     KeyHandle* k = KeyOf(openKeys_, key);
-    if (!k || !hive_) return LONG(kErrorInvalidHandle);
-    hive_value_h* values = hivex_node_values(hive_->h, k->node);
+    if (!k || !hives_[k->hive]) return LONG(kErrorInvalidHandle);
+    if (k->deleted) return LONG(kErrorKeyDeleted);
+    hive_h* h = hives_[k->hive]->h;
+    hive_value_h* values = hivex_node_values(h, k->node);
     if (!values) return LONG(kErrorAccessDenied);
     size_t count = 0;
     while (values[count]) ++count;
@@ -301,7 +592,7 @@ LONG PosixPlatform::RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* name
     if (index >= count) {
         result = LONG(kErrorNoMoreItems);
     } else {
-        char* valueName = hivex_value_key(hive_->h, values[index]);
+        char* valueName = hivex_value_key(h, values[index]);
         if (!valueName) {
             result = LONG(kErrorAccessDenied);
         } else {
@@ -314,7 +605,7 @@ LONG PosixPlatform::RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* name
                 if (type || data || dataSize) {
                     DWORD t;
                     std::string bytes;
-                    if (!ValueBytes(hive_->h, values[index], &t, &bytes)) {
+                    if (!ValueBytes(h, values[index], &t, &bytes)) {
                         result = LONG(kErrorAccessDenied);
                     } else {
                         if (type) *type = t;
@@ -331,9 +622,12 @@ LONG PosixPlatform::RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* name
 
 LONG PosixPlatform::RegDeleteValueA(HKEY key, const char* valueName) {
     KeyHandle* k = KeyOf(openKeys_, key);
-    if (!k || !hive_) return LONG(kErrorInvalidHandle);
-    if (!k->write || !hive_->write || readOnly_) return LONG(kErrorAccessDenied);
-    hive_value_h* values = hivex_node_values(hive_->h, k->node);
+    if (!k || !hives_[k->hive]) return LONG(kErrorInvalidHandle);
+    if (k->deleted) return LONG(kErrorKeyDeleted);
+    Hive& hive = *hives_[k->hive];
+    if (!k->write) return LONG(kErrorAccessDenied);
+    hive_h* h = hive.h;
+    hive_value_h* values = hivex_node_values(h, k->node);
     if (!values) return LONG(kErrorAccessDenied);
     // hivex sets a key's values as a whole: every value but the one named.
     std::vector<hive_set_value> keep;
@@ -342,7 +636,7 @@ LONG PosixPlatform::RegDeleteValueA(HKEY key, const char* valueName) {
     bool ok = true;
     std::string removedName;
     for (size_t i = 0; values[i] && ok; ++i) {
-        char* name = hivex_value_key(hive_->h, values[i]);
+        char* name = hivex_value_key(h, values[i]);
         if (!name) {
             ok = false;
             break;
@@ -351,11 +645,13 @@ LONG PosixPlatform::RegDeleteValueA(HKEY key, const char* valueName) {
         if (!found && crt::stricmp(name, valueName ? valueName : "") == 0) {
             found = true;
             removedName = name;
+            if (!hive.write) break;  // report-only: nothing to rebuild
             continue;
         }
+        if (!hive.write) continue;
         hive_type t;
         size_t length = 0;
-        char* raw = hivex_value_value(hive_->h, values[i], &t, &length);
+        char* raw = hivex_value_value(h, values[i], &t, &length);
         if (!raw) {
             ok = false;
             break;
@@ -365,23 +661,136 @@ LONG PosixPlatform::RegDeleteValueA(HKEY key, const char* valueName) {
     }
     std::free(values);
     LONG result = 0;
-    if (!ok)
+    if (!ok) {
         result = LONG(kErrorAccessDenied);
-    else if (!found)
+    } else if (!found) {
         result = LONG(kErrorFileNotFound);
-    else if (hivex_node_set_values(hive_->h, k->node, keep.size(), keep.data(), 0) != 0)
+    } else if (!hive.write || readOnly_) {
+        // What --remove would delete, told once.
+        const std::string id = hive.path + '\n' + k->path + '\n' + removedName;
+        bool told = false;
+        for (const std::string& s : wouldBeRemoved_) told = told || s == id;
+        if (!told) {
+            wouldBeRemoved_.push_back(id);
+            if (events_) events_->ValueWouldBeRemoved(hive.path, k->path, removedName);
+        }
         result = LONG(kErrorAccessDenied);
+    } else if (hivex_node_set_values(h, k->node, keep.size(), keep.data(), 0) != 0) {
+        result = LONG(kErrorAccessDenied);
+    }
     for (char* p : owned) std::free(p);
     if (result == 0) {
         Changed();
-        k->removed.push_back(removedName);
+        hive.changed = true;
+        hive.removedValues.emplace_back(k->path, removedName);
     }
     return result;
 }
 
-LONG PosixPlatform::RegDeleteKeyA(HKEY, const char*) {
-    // Service keys live in the SYSTEM hive, which is not edited offline.
-    return LONG(kErrorFileNotFound);
+namespace {
+// Whether `node` is `gone` or lies below it.
+bool Below(hive_h* h, hive_node_h node, hive_node_h gone) {
+    const hive_node_h root = hivex_root(h);
+    for (int depth = 0; node && depth < 512; ++depth) {
+        if (node == gone) return true;
+        if (node == root) return false;
+        node = hivex_node_parent(h, node);
+    }
+    return false;
+}
+}  // namespace
+
+LONG PosixPlatform::RegDeleteKeyA(HKEY root, const char* subKey) {
+    if (root != kHkeyLocalMachine || !subKey) return LONG(kErrorFileNotFound);
+    size_t rest = 0;
+    std::string path(subKey);
+    const int which = HiveOfPath(path, &rest);
+    if (which < 0) return LONG(kErrorFileNotFound);
+    Hive* hive = OpenHive(which);
+    if (!hive) return LONG(kErrorFileNotFound);
+    if (which == kSystem) path = ResolveCurrentControlSet(hive->h, path, rest);
+    const hive_node_h node = Walk(hive->h, hivex_root(hive->h), path, rest);
+    if (!node) return LONG(kErrorFileNotFound);
+    // The hive's own root cannot go; on the NT family neither can a key
+    // that still has subkeys.
+    if (node == hivex_root(hive->h) || hivex_node_nr_children(hive->h, node) > 0)
+        return LONG(kErrorAccessDenied);
+    if (!hive->write || readOnly_) return LONG(kErrorAccessDenied);
+    for (uintptr_t k : openKeys_) {
+        KeyHandle* open = reinterpret_cast<KeyHandle*>(k);
+        if (open->hive == which && !open->deleted && Below(hive->h, open->node, node)) open->deleted = true;
+    }
+    if (hivex_node_delete_child(hive->h, node) != 0) return LONG(kErrorAccessDenied);
+    Changed();
+    hive->changed = true;
+    hive->removedKeys.push_back(std::string("HKEY_LOCAL_MACHINE\\") + subKey);
+    return 0;
+}
+
+int PosixPlatform::RemoveServicesOf(const char* windowsPath) {
+    if (!windowsPath || !windowsPath[0]) return 0;
+    Hive* hive = OpenHive(kSystem);
+    if (!hive) return 0;
+    hive_h* h = hive->h;
+    struct Found {
+        hive_node_h node;
+        std::string key;
+    };
+    std::vector<Found> found;
+    hive_node_h* sets = hivex_node_children(h, hivex_root(h));
+    for (size_t i = 0; sets && sets[i]; ++i) {
+        char* setName = hivex_node_name(h, sets[i]);
+        if (setName && IsControlSet(setName)) {
+            const hive_node_h services = hivex_node_get_child(h, sets[i], "Services");
+            hive_node_h* list = services ? hivex_node_children(h, services) : nullptr;
+            for (size_t j = 0; list && list[j]; ++j) {
+                const hive_value_h v = hivex_node_get_value(h, list[j], "ImagePath");
+                DWORD type = 0;
+                std::string image;
+                if (!v || !ValueBytes(h, v, &type, &image) || !IsTextType(type)) continue;
+                image = image.c_str();  // up to its terminator
+                if (type == kRegExpandSz || image.find('%') != std::string::npos) {
+                    const DWORD needed = ExpandEnvironmentStringsA(image.c_str(), nullptr, 0);
+                    std::string expanded(needed, '\0');
+                    if (needed && ExpandEnvironmentStringsA(image.c_str(), &expanded[0], needed) == needed)
+                        image = expanded.c_str();
+                }
+                if (!ImagePathNames(image, windows_.windowsDir, windowsPath)) continue;
+                char* serviceName = hivex_node_name(h, list[j]);
+                if (serviceName)
+                    found.push_back({list[j], std::string("HKEY_LOCAL_MACHINE\\SYSTEM\\") + setName +
+                                                  "\\Services\\" + serviceName});
+                std::free(serviceName);
+            }
+            std::free(list);
+        }
+        std::free(setName);
+    }
+    std::free(sets);
+    for (const Found& f : found) {
+        if (!hive->write || readOnly_) {
+            const std::string id = hive->path + '\n' + f.key;
+            bool told = false;
+            for (const std::string& s : wouldBeRemoved_) told = told || s == id;
+            if (told) continue;
+            wouldBeRemoved_.push_back(id);
+            if (events_) events_->ServiceWouldBeRemoved(hive->path, f.key);
+            continue;
+        }
+        // The whole key: it is the worm's, Enum, Security, Parameters and all.
+        for (uintptr_t k : openKeys_) {
+            KeyHandle* open = reinterpret_cast<KeyHandle*>(k);
+            if (open->hive == kSystem && !open->deleted && Below(h, open->node, f.node)) open->deleted = true;
+        }
+        if (hivex_node_delete_child(h, f.node) != 0) {
+            Report(hive->path, f.key + ": cannot be deleted: " + std::strerror(errno));
+            continue;
+        }
+        Changed();
+        hive->changed = true;
+        hive->removedKeys.push_back(f.key);
+    }
+    return int(found.size());
 }
 
 LONG PosixPlatform::RegCloseKey(HKEY key) {
@@ -389,19 +798,9 @@ LONG PosixPlatform::RegCloseKey(HKEY key) {
     for (size_t i = 0; i < openKeys_.size(); ++i) {
         if (openKeys_[i] != reinterpret_cast<uintptr_t>(key)) continue;
         openKeys_.erase(openKeys_.begin() + long(i));
-        KeyHandle* k = reinterpret_cast<KeyHandle*>(key);
-        LONG result = 0;
-        if (!k->removed.empty() && hive_) {
-            const std::string hivePath = hive_->path;
-            if (CommitHive()) {
-                if (events_)
-                    for (const std::string& v : k->removed) events_->ValueRemoved(hivePath, k->path, v);
-            } else {
-                result = LONG(kErrorWriteFault);
-            }
-        }
-        delete k;
-        return result;
+        delete reinterpret_cast<KeyHandle*>(key);
+        // What it changed waits in memory for CommitRegistry.
+        return 0;
     }
     return LONG(kErrorInvalidHandle);
 }

@@ -94,9 +94,14 @@ std::string JsonField(const std::string& line, const std::string& name) {
 struct XpVolume {
     Tree tree;
     std::string hive;
+    std::string system;
     XpVolume(bool infectedHosts = false) {
         tree.Folder("WINDOWS/system32/config");
         hive = tree.Path("WINDOWS/system32/config/SOFTWARE");
+        system = tree.Path("WINDOWS/system32/config/SYSTEM");
+        offline::WriteEmptyHive(system);
+        offline::SetHiveValues(system, "ControlSet001\\Services\\Tcpip",
+                               {{"ImagePath", "system32\\DRIVERS\\tcpip.sys"}}, 2);
         offline::WriteEmptyHive(hive);
         offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", "5.1"}});
         offline::SetHiveValues(hive, kRun,
@@ -303,6 +308,7 @@ std::string PlantWindows(Tree& tree, const std::string& system32, const char* ve
     tree.Folder(system32 + "/config");
     const std::string hive = tree.Path(system32 + "/config/SOFTWARE");
     offline::WriteEmptyHive(hive);
+    offline::WriteEmptyHive(tree.Path(system32 + "/config/SYSTEM"));
     offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", version}});
     offline::SetHiveValues(hive, kRun, run);
     return hive;
@@ -385,6 +391,7 @@ TEST(VendrikaScan, FindsTheWindowsWhateverItsNamesAndPlace) {
     tree.Folder("windows/SYSTEM32/Config");
     const std::string hive = tree.Path("windows/SYSTEM32/Config/software");
     offline::WriteEmptyHive(hive);
+    offline::WriteEmptyHive(tree.Path("windows/SYSTEM32/Config/system"));
     offline::SetHiveValues(hive, "microsoft\\windows\\currentversion\\run", {{"x", "C:\\A\\B.EXE"}});
     tree.File("windows/SYSTEM32/Drivers/ETC/HOSTS", offline::InfectedHosts());
     tree.File("a/b.exe", offline::InfectedSample(3));
