@@ -412,6 +412,8 @@ private:
             const char* end = std::strstr(text, " Remove failed");
             if (!end || std::strlen(end) != std::strlen(" Remove failed")) return;
             const std::string head(text, end);
+            // It is checked again at every detection: listed once.
+            if (!told_.insert(std::string("hosts") + '\0' + head).second) return;
             ClearProgress();
             if (options_.json) {
                 const size_t gap = head.find("     ");

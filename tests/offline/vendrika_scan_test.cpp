@@ -176,6 +176,46 @@ TEST(VendrikaScan, ReportsEveryInfectedSampleAndChangesNothing) {
     EXPECT_TRUE(Has(json.Lines().back(), "\"opened\":" + std::to_string(candidates) + ","))
         << json.Lines().back();
 
+    // On Windows volumes: nothing changes (hive, hosts file, modes, WININIT.INI),
+    // and what --remove would remove from the registry and the hosts file is
+    // listed, in text and JSON.
+    XpVolume xp(true);
+    offline::SetHiveValues(xp.system, "ControlSet001\\Services\\evil",
+                           {{"ImagePath", "\\??\\C:\\Downloads\\setup.exe"}}, 2);
+    Tree w98;
+    w98.File("WINDOWS/SYSTEM.DAT", "CREG");
+    w98.File("WINDOWS/HOSTS", offline::InfectedHosts());
+    w98.File("WINDOWS/WININIT.INI", "[rename]\r\nNUL=C:\\OLD.EXE\n", 0444);
+    w98.File("GAMES/X.EXE", offline::InfectedSample(5), 0444);
+    for (Tree* volume : {&xp.tree, &w98}) {
+        const auto untouched = volume->Snapshot();
+        const offline::RunResult listed = Scan({volume->Root()});
+        const offline::RunResult listedJson = Scan({"--json", volume->Root()});
+        EXPECT_EQ(volume->Snapshot(), untouched) << listed.out;
+        EXPECT_EQ(listed.status, 1) << listed.out << listed.err;
+        const bool nt = volume == &xp.tree;
+        EXPECT_TRUE(Has(listed.out, nt ? "C:\\WINDOWS\\system32\\drivers\\etc\\hosts     W32/Nyxem.Worm would be "
+                                         "removed with --remove\n"
+                                       : "C:\\WINDOWS\\hosts     W32/Nyxem.Worm would be removed with --remove\n"))
+            << listed.out;
+        EXPECT_TRUE(Has(listedJson.out, "\"type\":\"hosts\",")) << listedJson.out;
+        if (!nt) continue;
+        for (const char* value : {"Run\\Updater", "Run\\Tool", "RunServices\\Arcade"}) {
+            EXPECT_TRUE(Has(listed.out, "start-up value HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\"
+                                        "CurrentVersion\\" + std::string(value) + " (" + xp.hive +
+                                        "): would be removed with --remove\n"))
+                << value << listed.out;
+        }
+        EXPECT_FALSE(Has(listed.out, "Notepad")) << listed.out;
+        EXPECT_TRUE(Has(listed.out, "service HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\evil (" +
+                                        xp.system + "): would be removed with --remove\n"))
+            << listed.out;
+        size_t wouldRemove = 0;
+        for (const std::string& line : listedJson.Lines())
+            wouldRemove += Has(line, "\"action\":\"would_remove\"");
+        EXPECT_EQ(wouldRemove, 5u) << listedJson.out;  // 3 values, 1 service, the hosts file
+    }
+
     Tree clean;
     clean.File("a/b.txt", "hello");
     const offline::RunResult none = Scan({clean.Root()});
