@@ -307,6 +307,19 @@ public:
         return PosixPlatform::_close(fd);
     }
 
+    // ---- why a removal failed ----
+    pf::BOOL DeleteFileA(const char* path) override {
+        const pf::BOOL done = PosixPlatform::DeleteFileA(path);
+        if (!done) Unchanged(path, errno);
+        return done;
+    }
+
+    pf::BOOL SetFileAttributesA(const char* path, pf::DWORD attributes) override {
+        const pf::BOOL done = PosixPlatform::SetFileAttributesA(path, attributes);
+        if (!done) Unchanged(path, errno);
+        return done;
+    }
+
     // ---- Events ----
     // The same problem (a read-only volume, a hive that cannot be written)
     // is told once however often it stops a change.
@@ -380,6 +393,17 @@ private:
                       "): " + (removed ? "removed" : "would be removed with --remove"),
                   true);
         }
+    }
+
+    // The cause beside the window's "Unable to remove": a read-only volume
+    // once for the whole volume, anything else per file.
+    void Unchanged(const char* windowsPath, int error) {
+        if (!options_.remove || !windowsPath) return;  // report-only refuses by design
+        if (error == EROFS && windowsPath[0] && windowsPath[1] == ':') {
+            Problem(DriveRoot(windowsPath[0]), "read-only file system: nothing on it can be removed");
+            return;
+        }
+        Problem(Display(windowsPath), std::string("cannot be removed: ") + std::strerror(error));
     }
 
     void Detected(const char* windowsPath, const std::string& name) {

@@ -497,7 +497,42 @@ TEST(VendrikaScan, ReportsWhatItCannotReadOrRemove) {
     EXPECT_TRUE(Has(r.err, tree.Path("unreadable/sample.exe") + ": cannot be read")) << r.err;
     EXPECT_TRUE(Has(r.out, "C:\\fixed\\stuck.exe     W32/Vendrika.Gen.Trojan Unable to remove")) << r.out;
     EXPECT_TRUE(Has(r.out, "C:\\ok\\infected.exe     W32/Vendrika.Gen.Trojan removed")) << r.out;
+    EXPECT_TRUE(Has(r.err, tree.Path("fixed/stuck.exe") + ": cannot be removed: Permission denied")) << r.err;
     EXPECT_TRUE(Exists(tree.Path("fixed/stuck.exe")));
+
+    // Quiet still says what could not be removed; JSON carries the outcome,
+    // the problems (also as text on standard error) and the exit status.
+    const offline::RunResult quiet = Scan({"--remove", "--quiet", tree.Root()}, nobody);
+    EXPECT_EQ(quiet.status, 2);
+    EXPECT_TRUE(Has(quiet.out, "C:\\fixed\\stuck.exe     W32/Vendrika.Gen.Trojan Unable to remove")) << quiet.out;
+    const offline::RunResult json = Scan({"--remove", "--json", tree.Root()}, nobody);
+    EXPECT_EQ(json.status, 2);
+    EXPECT_TRUE(Has(json.out, "\"windows_path\":\"C:\\\\fixed\\\\stuck.exe\",\"name\":\"W32/Vendrika.Gen.Trojan\","
+                              "\"action\":\"not_removed\"}")) << json.out;
+    EXPECT_TRUE(Has(json.out, "{\"type\":\"error\",\"path\":\"" + tree.Path("closed") +
+                                  "\",\"message\":\"cannot be read: Permission denied\"}")) << json.out;
+    EXPECT_TRUE(Has(json.err, tree.Path("closed") + ": cannot be read: Permission denied")) << json.err;
+    EXPECT_TRUE(Has(json.Lines().back(), "\"infected\":1,\"removed\":0,")) << json.out;
+    EXPECT_TRUE(Has(json.Lines().back(), "\"exit_code\":2}")) << json.out;
+
+    // A read-only volume: its cause once, however many files stay.
+    Tree readOnly;
+    for (int i = 0; i < 3; ++i) readOnly.File("f" + std::to_string(i) + ".exe", offline::InfectedSample(i));
+    Tree mount;
+    const std::string bind = "mount --bind '" + readOnly.Root() + "' '" + mount.Root() + "' && mount -o remount,ro,bind '" +
+                             mount.Root() + "'";
+    if (std::system((bind + " 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "read-only case needs mount (root)";
+    const offline::RunResult ro = Scan({"--remove", mount.Root()});
+    std::system(("umount '" + mount.Root() + "'").c_str());
+    EXPECT_EQ(ro.status, 2);
+    size_t unable = 0, causes = 0;
+    for (const std::string& line : ro.Lines()) unable += Has(line, "Unable to remove");
+    for (size_t at = ro.err.find("read-only file system"); at != std::string::npos;
+         at = ro.err.find("read-only file system", at + 1))
+        ++causes;
+    EXPECT_EQ(unable, 3u) << ro.out;
+    EXPECT_EQ(causes, 1u) << ro.err;
+    EXPECT_TRUE(Has(ro.err, mount.Root() + ": read-only file system: nothing on it can be removed")) << ro.err;
 }
 
 // A hive that cannot be opened or written is reported and stays byte for
