@@ -237,6 +237,10 @@ TEST(VendrikaScan, BadArgumentsTouchNothing) {
         {{"--remove", volume.tree.Root(), volume.tree.Path("missing")}, "No such file or directory"},
         {{"--remove", volume.tree.Root(), volume.tree.Path("Documents/letter.txt")}, "not a folder"},
         {{"--remove", volume.tree.Root(), ""}, "an empty path"},
+        // Scanners' "recursive" must not delete.
+        {{"-r", volume.tree.Root()}, "'-r' is refused: removal has no short option, it is '--remove'"},
+        // After "--" an option's name is a path like any other.
+        {{volume.tree.Root(), "--", "--remove"}, "--remove: No such file or directory"},
     };
     for (const Case& c : cases) {
         const offline::RunResult r = Scan(c.args);
@@ -248,6 +252,9 @@ TEST(VendrikaScan, BadArgumentsTouchNothing) {
     const offline::RunResult help = Scan({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(Has(help.out, "Usage: vendrika-scan"));
+    for (const char* documented : {"\\xHH", "\"_hex\"", "\"found\"", "\"removed\"", "\"not_removed\"",
+                                   "\"would_remove\"", "\"version\""})
+        EXPECT_TRUE(Has(help.out, documented)) << documented;
     const offline::RunResult version = Scan({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_TRUE(Has(version.out, "vendrika-scan 1.0"));
@@ -711,4 +718,22 @@ TEST(VendrikaScan, ShowsProgressOnATerminal) {
         shortened += shown.size() == 60 && Has(shown, "..");
     }
     EXPECT_GT(shortened, 0) << r.err;
+
+    // Detections on the same terminal: each on a line of its own, the
+    // progress line cleared before it.
+    for (int i = 0; i < 5; ++i) tree.File(folder + "/e" + std::to_string(i) + ".exe", offline::InfectedSample(i));
+    terminal.outputOnTerminal = true;
+    const offline::RunResult both = Scan({tree.Root()}, terminal);
+    EXPECT_EQ(both.status, 1) << both.err;
+    int found = 0;
+    for (size_t at = both.err.find(" FOUND"); at != std::string::npos; at = both.err.find(" FOUND", at + 1)) {
+        ++found;
+        const size_t start = both.err.rfind(tree.Root(), at);
+        ASSERT_NE(start, std::string::npos);
+        const std::string before = both.err.substr(0, start);
+        EXPECT_TRUE(start == 0 || before.back() == '\n' ||
+                    (before.size() >= 3 && before.compare(before.size() - 3, 3, "\033[K") == 0))
+            << before.substr(before.size() > 80 ? before.size() - 80 : 0);
+    }
+    EXPECT_EQ(found, 5) << both.err;
 }
