@@ -27,7 +27,7 @@ needed=(
     wine wine64
     xvfb x11-utils imagemagick
     libhivex-dev libhivex-bin
-    dosfstools mtools fusefat
+    ntfs-3g dosfstools mtools fusefat
 )
 optional=()
 case "${CV_WINE32:-auto}" in

@@ -79,6 +79,7 @@ PosixPlatform::~PosixPlatform() {
     CloseHive();
     for (Listing* l : openListings_) ::close(l->dirFd);
     if (cached_) ::close(cached_->dirFd);
+    for (const Drive& d : drives_) ::close(d.fd);
     for (OpenSlot& s : slots_)
         if (s.used && s.fd >= 0) ::close(s.fd);
 }
@@ -91,24 +92,16 @@ bool PosixPlatform::AddDrive(const std::string& folder, std::string* why) {
         *why = "more folders than drive letters C: to Z:";
         return false;
     }
-    struct stat st;
-    if (::stat(folder.c_str(), &st) != 0) {
-        *why = std::strerror(errno);
-        return false;
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        *why = "not a folder";
-        return false;
-    }
+    // The folder as the user named it, a link to a mount point included; it
+    // is opened once here, and nothing below it is reached through a link.
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        *why = std::strerror(errno);
+        *why = errno == ENOTDIR ? "not a folder" : std::strerror(errno);
         return false;
     }
-    ::close(fd);
     std::string root = folder;
     while (root.size() > 1 && root.back() == '/') root.pop_back();
-    drives_.push_back({char('C' + drives_.size()), root});
+    drives_.push_back({char('C' + drives_.size()), root, fd});
     return true;
 }
 
@@ -125,94 +118,129 @@ const PosixPlatform::Drive* PosixPlatform::DriveOf(const char* path) const {
     return nullptr;
 }
 
+PosixPlatform::Located::~Located() {
+    if (dirFd >= 0) ::close(dirFd);
+}
+
+int PosixPlatform::Located::Release() {
+    const int fd = dirFd;
+    dirFd = -1;
+    return fd;
+}
+
 namespace {
-// Resolves parts[i..] below the folder `path`. Letter case is no guide on a
-// case-sensitive mount: a decoy "System32" may stand beside the real
-// "system32". The exact spelling is tried first, then every other entry of
-// the same name in another case, and the first that leads to the whole rest
-// of the path wins. `budget` bounds the tries a crafted tree can force.
-bool ResolveBelow(const std::string& path, const std::vector<std::string>& parts, size_t i,
-                  bool lastMayBeMissing, std::string* out, int* budget) {
-    if (i == parts.size()) {
-        *out = path;
+// The entry of an open folder that Windows would take for `wanted`: the
+// name itself, else the first whose letters differ only in case. False,
+// errno set, when there is none.
+bool FindInFolder(int dirFd, const std::string& wanted, std::string* actual, struct stat* st) {
+    if (::fstatat(dirFd, wanted.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0) {
+        *actual = wanted;
         return true;
     }
-    const bool last = i + 1 == parts.size();
-    const std::string base = path == "/" ? std::string() : path;
-    int error = 0;  // the most telling failure: any before "not there"
-    auto note = [&error](int e) {
-        if (error == 0 || error == ENOENT) error = e;
-    };
-    bool anyMatch = false;
-    auto tryEntry = [&](const std::string& candidate) {
-        struct stat st;
-        if (--*budget < 0) {
-            note(ELOOP);
-        } else if (::lstat(candidate.c_str(), &st) != 0) {
-            note(errno);
-        } else if (anyMatch = true, S_ISLNK(st.st_mode)) {
-            note(ELOOP);  // links are not followed
-        } else if (!last && !S_ISDIR(st.st_mode)) {
-            note(ENOTDIR);
-        } else if (ResolveBelow(candidate, parts, i + 1, lastMayBeMissing, out, budget)) {
-            return true;
-        } else {
-            note(errno);
-        }
+    if (errno != ENOENT) return false;
+    const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0) return false;
+    DIR* dir = ::fdopendir(listFd);
+    if (!dir) {
+        ::close(listFd);
         return false;
-    };
-    const std::string& component = parts[i];
-    if (tryEntry(base + "/" + component)) return true;
-    // Windows finds names whatever their letter case.
-    if (DIR* dir = ::opendir(path.c_str())) {
-        while (struct dirent* e = ::readdir(dir)) {
-            if (std::strcmp(e->d_name, component.c_str()) == 0 ||
-                crt::stricmp(e->d_name, component.c_str()) != 0)
-                continue;
-            if (tryEntry(base + "/" + e->d_name)) {
-                ::closedir(dir);
-                return true;
-            }
-        }
-        ::closedir(dir);
-    } else {
-        note(errno);
     }
-    if (last && lastMayBeMissing && !anyMatch && error == ENOENT) {
-        *out = base + "/" + component;
-        return true;
+    bool found = false;
+    int error = ENOENT;
+    while (struct dirent* e = ::readdir(dir)) {
+        if (crt::stricmp(e->d_name, wanted.c_str()) != 0) continue;
+        found = ::fstatat(dirFd, e->d_name, st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (found) *actual = e->d_name;
+        else error = errno;
+        break;
     }
-    errno = error ? error : ENOENT;
-    return false;
+    ::closedir(dir);
+    errno = error;
+    return found;
 }
 }  // namespace
 
-bool PosixPlatform::Resolve(const char* windowsPath, std::string* out, bool lastMayBeMissing) {
+bool PosixPlatform::Locate(const char* windowsPath, Located* place, bool lastMayBeMissing) {
     const Drive* drive = DriveOf(windowsPath);
     if (!drive) {
         errno = ENOENT;
         return false;
     }
-    std::vector<std::string> parts;
-    for (const char* p = windowsPath + 2; *p;) {
+    Located here;
+    here.dirFd = ::fcntl(drive->fd, F_DUPFD_CLOEXEC, 0);
+    if (here.dirFd < 0) return false;
+    here.posix = drive->root == "/" ? std::string() : drive->root;
+    const char* p = windowsPath + 2;
+    std::string component, actual;
+    for (;;) {
         while (IsSeparator(*p)) ++p;
         if (!*p) break;
         const char* end = p;
         while (*end && !IsSeparator(*end)) ++end;
-        if (size_t(end - p) > NAME_MAX) {
-            errno = ENAMETOOLONG;
-            return false;
-        }
-        parts.emplace_back(p, end);
-        if (parts.back() == "." || parts.back() == "..") {
+        component.assign(p, end);
+        p = end;
+        while (IsSeparator(*p)) ++p;
+        const bool last = *p == '\0';
+        if (component == "." || component == "..") {
             errno = ENOENT;  // never leave the drive
             return false;
         }
-        p = end;
+        struct stat st;
+        if (!FindInFolder(here.dirFd, component, &actual, &st)) {
+            if (errno != ENOENT || !last || !lastMayBeMissing) return false;
+            actual = component;  // to be made
+        } else if (S_ISLNK(st.st_mode)) {
+            errno = ELOOP;  // links are not followed
+            return false;
+        } else if (!last && !S_ISDIR(st.st_mode)) {
+            errno = ENOTDIR;
+            return false;
+        }
+        here.posix += "/" + actual;
+        if (last) {
+            here.name = actual;
+            break;
+        }
+        const int next = ::openat(here.dirFd, actual.c_str(),
+                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) return false;
+        ::close(here.dirFd);
+        here.dirFd = next;
     }
-    // Each component once, and room for a few other spellings.
-    int budget = int(parts.size()) + 64;
-    return ResolveBelow(drive->root, parts, 0, lastMayBeMissing, out, &budget);
+    if (here.posix.empty()) here.posix = "/";
+    if (place->dirFd >= 0) ::close(place->dirFd);
+    place->dirFd = here.Release();
+    place->name.swap(here.name);
+    place->posix.swap(here.posix);
+    return true;
+}
+
+bool PosixPlatform::Resolve(const char* windowsPath, std::string* out, bool lastMayBeMissing) {
+    Located place;
+    if (!Locate(windowsPath, &place, lastMayBeMissing)) return false;
+    *out = place.posix;
+    return true;
+}
+
+bool PosixPlatform::PlaceOf(const char* path, Located* place, int* dirFd, const char** name,
+                            bool lastMayBeMissing) {
+    if (IsLastEntry(path)) {
+        *dirFd = lastDirFd_;
+        *name = lastName_;
+        return true;
+    }
+    if (!Locate(path, place, lastMayBeMissing)) {
+        lastError_ = Win32ErrorOf(errno);
+        return false;
+    }
+    if (place->name.empty()) {  // the drive itself
+        lastError_ = kErrorAccessDenied;
+        errno = EISDIR;
+        return false;
+    }
+    *dirFd = place->dirFd;
+    *name = place->name.c_str();
+    return true;
 }
 
 std::string PosixPlatform::Display(const char* windowsPath) {
@@ -261,12 +289,38 @@ void PosixPlatform::ReleaseListing(Listing* listing) {
     listing->inUse = false;
 }
 
+namespace {
+// What the walk can be given: a name that fits the 260-byte cFileName and
+// makes a path of fewer than 260 characters (a folder's with "\\*.*" after
+// it), and names no other Windows path: a backslash inside a name would.
+enum Unusable : unsigned char { kFits = 0, kTooLong, kBackslash };
+constexpr size_t kMaxWindowsPath = 260;
+constexpr size_t kFolderPatternTail = 4;  // "\\*.*"
+
+unsigned char UsableAsWindowsName(size_t folderLength, const char* name, size_t length, bool isDir) {
+    if (length >= sizeof FindDataA::cFileName ||
+        folderLength + length + (isDir ? kFolderPatternTail : 0) >= kMaxWindowsPath)
+        return kTooLong;
+    return std::memchr(name, '\\', length) ? kBackslash : kFits;
+}
+
+const char* WhyUnusable(unsigned char why) {
+    return why == kTooLong ? "path too long for Windows (more than 259 characters); not scanned"
+                           : "name holds a backslash, which no Windows name can; not scanned";
+}
+}  // namespace
+
+std::string PosixPlatform::PosixPathIn(const Listing& listing, const char* name) const {
+    return (listing.posixFolder == "/" ? std::string() : listing.posixFolder) + "/" + name;
+}
+
 bool PosixPlatform::FillListing(Listing* listing, int dirFd) {
     listing->dirFd = dirFd;
     listing->entries.clear();
     listing->names.clear();
     listing->cursor = 0;
     listing->generation = generation_;
+    const size_t folderLength = listing->winFolder.size();
     alignas(8) static char buffer[64 * 1024];
     for (;;) {
         const long n = ::syscall(SYS_getdents64, dirFd, buffer, sizeof buffer);
@@ -282,7 +336,14 @@ bool PosixPlatform::FillListing(Listing* listing, int dirFd) {
             e.type = d->d_type;
             if (e.type == DT_UNKNOWN) {
                 struct stat st;
-                if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+                if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                    // Listed but not to be examined (a folder that may be
+                    // read but not searched, a damaged record): not clean.
+                    if (errno != ENOENT && listing->firstPass)
+                        Report(PosixPathIn(*listing, name),
+                               std::string("cannot be examined: ") + std::strerror(errno));
+                    continue;
+                }
                 e.type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
                 e.size = st.st_size;
                 e.readOnly = (st.st_mode & 0222) == 0;
@@ -291,8 +352,9 @@ bool PosixPlatform::FillListing(Listing* listing, int dirFd) {
             // Links, devices, pipes and sockets are no files to scan.
             if (e.type != DT_DIR && e.type != DT_REG) continue;
             const size_t length = std::strlen(name);
+            e.unusable = UsableAsWindowsName(folderLength, name, length, e.type == DT_DIR);
             e.nameOffset = uint32_t(listing->names.size());
-            e.nameLength = uint16_t(length);
+            e.nameLength = uint16_t(e.unusable == kTooLong ? 0 : length);
             listing->names.insert(listing->names.end(), name, name + length + 1);
             listing->entries.push_back(e);
         }
@@ -305,25 +367,29 @@ bool PosixPlatform::NextEntry(Listing* listing, FindDataA* data) {
         Entry& e = listing->entries[listing->cursor++];
         const char* name = listing->names.data() + e.nameOffset;
         if (!listing->wholeMask && !WildMatch(listing->mask, name)) continue;
+        if (e.unusable != kFits) {
+            // Passed over, never cut short into another name; said once,
+            // by the folder's first listing.
+            if (listing->firstPass) Report(PosixPathIn(*listing, name), WhyUnusable(e.unusable));
+            continue;
+        }
         const bool isDir = e.type == DT_DIR;
         if (!isDir && !e.statted) {
             struct stat st;
-            if (::fstatat(listing->dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-                !S_ISREG(st.st_mode))
-                continue;  // gone, or no longer a plain file
+            if (::fstatat(listing->dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno != ENOENT && listing->firstPass)
+                    Report(PosixPathIn(*listing, name),
+                           std::string("cannot be examined: ") + std::strerror(errno));
+                continue;
+            }
+            if (!S_ISREG(st.st_mode)) continue;  // no longer a plain file
             e.size = st.st_size;
             e.readOnly = (st.st_mode & 0222) == 0;
             e.statted = true;
         }
-        // The walk passes over a path longer than a Windows path can be;
-        // say so, once, in the pass that would have used it.
         const size_t folderLength = listing->winFolder.size();
-        if (isDir ? !listing->filesPass && folderLength + e.nameLength + 4 >= 260
-                  : listing->filesPass && folderLength + e.nameLength >= 260) {
-            Report(listing->posixFolder + "/" + name,
-                   "path too long for Windows (more than 259 characters); not scanned");
-        }
-        // Every field set, the 260-character name only up to its end.
+        // Every field set, the 260-character name only up to its end (the
+        // name fits: see UsableAsWindowsName).
         std::memset(data, 0, offsetof(FindDataA, cFileName));
         data->cAlternateFileName[0] = '\0';
         data->dwFileAttributes = isDir ? kFileAttributeDirectory
@@ -340,14 +406,9 @@ bool PosixPlatform::NextEntry(Listing* listing, FindDataA* data) {
         lastIsFile_ = !isDir;
         lastSize_ = e.size;
         lastSizeKnown_ = e.statted;
-        if (folderLength + e.nameLength < sizeof lastPath_) {
-            std::memcpy(lastPath_, listing->winFolder.data(), folderLength);
-            std::memcpy(lastPath_ + folderLength, name, e.nameLength + 1u);
-            lastPathLength_ = folderLength + e.nameLength;
-        } else {
-            lastPathLength_ = 0;
-            lastPath_[0] = '\0';
-        }
+        std::memcpy(lastPath_, listing->winFolder.data(), folderLength);
+        std::memcpy(lastPath_ + folderLength, name, e.nameLength + 1u);
+        lastPathLength_ = folderLength + e.nameLength;
         return true;
     }
     return false;
@@ -366,11 +427,21 @@ HANDLE PosixPlatform::FindFirstFileA(const char* pattern, FindDataA* data) {
     }
     const char* mask = slash + 1;
     const size_t folderLength = size_t(slash - pattern) + 1;
+    if (folderLength >= kMaxWindowsPath) {
+        lastError_ = kErrorPathNotFound;
+        return kInvalidHandleValue;
+    }
+    static_assert(kMaxWindowsPath <= kPathBuffer, "a listed entry's path fits lastPath_");
     if (std::strlen(mask) >= sizeof(Listing::mask) || mask[0] == '\0') {
         lastError_ = kErrorFileNotFound;
         return kInvalidHandleValue;
     }
     const bool whole = std::strcmp(mask, "*") == 0 || std::strcmp(mask, "*.*") == 0;
+    // The walk lists each folder twice, its files and then its subfolders,
+    // both times with "*.*": what it cannot be given is told the first time.
+    const bool firstPass = lastUnfitFolder_.size() != folderLength ||
+                           std::memcmp(lastUnfitFolder_.data(), pattern, folderLength) != 0;
+    if (firstPass) lastUnfitFolder_.assign(pattern, folderLength);
 
     Listing* listing = nullptr;
     // The folder pass right after the file pass of the same folder.
@@ -388,24 +459,23 @@ HANDLE PosixPlatform::FindFirstFileA(const char* pattern, FindDataA* data) {
         int dirFd = -1;
         std::string posixFolder;
         const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        const Listing* parent = nullptr;
         if (lastIsFile_ == false && lastPathLength_ + 1 == folderLength &&
             std::memcmp(lastPath_, pattern, lastPathLength_) == 0 && lastDirFd_ >= 0) {
-            // The folder just listed by its parent.
-            dirFd = ::openat(lastDirFd_, lastName_, flags);
-            const Listing* parent = nullptr;
             for (Listing* l : openListings_)
                 if (l->dirFd == lastDirFd_) parent = l;
-            posixFolder = parent ? (parent->posixFolder == "/" ? "" : parent->posixFolder) + "/" +
-                                       lastName_
-                                 : std::string();
-            if (posixFolder.empty()) {
-                std::string folder(pattern, folderLength);
-                Resolve(folder.c_str(), &posixFolder);
-            }
+        }
+        if (parent) {
+            // The folder just listed by its parent.
+            dirFd = ::openat(lastDirFd_, lastName_, flags);
+            posixFolder = PosixPathIn(*parent, lastName_);
         } else {
             std::string folder(pattern, folderLength);
-            if (Resolve(folder.c_str(), &posixFolder)) {
-                dirFd = ::open(posixFolder.c_str(), flags);
+            Located place;
+            if (Locate(folder.c_str(), &place)) {
+                dirFd = place.name.empty() ? place.Release()
+                                           : ::openat(place.dirFd, place.name.c_str(), flags);
+                posixFolder = place.posix;
             } else {
                 posixFolder = Display(folder.c_str());
             }
@@ -422,6 +492,7 @@ HANDLE PosixPlatform::FindFirstFileA(const char* pattern, FindDataA* data) {
         listing = NewListing();
         listing->winFolder.assign(pattern, folderLength);
         listing->posixFolder = posixFolder;
+        listing->firstPass = firstPass;
         if (!FillListing(listing, dirFd)) {
             const int error = errno;
             if (posixFolder != lastReportedFolder_) {
@@ -435,9 +506,7 @@ HANDLE PosixPlatform::FindFirstFileA(const char* pattern, FindDataA* data) {
     }
     std::strcpy(listing->mask, mask);
     listing->wholeMask = whole;
-    // The walk lists each folder twice: its files with "*.*", then its
-    // subfolders with "*".
-    listing->filesPass = std::strcmp(mask, "*") != 0;
+    listing->firstPass = firstPass;
     openListings_.push_back(listing);
     if (!NextEntry(listing, data)) {
         FindClose(reinterpret_cast<HANDLE>(listing));
@@ -487,29 +556,51 @@ UINT PosixPlatform::GetDriveTypeA(const char* root) {
 // ---------------------------------------------------------------------------
 // Changes to files
 // ---------------------------------------------------------------------------
+namespace {
+// Changes the mode of the file behind a descriptor opened with O_PATH: as
+// the file it names, never through a link.
+int ChangeModeOf(int pathFd, int dirFd, const char* name, const struct stat& was, mode_t mode) {
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", pathFd);
+    if (::chmod(self, mode) == 0) return 0;
+    if (errno != ENOENT) return -1;
+    // No /proc: the file opened for real, and only when it is still the
+    // file examined.
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat now;
+    int result = -1;
+    if (::fstat(fd, &now) == 0 && now.st_dev == was.st_dev && now.st_ino == was.st_ino)
+        result = ::fchmod(fd, mode);
+    else
+        errno = EACCES;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return result;
+}
+}  // namespace
+
 BOOL PosixPlatform::SetFileAttributesA(const char* path, DWORD attributes) {
     if (readOnly_) {
         lastError_ = kErrorAccessDenied;
         return 0;
     }
-    std::string posix;
-    int dirFd = AT_FDCWD;
-    const char* name = nullptr;
-    if (IsLastEntry(path)) {
-        dirFd = lastDirFd_;
-        name = lastName_;
-    } else if (Resolve(path, &posix)) {
-        name = posix.c_str();
-    } else {
-        lastError_ = Win32ErrorOf(errno);
-        return 0;
-    }
+    Located place;
+    int dirFd;
+    const char* name;
+    if (!PlaceOf(path, &place, &dirFd, &name)) return 0;
+    // The file itself, held while it is checked and changed: a link put in
+    // its place is never followed, whatever moment it appears.
+    const int fd = ::openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
     struct stat st;
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
         lastError_ = Win32ErrorOf(errno);
+        if (fd >= 0) ::close(fd);
         return 0;
     }
-    if (S_ISLNK(st.st_mode)) {
+    if (!S_ISREG(st.st_mode)) {  // a link, a folder, a device: not the file examined
+        ::close(fd);
         lastError_ = kErrorAccessDenied;
         return 0;
     }
@@ -520,14 +611,16 @@ BOOL PosixPlatform::SetFileAttributesA(const char* path, DWORD attributes) {
         mode &= mode_t(~0222);
     else if ((mode & 0222) == 0)
         mode |= S_IWUSR;
+    BOOL ok = 1;
     if (mode != (st.st_mode & 07777)) {
         Changed();
-        if (::fchmodat(dirFd, name, mode, 0) != 0) {
+        if (ChangeModeOf(fd, dirFd, name, st, mode) != 0) {
             lastError_ = Win32ErrorOf(errno);
-            return 0;
+            ok = 0;
         }
     }
-    return 1;
+    ::close(fd);
+    return ok;
 }
 
 BOOL PosixPlatform::DeleteFileA(const char* path) {
@@ -535,19 +628,23 @@ BOOL PosixPlatform::DeleteFileA(const char* path) {
         lastError_ = kErrorAccessDenied;
         return 0;
     }
-    Changed();
-    int result;
-    if (IsLastEntry(path)) {
-        result = ::unlinkat(lastDirFd_, lastName_, 0);
-    } else {
-        std::string posix;
-        if (!Resolve(path, &posix)) {
-            lastError_ = Win32ErrorOf(errno);
-            return 0;
-        }
-        result = ::unlink(posix.c_str());
+    Located place;
+    int dirFd;
+    const char* name;
+    if (!PlaceOf(path, &place, &dirFd, &name)) return 0;
+    // Only a plain file is deleted; a link put in its place (which unlinkat
+    // would remove, leaving the file) is refused, never reported removed.
+    struct stat st;
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        lastError_ = Win32ErrorOf(errno);
+        return 0;
     }
-    if (result != 0) {
+    if (!S_ISREG(st.st_mode)) {
+        lastError_ = kErrorAccessDenied;
+        return 0;
+    }
+    Changed();
+    if (::unlinkat(dirFd, name, 0) != 0) {
         lastError_ = errno == EISDIR ? kErrorAccessDenied : Win32ErrorOf(errno);
         return 0;
     }
@@ -564,18 +661,20 @@ BOOL PosixPlatform::MoveFileExA(const char* existing, const char* newName, DWORD
         lastError_ = kErrorAccessDenied;
         return 0;
     }
-    std::string from, to;
-    if (!Resolve(existing, &from) || !Resolve(newName, &to, true)) {
+    Located from, to;
+    if (!Locate(existing, &from) || !Locate(newName, &to, true)) {
         lastError_ = Win32ErrorOf(errno);
         return 0;
     }
     struct stat st;
-    if (!(flags & kMovefileReplaceExisting) && ::lstat(to.c_str(), &st) == 0) {
-        lastError_ = kErrorAlreadyExists;
+    if (from.name.empty() || to.name.empty() ||
+        ::fstatat(from.dirFd, from.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+        lastError_ = kErrorAccessDenied;
         return 0;
     }
     Changed();
-    if (::rename(from.c_str(), to.c_str()) != 0) {
+    const unsigned how = (flags & kMovefileReplaceExisting) ? 0 : RENAME_NOREPLACE;
+    if (::renameat2(from.dirFd, from.name.c_str(), to.dirFd, to.name.c_str(), how) != 0) {
         lastError_ = Win32ErrorOf(errno);
         return 0;
     }
@@ -587,12 +686,17 @@ BOOL PosixPlatform::CopyFileA(const char* existing, const char* newName, BOOL fa
         lastError_ = kErrorAccessDenied;
         return 0;
     }
-    std::string from, to;
-    if (!Resolve(existing, &from) || !Resolve(newName, &to, true)) {
+    Located from, to;
+    if (!Locate(existing, &from) || !Locate(newName, &to, true)) {
         lastError_ = Win32ErrorOf(errno);
         return 0;
     }
-    const int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (from.name.empty() || to.name.empty()) {
+        lastError_ = kErrorAccessDenied;
+        return 0;
+    }
+    const int in = ::openat(from.dirFd, from.name.c_str(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (in < 0) {
         lastError_ = Win32ErrorOf(errno);
         return 0;
@@ -604,24 +708,23 @@ BOOL PosixPlatform::CopyFileA(const char* existing, const char* newName, BOOL fa
         return 0;
     }
     Changed();
-    const int out = ::open(to.c_str(),
-                           O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC |
-                               (failIfExists ? O_EXCL : 0),
-                           st.st_mode & 0777);
+    const int out = ::openat(to.dirFd, to.name.c_str(),
+                             O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                                 (failIfExists ? O_EXCL : 0),
+                             st.st_mode & 0777);
     if (out < 0) {
         lastError_ = errno == EEXIST ? kErrorFileExists : Win32ErrorOf(errno);
         ::close(in);
         return 0;
     }
-    char buffer[16384];
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
+    // Emptied only once it is known to be a plain file.
+    struct stat target;
+    bool ok = ::fstat(out, &target) == 0 && S_ISREG(target.st_mode) && ::ftruncate(out, 0) == 0;
+    std::vector<char> buffer(16384);
+    while (ok) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
         if (n == 0) break;
-        if (n < 0 || ::write(out, buffer, size_t(n)) != n) {
-            ok = false;
-            break;
-        }
+        if (n < 0 || ::write(out, buffer.data(), size_t(n)) != n) ok = false;
     }
     ::close(in);
     ok = ::close(out) == 0 && ok;
@@ -707,7 +810,7 @@ int PosixPlatform::NewSlot() {
         if (!slots_[i].used) {
             OpenSlot& s = slots_[i];
             s.used = true;
-            s.ruledOut = s.writable = s.append = false;
+            s.ruledOut = s.writable = s.append = s.readFailed = false;
             s.fd = -1;
             s.size = s.position = s.cacheOffset = 0;
             s.cacheLength = -1;
@@ -751,14 +854,15 @@ int PosixPlatform::_open(const char* path, int flags, int mode) {
     if (flags & kOExcl) oflags |= O_EXCL;
     if (flags & kOAppend) oflags |= O_APPEND;
     const mode_t perm = (mode & kSIwrite) ? 0666 : 0444;
-    std::string posix;
-    int fd;
+    Located place;
+    int fd = -1;
     if (entry) {
         fd = ::openat(lastDirFd_, lastName_, oflags, perm);
-    } else if (Resolve(path, &posix, (flags & kOCreat) != 0)) {
-        fd = ::open(posix.c_str(), oflags, perm);
-    } else {
-        fd = -1;
+    } else if (Locate(path, &place, (flags & kOCreat) != 0)) {
+        if (place.name.empty())
+            errno = EISDIR;
+        else
+            fd = ::openat(place.dirFd, place.name.c_str(), oflags, perm);
     }
     struct stat st;
     if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
@@ -771,10 +875,11 @@ int PosixPlatform::_open(const char* path, int flags, int mode) {
         s.used = false;
         crtErrno_ = CrtErrnoOf(error);
         if (!writing && WorthReporting(error))
-            Report(entry ? Display(path) : (posix.empty() ? Display(path) : posix),
+            Report(entry || place.posix.empty() ? Display(path) : place.posix,
                    std::string("cannot be read: ") + std::strerror(error));
         return -1;
     }
+    s.windowsPath.assign(path);
     if (writing) Changed();
     ++filesOpened;  // (O_NONBLOCK only kept a pipe from blocking the open)
     s.fd = fd;
@@ -806,6 +911,15 @@ int32_t PosixPlatform::_lseek(int fd, int32_t offset, int origin) {
     return int32_t(target);
 }
 
+// A file that opens but cannot be read (a bad block) is no clean file:
+// told once, as every reader takes the failure for "not a PE file".
+void PosixPlatform::ReadFailed(OpenSlot* s, int error) {
+    crtErrno_ = kEACCES;
+    if (s->readFailed) return;
+    s->readFailed = true;
+    Report(Display(s->windowsPath.c_str()), std::string("cannot be read: ") + std::strerror(error));
+}
+
 int PosixPlatform::_read(int fd, void* buffer, unsigned count) {
     OpenSlot* s = Slot(fd);
     if (!s || !buffer || count > INT_MAX) {
@@ -825,7 +939,7 @@ int PosixPlatform::_read(int fd, void* buffer, unsigned count) {
         const ssize_t n = ::pread(s->fd, s->cache, kReadAhead, s->position);
         if (n < 0) {
             s->cacheLength = -1;
-            crtErrno_ = kEACCES;
+            ReadFailed(s, errno);
             return -1;
         }
         s->cacheOffset = s->position;
@@ -837,7 +951,7 @@ int PosixPlatform::_read(int fd, void* buffer, unsigned count) {
     }
     const ssize_t n = ::pread(s->fd, out, count, s->position);
     if (n < 0) {
-        crtErrno_ = kEACCES;
+        ReadFailed(s, errno);
         return -1;
     }
     s->position += n;
@@ -893,15 +1007,16 @@ int PosixPlatform::_close(int fd) {
 }
 
 int PosixPlatform::_access(const char* path, int mode) {
-    std::string posix;
-    if (!Resolve(path, &posix)) {
+    Located place;
+    if (!Locate(path, &place)) {
         crtErrno_ = CrtErrnoOf(errno);
         return -1;
     }
     int how = F_OK;
     if (mode & 2) how |= W_OK;
     if (mode & 4) how |= R_OK;
-    if (::access(posix.c_str(), how) != 0) {
+    if (::faccessat(place.dirFd, place.name.empty() ? "." : place.name.c_str(), how,
+                    AT_SYMLINK_NOFOLLOW) != 0) {
         crtErrno_ = CrtErrnoOf(errno);
         return -1;
     }

@@ -32,6 +32,7 @@ struct PosixPlatform::Entry {
     uint16_t nameLength = 0;
     unsigned char type = 0;   // DT_DIR or DT_REG
     bool statted = false;     // size and readOnly are known
+    unsigned char unusable = 0;  // kFits, or why the walk cannot be given it
     bool readOnly = false;
     int64_t size = 0;
 };
@@ -48,7 +49,7 @@ struct PosixPlatform::Listing {
     uint64_t generation = 0;  // changes made before it was read
     char mask[264] = {};
     bool wholeMask = true;
-    bool filesPass = true;
+    bool firstPass = true;    // the folder's first listing: its problems are told
 };
 
 struct PosixPlatform::OpenSlot {
@@ -61,6 +62,8 @@ struct PosixPlatform::OpenSlot {
     int64_t position = 0;
     int64_t cacheOffset = 0;
     int64_t cacheLength = -1;
+    bool readFailed = false;  // reported already
+    std::string windowsPath;  // what a failed read reports
     unsigned char cache[4096];
 };
 

@@ -117,7 +117,8 @@ public:
     // Resolves a Windows path to the POSIX one (letter case as on disk).
     // When the last component is missing, it is kept as written if
     // `lastMayBeMissing`. False when a component cannot be found, names a
-    // symbolic link, or the drive is unknown; errno tells why.
+    // symbolic link, or the drive is unknown; errno tells why. For display
+    // and look-ups only: every change goes through Locate.
     bool Resolve(const char* windowsPath, std::string* posixPath, bool lastMayBeMissing = false);
     // Windows path to POSIX path for display; the path as given when it
     // cannot be resolved.
@@ -235,6 +236,20 @@ private:
     struct Drive {
         char letter;
         std::string root;  // no trailing slash ("/" stays "/")
+        int fd;            // the folder, opened once as the user named it
+    };
+    // A Windows path opened down to its folder: that folder (each component
+    // opened relative to the one before, from the drive's folder, never
+    // through a link) and the last name as on disk ("" for the drive's root).
+    struct Located {
+        int dirFd = -1;
+        std::string name;
+        std::string posix;
+        Located() = default;
+        Located(const Located&) = delete;
+        Located& operator=(const Located&) = delete;
+        ~Located();
+        int Release();  // the folder's descriptor, no longer closed here
     };
     struct Entry;
     struct Listing;
@@ -243,15 +258,22 @@ private:
     struct Hive;
 
     const Drive* DriveOf(const char* windowsPath) const;
+    bool Locate(const char* windowsPath, Located* place, bool lastMayBeMissing = false);
+    // The folder and name a change to `path` goes through: the entry just
+    // listed, or the path located. False (lastError_ set) when neither.
+    bool PlaceOf(const char* path, Located* place, int* dirFd, const char** name,
+                 bool lastMayBeMissing = false);
     Listing* NewListing();
     void ReleaseListing(Listing* listing);
     bool FillListing(Listing* listing, int dirFd);
+    std::string PosixPathIn(const Listing& listing, const char* name) const;
     bool NextEntry(Listing* listing, FindDataA* data);
     void Report(const std::string& what, const std::string& why);
     bool IsLastEntry(const char* windowsPath) const;
     int OpenLastEntryAt(int flags);
     void Changed() { ++generation_; }
     int NewSlot();
+    void ReadFailed(OpenSlot* slot, int error);
     OpenSlot* Slot(int fd);
     Hive* OpenHive(int which);
     void CloseHive();
@@ -273,6 +295,7 @@ private:
     Listing* cached_ = nullptr;  // the last closed whole-folder listing
     uint64_t generation_ = 0;
     std::string lastReportedFolder_;
+    std::string lastUnfitFolder_;  // whose unusable names were reported
 
     // The entry handed out last: its Windows path, folder and size.
     char lastPath_[kPathBuffer];

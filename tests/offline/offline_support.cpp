@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -129,6 +130,87 @@ void Tree::Folder(const std::string& relative) {
         path += "/" + part;
         if (mkdir(path.c_str(), 0777) == 0) chmod(path.c_str(), 0777);
     }
+}
+
+namespace {
+bool OnPath(const char* tool) {
+    const std::string command = std::string("command -v ") + tool + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+bool MountedAt(const std::string& folder) {
+    struct stat inside, parent;
+    return stat(folder.c_str(), &inside) == 0 && stat((folder + "/..").c_str(), &parent) == 0 &&
+           inside.st_dev != parent.st_dev;
+}
+}  // namespace
+
+ImageVolume::ImageVolume(Kind kind) : kind_(kind) {
+    const char* make = kind == kNtfs ? "mkntfs" : "mkfs.fat";
+    const char* driver = kind == kNtfs ? "ntfs-3g" : "fusefat";
+    if (geteuid() != 0) unavailable_ = "image volumes need root";
+    else if (access("/dev/fuse", R_OK | W_OK) != 0) unavailable_ = "no /dev/fuse on this machine";
+    else if (!OnPath(make) || !OnPath(driver))
+        unavailable_ = std::string(make) + " or " + driver + " is not installed (scripts/setup.sh installs them)";
+    if (!unavailable_.empty()) return;
+    char name[] = "/tmp/cv-volume.XXXXXX";
+    folder_ = mkdtemp(name);
+    image_ = folder_ + "/image";
+    mount_ = folder_ + "/mnt";
+    mkdir(mount_.c_str(), 0755);
+    // The smallest sizes the tools accept, sparse.
+    const std::string command = kind == kNtfs
+        ? "truncate -s 16M '" + image_ + "' && mkntfs -F -f -q '" + image_ + "' >/dev/null 2>&1"
+        : "truncate -s 40M '" + image_ + "' && mkfs.fat -F 32 '" + image_ + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) unavailable_ = std::string(make) + " failed";
+    else if (!Mount()) unavailable_ = std::string(driver) + " could not mount the image";
+}
+
+ImageVolume::~ImageVolume() {
+    if (folder_.empty()) return;
+    Unmount();
+    const std::string command = "rm -rf '" + folder_ + "'";
+    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", folder_.c_str());
+}
+
+bool ImageVolume::Mount() {
+    if (driver_ > 0) return true;
+    driver_ = fork();
+    if (driver_ == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 1);
+        dup2(null, 2);
+        // In the foreground, so that the end of the process is the end of
+        // every write to the image.
+        if (kind_ == kNtfs)
+            execlp("ntfs-3g", "ntfs-3g", "-o", "no_detach", image_.c_str(), mount_.c_str(), nullptr);
+        else
+            execlp("fusefat", "fusefat", "-f", "-o", "rw+", image_.c_str(), mount_.c_str(), nullptr);
+        _exit(127);
+    }
+    for (int i = 0; i < 500; ++i) {
+        if (MountedAt(mount_)) return true;
+        int status;
+        if (waitpid(driver_, &status, WNOHANG) == driver_) break;
+        usleep(10000);
+    }
+    driver_ = -1;
+    return false;
+}
+
+bool ImageVolume::Unmount() {
+    if (driver_ <= 0) return true;
+    const bool unmounted = umount2(mount_.c_str(), 0) == 0 || umount2(mount_.c_str(), MNT_DETACH) == 0;
+    int status;
+    waitpid(driver_, &status, 0);
+    driver_ = -1;
+    return unmounted;
+}
+
+void ImageVolume::File(const std::string& relative, const std::string& bytes) {
+    for (size_t at = relative.find('/'); at != std::string::npos; at = relative.find('/', at + 1))
+        mkdir(Path(relative.substr(0, at)).c_str(), 0777);
+    std::ofstream(Path(relative), std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 void Tree::File(const std::string& relative, const std::string& bytes, unsigned mode) {

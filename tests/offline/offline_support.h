@@ -50,6 +50,32 @@ private:
     std::string root_;
 };
 
+// A volume in an image file under /tmp, made and mounted through FUSE (NTFS
+// with mkntfs and ntfs-3g, FAT32 with mkfs.fat and fusefat) for one test.
+// Unavailable() says why there is none (not root, no /dev/fuse, a tool
+// missing); the test then skips with that text.
+class ImageVolume {
+public:
+    enum Kind { kNtfs, kFat32 };
+    explicit ImageVolume(Kind kind);
+    ~ImageVolume();
+    ImageVolume(const ImageVolume&) = delete;
+    ImageVolume& operator=(const ImageVolume&) = delete;
+    const std::string& Unavailable() const { return unavailable_; }
+    const std::string& Root() const { return mount_; }
+    const std::string& Image() const { return image_; }
+    std::string Path(const std::string& relative) const { return mount_ + "/" + relative; }
+    void File(const std::string& relative, const std::string& bytes);
+    // Unmounted (its driver gone, every byte in the image) and back.
+    bool Unmount();
+    bool Mount();
+
+private:
+    Kind kind_;
+    std::string folder_, image_, mount_, unavailable_;
+    pid_t driver_ = -1;
+};
+
 std::string InfectedSample(int record, unsigned seed = 1);
 std::string DecoySample(int index);  // same length as record 0's sample, wrong bytes
 // A hosts file that the built-in text signature matches.

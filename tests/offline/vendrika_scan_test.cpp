@@ -464,8 +464,9 @@ TEST(VendrikaScan, FindsTheWindowsWhateverItsNamesAndPlace) {
     EXPECT_FALSE(Exists(old.Path("WINDOWS/HOSTS")));  // where that Windows keeps it
 }
 
-// Links not followed, unreadable folders and files, names too long for
-// Windows, files that cannot be removed: reported, skipped, status 2.
+// Links not followed (but a link given as PATH), unreadable folders and
+// files, names too long for Windows or spelling another path, files that
+// cannot be removed: reported, skipped, status 2.
 TEST(VendrikaScan, ReportsWhatItCannotReadOrRemove) {
     Tree tree;
     tree.File("ok/infected.exe", offline::InfectedSample(1));
@@ -480,15 +481,53 @@ TEST(VendrikaScan, ReportsWhatItCannotReadOrRemove) {
     EXPECT_EQ(FoundPaths(links), std::set<std::string>{tree.Path("ok/infected.exe")});
     EXPECT_TRUE(Has(links.out, "Total files scanned\t\t:  1"));
 
-    // A name that makes the Windows path longer than 259 characters.
-    const std::string deep = "d/" + std::string(200, 'x') + "/" + std::string(60, 'y') + ".exe";
-    tree.File(deep, offline::InfectedSample(4));
-    const offline::RunResult tooLong = Scan({tree.Root()});
-    EXPECT_EQ(tooLong.status, 2);
-    EXPECT_TRUE(Has(tooLong.err, tree.Path(deep) + ": path too long")) << tooLong.err;
+    // A symbolic link given as PATH (a rescue system's /mnt/win) is the
+    // folder it names: followed once, there and nowhere below.
+    const std::string named = outside.Path("named-link");
+    ASSERT_EQ(symlink(tree.Root().c_str(), named.c_str()), 0);
+    const offline::RunResult viaLink = Scan({named});
+    EXPECT_EQ(viaLink.status, 1) << viaLink.out << viaLink.err;
+    EXPECT_EQ(FoundPaths(viaLink), std::set<std::string>{named + "/ok/infected.exe"});
+
+    // Names the walk cannot be given: each told exactly once, never cut
+    // short into another name or read as another path; status 2.
+    struct Unusable {
+        const char* what;
+        std::string file;  // infected
+        std::string told;  // the path reported
+        const char* why;
+    } unusable[] = {
+        {"file path over 259 characters", "d/" + std::string(200, 'x') + "/" + std::string(60, 'y') + ".exe",
+         "d/" + std::string(200, 'x') + "/" + std::string(60, 'y') + ".exe", ": path too long"},
+        {"folder path over 259 characters", "e/" + std::string(250, 'f') + "/" + std::string(10, 'g') + "/in.exe",
+         "e/" + std::string(250, 'f') + "/" + std::string(10, 'g'), ": path too long"},
+        {"backslash in a name", "Downloads\\setup.exe", "Downloads\\setup.exe", ": name holds a backslash"},
+    };
+    for (const Unusable& u : unusable) {
+        Tree volume;
+        volume.File(u.file, offline::InfectedSample(4));
+        // A clean program at the Windows path the backslash name spells,
+        // and its start-up value: neither is the worm's.
+        volume.Folder("WINDOWS/system32/config");
+        const std::string hive = volume.Path("WINDOWS/system32/config/SOFTWARE");
+        offline::WriteEmptyHive(hive);
+        offline::SetHiveValues(hive, kRun, {{"Updater", "C:\\Downloads\\setup.exe"}});
+        volume.File("Downloads/setup.exe", "MZ clean program");
+        const offline::RunResult r = Scan({"--remove", volume.Root()});
+        EXPECT_EQ(r.status, 2) << u.what << r.out << r.err;
+        const std::string told = volume.Path(u.told) + u.why;
+        size_t times = 0;
+        for (size_t at = r.err.find(told); at != std::string::npos; at = r.err.find(told, at + 1)) ++times;
+        EXPECT_EQ(times, 1u) << u.what << r.err;
+        EXPECT_TRUE(Exists(volume.Path(u.file))) << u.what;
+        EXPECT_TRUE(Exists(volume.Path("Downloads/setup.exe"))) << u.what;
+        std::map<std::string, std::string> run;
+        ASSERT_TRUE(offline::HiveValues(hive, kRun, &run));
+        EXPECT_EQ(run.size(), 1u) << u.what;
+        EXPECT_FALSE(Has(r.out, " FOUND")) << u.what << r.out;
+    }
 
     if (geteuid() != 0) GTEST_SKIP() << "permission cases need root to switch user";
-    unlink(tree.Path(deep).c_str());
     // As an ordinary user: a folder that cannot be read, a candidate file
     // that cannot be read, an infected file in a folder that cannot change.
     tree.File("closed/hidden.exe", offline::InfectedSample(6));
@@ -496,12 +535,18 @@ TEST(VendrikaScan, ReportsWhatItCannotReadOrRemove) {
     tree.File("unreadable/sample.exe", offline::InfectedSample(7), 0);
     tree.File("fixed/stuck.exe", offline::InfectedSample(8));
     chmod(tree.Path("fixed").c_str(), 0555);
+    // A folder that may be read but not searched: its names are listed,
+    // its files cannot be examined.
+    tree.File("listable/unseen.exe", offline::InfectedSample(9));
+    chmod(tree.Path("listable").c_str(), 0444);
     RunOptions nobody;
     nobody.asNobody = true;
     const offline::RunResult r = Scan({"--remove", tree.Root()}, nobody);
     EXPECT_EQ(r.status, 2) << r.out << r.err;
     EXPECT_TRUE(Has(r.err, tree.Path("closed") + ": cannot be read: Permission denied")) << r.err;
     EXPECT_TRUE(Has(r.err, tree.Path("unreadable/sample.exe") + ": cannot be read")) << r.err;
+    EXPECT_TRUE(Has(r.err, tree.Path("listable/unseen.exe") + ": cannot be examined: Permission denied"))
+        << r.err;
     EXPECT_TRUE(Has(r.out, "C:\\fixed\\stuck.exe     W32/Vendrika.Gen.Trojan Unable to remove")) << r.out;
     EXPECT_TRUE(Has(r.out, "C:\\ok\\infected.exe     W32/Vendrika.Gen.Trojan removed")) << r.out;
     EXPECT_TRUE(Has(r.err, tree.Path("fixed/stuck.exe") + ": cannot be removed: Permission denied")) << r.err;
@@ -664,7 +709,7 @@ TEST(VendrikaScan, NamesCannotForgeALine) {
         "cut \xe2\x80.exe",
         "c1 \xc2\x9b2J.exe",
         "separator \xe2\x80\xa8 and bidi \xe2\x80\xae.exe",
-        "back\\slash \"quote\"\ttab\x7f.exe",
+        "quote \"q\"\ttab\x7f.exe",  // (backslashes: in every windows_path)
         "caf\xc3\xa9 \xe6\x97\xa5\xf0\x9f\x98\x80.exe",
     };
     Tree tree;
