@@ -26,6 +26,7 @@
 #include "engine/scan_run.h"
 #include "engine/signatures.h"
 #include "engine/walk.h"
+#include "persistence/delayed_delete.h"
 #include "platform/posix/posix_platform.h"
 
 namespace {
@@ -320,6 +321,32 @@ public:
         return done;
     }
 
+    // ---- deletion at the next start of a 95/98/Me Windows ----
+    pf::DWORD GetShortPathNameA(const char* longPath, char* shortPath, pf::DWORD size) override {
+        const pf::DWORD n = PosixPlatform::GetShortPathNameA(longPath, shortPath, size);
+        lastShortPath_ = n > 0 && n < size ? shortPath : "";
+        return n;
+    }
+
+    // The entry names the file by its short name, which real-mode WININIT
+    // needs; a long name there would delete nothing.
+    bool Schedule(const char* key, const char* value) {
+        std::string why;
+        if (lastShortPath_.empty() || lastShortPath_ != value) {
+            Problem(Display(value), "its short (8.3) name cannot be read from its FAT volume, and "
+                                    "WININIT.INI takes no other: delete it by hand");
+        } else if (!AddWininitEntry(key, value, &why)) {
+            Problem(Windows().windowsDir + "\\WININIT.INI",
+                    "cannot be written (" + why + "): delete " + Display(value) + " by hand");
+        } else {
+            Note(std::string("WININIT.INI of ") + Windows().windowsDir + ": " + key + "=" + value +
+                     " added; that Windows deletes the file at its next start",
+                 true);
+            return true;
+        }
+        return false;
+    }
+
     // ---- Events ----
     // The same problem (a read-only volume, a hive that cannot be written)
     // is told once however often it stops a change.
@@ -500,7 +527,13 @@ private:
     std::vector<Detection> pending_;
     std::set<std::string> told_;
     std::vector<std::string> deferred_;
+    std::string lastShortPath_;
 };
+
+ScanPlatform* g_platform = nullptr;
+bool WriteWininitEntry(const char* key, const char* value) {
+    return g_platform && g_platform->Schedule(key, value);
+}
 
 // The lengths some signature accepts; every other file is clean whatever
 // its content.
@@ -672,6 +705,8 @@ int main(int argc, char** argv) {
     }
     platform.SetLengthFilter(LengthsOfTable());
     pf::SetPlatform(&platform);
+    g_platform = &platform;
+    SetWininitEntryWriter(WriteWininitEntry);
 
     // The scan, as the window's SCAN button starts it.
     g_scan.mainWindow = ConsoleWindow();
@@ -683,11 +718,7 @@ int main(int argc, char** argv) {
     platform.Finish();
     // The window would now offer to restart; here the Windows is not running.
     if (g_scan.restartNeeded) {
-        if (platform.Windows().family == 4)
-            platform.Note("what could not be removed is listed in WININIT.INI: that Windows deletes it "
-                          "at its next start",
-                          true);
-        else
+        if (platform.Windows().family != 4)
             platform.Note("what could not be removed cannot be scheduled for deletion from here: "
                           "delete it by hand, or run CleanVendrika on the started Windows",
                           true);

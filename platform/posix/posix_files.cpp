@@ -732,12 +732,6 @@ BOOL PosixPlatform::CopyFileA(const char* existing, const char* newName, BOOL fa
     return ok ? 1 : 0;
 }
 
-DWORD PosixPlatform::GetShortPathNameA(const char*, char*, DWORD) {
-    // Short names are the business of the Windows that made them.
-    lastError_ = kErrorNotSupported;
-    return 0;
-}
-
 namespace {
 UINT CopyOut(const std::string& text, char* buffer, UINT size) {
     if (text.empty()) return 0;

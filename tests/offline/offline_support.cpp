@@ -173,7 +173,7 @@ ImageVolume::~ImageVolume() {
     if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", folder_.c_str());
 }
 
-bool ImageVolume::Mount() {
+bool ImageVolume::Mount(bool readOnly) {
     if (driver_ > 0) return true;
     driver_ = fork();
     if (driver_ == 0) {
@@ -183,9 +183,11 @@ bool ImageVolume::Mount() {
         // In the foreground, so that the end of the process is the end of
         // every write to the image.
         if (kind_ == kNtfs)
-            execlp("ntfs-3g", "ntfs-3g", "-o", "no_detach", image_.c_str(), mount_.c_str(), nullptr);
+            execlp("ntfs-3g", "ntfs-3g", "-o", readOnly ? "no_detach,ro" : "no_detach", image_.c_str(),
+                   mount_.c_str(), nullptr);
         else
-            execlp("fusefat", "fusefat", "-f", "-o", "rw+", image_.c_str(), mount_.c_str(), nullptr);
+            execlp("fusefat", "fusefat", "-f", "-o", readOnly ? "ro" : "rw+", image_.c_str(), mount_.c_str(),
+                   nullptr);
         _exit(127);
     }
     for (int i = 0; i < 500; ++i) {
@@ -247,9 +249,9 @@ void SnapshotInto(const std::string& folder, const std::string& prefix,
 }
 }  // namespace
 
-std::map<std::string, std::string> Tree::Snapshot() const {
+std::map<std::string, std::string> Tree::SnapshotOf(const std::string& folder) {
     std::map<std::string, std::string> out;
-    SnapshotInto(root_, "", &out);
+    SnapshotInto(folder, "", &out);
     return out;
 }
 

@@ -44,7 +44,8 @@ public:
     void Folder(const std::string& relative);
     void File(const std::string& relative, const std::string& bytes, unsigned mode = 0666);
     // Every file below the root with its content (links by their target).
-    std::map<std::string, std::string> Snapshot() const;
+    std::map<std::string, std::string> Snapshot() const { return SnapshotOf(root_); }
+    static std::map<std::string, std::string> SnapshotOf(const std::string& folder);
 
 private:
     std::string root_;
@@ -68,7 +69,7 @@ public:
     void File(const std::string& relative, const std::string& bytes);
     // Unmounted (its driver gone, every byte in the image) and back.
     bool Unmount();
-    bool Mount();
+    bool Mount(bool readOnly = false);
 
 private:
     Kind kind_;

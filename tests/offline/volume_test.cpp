@@ -40,6 +40,8 @@ std::string Changes(const std::map<std::string, std::string>& before,
     return changed;
 }
 
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 size_t Count(const std::string& text, const std::string& part) {
     size_t times = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++times;
@@ -192,4 +194,111 @@ TEST(VendrikaScanVolumes, LinksPlantedByARacerNeverLeadOutside) {
     }
     // The racer left the cleaner room to work.
     EXPECT_GT(changedSomething, 0);
+}
+
+namespace {
+// The short name `mdir` (mtools) lists for `longName` in a folder of a FAT
+// image ("INFECT~1.EXE"), or "".
+std::string MdirShortName(const std::string& image, const std::string& folder, const std::string& longName) {
+    const std::string command = "MTOOLS_SKIP_CHECK=1 mdir -i '" + image + "' '::" + folder + "' 2>/dev/null";
+    FILE* in = popen(command.c_str(), "r");
+    if (!in) return "";
+    std::string found;
+    char line[512];
+    while (fgets(line, sizeof line, in)) {
+        std::string l(line);
+        while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
+        const std::string tail = "  " + longName;
+        if (l.size() < 12 + tail.size() || l.compare(l.size() - tail.size(), tail.size(), tail) != 0) continue;
+        std::string base = l.substr(0, 8), ext = l.substr(9, 3);
+        while (!base.empty() && base.back() == ' ') base.pop_back();
+        while (!ext.empty() && ext.back() == ' ') ext.pop_back();
+        found = ext.empty() ? base : base + "." + ext;
+    }
+    pclose(in);
+    return found;
+}
+
+std::string MtypeFile(const std::string& image, const std::string& path) {
+    const std::string command = "MTOOLS_SKIP_CHECK=1 mtype -i '" + image + "' '::" + path + "' 2>/dev/null";
+    FILE* in = popen(command.c_str(), "r");
+    std::string bytes;
+    char buffer[4096];
+    size_t n;
+    while (in && (n = fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
+    if (in) pclose(in);
+    return bytes;
+}
+}  // namespace
+
+// A 95/98/Me Windows on a FAT32 volume (C:) and a second, read-only FAT32
+// volume (D:) whose infected files cannot be deleted now: WININIT.INI gets
+// one entry per file, by the 8.3 names its volume holds (as mdir shows
+// them), its other lines byte for byte, and no copy anywhere. Where no short
+// name can be read (a folder that is no FAT volume), the file is to be
+// deleted by hand and WININIT.INI stays as it was. Needs root and FUSE.
+TEST(VendrikaScanVolumes, Win98WininitNamesFilesByTheirShortNames) {
+    ImageVolume c(ImageVolume::kFat32), d(ImageVolume::kFat32);
+    if (!c.Unavailable().empty()) GTEST_SKIP() << c.Unavailable();
+    const std::string oldLines = "[Rename]\r\nNUL=C:\\OLDPROG\\OLD.EXE\r\n[Other]\nkey=value\n";
+    c.File("WINDOWS/SYSTEM.DAT", "CREG");
+    c.File("WINDOWS/WININIT.INI", oldLines);
+    c.File("My Documents/letter.txt", "Dear customer,\r\n");
+    // D:'s folders and files made as Windows makes them, with mtools (the
+    // FUSE driver writes no proper short names of its own).
+    ASSERT_TRUE(d.Unmount());
+    Tree samples;
+    samples.File("a.exe", offline::InfectedSample(0));
+    samples.File("b.exe", offline::InfectedSample(5));
+    const std::string m = "MTOOLS_SKIP_CHECK=1 ";
+    const std::string image = " -i '" + d.Image() + "' ";
+    ASSERT_EQ(std::system((m + "mmd" + image + "'::/Shared Stuff' '::/Shared Stuff/Long Folder Name' ::/GAMES && " + m +
+                           "mcopy" + image + "'" + samples.Path("a.exe") +
+                           "' '::/Shared Stuff/Long Folder Name/infected program.exe' && " + m + "mcopy" + image +
+                           "'" + samples.Path("b.exe") + "' ::/GAMES/X.EXE")
+                              .c_str()),
+              0);
+    const std::string expected =
+        "NUL=D:\\" + MdirShortName(d.Image(), "/", "Shared Stuff") + "\\" +
+        MdirShortName(d.Image(), "/Shared Stuff", "Long Folder Name") + "\\" +
+        MdirShortName(d.Image(), "/Shared Stuff/Long Folder Name", "infected program.exe") + "\r\n";
+    ASSERT_EQ(expected.find("\\\\"), std::string::npos) << expected;
+    ASSERT_TRUE(d.Mount(true));  // read-only: nothing on it can be deleted now
+    const auto beforeC = Tree::SnapshotOf(c.Root());
+
+    const offline::RunResult r = Scan({"--remove", c.Root(), d.Root()});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;  // not removed yet
+    EXPECT_TRUE(Has(r.out, "W32/Vendrika.Gen.Trojan Unable to remove")) << r.out;
+    EXPECT_TRUE(Has(r.out, "NUL=D:\\GAMES\\X.EXE added")) << r.out;
+    EXPECT_EQ(Count(r.err, "delete it by hand"), 0u) << r.err;
+    auto afterC = Tree::SnapshotOf(c.Root());
+    const std::string written = offline::ReadFile(c.Path("WINDOWS/WININIT.INI"));
+    afterC.erase("WINDOWS/WININIT.INI");
+    auto expectedC = beforeC;
+    expectedC.erase("WINDOWS/WININIT.INI");
+    EXPECT_EQ(Changes(expectedC, afterC), "");  // no copy, no new file
+    ASSERT_TRUE(c.Unmount());
+    // The entries at the end of [Rename], the other lines as they were.
+    const std::string inImage = MtypeFile(c.Image(), "/WINDOWS/WININIT.INI");
+    EXPECT_EQ(inImage, written);
+    const size_t other = oldLines.find("[Other]");
+    EXPECT_TRUE(inImage == oldLines.substr(0, other) + expected + "NUL=D:\\GAMES\\X.EXE\r\n" + oldLines.substr(other) ||
+                inImage == oldLines.substr(0, other) + "NUL=D:\\GAMES\\X.EXE\r\n" + expected + oldLines.substr(other))
+        << inImage;
+
+    // No FAT volume behind D:: no short name can be known.
+    ASSERT_TRUE(c.Mount());
+    Tree plain, mount;
+    plain.File("Long Name/evil program.exe", offline::InfectedSample(2));
+    const std::string bind = "mount --bind '" + plain.Root() + "' '" + mount.Root() + "' && mount -o remount,ro,bind '" +
+                             mount.Root() + "'";
+    ASSERT_EQ(std::system(bind.c_str()), 0);
+    const std::string before = offline::ReadFile(c.Path("WINDOWS/WININIT.INI"));
+    const offline::RunResult none = Scan({"--remove", c.Root(), mount.Root()});
+    std::system(("umount '" + mount.Root() + "'").c_str());
+    EXPECT_EQ(none.status, 2);
+    EXPECT_TRUE(Has(none.err, mount.Root() + "/Long Name/evil program.exe: its short (8.3) name cannot be read "
+                                             "from its FAT volume, and WININIT.INI takes no other: delete it by hand"))
+        << none.err;
+    EXPECT_EQ(offline::ReadFile(c.Path("WINDOWS/WININIT.INI")), before);
 }
