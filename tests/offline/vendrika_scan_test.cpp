@@ -12,6 +12,7 @@
 #include "engine/scan_context.h"
 #include "engine/scan_run.h"
 #include "persistence/hosts_file.h"
+#include "platform/posix/posix_platform.h"
 #include "platform/sim/sim_machine.h"
 #include "tests/offline/offline_support.h"
 #include "tools/samplebuilder/samplebuilder.h"
@@ -781,4 +782,50 @@ TEST(VendrikaScan, ShowsProgressOnATerminal) {
             << before.substr(before.size() > 80 ? before.size() - 80 : 0);
     }
     EXPECT_EQ(found, 5) << both.err;
+}
+
+// The WININIT.INI entry of a 95/98/Me Windows: at the end of its [rename]
+// section, every other byte kept, the mode kept, nothing else left in the
+// folder; a link in its place is not followed.
+TEST(VendrikaScan, WininitEntryKeepsEveryOtherByte) {
+    const std::string entry = "NUL=D:\\SHARED~1\\INFECT~1.EXE\r\n";
+    struct Case {
+        const char* what;
+        const char* old;  // nullptr: no WININIT.INI yet
+        std::string expected;
+        unsigned mode;
+    } cases[] = {
+        {"none yet", nullptr, "[rename]\r\n" + entry, 0644},
+        {"section before another", "[rename]\r\nNUL=C:\\A.EXE\r\n[x]\nk=v\n",
+         "[rename]\r\nNUL=C:\\A.EXE\r\n" + entry + "[x]\nk=v\n", 0644},
+        {"last section, no final newline", "[Rename]\nNUL=C:\\A.EXE", "[Rename]\nNUL=C:\\A.EXE\r\n" + entry, 0444},
+        {"no section", "[x]\r\nk=v\r\n", "[x]\r\nk=v\r\n[rename]\r\n" + entry, 0644},
+        {"end-of-file mark", "[rename]\r\nA=B\r\n\x1A\xff junk", "[rename]\r\nA=B\r\n" + entry + "\x1A\xff junk",
+         0644},
+    };
+    for (const Case& c : cases) {
+        Tree tree;
+        tree.File("WINDOWS/SYSTEM.DAT", "CREG");
+        if (c.old) tree.File("WINDOWS/WININIT.INI", c.old, c.mode);
+        pf::posix::PosixPlatform platform;
+        std::string why;
+        ASSERT_TRUE(platform.AddDrive(tree.Root(), &why)) << why;
+        platform.SetWindows(pf::posix::PosixPlatform::FindWindows(platform, 'C'));
+        EXPECT_TRUE(platform.AddWininitEntry("NUL", "D:\\SHARED~1\\INFECT~1.EXE", &why)) << c.what << why;
+        const auto after = tree.Snapshot();
+        EXPECT_EQ(after.size(), 3u) << c.what;  // the folder, SYSTEM.DAT, WININIT.INI
+        EXPECT_EQ(after.at("WINDOWS/WININIT.INI"), c.expected + "|mode=" + std::to_string(c.mode)) << c.what;
+    }
+
+    Tree tree, outside;
+    tree.File("WINDOWS/SYSTEM.DAT", "CREG");
+    outside.File("precious", "keep");
+    ASSERT_EQ(symlink(outside.Path("precious").c_str(), tree.Path("WINDOWS/WININIT.INI").c_str()), 0);
+    pf::posix::PosixPlatform platform;
+    std::string why;
+    ASSERT_TRUE(platform.AddDrive(tree.Root(), &why));
+    platform.SetWindows(pf::posix::PosixPlatform::FindWindows(platform, 'C'));
+    EXPECT_FALSE(platform.AddWininitEntry("NUL", "D:\\X.EXE", &why));
+    EXPECT_EQ(offline::ReadFile(outside.Path("precious")), "keep");
+    EXPECT_EQ(tree.Snapshot().size(), 3u);  // the link as it was, nothing beside it
 }
