@@ -828,4 +828,5 @@ TEST(VendrikaScan, WininitEntryKeepsEveryOtherByte) {
     EXPECT_FALSE(platform.AddWininitEntry("NUL", "D:\\X.EXE", &why));
     EXPECT_EQ(offline::ReadFile(outside.Path("precious")), "keep");
     EXPECT_EQ(tree.Snapshot().size(), 3u);  // the link as it was, nothing beside it
+    EXPECT_EQ(tree.Snapshot().at("WINDOWS/WININIT.INI"), "-> " + outside.Path("precious"));
 }
