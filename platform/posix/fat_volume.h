@@ -91,7 +91,7 @@ public:
         if (bits_ == 32 && !ValidCluster(rootCluster_)) return false;
         if (bits_ != 32 && rootEntries == 0) return false;
         // The FAT must hold an entry for every cluster.
-        return uint64_t(clusters_ + 2) * bits_ / 8 <= fatBytes_;
+        return (uint64_t(clusters_) + 2) * uint64_t(bits_) / 8 <= fatBytes_;
     }
 
     uint32_t RootCluster() const { return rootCluster_; }  // 0: the fixed FAT12/16 root
