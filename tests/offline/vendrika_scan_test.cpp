@@ -403,9 +403,9 @@ TEST(VendrikaScan, FindsTheWindowsWhateverItsNamesAndPlace) {
              return PlantWindows(a, "WINDOWS/system32", "5.1", {{"x", "C:\\x.exe"}});
          }, false, "D: (", 1},
         {"beyond ASCII", [](Tree& a, Tree&) {
-             a.File("Donn\xc3\xa9es/\xc3\xa9t\xc3\xa9.exe", offline::InfectedSample(8));
+             a.File("Donn\xc3\xa9" "es/\xc3\xa9t\xc3\xa9.exe", offline::InfectedSample(8));
              return PlantWindows(a, "WINDOWS/system32", "5.1",
-                                 {{"v", "C:\\Donn\xc3\xa9es\\\xc3\xa9t\xc3\xa9.exe"}});
+                                 {{"v", "C:\\Donn\xc3\xa9" "es\\\xc3\xa9t\xc3\xa9.exe"}});
          }, false, "Windows XP", 1},
         {"no Windows", [](Tree& a, Tree&) {
              a.File("x.exe", offline::InfectedSample(9));
@@ -691,7 +691,9 @@ TEST(VendrikaScan, InterruptedRunLeavesNothingHalfWritten) {
             removed += !file;
         }
         // A full output fails at its first line, before any removal.
-        if (!c.outputTo) EXPECT_GT(removed, 0) << c.what;
+        if (!c.outputTo) {
+            EXPECT_GT(removed, 0) << c.what;
+        }
         EXPECT_LT(removed, kInfected) << c.what << ": the run ended before the interruption";
         EXPECT_FALSE(Exists(hive + ".vendrika-new")) << c.what;
     }
@@ -708,7 +710,7 @@ TEST(VendrikaScan, NamesCannotForgeALine) {
         "overlong \xc0\xaf.exe",
         "surrogate \xed\xa0\x80.exe",
         "cut \xe2\x80.exe",
-        "c1 \xc2\x9b2J.exe",
+        "c1 \xc2\x9b" "2J.exe",
         "separator \xe2\x80\xa8 and bidi \xe2\x80\xae.exe",
         "quote \"q\"\ttab\x7f.exe",  // (backslashes: in every windows_path)
         "caf\xc3\xa9 \xe6\x97\xa5\xf0\x9f\x98\x80.exe",
