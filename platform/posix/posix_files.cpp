@@ -129,30 +129,70 @@ int PosixPlatform::Located::Release() {
 }
 
 namespace {
-// The entry of an open folder that Windows would take for `wanted`: the
-// name itself, else the first whose letters differ only in case. False,
-// errno set, when there is none.
-bool FindInFolder(int dirFd, const std::string& wanted, std::string* actual, struct stat* st) {
-    if (::fstatat(dirFd, wanted.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0) {
-        *actual = wanted;
+// Whether `folder` (an entry of the open folder dirFd) is a folder holding
+// an entry named `next` in any letter case.
+bool HoldsEntry(int dirFd, const char* folder, const std::string& next) {
+    const int fd = ::openat(dirFd, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstatat(fd, next.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        ::close(fd);
         return true;
     }
-    if (errno != ENOENT) return false;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return false;
+    }
+    bool holds = false;
+    while (struct dirent* e = ::readdir(dir))
+        if (crt::stricmp(e->d_name, next.c_str()) == 0) holds = true;
+    ::closedir(dir);
+    return holds;
+}
+
+// The entry of an open folder that Windows would take for `wanted`: of the
+// name itself and those whose letters differ only in case, the first that
+// holds `next` (the path's next component, when there is one), so that an
+// empty decoy in another case on a case-sensitive mount hides nothing; else
+// the name itself, else the first in another case. False, errno set, when
+// there is none.
+bool FindInFolder(int dirFd, const std::string& wanted, const std::string& next, std::string* actual,
+                  struct stat* st) {
+    const bool exact = ::fstatat(dirFd, wanted.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exact && errno != ENOENT) return false;
+    if (exact) {
+        *actual = wanted;
+        struct stat below;
+        if (next.empty() || !S_ISDIR(st->st_mode) ||
+            ::fstatat(dirFd, (wanted + "/" + next).c_str(), &below, AT_SYMLINK_NOFOLLOW) == 0)
+            return true;
+    }
     const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0) return false;
+    if (listFd < 0) return exact;
     DIR* dir = ::fdopendir(listFd);
     if (!dir) {
         ::close(listFd);
-        return false;
+        return exact;
     }
-    bool found = false;
+    bool found = exact;
     int error = ENOENT;
+    int tries = 0;
     while (struct dirent* e = ::readdir(dir)) {
-        if (crt::stricmp(e->d_name, wanted.c_str()) != 0) continue;
-        found = ::fstatat(dirFd, e->d_name, st, AT_SYMLINK_NOFOLLOW) == 0;
-        if (found) *actual = e->d_name;
-        else error = errno;
-        break;
+        if (crt::stricmp(e->d_name, wanted.c_str()) != 0 || (exact && wanted == e->d_name)) continue;
+        if (found && (next.empty() || ++tries > 16)) break;
+        struct stat other;
+        if (::fstatat(dirFd, e->d_name, &other, AT_SYMLINK_NOFOLLOW) != 0) {
+            error = errno;
+            continue;
+        }
+        const bool holds = !next.empty() && S_ISDIR(other.st_mode) && HoldsEntry(dirFd, e->d_name, next);
+        if (!found || holds) {
+            *actual = e->d_name;
+            *st = other;
+            found = true;
+        }
+        if (holds || next.empty()) break;
     }
     ::closedir(dir);
     errno = error;
@@ -185,8 +225,11 @@ bool PosixPlatform::Locate(const char* windowsPath, Located* place, bool lastMay
             errno = ENOENT;  // never leave the drive
             return false;
         }
+        const char* nextEnd = p;
+        while (*nextEnd && !IsSeparator(*nextEnd)) ++nextEnd;
+        const std::string following(p, nextEnd);
         struct stat st;
-        if (!FindInFolder(here.dirFd, component, &actual, &st)) {
+        if (!FindInFolder(here.dirFd, component, following, &actual, &st)) {
             if (errno != ENOENT || !last || !lastMayBeMissing) return false;
             actual = component;  // to be made
         } else if (S_ISLNK(st.st_mode)) {

@@ -434,6 +434,19 @@ TEST(VendrikaScan, FindsTheWindowsWhateverItsNamesAndPlace) {
         EXPECT_EQ(otherAfter, otherBefore) << c.what;
     }
 
+    // A decoy in the very spelling asked for on the way to the hosts file:
+    // the folder that holds the rest of the path wins.
+    {
+        Tree a;
+        a.Folder("WINDOWS/system32/drivers");
+        a.File("WINDOWS/system32/DRIVERS/etc/hosts", offline::InfectedHosts());
+        a.File("x.exe", offline::InfectedSample(2));
+        PlantWindows(a, "WINDOWS/system32", "5.1", {});
+        const offline::RunResult r = Scan({"--remove", a.Root()});
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_FALSE(Exists(a.Path("WINDOWS/system32/DRIVERS/etc/hosts"))) << r.out;
+    }
+
     // Letter case in every name, JSON, the hosts file and a worm's name.
     Tree tree;
     tree.Folder("windows/SYSTEM32/Config");
