@@ -53,6 +53,31 @@ const FatEntry* EntryNamed(const std::vector<FatEntry>& entries, const std::stri
     return found;
 }
 
+// A short name wininit.ini can carry and DOS reads back as this entry: the
+// characters 8.3 names may hold (no separator, blank, control or lower-case
+// letter that would make another line, path or name of it), and no other
+// entry of the folder called so by either of its names.
+bool UsableShortName(const std::vector<FatEntry>& entries, const FatEntry& entry) {
+    const std::string& name = entry.shortName;
+    const size_t dot = name.find('.');
+    const size_t baseLength = dot == std::string::npos ? name.size() : dot;
+    if (baseLength == 0 || baseLength > 8 || (dot != std::string::npos && name.size() - dot - 1 > 3)) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (i == dot) continue;
+        const bool allowed = (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c >= 0x80 ||
+                             std::strchr("!#$%&'()-@^_`{}~", c) != nullptr;
+        if (!allowed || c == 0) return false;
+    }
+    for (const FatEntry& other : entries) {
+        if (&other == &entry) continue;
+        if (crt::stricmp(other.shortName.c_str(), name.c_str()) == 0 ||
+            crt::stricmp(other.longName.c_str(), name.c_str()) == 0)
+            return false;
+    }
+    return true;
+}
+
 std::vector<std::string> Components(const std::string& path) {
     std::vector<std::string> parts;
     std::istringstream in(path);
@@ -199,7 +224,11 @@ DWORD PosixPlatform::GetShortPathNameA(const char* longPath, char* shortPath, DW
             ok = e && e->folder == !last && (!last || e->size == uint64_t(file.st_size)) &&
                  (last || e->cluster != 0);
             if (!ok) break;
-            if (i >= above.size()) shortForm += "\\" + e->shortName;
+            if (i >= above.size()) {
+                ok = UsableShortName(entries, *e);
+                if (!ok) break;
+                shortForm += "\\" + e->shortName;
+            }
             cluster = e->cluster;
         }
         ::close(fd);

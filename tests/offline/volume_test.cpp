@@ -219,6 +219,21 @@ std::string MdirShortName(const std::string& image, const std::string& folder, c
     return found;
 }
 
+// Rewrites a short directory entry of a FAT image in place, with the
+// checksum its long-name pieces carry brought up to date.
+bool PatchShortName(const std::string& image, const std::string& from, const std::string& to) {
+    std::string bytes = offline::ReadFile(image);
+    size_t at = bytes.find(from);
+    while (at != std::string::npos && at % 32 != 0) at = bytes.find(from, at + 1);
+    if (at == std::string::npos || to.size() != 11) return false;
+    bytes.replace(at, 11, to);
+    unsigned char sum = 0;
+    for (char c : to) sum = static_cast<unsigned char>(((sum & 1) << 7) + (sum >> 1) + static_cast<unsigned char>(c));
+    for (size_t piece = at; piece >= 32 && bytes[piece - 32 + 11] == 0x0F; piece -= 32) bytes[piece - 32 + 13] = char(sum);
+    std::ofstream(image, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+    return true;
+}
+
 std::string MtypeFile(const std::string& image, const std::string& path) {
     const std::string command = "MTOOLS_SKIP_CHECK=1 mtype -i '" + image + "' '::" + path + "' 2>/dev/null";
     FILE* in = popen(command.c_str(), "r");
@@ -301,4 +316,35 @@ TEST(VendrikaScanVolumes, Win98WininitNamesFilesByTheirShortNames) {
                                              "from its FAT volume, and WININIT.INI takes no other: delete it by hand"))
         << none.err;
     EXPECT_EQ(offline::ReadFile(c.Path("WINDOWS/WININIT.INI")), before);
+
+    // Short names crafted against WININIT.INI: one that another entry of the
+    // folder also bears (DOS would delete that one), one holding a line
+    // break (a forged entry). Neither is written.
+    struct Crafted {
+        const char* what;
+        const char* from;  // the short entry as stored (11 bytes)
+        const char* to;
+    } crafted[] = {
+        {"shared by another entry", "EVILON~2EXE", "EVILON~1EXE"},
+        {"a line break", "EVILON~1EXE", "EV\r\nLO~1EXE"},
+    };
+    samples.File("plain.txt", "not a program");
+    for (const Crafted& k : crafted) {
+        ImageVolume e(ImageVolume::kFat32);
+        ASSERT_TRUE(e.Unmount());
+        const std::string img = " -i '" + e.Image() + "' ";
+        ASSERT_EQ(std::system((m + "mmd" + img + "'::/Bad Names' && " + m + "mcopy" + img + "'" +
+                               samples.Path("a.exe") + "' '::/Bad Names/evil one.exe' && " + m + "mcopy" + img +
+                               "'" + samples.Path("plain.txt") + "' '::/Bad Names/EVILON~2.EXE'")
+                                  .c_str()),
+                  0);
+        ASSERT_TRUE(PatchShortName(e.Image(), k.from, k.to)) << k.what;
+        ASSERT_TRUE(e.Mount(true));
+        const std::string unchanged = offline::ReadFile(c.Path("WINDOWS/WININIT.INI"));
+        const offline::RunResult crafty = Scan({"--remove", c.Root(), e.Root()});
+        EXPECT_EQ(crafty.status, 2) << k.what;
+        EXPECT_TRUE(Has(crafty.err, e.Root() + "/Bad Names/evil one.exe: its short (8.3) name cannot be read"))
+            << k.what << crafty.err;
+        EXPECT_EQ(offline::ReadFile(c.Path("WINDOWS/WININIT.INI")), unchanged) << k.what;
+    }
 }
