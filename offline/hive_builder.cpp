@@ -78,8 +78,10 @@ void WriteEmptyHive(const std::string& path) {
     std::ofstream(path, std::ios::binary) << base << bin;
 }
 
-bool SetHiveValues(const std::string& hive, const std::string& keyPath,
-                   const std::vector<std::pair<std::string, std::string>>& values, int type) {
+namespace {
+// Sets values (name, type, raw bytes) on a key path, creating the keys.
+bool SetRaw(const std::string& hive, const std::string& keyPath,
+            const std::vector<std::pair<std::string, std::string>>& values, int type) {
     hive_h* h = hivex_open(hive.c_str(), HIVEX_OPEN_WRITE);
     if (!h) return false;
     hive_node_h node = hivex_root(h);
@@ -91,6 +93,20 @@ bool SetHiveValues(const std::string& hive, const std::string& keyPath,
     bool ok = node != 0;
     for (const auto& v : values) {
         if (!ok) break;
+        hive_set_value sv{const_cast<char*>(v.first.c_str()), hive_type(type), v.second.size(),
+                          const_cast<char*>(v.second.data())};
+        ok = hivex_node_set_value(h, node, &sv, 0) == 0;
+    }
+    ok = ok && hivex_commit(h, nullptr, 0) == 0;
+    hivex_close(h);
+    return ok;
+}
+}  // namespace
+
+bool SetHiveValues(const std::string& hive, const std::string& keyPath,
+                   const std::vector<std::pair<std::string, std::string>>& values, int type) {
+    std::vector<std::pair<std::string, std::string>> raw;
+    for (const auto& v : values) {
         // UTF-8 to UTF-16LE, as Windows stores text.
         std::string utf16;
         const std::string text = v.second + std::string(1, '\0');
@@ -108,13 +124,16 @@ bool SetHiveValues(const std::string& hive, const std::string& keyPath,
                 utf16 += {char(cp & 0xFF), char(cp >> 8)};
             }
         }
-        hive_set_value sv{const_cast<char*>(v.first.c_str()), hive_type(type), utf16.size(),
-                          const_cast<char*>(utf16.data())};
-        ok = hivex_node_set_value(h, node, &sv, 0) == 0;
+        raw.push_back({v.first, utf16});
     }
-    ok = ok && hivex_commit(h, nullptr, 0) == 0;
-    hivex_close(h);
-    return ok;
+    return SetRaw(hive, keyPath, raw, type);
+}
+
+bool SetHiveDword(const std::string& hive, const std::string& keyPath, const std::string& name,
+                  unsigned value) {
+    std::string bytes(4, '\0');
+    Put32(bytes, 0, value);
+    return SetRaw(hive, keyPath, {{name, bytes}}, 4);
 }
 
 }  // namespace offline

@@ -16,5 +16,8 @@ void WriteEmptyHive(const std::string& path);
 // the keys; type 1 (REG_SZ) or 2 (REG_EXPAND_SZ).
 bool SetHiveValues(const std::string& hive, const std::string& keyPath,
                    const std::vector<std::pair<std::string, std::string>>& values, int type = 1);
+// The same for one REG_DWORD value.
+bool SetHiveDword(const std::string& hive, const std::string& keyPath, const std::string& name,
+                  unsigned value);
 
 }  // namespace offline

@@ -666,6 +666,22 @@ BOOL PosixPlatform::SetFileAttributesA(const char* path, DWORD attributes) {
     return ok;
 }
 
+namespace {
+// renameat2 with RENAME_NOREPLACE, or, where the file system lacks it (FUSE
+// drivers of the older protocol), a rename onto a name checked to be free.
+int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
+    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    struct stat st;
+    if (::fstatat(toDir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    if (errno != ENOENT) return -1;
+    return ::renameat(fromDir, from, toDir, to);
+}
+}  // namespace
+
 BOOL PosixPlatform::DeleteFileA(const char* path) {
     if (readOnly_) {
         lastError_ = kErrorAccessDenied;
@@ -675,8 +691,8 @@ BOOL PosixPlatform::DeleteFileA(const char* path) {
     int dirFd;
     const char* name;
     if (!PlaceOf(path, &place, &dirFd, &name)) return 0;
-    // Only a plain file is deleted; a link put in its place (which unlinkat
-    // would remove, leaving the file) is refused, never reported removed.
+    // Only a plain file is deleted; a link put in its place is refused,
+    // never reported removed.
     struct stat st;
     if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         lastError_ = Win32ErrorOf(errno);
@@ -686,12 +702,24 @@ BOOL PosixPlatform::DeleteFileA(const char* path) {
         lastError_ = kErrorAccessDenied;
         return 0;
     }
+    // Moved first to a name of the cleaner's own in the same folder, and
+    // deleted there only if it is still the file checked: whatever another
+    // process puts at the old name meanwhile is put back, not deleted.
     Changed();
-    if (::unlinkat(dirFd, name, 0) != 0) {
+    char own[64];
+    std::snprintf(own, sizeof own, ".vendrika-deleting-%ld-%lu", long(::getpid()), ++deletions_);
+    if (RenameNoReplace(dirFd, name, dirFd, own) != 0) {
         lastError_ = errno == EISDIR ? kErrorAccessDenied : Win32ErrorOf(errno);
         return 0;
     }
-    return 1;
+    struct stat moved;
+    const bool same = ::fstatat(dirFd, own, &moved, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(moved.st_mode) &&
+                      moved.st_dev == st.st_dev && moved.st_ino == st.st_ino;
+    if (same && ::unlinkat(dirFd, own, 0) == 0) return 1;
+    const int error = same ? errno : EACCES;
+    RenameNoReplace(dirFd, own, dirFd, name);
+    lastError_ = Win32ErrorOf(error);
+    return 0;
 }
 
 BOOL PosixPlatform::MoveFileExA(const char* existing, const char* newName, DWORD flags) {
@@ -716,8 +744,10 @@ BOOL PosixPlatform::MoveFileExA(const char* existing, const char* newName, DWORD
         return 0;
     }
     Changed();
-    const unsigned how = (flags & kMovefileReplaceExisting) ? 0 : RENAME_NOREPLACE;
-    if (::renameat2(from.dirFd, from.name.c_str(), to.dirFd, to.name.c_str(), how) != 0) {
+    const int moved = (flags & kMovefileReplaceExisting)
+                          ? ::renameat(from.dirFd, from.name.c_str(), to.dirFd, to.name.c_str())
+                          : RenameNoReplace(from.dirFd, from.name.c_str(), to.dirFd, to.name.c_str());
+    if (moved != 0) {
         lastError_ = Win32ErrorOf(errno);
         return 0;
     }

@@ -17,7 +17,6 @@ struct PosixPlatform::Hive {
     bool write = false;
     std::string path;       // POSIX path, for the reports
     std::string name;       // its entry in the hives' folder
-    std::string root;       // "Software" or "SYSTEM" below HKEY_LOCAL_MACHINE
     int fd = -1;            // the file as read: its identity and attributes
     int newFd = -1;         // the new hive, created when the hive is opened for writing
     std::string newName;

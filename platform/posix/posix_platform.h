@@ -112,7 +112,9 @@ public:
     const WindowsInstall& Windows() const { return windows_; }
 
     // Report-only: every call that would change a file or the registry
-    // fails with ERROR_ACCESS_DENIED (EACCES), as on a read-only volume.
+    // fails with ERROR_ACCESS_DENIED (EACCES), as on a read-only volume. A
+    // key may still be opened for writing; a value whose deletion is refused
+    // there is told as ValueWouldBeRemoved.
     void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
     bool ReadOnly() const { return readOnly_; }
     void SetLengthFilter(const LengthFilter& filter) { filter_ = filter; }
@@ -222,7 +224,8 @@ public:
     static bool ReadNtVersion(const std::string& hivePath, DWORD* major, DWORD* minor);
     // For a removing run: takes the lock on the folder of the Windows' hives
     // before anything is changed. False, with the reason, when another run
-    // holds it or the folder cannot be opened; true when there is no hive.
+    // holds it or it cannot be locked; true when there is no hive or its
+    // folder cannot be opened (the hive is then reported when first used).
     bool LockRegistry(std::string* why);
     // Deletes (in memory) the service keys, in every control set of the
     // SYSTEM hive, whose ImagePath names this infected file (a Windows
@@ -300,6 +303,7 @@ private:
     uint64_t generation_ = 0;
     std::string lastReportedFolder_;
     std::string lastUnfitFolder_;  // whose unusable names were reported
+    unsigned long deletions_ = 0;   // names of the cleaner's own for deletions
 
     // The entry handed out last: its Windows path, folder and size.
     char lastPath_[kPathBuffer];

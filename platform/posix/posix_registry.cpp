@@ -10,11 +10,13 @@
 // (or an interruption) at any point leaves it byte for byte as it was.
 //
 // hivex opens files by name; it is always handed /proc/self/fd/N of a file
-// opened here, which names that open file and nothing a link could redirect.
+// opened here, which names that open file and nothing a link could redirect
+// (a copy in memory of the hive to read, the new file to write).
 #include <dirent.h>
 #include <fcntl.h>
 #include <hivex.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -66,6 +68,43 @@ bool HiveCleanlyClosed(int fd, std::string* why) {
         return false;
     }
     return true;
+}
+
+// hivex maps the file it opens: a hive cut short meanwhile (by anybody who
+// may write the volume) would kill the scan with SIGBUS. It is handed a
+// copy in memory, which nobody else can change; -1 with errno.
+int CopyToMemory(int fd) {
+    const int copy = ::memfd_create("hive", MFD_CLOEXEC);
+    if (copy < 0) return -1;
+    std::vector<char> buffer(1 << 20);
+    for (off_t at = 0;;) {
+        const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), at);
+        if (got == 0) return copy;
+        bool ok = got > 0;
+        for (ssize_t put = 0; ok && put < got;) {
+            const ssize_t n = ::write(copy, buffer.data() + put, size_t(got - put));
+            ok = n > 0;
+            put += n > 0 ? n : 0;
+        }
+        if (!ok) {
+            const int saved = errno;
+            ::close(copy);
+            errno = saved ? saved : EIO;
+            return -1;
+        }
+        at += got;
+    }
+}
+
+// hivex on a copy in memory of an open file; null with errno.
+hive_h* OpenCopy(int fd, int flags) {
+    const int copy = CopyToMemory(fd);
+    if (copy < 0) return nullptr;
+    hive_h* h = hivex_open(FdPath(copy).c_str(), flags);
+    const int saved = errno;
+    ::close(copy);  // hivex holds its own
+    errno = saved;
+    return h;
 }
 
 // Opens a regular file of a folder without following a link; -1 with errno.
@@ -210,11 +249,11 @@ int PosixPlatform::RegistryFolder(std::string* why) {
 
 bool PosixPlatform::LockRegistry(std::string* why) {
     if (registryLocked_ || windows_.softwareHive.empty()) return true;
-    const int fd = RegistryFolder(why);
-    if (fd < 0) {
-        *why = "its folder cannot be opened: " + *why;
-        return false;
-    }
+    // A folder that cannot be opened holds no hive this run can change;
+    // opening the hive reports it.
+    std::string folderWhy;
+    const int fd = RegistryFolder(&folderWhy);
+    if (fd < 0) return true;
     // The folder, not a hive: a hive is replaced by a new file at each
     // commit, the folder stays. The lock ends with the run.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -265,7 +304,7 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
         Report(path, "registry hive cannot be opened: " + why + "; left as it is");
         return nullptr;
     }
-    if (write && !LockRegistry(&why)) {
+    if (write && (!LockRegistry(&why) || !registryLocked_)) {
         Report(path, "registry hive not examined: " + why);
         return nullptr;
     }
@@ -280,7 +319,7 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
         Report(path, "registry hive cannot be opened: " + why + "; left as it is");
         return nullptr;
     }
-    hive_h* h = hivex_open(FdPath(fd).c_str(), write ? HIVEX_OPEN_WRITE : 0);
+    hive_h* h = OpenCopy(fd, write ? HIVEX_OPEN_WRITE : 0);
     if (!h) {
         const int saved = errno;
         ::close(fd);
@@ -293,7 +332,6 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
     hive->write = write;
     hive->path = path;
     hive->name = name;
-    hive->root = which == kSoftware ? "Software" : "SYSTEM";
     hive->fd = fd;
     // The new hive's file is made now, before anything is changed: a hive
     // that could not be written back is not edited at all.
@@ -331,6 +369,15 @@ bool PosixPlatform::CreateNewHive(Hive& hive, std::string* why) {
     hive.newFd = ::openat(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (hive.newFd < 0) {
         *why = std::strerror(errno);
+        return false;
+    }
+    // The old hive's owner, now: a run that cannot give it changes nothing.
+    struct stat original, mine;
+    if (::fstat(hive.fd, &original) != 0 || ::fstat(hive.newFd, &mine) != 0 ||
+        ((original.st_uid != mine.st_uid || original.st_gid != mine.st_gid) &&
+         ::fchown(hive.newFd, original.st_uid, original.st_gid) != 0)) {
+        *why = std::string("its owner cannot be kept: ") + std::strerror(errno);
+        DropNewHive(hive);
         return false;
     }
     return true;
@@ -388,9 +435,8 @@ bool PosixPlatform::CommitHive(Hive& hive) {
     // hivex writes by name: the name of the open file, whatever happened
     // to the folder since.
     if (ok && hivex_commit(hive.h, FdPath(fd).c_str(), 0) != 0) ok = failErrno("");
-    if (ok && (original.st_uid != mine.st_uid || original.st_gid != mine.st_gid) &&
-        ::fchown(fd, original.st_uid, original.st_gid) != 0)
-        ok = failErrno("its owner cannot be kept: ");
+    if (ok && (original.st_uid != mine.st_uid || original.st_gid != mine.st_gid))
+        ok = fail("its owner cannot be kept");  // given when it was made
     if (ok && ::fchmod(fd, original.st_mode & 07777) != 0) ok = failErrno("its mode cannot be kept: ");
     for (const char* attribute : kNtfsAttributes) {
         if (!ok) break;
@@ -422,6 +468,14 @@ bool PosixPlatform::CommitHive(Hive& hive) {
     ::close(hive.newFd);
     hive.newFd = -1;
     ++hiveWrites;
+    // Anybody who may write the folder can swap the new name between that
+    // check and the rename (as they could the hive itself): say so.
+    if (::fstatat(dirFd, hive.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        st.st_dev != mine.st_dev || st.st_ino != mine.st_ino) {
+        Report(hive.path, "registry hive was replaced by another program while it was written: "
+                          "it is not the hive this run wrote; look at it");
+        return false;
+    }
     if (::fsync(dirFd) != 0)
         Report(hive.path, std::string("registry hive written, but its folder cannot be flushed: ") +
                               std::strerror(errno) + "; a crash now could bring back the old one");
@@ -441,7 +495,7 @@ bool PosixPlatform::ReadNtVersion(const std::string& hivePath, DWORD* major, DWO
     const int fd = ::open(hivePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat st;
     if (fd < 0) return false;
-    hive_h* h = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? hivex_open(FdPath(fd).c_str(), 0) : nullptr;
+    hive_h* h = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? OpenCopy(fd, 0) : nullptr;
     ::close(fd);
     if (!h) return false;
     hive_node_h node = hivex_root(h);

@@ -61,9 +61,10 @@ void RemoveTree(int dirFd) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static char name[] = "/tmp/cv-listing-fuzz.XXXXXX";
     static const std::string base = [] {
-        char name[] = "/tmp/cv-listing-fuzz.XXXXXX";
         if (!mkdtemp(name)) std::abort();
+        std::atexit([] { rmdir(name); });  // emptied after every input
         return std::string(name);
     }();
     const int rootFd = open(base.c_str(), O_RDONLY | O_DIRECTORY);

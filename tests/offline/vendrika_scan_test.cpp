@@ -1,11 +1,17 @@
 // vendrika-scan, the real program, over folder trees on this machine.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <set>
 
@@ -14,6 +20,7 @@
 #include "persistence/hosts_file.h"
 #include "platform/posix/posix_platform.h"
 #include "platform/sim/sim_machine.h"
+#include "system/services.h"
 #include "tests/offline/offline_support.h"
 #include "tools/samplebuilder/samplebuilder.h"
 #include "tools/samplebuilder/table_records.h"
@@ -624,6 +631,16 @@ TEST(VendrikaScan, HiveThatCannotBeWrittenStaysAsItWas) {
              bytes[4] = char(bytes[4] + 1);
              v.tree.File("WINDOWS/system32/config/SOFTWARE", bytes);
          }, false},
+        // The new hive could be written, but not given the old one's owner.
+        {"owner cannot be kept", [](XpVolume& v) {
+             chmod(v.hive.c_str(), 0666);
+             chmod(v.system.c_str(), 0666);
+         }, true},
+        // Not a leftover of ours: never removed, nothing written.
+        {"folder at the new name", [](XpVolume& v) {
+             v.tree.Folder("WINDOWS/system32/config/SOFTWARE.vendrika-new/x");
+             v.tree.Folder("WINDOWS/system32/config/SYSTEM.vendrika-new/x");
+         }, false},
     };
     for (const Case& c : cases) {
         if (c.needsUser && geteuid() != 0) continue;
@@ -636,7 +653,7 @@ TEST(VendrikaScan, HiveThatCannotBeWrittenStaysAsItWas) {
         EXPECT_EQ(r.status, 2) << c.what << r.out << r.err;
         EXPECT_TRUE(Has(r.err, "registry hive cannot be")) << c.what << r.err;
         EXPECT_EQ(offline::ReadFile(volume.hive), before) << c.what;
-        EXPECT_FALSE(Exists(volume.hive + ".vendrika-new")) << c.what;
+        EXPECT_EQ(Exists(volume.hive + ".vendrika-new/x"), std::string(c.what) == "folder at the new name");
         EXPECT_FALSE(Exists(volume.tree.Path("Downloads/setup.exe"))) << c.what;
         EXPECT_FALSE(Has(r.out, "System Registry")) << c.what;
     }
@@ -844,4 +861,301 @@ TEST(VendrikaScan, WininitEntryKeepsEveryOtherByte) {
     EXPECT_EQ(offline::ReadFile(outside.Path("precious")), "keep");
     EXPECT_EQ(tree.Snapshot().size(), 3u);  // the link as it was, nothing beside it
     EXPECT_EQ(tree.Snapshot().at("WINDOWS/WININIT.INI"), "-> " + outside.Path("precious"));
+}
+
+namespace {
+// Counts what is renamed into a folder under a name, while it runs.
+class RenameCounter {
+public:
+    RenameCounter(const std::string& folder, const std::string& name) : name_(name) {
+        fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        inotify_add_watch(fd_, folder.c_str(), IN_MOVED_TO);
+    }
+    ~RenameCounter() { close(fd_); }
+    int Count() {
+        alignas(struct inotify_event) char buffer[65536];
+        for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;)
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* e = reinterpret_cast<const struct inotify_event*>(p);
+                if (e->len && name_ == e->name) ++count_;
+                p += sizeof *e + e->len;
+            }
+        return count_;
+    }
+
+private:
+    int fd_;
+    std::string name_;
+    int count_ = 0;
+};
+}  // namespace
+
+// Each hive is written once per run, through a new file beside it that
+// takes the old one's place with its owner and mode; an earlier run's
+// leftover goes first (a link by itself, never its target); other names of
+// the hive keep the old contents and are reported.
+TEST(VendrikaScan, HiveIsWrittenOnceAsTheOldOneWas) {
+    XpVolume volume;
+    std::vector<std::pair<std::string, std::string>> values;
+    for (int i = 0; i < 13; ++i) {
+        volume.tree.File("apps/p" + std::to_string(i) + ".exe", offline::InfectedSample(i * 5, unsigned(i)));
+        values.push_back({"t" + std::to_string(i), "C:\\apps\\p" + std::to_string(i) + ".exe"});
+    }
+    ASSERT_TRUE(offline::SetHiveValues(volume.hive, kRun, values));
+    ASSERT_EQ(chmod(volume.hive.c_str(), 0604), 0);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(volume.hive.c_str(), 4321, 8765), 0);
+    }
+    Tree outside;
+    outside.File("target", "not the hive");
+    const std::string config = volume.tree.Path("WINDOWS/system32/config/");
+    ASSERT_EQ(symlink(outside.Path("target").c_str(), (config + "SOFTWARE.vendrika-new").c_str()), 0);
+    volume.tree.File("WINDOWS/system32/config/SYSTEM.vendrika-new", "an earlier run's");
+    ASSERT_EQ(link(volume.hive.c_str(), (config + "software.bak").c_str()), 0);
+    const std::string old = offline::ReadFile(volume.hive);
+
+    RenameCounter software(config, "SOFTWARE"), system(config, "SYSTEM");
+    const offline::RunResult r = Scan({"--remove", volume.tree.Root()});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;  // the other name
+    EXPECT_EQ(software.Count(), 1);
+    EXPECT_EQ(system.Count(), 0);  // nothing of the worm's in it
+    EXPECT_TRUE(Has(r.err, "1 other name(s) (hard links): they keep its old contents")) << r.err;
+    std::map<std::string, std::string> run;
+    ASSERT_TRUE(offline::HiveValues(volume.hive, kRun, &run));
+    EXPECT_EQ(run, (std::map<std::string, std::string>{{"Notepad", "notepad.exe"}}));
+    EXPECT_EQ(offline::ReadFile(config + "software.bak"), old);
+    EXPECT_EQ(offline::ReadFile(outside.Path("target")), "not the hive");
+    EXPECT_FALSE(Exists(config + "SOFTWARE.vendrika-new"));
+    EXPECT_FALSE(Exists(config + "SYSTEM.vendrika-new"));
+    struct stat st;
+    ASSERT_EQ(lstat(volume.hive.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 4321u);
+        EXPECT_EQ(st.st_gid, 8765u);
+    }
+}
+
+// A second removing run over the same Windows is refused before it
+// changes anything, while the first holds the hives' folder.
+TEST(VendrikaScan, OneRemovingRunAtATime) {
+    XpVolume volume;
+    const auto before = volume.tree.Snapshot();
+    const int folder = open(volume.tree.Path("WINDOWS/system32/config").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(folder, 0);
+    ASSERT_EQ(flock(folder, LOCK_EX), 0);
+    const offline::RunResult second = Scan({"--remove", volume.tree.Root()});
+    EXPECT_EQ(second.status, 2);
+    EXPECT_TRUE(Has(second.err, "another run of vendrika-scan is changing this Windows' registry")) << second.err;
+    EXPECT_EQ(volume.tree.Snapshot(), before);
+    // A report-only run changes nothing and needs no lock.
+    EXPECT_EQ(Scan({volume.tree.Root()}).status, 1);
+    close(folder);
+    EXPECT_EQ(Scan({"--remove", volume.tree.Root()}).status, 1);
+}
+
+// The worm's services, found in every control set by an ImagePath that
+// names the infected file, and its start-up values in the 32-bit view of a
+// 64-bit Windows: listed by a report-only run, removed by --remove; the
+// services of other programs stay, whatever their names.
+TEST(VendrikaScan, RemovesTheWormsServicesAndWow64Values) {
+    XpVolume volume;
+    volume.tree.File("WINDOWS/system32/evil.exe", offline::InfectedSample(12));
+    volume.tree.File("WINDOWS/system32/alg.exe", "the real service");
+    const char kWow[] = "Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
+    ASSERT_TRUE(offline::SetHiveValues(volume.hive, kWow,
+                                       {{"Up32", "C:\\Downloads\\setup.exe -q"}, {"Keep32", "C:\\other.exe"}}));
+    struct Service {
+        const char* name;
+        const char* imagePath;
+        int type;
+        bool worms;
+    } services[] = {
+        {"evil", "\"C:\\Downloads\\setup.exe\" -service", 1, true},
+        {"evildrv", "\\??\\c:\\downloads\\SETUP.EXE", 1, true},
+        {"evilroot", "\\SystemRoot\\System32\\evil.exe", 1, true},
+        {"evilexp", "%SystemRoot%\\system32\\EVIL.exe -k x", 2, true},
+        {"evilrel", "System32\\evil.exe", 2, true},
+        {"setup", "C:\\Program Files\\setup.exe", 1, false},         // same name, another folder
+        {"alg", "%SystemRoot%\\System32\\alg.exe", 2, false},
+        {"prefix", "C:\\Downloads\\setup.exe.bak", 1, false},        // a longer name
+        {"quoted", "\"C:\\Downloads\\setup.exe -q\"", 1, false},      // a quoted other file
+    };
+    for (const char* set : {"ControlSet001", "ControlSet002"})
+        for (const Service& s : services) {
+            const std::string key = std::string(set) + "\\Services\\" + s.name;
+            ASSERT_TRUE(offline::SetHiveValues(volume.system, key, {{"ImagePath", s.imagePath}}, s.type));
+            ASSERT_TRUE(offline::SetHiveValues(volume.system, key + "\\Enum", {{"0", "Root\\LEGACY"}}));
+        }
+    const auto before = volume.tree.Snapshot();
+
+    const offline::RunResult report = Scan({volume.tree.Root()});
+    EXPECT_EQ(report.status, 1) << report.err;
+    EXPECT_EQ(volume.tree.Snapshot(), before);
+    for (const char* set : {"ControlSet001", "ControlSet002"})
+        for (const Service& s : services) {
+            const std::string line = std::string("service HKEY_LOCAL_MACHINE\\SYSTEM\\") + set + "\\Services\\" +
+                                     s.name + ": would be removed";
+            EXPECT_EQ(Has(report.out, line), s.worms) << line << report.out;
+        }
+    EXPECT_TRUE(Has(report.out, "start-up value HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\"
+                                "CurrentVersion\\Run\\Up32: would be removed")) << report.out;
+
+    RenameCounter written(volume.tree.Path("WINDOWS/system32/config"), "SYSTEM");
+    const offline::RunResult r = Scan({"--remove", volume.tree.Root()});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(written.Count(), 1);  // ten keys, one write
+    std::map<std::string, std::string> values;
+    for (const char* set : {"ControlSet001", "ControlSet002"})
+        for (const Service& s : services) {
+            const std::string key = std::string(set) + "\\Services\\" + s.name;
+            EXPECT_EQ(offline::HiveValues(volume.system, key, &values), !s.worms) << key;
+            EXPECT_EQ(offline::HiveValues(volume.system, key + "\\Enum", &values), !s.worms) << key;
+        }
+    ASSERT_TRUE(offline::HiveValues(volume.system, "ControlSet001\\Services\\Tcpip", &values));
+    ASSERT_TRUE(offline::HiveValues(volume.hive, kWow, &values));
+    EXPECT_EQ(values, (std::map<std::string, std::string>{{"Keep32", "C:\\other.exe"}}));
+    EXPECT_FALSE(Exists(volume.tree.Path("WINDOWS/system32/evil.exe")));
+}
+
+// A second process plants symbolic links to a file outside the volume at
+// every name the cleaner creates beside the hives, as fast as it can, over
+// 100 removing runs: each run cleans or reports that it could not write a
+// hive, and nothing outside the volume is ever written.
+TEST(VendrikaScan, LinksPlantedBesideTheHiveRedirectNothing) {
+    Tree outside;
+    outside.File("target", "outside the volume", 0644);
+    const std::string target = outside.Path("target");
+    int cleaned = 0, refused = 0, swapped = 0;
+    XpVolume model;
+    for (int round = 0; round < 100; ++round) {
+        Tree tree;
+        ASSERT_EQ(std::system(("cp -a '" + model.tree.Root() + "/.' '" + tree.Root() + "'").c_str()), 0);
+        const std::string config = tree.Path("WINDOWS/system32/config/");
+        const std::string hive = config + "SOFTWARE";
+        const pid_t planter = fork();
+        if (planter == 0) {
+            const std::string names[] = {config + "SOFTWARE.vendrika-new", config + "SYSTEM.vendrika-new"};
+            const std::string spare = config + "planted";
+            for (unsigned i = 0;; ++i) {
+                const std::string& name = names[i % 2];
+                if (i % 97 == 0 && round % 2) {
+                    // Over whatever stands there, the cleaner's own file too.
+                    if (symlink(target.c_str(), spare.c_str()) == 0) rename(spare.c_str(), name.c_str());
+                } else {
+                    symlink(target.c_str(), name.c_str());  // where nothing stands
+                }
+                usleep(i % 7 * 20);
+            }
+        }
+        ASSERT_GT(planter, 0);
+        const offline::RunResult r = Scan({"--remove", tree.Root()});
+        kill(planter, SIGKILL);
+        waitpid(planter, nullptr, 0);
+        ASSERT_EQ(offline::ReadFile(target), "outside the volume") << "run " << round;
+        ASSERT_TRUE(r.status == 1 || r.status == 2) << r.out << r.err;
+        std::map<std::string, std::string> run;
+        if (r.status == 1) {
+            ASSERT_TRUE(offline::HiveValues(hive, kRun, &run)) << r.err;
+            EXPECT_EQ(run.size(), 1u);
+            ++cleaned;
+        } else if (Has(r.err, "registry hive was replaced by another program")) {
+            ++swapped;  // the planter's link now stands at the hive's name
+        } else {
+            ASSERT_TRUE(offline::HiveValues(hive, kRun, &run)) << r.err;
+            EXPECT_TRUE(Has(r.err, "registry hive cannot be written")) << r.err;
+            ++refused;
+        }
+    }
+    struct stat st;
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(st.st_uid, geteuid());
+    std::printf("100 runs: %d cleaned, %d refused to write a hive, %d saw it swapped\n", cleaned, refused,
+                swapped);
+}
+
+// On NTFS through ntfs-3g (root, /dev/fuse, mkntfs): the new hive keeps the
+// old one's NTFS attributes (hidden, system, archive).
+TEST(VendrikaScan, HiveKeepsItsNtfsAttributes) {
+    if (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0 ||
+        std::system("command -v mkntfs >/dev/null && command -v ntfs-3g >/dev/null") != 0)
+        GTEST_SKIP() << "needs root, /dev/fuse, mkntfs and ntfs-3g";
+    Tree work;
+    const std::string image = work.Path("ntfs.img"), mount = work.Path("mnt");
+    work.Folder("mnt");
+    ASSERT_EQ(std::system(("truncate -s 16M " + image + " && mkntfs -F -f -q " + image +
+                           " >/dev/null 2>&1 && ntfs-3g " + image + " " + mount).c_str()),
+              0);
+    struct Unmount {
+        std::string at;
+        ~Unmount() { EXPECT_EQ(std::system(("umount " + at).c_str()), 0); }
+    } unmount{mount};
+    const std::string config = mount + "/WINDOWS/system32/config/";
+    std::system(("mkdir -p " + config + " " + mount + "/apps").c_str());
+    offline::WriteEmptyHive(config + "SOFTWARE");
+    offline::WriteEmptyHive(config + "SYSTEM");
+    EXPECT_TRUE(offline::SetHiveValues(config + "SOFTWARE", kRun, {{"t", "C:\\apps\\p.exe"}, {"k", "x.exe"}}));
+    std::ofstream(mount + "/apps/p.exe", std::ios::binary) << offline::InfectedSample(3);
+    const unsigned char hiddenSystemArchive[4] = {0, 0, 0, 0x26};  // big-endian
+    EXPECT_EQ(setxattr((config + "SOFTWARE").c_str(), "system.ntfs_attrib_be", hiddenSystemArchive, 4, 0), 0);
+
+    const offline::RunResult r = Scan({"--remove", mount});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    std::map<std::string, std::string> run;
+    EXPECT_TRUE(offline::HiveValues(config + "SOFTWARE", kRun, &run));
+    EXPECT_EQ(run.size(), 1u);
+    unsigned char attributes[4] = {};
+    EXPECT_EQ(getxattr((config + "SOFTWARE").c_str(), "system.ntfs_attrib_be", attributes, 4), 4);
+    EXPECT_EQ(std::string(attributes, attributes + 4), std::string(hiddenSystemArchive, hiddenSystemArchive + 4));
+}
+
+// The engine's own service-key calls, offline: the SYSTEM hive answers them
+// as Windows would (CurrentControlSet through Select\Current, a key that
+// still has subkeys refused, an open handle of a deleted key), and the
+// deletions are written once.
+TEST(VendrikaScan, SystemHiveAnswersTheEnginesServiceCalls) {
+    XpVolume volume;
+    ASSERT_TRUE(offline::SetHiveDword(volume.system, "Select", "Current", 2));
+    for (const std::string set : {"ControlSet001", "ControlSet002"}) {
+        const std::string key = set + "\\Services\\evil";
+        ASSERT_TRUE(offline::SetHiveValues(volume.system, key, {{"ImagePath", "C:\\Downloads\\setup.exe"}}));
+        ASSERT_TRUE(offline::SetHiveValues(volume.system, key + "\\Enum", {{"0", "Root\\LEGACY_EVIL"}}));
+        ASSERT_TRUE(offline::SetHiveValues(volume.system, key + "\\Security", {{"Security", "x"}}));
+    }
+    ASSERT_TRUE(offline::SetHiveValues(volume.system, "ControlSet001\\Services\\evil\\Parameters", {{"p", "x"}}));
+    pf::posix::PosixPlatform platform;
+    std::string why;
+    ASSERT_TRUE(platform.AddDrive(volume.tree.Root(), &why)) << why;
+    platform.SetWindows(pf::posix::PosixPlatform::FindWindows(platform, 'C'));
+    ASSERT_TRUE(platform.LockRegistry(&why)) << why;
+    const pf::HKEY hklm = pf::kHkeyLocalMachine;
+    pf::HKEY key = nullptr;
+    ASSERT_EQ(platform.RegOpenKeyExA(hklm, "SYSTEM\\CurrentControlSet\\Services\\EVIL", 0, pf::kKeyRead, &key), 0);
+    char data[64] = {};
+    pf::DWORD size = sizeof data, type = 0;
+    EXPECT_EQ(platform.RegQueryValueExA(key, "ImagePath", nullptr, &type, reinterpret_cast<pf::BYTE*>(data), &size), 0);
+    EXPECT_STREQ(data, "C:\\Downloads\\setup.exe");
+
+    pf::SetPlatform(&platform);
+    EXPECT_EQ(DeleteServiceKeys("evil"), 1);
+    pf::SetPlatform(nullptr);
+    size = sizeof data;
+    EXPECT_EQ(platform.RegQueryValueExA(key, "ImagePath", nullptr, &type, reinterpret_cast<pf::BYTE*>(data), &size),
+              1018);  // ERROR_KEY_DELETED
+    EXPECT_EQ(platform.RegCloseKey(key), 0);
+    EXPECT_EQ(platform.RegDeleteKeyA(hklm, "SYSTEM\\ControlSet001\\Services\\evil"), pf::LONG(pf::kErrorAccessDenied));
+    EXPECT_EQ(platform.RegDeleteKeyA(hklm, "SYSTEM\\ControlSet009\\Services\\evil"), pf::LONG(pf::kErrorFileNotFound));
+    EXPECT_EQ(platform.RegDeleteKeyA(hklm, "SYSTEM"), pf::LONG(pf::kErrorAccessDenied));
+    EXPECT_EQ(platform.hiveWrites, 0);
+    EXPECT_TRUE(platform.CommitRegistry());
+    EXPECT_EQ(platform.hiveWrites, 1);
+
+    std::map<std::string, std::string> values;
+    EXPECT_TRUE(offline::HiveValues(volume.system, "ControlSet001\\Services\\evil\\Parameters", &values));
+    EXPECT_FALSE(offline::HiveValues(volume.system, "ControlSet001\\Services\\evil\\Enum", &values));
+    EXPECT_FALSE(offline::HiveValues(volume.system, "ControlSet001\\Services\\evil\\Security", &values));
+    EXPECT_FALSE(offline::HiveValues(volume.system, "ControlSet002\\Services\\evil", &values));
+    EXPECT_TRUE(offline::HiveValues(volume.system, "ControlSet001\\Services\\Tcpip", &values));
 }

@@ -51,6 +51,10 @@ TEST_F(StartupRegistryTest, FullPathValuesMatchByCaseBlindPrefix) {
     Run("Other", "C:\\Program Files\\Tools\\Good.exe");
     Run("Sibling", "C:\\Program Files\\EvilApp.exe");
     RunServices("Svc", "c:\\program files\\tools\\evilapp.exe");
+    // The 32-bit view of a 64-bit Windows, examined after the others.
+    machine.SetString(kHkeyLocalMachine, kWow64RunKeyPath, "Other32", "C:\\Program Files\\Good.exe");
+    machine.SetString(kHkeyLocalMachine, kWow64RunServicesKeyPath, "Svc32",
+                      "C:\\Program Files\\Tools\\EvilApp.exe /32");
 
     EXPECT_EQ(CleanPersistence(kGenName), 1);
 
@@ -59,9 +63,11 @@ TEST_F(StartupRegistryTest, FullPathValuesMatchByCaseBlindPrefix) {
     EXPECT_FALSE(InRunServices("Svc"));
     EXPECT_TRUE(InRun("Other"));
     EXPECT_TRUE(InRun("Sibling"));
-    EXPECT_EQ(CountLine(kLine), 3) << AllLines();
-    EXPECT_EQ(lines.size(), 3u);
-    EXPECT_STREQ(g_scan.runValueName, "Svc");  // the last one removed
+    EXPECT_FALSE(machine.FindValue(kHkeyLocalMachine, kWow64RunServicesKeyPath, "Svc32"));
+    EXPECT_TRUE(machine.FindValue(kHkeyLocalMachine, kWow64RunKeyPath, "Other32"));
+    EXPECT_EQ(CountLine(kLine), 4) << AllLines();
+    EXPECT_EQ(lines.size(), 4u);
+    EXPECT_STREQ(g_scan.runValueName, "Svc32");  // the last one removed
     // The comparison leaves the inspected path in lower case.
     EXPECT_STREQ(g_scan.inspectedPath, "c:\\program files\\tools\\evilapp.exe");
 }
