@@ -996,11 +996,12 @@ TEST(VendrikaScan, RemovesTheWormsServicesAndWow64Values) {
     for (const char* set : {"ControlSet001", "ControlSet002"})
         for (const Service& s : services) {
             const std::string line = std::string("service HKEY_LOCAL_MACHINE\\SYSTEM\\") + set + "\\Services\\" +
-                                     s.name + ": would be removed";
+                                     s.name + " (" + volume.system + "): would be removed with --remove";
             EXPECT_EQ(Has(report.out, line), s.worms) << line << report.out;
         }
     EXPECT_TRUE(Has(report.out, "start-up value HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\"
-                                "CurrentVersion\\Run\\Up32: would be removed")) << report.out;
+                                "CurrentVersion\\Run\\Up32 (" + volume.hive + "): would be removed with --remove"))
+        << report.out;
 
     RenameCounter written(volume.tree.Path("WINDOWS/system32/config"), "SYSTEM");
     const offline::RunResult r = Scan({"--remove", volume.tree.Root()});
