@@ -107,10 +107,22 @@ bool SetHiveValues(const std::string& hive, const std::string& keyPath,
                    const std::vector<std::pair<std::string, std::string>>& values, int type) {
     std::vector<std::pair<std::string, std::string>> raw;
     for (const auto& v : values) {
+        // UTF-8 to UTF-16LE, as Windows stores text.
         std::string utf16;
-        for (char c : v.second + std::string(1, '\0')) {
-            utf16 += c;
-            utf16 += '\0';
+        const std::string text = v.second + std::string(1, '\0');
+        for (size_t i = 0; i < text.size();) {
+            const unsigned char c = uint8_t(text[i]);
+            const size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+            uint32_t cp = n == 1 ? c : c & (0x3F >> (n - 1));
+            for (size_t k = 1; k < n && i + k < text.size(); ++k) cp = (cp << 6) | (uint8_t(text[i + k]) & 0x3F);
+            i += n;
+            if (cp >= 0x10000) {
+                cp -= 0x10000;
+                const uint32_t high = 0xD800 + (cp >> 10), low = 0xDC00 + (cp & 0x3FF);
+                utf16 += {char(high & 0xFF), char(high >> 8), char(low & 0xFF), char(low >> 8)};
+            } else {
+                utf16 += {char(cp & 0xFF), char(cp >> 8)};
+            }
         }
         raw.push_back({v.first, utf16});
     }

@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,66 +26,202 @@
 #include "engine/scan_run.h"
 #include "engine/signatures.h"
 #include "engine/walk.h"
+#include "persistence/delayed_delete.h"
 #include "platform/posix/posix_platform.h"
 
 namespace {
 
+const char kVersionNumber[] = "1.0";
 const char kVersion[] = "vendrika-scan 1.0 (CleanVendrika Ver 1.0 engine)";
 const char kUsage[] =
-    "Usage: vendrika-scan [OPTIONS] PATH...\n"
+    "Usage: vendrika-scan [OPTIONS] [--] PATH...\n"
     "Scan mounted Windows volumes and folders for W32/Vendrika.Trojan.\n"
-    "Each PATH is one fixed drive: the first C:, the next D:, and so on.\n"
+    "Each PATH is one fixed drive, scanned with all its folders. The first PATH\n"
+    "holding a Windows is C: (as that Windows names it), the others follow as D:,\n"
+    "E:, ... in their order.\n"
     "\n"
-    "  -r, --remove   remove what is found, as CleanVendrika's window does: infected\n"
-    "                 files, the start-up values that launch them (SOFTWARE hive of an\n"
-    "                 NT-family Windows), an infected hosts file\n"
-    "  -q, --quiet    print only detections and problems\n"
+    "      --remove   remove what is found, as CleanVendrika's window does: infected\n"
+    "                 files, the start-up values and service keys that launch them\n"
+    "                 (SOFTWARE and SYSTEM hives of an NT-family Windows), an infected\n"
+    "                 hosts file; on a 95/98/Me Windows what cannot be deleted now\n"
+    "                 goes into its WININIT.INI by its short (8.3) name. Removal has\n"
+    "                 no short option ('-r' is refused).\n"
+    "  -q, --quiet    print only detections, what could not be removed, and problems\n"
     "      --json     one JSON object per line: each detection, then a summary\n"
     "  -h, --help     this text\n"
     "  -V, --version  the version\n"
+    "      --         what follows is a PATH, even when it begins with '-'\n"
     "\n"
-    "Without --remove nothing is changed. Exit status: 0 nothing found, 1 found (and,\n"
-    "with --remove, all of it removed), 2 something could not be removed or read, the\n"
-    "scan was interrupted, or the arguments were wrong.\n";
+    "Without --remove nothing is changed; the start-up values, service keys and\n"
+    "hosts file that --remove would remove are listed, marked \"would be removed\n"
+    "with --remove\".\n"
+    "\n"
+    "Names as shown: in text output a control character, a byte that is not part\n"
+    "of valid UTF-8, and the characters that could reorder or break a terminal\n"
+    "line (C1 controls, U+2028, U+2029, bidirectional controls) appear as \\xHH,\n"
+    "one per byte, so no name can start a line of its own. JSON output is valid\n"
+    "UTF-8: a text from the volume that is not valid UTF-8 has U+FFFD for each\n"
+    "such byte, and a second field of the same name with \"_hex\" appended holds\n"
+    "its exact bytes in hexadecimal (\"path_hex\", \"message_hex\", ...).\n"
+    "\n"
+    "JSON objects: \"type\" is \"detection\", \"registry\", \"hosts\", \"note\", \"error\"\n"
+    "or \"summary\". \"action\" is one of: \"found\" (report-only), \"removed\",\n"
+    "\"not_removed\" (the removal failed), \"would_remove\" (report-only: what\n"
+    "--remove would remove). Errors also go to standard error as text. The summary\n"
+    "holds \"version\", the counts and \"exit_code\".\n"
+    "\n"
+    "Exit status: 0 nothing found, 1 found (and, with --remove, all of it removed,\n"
+    "the start-up values and hosts file of its Windows included), 2 something could\n"
+    "not be removed, read or examined, the scan was interrupted (Ctrl-C, SIGTERM, a\n"
+    "closed or full output), or the arguments were wrong.\n";
 
 volatile sig_atomic_t g_interrupted = 0;
 void OnSignal(int) { g_interrupted = 1; }
 
 pf::HWND ConsoleWindow() { return reinterpret_cast<pf::HWND>(uintptr_t(0x7FFF0020)); }
 
-// JSON text: quotes, backslashes and control characters escaped; bytes that
-// are not UTF-8 are taken as Latin-1.
-std::string Json(const std::string& s) {
-    std::string out = "\"";
+// The length of the well-formed UTF-8 sequence at `p` (of `n` bytes), its
+// code point in `cp`; 0 when the bytes there are not UTF-8 (overlong forms,
+// surrogates, beyond U+10FFFF, cut short).
+size_t Utf8Sequence(const unsigned char* p, size_t n, uint32_t* cp) {
+    const unsigned char c = p[0];
+    if (c < 0x80) {
+        *cp = c;
+        return 1;
+    }
+    size_t length;
+    uint32_t value;
+    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+        value = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        value = c & 0x0F;
+        if (c == 0xE0) low = 0xA0;
+        if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        value = c & 0x07;
+        if (c == 0xF0) low = 0x90;
+        if (c == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (n < length || p[1] < low || p[1] > high) return 0;
+    for (size_t k = 1; k < length; ++k) {
+        if ((p[k] & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (p[k] & 0x3F);
+    }
+    *cp = value;
+    return length;
+}
+
+// Characters a terminal acts on rather than shows, or that move text
+// around a line: controls, line and paragraph separators, bidi controls.
+bool Invisible(uint32_t cp) {
+    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029 ||
+           (cp >= 0x200E && cp <= 0x200F) || (cp >= 0x202A && cp <= 0x202E) ||
+           (cp >= 0x2066 && cp <= 0x2069);
+}
+
+// A text for the terminal: what Invisible names and bytes that are not
+// UTF-8 as \xHH per byte. `tabs` keeps tabs (the statistics' own).
+std::string Shown(const std::string& s, bool tabs = false) {
+    std::string out;
+    out.reserve(s.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     for (size_t i = 0; i < s.size();) {
-        const unsigned char c = s[i];
-        char esc[8];
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-            ++i;
-        } else if (c < 0x20 || c == 0x7F) {
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-            ++i;
-        } else if (c < 0x80) {
-            out += char(c);
-            ++i;
-        } else {
-            size_t n = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-            bool valid = n > 0 && i + n <= s.size();
-            for (size_t k = 1; valid && k < n; ++k) valid = (uint8_t(s[i + k]) & 0xC0) == 0x80;
-            if (valid) {
-                out.append(s, i, n);
-                i += n;
-            } else {
-                std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                out += esc;
-                ++i;
-            }
+        uint32_t cp = 0;
+        size_t n = Utf8Sequence(p + i, s.size() - i, &cp);
+        if (n > 0 && (!Invisible(cp) || (tabs && cp == '\t'))) {
+            out.append(s, i, n);
+            i += n;
+            continue;
         }
+        if (n == 0) n = 1;
+        for (size_t k = 0; k < n; ++k) {
+            char esc[5];
+            std::snprintf(esc, sizeof esc, "\\x%02X", p[i + k]);
+            out += esc;
+        }
+        i += n;
+    }
+    return out;
+}
+
+// A JSON string of valid UTF-8: U+FFFD for each byte that is not; `exact`
+// tells whether it stands for the bytes as they are.
+std::string JsonString(const std::string& s, bool* exact) {
+    std::string out = "\"";
+    *exact = true;
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    for (size_t i = 0; i < s.size();) {
+        uint32_t cp = 0;
+        const size_t n = Utf8Sequence(p + i, s.size() - i, &cp);
+        char esc[8];
+        if (n == 0) {
+            out += "\\ufffd";
+            *exact = false;
+            ++i;
+            continue;
+        }
+        if (cp == '"' || cp == '\\') {
+            out += '\\';
+            out += char(cp);
+        } else if (cp < 0x20 || cp == 0x7F) {
+            std::snprintf(esc, sizeof esc, "\\u%04x", unsigned(cp));
+            out += esc;
+        } else {
+            out.append(s, i, n);
+        }
+        i += n;
     }
     return out + "\"";
+}
+
+// One JSON object, built field by field.
+class JsonObject {
+public:
+    explicit JsonObject(const char* type) { text_ = std::string("{\"type\":\"") + type + "\""; }
+    // A text field; one that is not valid UTF-8 gets its bytes beside it.
+    JsonObject& Text(const char* name, const std::string& value) {
+        bool exact;
+        text_ += std::string(",\"") + name + "\":" + JsonString(value, &exact);
+        if (!exact) {
+            text_ += std::string(",\"") + name + "_hex\":\"";
+            static const char kHex[] = "0123456789abcdef";
+            for (unsigned char c : value) {
+                text_ += kHex[c >> 4];
+                text_ += kHex[c & 15];
+            }
+            text_ += '"';
+        }
+        return *this;
+    }
+    JsonObject& Number(const char* name, long value) {
+        text_ += std::string(",\"") + name + "\":" + std::to_string(value);
+        return *this;
+    }
+    std::string Done() const { return text_ + "}"; }
+
+private:
+    std::string text_;
+};
+
+// Standard output: a write that fails (a full disk, a closed pipe) ends the
+// scan as an interruption does, so nothing is left half-done, and is told
+// on standard error at the end.
+int g_outputError = 0;
+
+void Print(const std::string& line, bool flush) {
+    if (g_outputError) return;
+    errno = 0;
+    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
+        std::fputc('\n', stdout) == EOF || (flush && std::fflush(stdout) != 0)) {
+        g_outputError = errno ? errno : EIO;
+        g_interrupted = 1;
+    }
 }
 
 struct Options {
@@ -98,6 +236,16 @@ struct Detection {
     std::string path;
     std::string name;
 };
+
+// A line of the window telling that a removal failed.
+bool IsFailureLine(const char* text) {
+    const size_t length = std::strlen(text);
+    for (const char* tail : {" Unable to remove", " Remove failed"}) {
+        const size_t n = std::strlen(tail);
+        if (length >= n && std::strcmp(text + length - n, tail) == 0) return true;
+    }
+    return false;
+}
 
 // The POSIX platform with the console standing in for the window.
 class ScanPlatform : public pf::posix::PosixPlatform, public pf::posix::Events {
@@ -163,43 +311,87 @@ public:
         return PosixPlatform::_close(fd);
     }
 
+    // ---- why a removal failed ----
+    pf::BOOL DeleteFileA(const char* path) override {
+        const pf::BOOL done = PosixPlatform::DeleteFileA(path);
+        if (!done) Unchanged(path, errno);
+        return done;
+    }
+
+    pf::BOOL SetFileAttributesA(const char* path, pf::DWORD attributes) override {
+        const pf::BOOL done = PosixPlatform::SetFileAttributesA(path, attributes);
+        if (!done) Unchanged(path, errno);
+        return done;
+    }
+
+    // ---- deletion at the next start of a 95/98/Me Windows ----
+    pf::DWORD GetShortPathNameA(const char* longPath, char* shortPath, pf::DWORD size) override {
+        const pf::DWORD n = PosixPlatform::GetShortPathNameA(longPath, shortPath, size);
+        lastShortPath_ = n > 0 && n < size ? shortPath : "";
+        return n;
+    }
+
+    // The entry names the file by its short name, which real-mode WININIT
+    // needs; a long name there would delete nothing.
+    bool Schedule(const char* key, const char* value) {
+        std::string why;
+        if (lastShortPath_.empty() || lastShortPath_ != value) {
+            Problem(Display(value), "its short (8.3) name cannot be read from its FAT volume, and "
+                                    "WININIT.INI takes no other: delete it by hand");
+        } else if (!AddWininitEntry(key, value, &why)) {
+            Problem(Windows().windowsDir + "\\WININIT.INI",
+                    "cannot be written (" + why + "): delete " + Display(value) + " by hand");
+        } else {
+            Note(std::string("WININIT.INI of ") + Windows().windowsDir + ": " + key + "=" + value +
+                     " added; that Windows deletes the file at its next start",
+                 true);
+            return true;
+        }
+        return false;
+    }
+
     // ---- Events ----
+    // The same problem (a read-only volume, a hive that cannot be written)
+    // is told once however often it stops a change.
     void Problem(const std::string& what, const std::string& why) override {
         ++problems;
+        if (!told_.insert(what + '\0' + why).second) return;
         ClearProgress();
-        if (options_.json) {
-            std::printf("{\"type\":\"error\",\"path\":%s,\"message\":%s}\n", Json(what).c_str(),
-                        Json(why).c_str());
-        } else {
+        if (options_.json)
+            Print(JsonObject("error").Text("path", what).Text("message", why).Done(), true);
+        else
             std::fflush(stdout);
-            std::fprintf(stderr, "vendrika-scan: %s: %s\n", what.c_str(), why.c_str());
-        }
+        std::fprintf(stderr, "vendrika-scan: %s: %s\n", Shown(what).c_str(), Shown(why).c_str());
     }
 
     void ValueRemoved(const std::string& hive, const std::string& key,
                       const std::string& value) override {
-        if (!options_.json) return;  // the window's own line tells it
-        std::printf("{\"type\":\"registry\",\"hive\":%s,\"key\":%s,\"value\":%s,\"action\":\"removed\"}\n",
-                    Json(hive).c_str(), Json(key).c_str(), Json(value).c_str());
+        if (options_.json) Registry("start-up value", hive, key, value, true);  // else the window's line
     }
 
     void ValueWouldBeRemoved(const std::string& hive, const std::string& key,
                              const std::string& value) override {
-        Registry("start-up value", hive, key + "\\" + value, "would be removed");
+        Registry("start-up value", hive, key, value, false);
     }
     void ServiceRemoved(const std::string& hive, const std::string& key) override {
-        Registry("service", hive, key, "removed");
+        Registry("service", hive, key, "", true);
     }
     void ServiceWouldBeRemoved(const std::string& hive, const std::string& key) override {
-        Registry("service", hive, key, "would be removed");
+        Registry("service", hive, key, "", false);
     }
 
-    void Note(const std::string& text) {
-        if (options_.quiet) return;
+    // `always`: a note on what was not examined; with --quiet it is shown
+    // at the end, and only when something was found.
+    void Note(const std::string& text, bool always = false) {
+        if (options_.quiet && !always) return;
+        if (options_.quiet && !g_scan.summaryStarted) {
+            deferred_.push_back(text);
+            return;
+        }
         if (options_.json)
-            std::printf("{\"type\":\"note\",\"message\":%s}\n", Json(text).c_str());
+            Print(JsonObject("note").Text("message", text).Done(), true);
         else
-            std::printf("%s\n", text.c_str());
+            Print(Shown(text), true);
     }
 
     // Detections still waiting for their outcome line.
@@ -207,20 +399,41 @@ public:
         for (const Detection& d : pending_) Emit(d, "found");
         pending_.clear();
         ClearProgress();
+        if (detections > 0)
+            for (const std::string& text : deferred_) Note(text, true);
+        deferred_.clear();
     }
 
 private:
     static constexpr int kTracked = 128;
 
-    void Registry(const char* what, const std::string& hive, const std::string& key,
-                  const char* action) {
+    // A start-up value or a service key: removed, or in a report-only run
+    // what --remove would remove (each once).
+    void Registry(const char* kind, const std::string& hive, const std::string& key,
+                  const std::string& value, bool removed) {
+        if (!removed && !told_.insert(hive + '\0' + key + '\0' + value).second) return;
         if (options_.json) {
-            std::printf("{\"type\":\"registry\",\"hive\":%s,\"key\":%s,\"action\":%s}\n",
-                        Json(hive).c_str(), Json(key).c_str(), Json(action).c_str());
+            JsonObject object("registry");
+            object.Text("kind", kind).Text("hive", hive).Text("key", key);
+            if (!value.empty()) object.Text("value", value);
+            Print(object.Text("action", removed ? "removed" : "would_remove").Done(), true);
         } else if (!options_.quiet) {
             ClearProgress();
-            std::printf("%s %s: %s\n", what, key.c_str(), action);
+            Print(kind + (" " + Shown(value.empty() ? key : key + "\\" + value)) + " (" + Shown(hive) +
+                      "): " + (removed ? "removed" : "would be removed with --remove"),
+                  true);
         }
+    }
+
+    // The cause beside the window's "Unable to remove": a read-only volume
+    // once for the whole volume, anything else per file.
+    void Unchanged(const char* windowsPath, int error) {
+        if (!options_.remove || !windowsPath) return;  // report-only refuses by design
+        if (error == EROFS && windowsPath[0] && windowsPath[1] == ':') {
+            Problem(DriveRoot(windowsPath[0]), "read-only file system: nothing on it can be removed");
+            return;
+        }
+        Problem(Display(windowsPath), std::string("cannot be removed: ") + std::strerror(error));
     }
 
     void Detected(const char* windowsPath, const std::string& name) {
@@ -230,8 +443,7 @@ private:
         Detection d{windowsPath, Display(windowsPath), name};
         ClearProgress();
         if (!options_.json) {
-            std::printf("%s: %s FOUND\n", d.path.c_str(), name.c_str());
-            if (progress_) std::fflush(stdout);
+            Print(Shown(d.path) + ": " + Shown(name) + " FOUND", true);
             return;
         }
         // With --remove the outcome follows in the window's line for it.
@@ -241,20 +453,39 @@ private:
             Emit(d, "found");
     }
 
-    void Emit(const Detection& d, const char* action) {
-        std::printf("{\"type\":\"detection\",\"path\":%s,\"windows_path\":%s,\"name\":%s,"
-                    "\"action\":%s}\n",
-                    Json(d.path).c_str(), Json(d.windowsPath).c_str(), Json(d.name).c_str(),
-                    Json(action).c_str());
+    void Emit(const Detection& d, const char* action, const char* type = "detection") {
+        Print(JsonObject(type).Text("path", d.path).Text("windows_path", d.windowsPath)
+                  .Text("name", d.name).Text("action", action).Done(), true);
     }
 
     void Line(const char* text) {
+        const bool failure = !g_scan.summaryStarted && IsFailureLine(text);
+        if (!options_.remove && failure) {
+            // Report-only refuses every change: the hosts file's line says
+            // what --remove would do with it.
+            const char* end = std::strstr(text, " Remove failed");
+            if (!end || std::strlen(end) != std::strlen(" Remove failed")) return;
+            const std::string head(text, end);
+            // It is checked again at every detection: listed once.
+            if (!told_.insert(std::string("hosts") + '\0' + head).second) return;
+            ClearProgress();
+            if (options_.json) {
+                const size_t gap = head.find("     ");
+                const std::string where = head.substr(0, gap);
+                const std::string name = gap == std::string::npos ? "" : head.substr(gap + 5);
+                Emit(Detection{where, Display(where.c_str()), name}, "would_remove", "hosts");
+            } else {
+                Print(Shown(head) + " would be removed with --remove", true);
+            }
+            return;
+        }
         if (options_.json) {
             // "PATH     NAME removed" / "Unable to remove" / "Remove failed"
             for (size_t i = 0; i < pending_.size(); ++i) {
                 const std::string head = pending_[i].windowsPath + "     " + pending_[i].name + " ";
                 if (std::strncmp(text, head.c_str(), head.size()) == 0) {
-                    Emit(pending_[i], text + head.size());
+                    Emit(pending_[i], std::strcmp(text + head.size(), "removed") == 0 ? "removed"
+                                                                                     : "not_removed");
                     pending_.erase(pending_.begin() + long(i));
                     break;
                 }
@@ -262,12 +493,11 @@ private:
             return;
         }
         // Report-only: the lines of a removal that was not attempted are
-        // not shown; the statistics are.
+        // not shown; the statistics are. Quiet: only what failed.
         if (!options_.remove && !g_scan.summaryStarted) return;
-        if (options_.quiet) return;
+        if (options_.quiet && !failure) return;
         ClearProgress();
-        std::printf("%s\n", text);
-        if (progress_) std::fflush(stdout);
+        Print(Shown(text, g_scan.summaryStarted), !g_scan.summaryStarted);
     }
 
     void Progress(bool force) {
@@ -279,7 +509,7 @@ private:
         const double elapsed = t - (double(started_.tv_sec) + started_.tv_nsec / 1e9);
         const double rate = elapsed > 0 ? g_scan.scannedCount / elapsed : 0;
         std::fprintf(stderr, "\r\033[K%d files, %.0f files/s, %s", int(g_scan.scannedCount), rate,
-                     g_scan.statusText);
+                     Shown(g_scan.statusText).c_str());
         progressShown_ = true;
     }
 
@@ -298,7 +528,15 @@ private:
     const char* openPath_[kTracked] = {};
     int32_t countAtOpen_[kTracked] = {};
     std::vector<Detection> pending_;
+    std::set<std::string> told_;
+    std::vector<std::string> deferred_;
+    std::string lastShortPath_;
 };
+
+ScanPlatform* g_platform = nullptr;
+bool WriteWininitEntry(const char* key, const char* value) {
+    return g_platform && g_platform->Schedule(key, value);
+}
 
 // The lengths some signature accepts; every other file is clean whatever
 // its content.
@@ -337,6 +575,30 @@ int BadArguments(const char* format, ...) {
     return 2;
 }
 
+// "Windows XP (NT 5.1)" and the like, as far as the version tells.
+std::string FamilyName(const pf::posix::WindowsInstall& w) {
+    if (w.family == 4) return "Windows 95/98/Me";
+    std::string name = "Windows NT " + std::to_string(w.major) + "." + std::to_string(w.minor);
+    if (w.softwareHive.empty()) return name + " (version unknown: no SOFTWARE hive)";
+    const char* known = nullptr;
+    if (w.major == 4) known = "Windows NT 4.0";
+    if (w.major == 5 && w.minor == 0) known = "Windows 2000";
+    if (w.major == 5 && w.minor == 1) known = "Windows XP";
+    if (w.major == 5 && w.minor == 2) known = "Windows Server 2003 or XP x64";
+    if (w.major >= 6) known = "Windows Vista or later";
+    return known ? std::string(known) + " (NT " + std::to_string(w.major) + "." +
+                       std::to_string(w.minor) + ")"
+                 : name;
+}
+
+// A PATH with a Windows on it, looked at alone as C:.
+pf::posix::WindowsInstall WindowsOn(const std::string& path) {
+    pf::posix::PosixPlatform probe;
+    std::string why;
+    if (!probe.AddDrive(path, &why)) return {};
+    return pf::posix::PosixPlatform::FindWindows(probe, 'C');
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -348,18 +610,22 @@ int main(int argc, char** argv) {
             endOfOptions = true;
         } else if (!endOfOptions && (a == "-h" || a == "--help")) {
             std::fputs(kUsage, stdout);
-            return 0;
+            return std::fflush(stdout) == 0 ? 0 : 2;
         } else if (!endOfOptions && (a == "-V" || a == "--version")) {
             std::printf("%s\n", kVersion);
-            return 0;
-        } else if (!endOfOptions && (a == "-r" || a == "--remove")) {
+            return std::fflush(stdout) == 0 ? 0 : 2;
+        } else if (!endOfOptions && a == "--remove") {
             options.remove = true;
+        } else if (!endOfOptions && a == "-r") {
+            // Scanners use -r for "recursive"; here it must never delete.
+            return BadArguments("'-r' is refused: removal has no short option, it is '--remove' "
+                                "(every PATH is scanned with all its folders)");
         } else if (!endOfOptions && (a == "-q" || a == "--quiet")) {
             options.quiet = true;
         } else if (!endOfOptions && a == "--json") {
             options.json = true;
         } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
-            return BadArguments("unknown option '%s'", a.c_str());
+            return BadArguments("unknown option '%s'", Shown(a).c_str());
         } else if (a.empty()) {
             return BadArguments("an empty path");
         } else {
@@ -368,11 +634,22 @@ int main(int argc, char** argv) {
     }
     if (options.paths.empty()) return BadArguments("no path to scan");
 
+    // The first PATH holding a Windows is C:, whatever its place on the
+    // command line: its registry names its own files C:\...
     ScanPlatform platform(options);
+    std::vector<size_t> order;
+    pf::posix::WindowsInstall windows;
+    for (size_t i = 0; i < options.paths.size() && windows.family == 0; ++i) {
+        windows = WindowsOn(options.paths[i]);
+        if (windows.family != 0) order.push_back(i);
+    }
+    for (size_t i = 0; i < options.paths.size(); ++i)
+        if (order.empty() || order[0] != i) order.push_back(i);
     // Every path is checked before anything is read or changed.
-    for (const std::string& path : options.paths) {
+    for (size_t i : order) {
         std::string why;
-        if (!platform.AddDrive(path, &why)) return BadArguments("%s: %s", path.c_str(), why.c_str());
+        if (!platform.AddDrive(options.paths[i], &why))
+            return BadArguments("%s: %s", Shown(options.paths[i]).c_str(), Shown(why).c_str());
     }
 
     struct sigaction action;
@@ -384,28 +661,40 @@ int main(int argc, char** argv) {
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    // The Windows whose registry and hosts file the cleanup looks at: the
-    // first one on the command line.
-    bool haveWindows = false;
-    for (int i = 0; i < platform.DriveCount(); ++i) {
-        const char letter = char('C' + i);
-        const pf::posix::WindowsInstall found = pf::posix::PosixPlatform::FindWindows(platform, letter);
-        if (found.family == 0) continue;
-        const std::string where = std::string(1, letter) + ": (" + platform.DriveRoot(letter) + ")";
-        if (haveWindows) {
-            platform.Note(where + " holds another Windows: its registry and hosts file were not examined");
-            continue;
+    // One note on the Windows whose registry and hosts file the cleanup
+    // uses, or on what was not examined for want of one.
+    bool registryExamined = false;
+    if (windows.family != 0) windows = pf::posix::PosixPlatform::FindWindows(platform, 'C');
+    if (windows.family == 0) {
+        platform.Note("no Windows found on any PATH (no Windows or WINNT folder with System32\\config "
+                      "or SYSTEM.DAT): no registry and no hosts file were examined",
+                      true);
+    } else {
+        platform.SetWindows(windows);
+        const std::string where = windows.windowsDir + " (" + platform.DriveRoot('C') +
+                                  (order[0] != 0 ? ", PATH " + std::to_string(order[0] + 1) + ")" : ")");
+        const std::string hosts = windows.family == 4 ? windows.windowsDir + "\\hosts"
+                                                      : windows.systemDir + "\\drivers\\etc\\hosts";
+        if (windows.family == 4) {
+            platform.Note("Windows: " + where + ", " + FamilyName(windows) + "; hosts file " + hosts +
+                              "; its registry (SYSTEM.DAT, USER.DAT) is not examined: start-up values "
+                              "there stay",
+                          true);
+        } else if (windows.softwareHive.empty()) {
+            platform.Note("Windows: " + where + ", " + FamilyName(windows) + "; hosts file " + hosts +
+                              "; it has no SOFTWARE hive: no start-up value was examined",
+                          true);
+        } else {
+            registryExamined = true;
+            platform.Note("Windows: " + where + ", " + FamilyName(windows) + "; registry " +
+                          windows.softwareHive + "; hosts file " + hosts);
         }
-        haveWindows = true;
-        platform.SetWindows(found);
-        if (found.family == 4) {
-            platform.Note(where + " is a Windows 95/98/Me volume: its registry was not examined");
-        } else if (found.softwareHive.empty()) {
-            platform.Note(where + " holds Windows without a SOFTWARE hive: its registry was not examined");
-        } else if (!options.remove) {
-            platform.Note(where + " holds Windows " + std::to_string(found.major) + "." +
-                          std::to_string(found.minor) +
-                          ": start-up values are examined with --remove");
+        for (int i = 1; i < platform.DriveCount(); ++i) {
+            const char letter = char('C' + i);
+            if (pf::posix::PosixPlatform::FindWindows(platform, letter).family != 0)
+                platform.Note(std::string(1, letter) + ": (" + platform.DriveRoot(letter) +
+                              ") holds another Windows: its registry and hosts file were not examined",
+                              true);
         }
     }
     // One removing run at a time per Windows: a second one is refused
@@ -413,12 +702,14 @@ int main(int argc, char** argv) {
     if (options.remove) {
         std::string why;
         if (!platform.LockRegistry(&why)) {
-            std::fprintf(stderr, "vendrika-scan: %s: nothing was done\n", why.c_str());
+            std::fprintf(stderr, "vendrika-scan: %s: nothing was done\n", Shown(why).c_str());
             return 2;
         }
     }
     platform.SetLengthFilter(LengthsOfTable());
     pf::SetPlatform(&platform);
+    g_platform = &platform;
+    SetWininitEntryWriter(WriteWininitEntry);
 
     // The scan, as the window's SCAN button starts it.
     g_scan.mainWindow = ConsoleWindow();
@@ -430,32 +721,44 @@ int main(int argc, char** argv) {
     platform.Finish();
     // The window would now offer to restart; here the Windows is not running.
     if (g_scan.restartNeeded) {
-        if (platform.Windows().family == 4)
-            platform.Note("what could not be removed is listed in WININIT.INI: that Windows deletes it "
-                          "at its next start");
-        else
+        if (platform.Windows().family != 4)
             platform.Note("what could not be removed cannot be scheduled for deletion from here: "
-                          "delete it by hand, or run CleanVendrika on the started Windows");
+                          "delete it by hand, or run CleanVendrika on the started Windows",
+                          true);
     }
 
     int status = 0;
     if (g_scan.infectedCount > 0) status = 1;
-    const bool incomplete = options.remove && g_scan.removedCount < g_scan.infectedCount;
-    if (platform.problems > 0 || g_scan.cancelled || incomplete) status = 2;
+    // Found and removed is all the window would have done only where the
+    // registry of the Windows was examined too.
+    const bool incomplete = options.remove && g_scan.infectedCount > 0 &&
+                            (g_scan.removedCount < g_scan.infectedCount || !registryExamined);
+    if (platform.problems > 0 || g_scan.cancelled || incomplete || g_outputError) status = 2;
 
     if (!options.quiet) {
         if (options.json) {
-            std::printf("{\"type\":\"summary\",\"scanned\":%d,\"infected\":%d,\"removed\":%d,"
-                        "\"problems\":%d,\"opened\":%ld,\"status\":%s,\"exit_code\":%d}\n",
-                        int(g_scan.scannedCount), int(g_scan.infectedCount),
-                        int(g_scan.removedCount), platform.problems, platform.filesOpened,
-                        Json(g_scan.statusText).c_str(),
-                        status);
+            Print(JsonObject("summary")
+                      .Text("version", kVersionNumber)
+                      .Number("scanned", g_scan.scannedCount)
+                      .Number("infected", g_scan.infectedCount)
+                      .Number("removed", g_scan.removedCount)
+                      .Number("problems", platform.problems)
+                      .Number("opened", platform.filesOpened)
+                      .Text("status", g_scan.statusText)
+                      .Number("exit_code", status)
+                      .Done(),
+                  false);
         } else {
-            std::printf("%s\n", g_scan.statusText);
+            Print(g_scan.statusText, false);
         }
     }
-    std::fflush(stdout);
+    if (!g_outputError && std::fflush(stdout) != 0) g_outputError = errno ? errno : EIO;
     pf::SetPlatform(nullptr);
+    if (g_outputError) {
+        std::fprintf(stderr, "vendrika-scan: standard output cannot be written: %s%s\n",
+                     std::strerror(g_outputError),
+                     g_scan.cancelled ? "; the scan was stopped there" : "");
+        return 2;
+    }
     return status;
 }

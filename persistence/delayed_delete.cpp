@@ -201,7 +201,11 @@ bool RewriteWininit(const char* iniPath, const char* key, const char* value) {
     return replaced;
 }
 
+WininitEntryWriter g_wininitWriter = nullptr;
+
 }  // namespace
+
+void SetWininitEntryWriter(WininitEntryWriter writer) { g_wininitWriter = writer; }
 
 bool AddWininitRenameEntry(const char* key, const char* value) {
     if (!key || !value) return false;
@@ -223,7 +227,9 @@ int ScheduleDeleteOnReboot(const char* path) {
             char shortPath[kMaxPath];
             const pf::DWORD length = pf::Os().GetShortPathNameA(path, shortPath, kMaxPath);
             const char* entry = (length == 0 || length >= pf::DWORD(kMaxPath)) ? path : shortPath;
-            return AddWininitRenameEntry("NUL", entry) ? 1 : 0;
+            const bool written = g_wininitWriter ? g_wininitWriter("NUL", entry)
+                                                 : AddWininitRenameEntry("NUL", entry);
+            return written ? 1 : 0;
         }
         case 5:
             // A request the system refused (a limited account) deletes

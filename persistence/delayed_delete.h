@@ -9,3 +9,9 @@ int ScheduleDeleteOnReboot(const char* path);
 // the entry was written completely; on any failure the file keeps its
 // earlier content.
 bool AddWininitRenameEntry(const char* key, const char* value);
+
+// Who writes the entry of the 95/98/Me family: AddWininitRenameEntry, unless
+// a front end that reaches wininit.ini its own way sets another (the offline
+// scanner, which works on a mounted volume). nullptr restores the default.
+using WininitEntryWriter = bool (*)(const char* key, const char* value);
+void SetWininitEntryWriter(WininitEntryWriter writer);

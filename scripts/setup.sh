@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs everything the project needs on Debian 12 (idempotent): the host
 # compilers and GoogleTest, clang with libFuzzer, MinGW-w64, Wine, Xvfb and
-# the X and image tools of the window tests. When every package is present
-# already it only says so.
+# the X and image tools of the window tests, the FAT tools (mkfs, mtools and
+# a FUSE driver) of the offline tests. When every package is present already
+# it only says so.
 #
 # wine32 (from the i386 architecture) is wanted only where this kernel runs
 # 32-bit x86 code; elsewhere the i386 architecture is never added and the
@@ -26,7 +27,7 @@ needed=(
     wine wine64
     xvfb x11-utils imagemagick
     libhivex-dev libhivex-bin
-    ntfs-3g
+    ntfs-3g dosfstools mtools fusefat
 )
 optional=()
 case "${CV_WINE32:-auto}" in

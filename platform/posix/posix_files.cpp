@@ -129,30 +129,70 @@ int PosixPlatform::Located::Release() {
 }
 
 namespace {
-// The entry of an open folder that Windows would take for `wanted`: the
-// name itself, else the first whose letters differ only in case. False,
-// errno set, when there is none.
-bool FindInFolder(int dirFd, const std::string& wanted, std::string* actual, struct stat* st) {
-    if (::fstatat(dirFd, wanted.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0) {
-        *actual = wanted;
+// Whether `folder` (an entry of the open folder dirFd) is a folder holding
+// an entry named `next` in any letter case.
+bool HoldsEntry(int dirFd, const char* folder, const std::string& next) {
+    const int fd = ::openat(dirFd, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstatat(fd, next.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        ::close(fd);
         return true;
     }
-    if (errno != ENOENT) return false;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return false;
+    }
+    bool holds = false;
+    while (struct dirent* e = ::readdir(dir))
+        if (crt::stricmp(e->d_name, next.c_str()) == 0) holds = true;
+    ::closedir(dir);
+    return holds;
+}
+
+// The entry of an open folder that Windows would take for `wanted`: of the
+// name itself and those whose letters differ only in case, the first that
+// holds `next` (the path's next component, when there is one), so that an
+// empty decoy in another case on a case-sensitive mount hides nothing; else
+// the name itself, else the first in another case. False, errno set, when
+// there is none.
+bool FindInFolder(int dirFd, const std::string& wanted, const std::string& next, std::string* actual,
+                  struct stat* st) {
+    const bool exact = ::fstatat(dirFd, wanted.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exact && errno != ENOENT) return false;
+    if (exact) {
+        *actual = wanted;
+        struct stat below;
+        if (next.empty() || !S_ISDIR(st->st_mode) ||
+            ::fstatat(dirFd, (wanted + "/" + next).c_str(), &below, AT_SYMLINK_NOFOLLOW) == 0)
+            return true;
+    }
     const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0) return false;
+    if (listFd < 0) return exact;
     DIR* dir = ::fdopendir(listFd);
     if (!dir) {
         ::close(listFd);
-        return false;
+        return exact;
     }
-    bool found = false;
+    bool found = exact;
     int error = ENOENT;
+    int tries = 0;
     while (struct dirent* e = ::readdir(dir)) {
-        if (crt::stricmp(e->d_name, wanted.c_str()) != 0) continue;
-        found = ::fstatat(dirFd, e->d_name, st, AT_SYMLINK_NOFOLLOW) == 0;
-        if (found) *actual = e->d_name;
-        else error = errno;
-        break;
+        if (crt::stricmp(e->d_name, wanted.c_str()) != 0 || (exact && wanted == e->d_name)) continue;
+        if (found && (next.empty() || ++tries > 16)) break;
+        struct stat other;
+        if (::fstatat(dirFd, e->d_name, &other, AT_SYMLINK_NOFOLLOW) != 0) {
+            error = errno;
+            continue;
+        }
+        const bool holds = !next.empty() && S_ISDIR(other.st_mode) && HoldsEntry(dirFd, e->d_name, next);
+        if (!found || holds) {
+            *actual = e->d_name;
+            *st = other;
+            found = true;
+        }
+        if (holds || next.empty()) break;
     }
     ::closedir(dir);
     errno = error;
@@ -185,8 +225,11 @@ bool PosixPlatform::Locate(const char* windowsPath, Located* place, bool lastMay
             errno = ENOENT;  // never leave the drive
             return false;
         }
+        const char* nextEnd = p;
+        while (*nextEnd && !IsSeparator(*nextEnd)) ++nextEnd;
+        const std::string following(p, nextEnd);
         struct stat st;
-        if (!FindInFolder(here.dirFd, component, &actual, &st)) {
+        if (!FindInFolder(here.dirFd, component, following, &actual, &st)) {
             if (errno != ENOENT || !last || !lastMayBeMissing) return false;
             actual = component;  // to be made
         } else if (S_ISLNK(st.st_mode)) {
@@ -762,12 +805,6 @@ BOOL PosixPlatform::CopyFileA(const char* existing, const char* newName, BOOL fa
     return ok ? 1 : 0;
 }
 
-DWORD PosixPlatform::GetShortPathNameA(const char*, char*, DWORD) {
-    // Short names are the business of the Windows that made them.
-    lastError_ = kErrorNotSupported;
-    return 0;
-}
-
 namespace {
 UINT CopyOut(const std::string& text, char* buffer, UINT size) {
     if (text.empty()) return 0;
@@ -1297,50 +1334,88 @@ bool IsFile(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
+
+// Every entry of `folder` named `name` in any letter case (links too; the
+// callers' checks refuse them), the exact spelling first, at most `limit`.
+std::vector<std::string> SpellingsOf(const std::string& folder, const char* name, size_t limit = 16) {
+    std::vector<std::string> found;
+    const std::string base = folder == "/" ? std::string() : folder;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return found;
+    bool exact = false;
+    while (struct dirent* e = ::readdir(dir)) {
+        if (crt::stricmp(e->d_name, name) != 0) continue;
+        if (std::strcmp(e->d_name, name) == 0) {
+            exact = true;
+            continue;
+        }
+        if (found.size() < limit) found.push_back(base + "/" + e->d_name);
+    }
+    ::closedir(dir);
+    if (exact) found.insert(found.begin(), base + "/" + name);
+    return found;
+}
 }  // namespace
 
+// A Windows folder wins by what it holds: a SOFTWARE hive in
+// System32\config, else SYSTEM.DAT, else a System32\config without a hive.
+// Every spelling of every name is looked at, so an empty decoy in another
+// letter case cannot hide the real one.
 WindowsInstall PosixPlatform::FindWindows(PosixPlatform& platform, char letter) {
-    WindowsInstall found;
+    WindowsInstall best;
+    int bestRank = 0;
     const std::string root = platform.DriveRoot(letter);
-    if (root.empty()) return found;
-    const std::string drive = std::string(1, letter) + ":\\";
+    if (root.empty()) return best;
     for (const char* folder : {"Windows", "WINNT"}) {
-        std::string windows, system, hive, registry;
-        if (!platform.Resolve((drive + folder).c_str(), &windows) || !IsFolder(windows)) continue;
-        const std::string windowsDir = WindowsPathOf(letter, root, windows);
-        // The NT family keeps its hives in System32\config.
-        if (platform.Resolve((windowsDir + "\\System32").c_str(), &system) && IsFolder(system) &&
-            platform.Resolve((windowsDir + "\\System32\\config").c_str(), &registry) &&
-            IsFolder(registry)) {
-            found.family = 5;
-            found.drive = letter;
-            found.windowsDir = windowsDir;
-            found.systemDir = WindowsPathOf(letter, root, system);
-            if (platform.Resolve((windowsDir + "\\System32\\config\\SOFTWARE").c_str(), &hive) &&
-                IsFile(hive))
-                found.softwareHive = hive;
-            // Without a readable hive the generation is unknown: the newest
-            // the cleaner knows nothing particular about.
-            found.major = 6;
-            found.minor = 0;
-            if (!found.softwareHive.empty()) ReadNtVersion(found.softwareHive, &found.major, &found.minor);
-            return found;
-        }
-        // The 95/98/Me family keeps SYSTEM.DAT in the Windows folder.
-        std::string systemDat;
-        if (platform.Resolve((windowsDir + "\\SYSTEM.DAT").c_str(), &systemDat) && IsFile(systemDat)) {
-            found.family = 4;
-            found.drive = letter;
-            found.major = 4;
-            found.minor = 10;
-            found.windowsDir = windowsDir;
-            found.systemDir = windowsDir + "\\SYSTEM";
-            if (platform.Resolve(found.systemDir.c_str(), &system))
-                found.systemDir = WindowsPathOf(letter, root, system);
-            return found;
+        for (const std::string& windows : SpellingsOf(root, folder)) {
+            if (!IsFolder(windows)) continue;
+            const std::string windowsDir = WindowsPathOf(letter, root, windows);
+            // The NT family keeps its hives in System32\config.
+            for (const std::string& system : SpellingsOf(windows, "System32")) {
+                if (!IsFolder(system)) continue;
+                for (const std::string& config : SpellingsOf(system, "config")) {
+                    if (!IsFolder(config)) continue;
+                    std::string hive;
+                    for (const std::string& h : SpellingsOf(config, "SOFTWARE"))
+                        if (hive.empty() && IsFile(h)) hive = h;
+                    const int rank = hive.empty() ? 1 : 3;
+                    if (rank <= bestRank) continue;
+                    bestRank = rank;
+                    best = WindowsInstall();
+                    best.family = 5;
+                    best.drive = letter;
+                    best.windowsDir = windowsDir;
+                    best.systemDir = WindowsPathOf(letter, root, system);
+                    best.softwareHive = hive;
+                    // Without a readable hive the generation is unknown: the
+                    // newest the cleaner knows nothing particular about.
+                    best.major = 6;
+                    best.minor = 0;
+                    if (!hive.empty()) ReadNtVersion(hive, &best.major, &best.minor);
+                    if (rank == 3) return best;
+                }
+            }
+            // The 95/98/Me family keeps SYSTEM.DAT in the Windows folder.
+            bool systemDat = false;
+            for (const std::string& dat : SpellingsOf(windows, "SYSTEM.DAT"))
+                systemDat = systemDat || IsFile(dat);
+            if (!systemDat || bestRank >= 2) continue;
+            bestRank = 2;
+            best = WindowsInstall();
+            best.family = 4;
+            best.drive = letter;
+            best.major = 4;
+            best.minor = 10;
+            best.windowsDir = windowsDir;
+            best.systemDir = windowsDir + "\\SYSTEM";
+            for (const std::string& system : SpellingsOf(windows, "SYSTEM"))
+                if (IsFolder(system)) {
+                    best.systemDir = WindowsPathOf(letter, root, system);
+                    break;
+                }
         }
     }
-    return found;
+    return best;
 }
 
 }  // namespace pf::posix

@@ -105,6 +105,10 @@ public:
     // version read from its SOFTWARE hive); family 0 when there is none.
     static WindowsInstall FindWindows(PosixPlatform& platform, char letter);
     void SetWindows(const WindowsInstall& install) { windows_ = install; }
+    // Adds "key=value" to the [rename] section of the 95/98/Me Windows'
+    // wininit.ini, its other bytes kept (posix_fat.cpp). False, with the
+    // reason, when it could not be written; it is then as it was.
+    bool AddWininitEntry(const std::string& key, const std::string& value, std::string* why);
     const WindowsInstall& Windows() const { return windows_; }
 
     // Report-only: every call that would change a file or the registry

@@ -47,7 +47,10 @@ RunResult Scan(const std::vector<std::string>& args, const RunOptions& options) 
     if (options.terminal && openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return {};
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(outPipe[1], 1);
+        close(outPipe[0]);  // the parent is the only reader
+        close(errPipe[0]);
+        dup2(options.terminal && options.outputOnTerminal ? slave : outPipe[1], 1);
+        if (options.outputTo) dup2(open(options.outputTo, O_WRONLY), 1);
         dup2(options.terminal ? slave : errPipe[1], 2);
         int devnull = open("/dev/null", O_RDONLY);
         dup2(devnull, 0);
@@ -73,7 +76,13 @@ RunResult Scan(const std::vector<std::string>& args, const RunOptions& options) 
         const int n = poll(fds, options.terminal ? 3 : 2, 20);
         const double elapsed = Now() - started;
         if (!interrupted && options.interruptWhen && options.interruptWhen()) {
-            kill(pid, SIGINT);
+            if (options.closeOutputOnInterrupt && fds[0].fd >= 0) {
+                close(fds[0].fd);
+                fds[0].fd = -1;
+                --open;
+            } else {
+                kill(pid, options.interruptSignal);
+            }
             interrupted = true;
         }
         if (elapsed > 300) {
@@ -164,7 +173,7 @@ ImageVolume::~ImageVolume() {
     if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", folder_.c_str());
 }
 
-bool ImageVolume::Mount() {
+bool ImageVolume::Mount(bool readOnly) {
     if (driver_ > 0) return true;
     driver_ = fork();
     if (driver_ == 0) {
@@ -174,9 +183,11 @@ bool ImageVolume::Mount() {
         // In the foreground, so that the end of the process is the end of
         // every write to the image.
         if (kind_ == kNtfs)
-            execlp("ntfs-3g", "ntfs-3g", "-o", "no_detach", image_.c_str(), mount_.c_str(), nullptr);
+            execlp("ntfs-3g", "ntfs-3g", "-o", readOnly ? "no_detach,ro" : "no_detach", image_.c_str(),
+                   mount_.c_str(), nullptr);
         else
-            execlp("fusefat", "fusefat", "-f", "-o", "rw+", image_.c_str(), mount_.c_str(), nullptr);
+            execlp("fusefat", "fusefat", "-f", "-o", readOnly ? "ro" : "rw+", image_.c_str(), mount_.c_str(),
+                   nullptr);
         _exit(127);
     }
     for (int i = 0; i < 500; ++i) {
@@ -238,9 +249,9 @@ void SnapshotInto(const std::string& folder, const std::string& prefix,
 }
 }  // namespace
 
-std::map<std::string, std::string> Tree::Snapshot() const {
+std::map<std::string, std::string> Tree::SnapshotOf(const std::string& folder) {
     std::map<std::string, std::string> out;
-    SnapshotInto(root_, "", &out);
+    SnapshotInto(folder, "", &out);
     return out;
 }
 

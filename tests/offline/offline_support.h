@@ -23,7 +23,11 @@ struct RunResult {
 struct RunOptions {
     bool asNobody = false;       // drop root: permissions then apply
     bool terminal = false;       // standard error is a pseudo-terminal
-    std::function<bool()> interruptWhen;  // polled while it runs: true sends SIGINT once
+    std::function<bool()> interruptWhen;  // polled while it runs: true sends the signal once
+    int interruptSignal = 2;              // SIGINT
+    bool closeOutputOnInterrupt = false;  // instead: close the reading end of standard output
+    const char* outputTo = nullptr;       // standard output to this file (e.g. /dev/full)
+    bool outputOnTerminal = false;        // standard output to the terminal too
 };
 
 RunResult Scan(const std::vector<std::string>& args, const RunOptions& options = {});
@@ -40,7 +44,8 @@ public:
     void Folder(const std::string& relative);
     void File(const std::string& relative, const std::string& bytes, unsigned mode = 0666);
     // Every file below the root with its content (links by their target).
-    std::map<std::string, std::string> Snapshot() const;
+    std::map<std::string, std::string> Snapshot() const { return SnapshotOf(root_); }
+    static std::map<std::string, std::string> SnapshotOf(const std::string& folder);
 
 private:
     std::string root_;
@@ -64,7 +69,7 @@ public:
     void File(const std::string& relative, const std::string& bytes);
     // Unmounted (its driver gone, every byte in the image) and back.
     bool Unmount();
-    bool Mount();
+    bool Mount(bool readOnly = false);
 
 private:
     Kind kind_;

@@ -1,6 +1,7 @@
 // vendrika-scan, the real program, over folder trees on this machine.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <iconv.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <set>
 
 #include "engine/scan_context.h"
@@ -47,6 +49,51 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 bool Exists(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+// Whether the bytes are UTF-8 by the C library's own decoder.
+bool ValidUtf8(const std::string& text) {
+    iconv_t cd = iconv_open("UTF-8", "UTF-8");
+    if (cd == iconv_t(-1)) return false;
+    std::string in = text, out(text.size() * 2 + 16, '\0');
+    char* inp = &in[0];
+    char* outp = &out[0];
+    size_t inLeft = in.size(), outLeft = out.size();
+    const bool ok = iconv(cd, &inp, &inLeft, &outp, &outLeft) != size_t(-1) && inLeft == 0;
+    iconv_close(cd);
+    return ok;
+}
+
+// The bytes a JSON line gives for a field: its "_hex" twin where there is
+// one, else the string with its escapes undone.
+std::string JsonField(const std::string& line, const std::string& name) {
+    const std::string hexKey = "\"" + name + "_hex\":\"";
+    size_t at = line.find(hexKey);
+    std::string bytes;
+    if (at != std::string::npos) {
+        for (at += hexKey.size(); line[at] != '"'; at += 2)
+            bytes += char(std::stoi(line.substr(at, 2), nullptr, 16));
+        return bytes;
+    }
+    const std::string key = "\"" + name + "\":\"";
+    at = line.find(key);
+    if (at == std::string::npos) return "<missing>";
+    for (at += key.size(); line[at] != '"'; ++at) {
+        if (line[at] != '\\') {
+            bytes += line[at];
+            continue;
+        }
+        const char c = line[++at];
+        if (c != 'u') {
+            bytes += c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+            continue;
+        }
+        const unsigned cp = unsigned(std::stoi(line.substr(at + 1, 4), nullptr, 16));
+        at += 4;
+        if (cp >= 0x80) return "<not ASCII: " + line.substr(at - 5, 6) + ">";
+        bytes += char(cp);
+    }
+    return bytes;
 }
 
 // An XP volume: its hive (with the version and start-up values), a hosts
@@ -107,9 +154,11 @@ TEST(VendrikaScan, ReportsEveryInfectedSampleAndChangesNothing) {
     EXPECT_EQ(r.err, "");  // no terminal: no progress line
     EXPECT_EQ(tree.Snapshot(), before);
 
+    // Quiet: the detections, then what could not be examined.
     const offline::RunResult quiet = Scan({"--quiet", tree.Root()});
     EXPECT_EQ(quiet.status, 1);
-    EXPECT_EQ(quiet.Lines().size(), infected.size());
+    ASSERT_EQ(quiet.Lines().size(), infected.size() + 1);
+    EXPECT_TRUE(Has(quiet.Lines().back(), "no Windows found on any PATH")) << quiet.out;
 
     // Only the files whose length some signature accepts are opened.
     const offline::RunResult json = Scan({"--json", tree.Root()});
@@ -135,6 +184,46 @@ TEST(VendrikaScan, ReportsEveryInfectedSampleAndChangesNothing) {
     EXPECT_TRUE(Has(json.Lines().back(), "\"opened\":" + std::to_string(candidates) + ","))
         << json.Lines().back();
 
+    // On Windows volumes: nothing changes (hive, hosts file, modes, WININIT.INI),
+    // and what --remove would remove from the registry and the hosts file is
+    // listed, in text and JSON.
+    XpVolume xp(true);
+    offline::SetHiveValues(xp.system, "ControlSet001\\Services\\evil",
+                           {{"ImagePath", "\\??\\C:\\Downloads\\setup.exe"}}, 2);
+    Tree w98;
+    w98.File("WINDOWS/SYSTEM.DAT", "CREG");
+    w98.File("WINDOWS/HOSTS", offline::InfectedHosts());
+    w98.File("WINDOWS/WININIT.INI", "[rename]\r\nNUL=C:\\OLD.EXE\n", 0444);
+    w98.File("GAMES/X.EXE", offline::InfectedSample(5), 0444);
+    for (Tree* volume : {&xp.tree, &w98}) {
+        const auto untouched = volume->Snapshot();
+        const offline::RunResult listed = Scan({volume->Root()});
+        const offline::RunResult listedJson = Scan({"--json", volume->Root()});
+        EXPECT_EQ(volume->Snapshot(), untouched) << listed.out;
+        EXPECT_EQ(listed.status, 1) << listed.out << listed.err;
+        const bool nt = volume == &xp.tree;
+        EXPECT_TRUE(Has(listed.out, nt ? "C:\\WINDOWS\\system32\\drivers\\etc\\hosts     W32/Nyxem.Worm would be "
+                                         "removed with --remove\n"
+                                       : "C:\\WINDOWS\\hosts     W32/Nyxem.Worm would be removed with --remove\n"))
+            << listed.out;
+        EXPECT_TRUE(Has(listedJson.out, "\"type\":\"hosts\",")) << listedJson.out;
+        if (!nt) continue;
+        for (const char* value : {"Run\\Updater", "Run\\Tool", "RunServices\\Arcade"}) {
+            EXPECT_TRUE(Has(listed.out, "start-up value HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\"
+                                        "CurrentVersion\\" + std::string(value) + " (" + xp.hive +
+                                        "): would be removed with --remove\n"))
+                << value << listed.out;
+        }
+        EXPECT_FALSE(Has(listed.out, "Notepad")) << listed.out;
+        EXPECT_TRUE(Has(listed.out, "service HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\evil (" +
+                                        xp.system + "): would be removed with --remove\n"))
+            << listed.out;
+        size_t wouldRemove = 0;
+        for (const std::string& line : listedJson.Lines())
+            wouldRemove += Has(line, "\"action\":\"would_remove\"");
+        EXPECT_EQ(wouldRemove, 5u) << listedJson.out;  // 3 values, 1 service, the hosts file
+    }
+
     Tree clean;
     clean.File("a/b.txt", "hello");
     const offline::RunResult none = Scan({clean.Root()});
@@ -156,6 +245,10 @@ TEST(VendrikaScan, BadArgumentsTouchNothing) {
         {{"--remove", volume.tree.Root(), volume.tree.Path("missing")}, "No such file or directory"},
         {{"--remove", volume.tree.Root(), volume.tree.Path("Documents/letter.txt")}, "not a folder"},
         {{"--remove", volume.tree.Root(), ""}, "an empty path"},
+        // Scanners' "recursive" must not delete.
+        {{"-r", volume.tree.Root()}, "'-r' is refused: removal has no short option, it is '--remove'"},
+        // After "--" an option's name is a path like any other.
+        {{volume.tree.Root(), "--", "--remove"}, "--remove: No such file or directory"},
     };
     for (const Case& c : cases) {
         const offline::RunResult r = Scan(c.args);
@@ -167,6 +260,9 @@ TEST(VendrikaScan, BadArgumentsTouchNothing) {
     const offline::RunResult help = Scan({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(Has(help.out, "Usage: vendrika-scan"));
+    for (const char* documented : {"\\xHH", "\"_hex\"", "\"found\"", "\"removed\"", "\"not_removed\"",
+                                   "\"would_remove\"", "\"version\""})
+        EXPECT_TRUE(Has(help.out, documented)) << documented;
     const offline::RunResult version = Scan({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_TRUE(Has(version.out, "vendrika-scan 1.0"));
@@ -221,7 +317,11 @@ TEST(VendrikaScan, RemoveGivesTheWindowsResult) {
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     std::vector<std::string> lines;
     for (const std::string& line : r.Lines())
-        if (!Has(line, " FOUND") && line != "Scanning completed") lines.push_back(line);
+        if (!Has(line, " FOUND") && line != "Scanning completed" && line.rfind("Windows: ", 0) != 0)
+            lines.push_back(line);
+    EXPECT_TRUE(Has(r.out, "Windows: C:\\WINDOWS (" + volume.tree.Root() + "), Windows XP (NT 5.1); registry " +
+                               volume.hive + "; hosts file C:\\WINDOWS\\system32\\drivers\\etc\\hosts\n"))
+        << r.out;
     // Detections come in the order of each system's listing: compare the
     // lines before the summary as a set, the summary as it is.
     ASSERT_GE(window.size(), 6u);
@@ -256,8 +356,105 @@ TEST(VendrikaScan, RemoveGivesTheWindowsResult) {
     EXPECT_EQ(Scan({"--remove", volume.tree.Root()}).status, 0);
 }
 
-// Names in another letter case, a JSON run with removal, a 95/98/Me volume.
-TEST(VendrikaScan, FindsWindowsFoldersWhateverTheirCase) {
+// Plants an NT Windows in `tree` under `system32` (folders as spelled
+// there), with its version and start-up values; returns the hive's path.
+std::string PlantWindows(Tree& tree, const std::string& system32, const char* version,
+                         const std::vector<std::pair<std::string, std::string>>& run) {
+    tree.Folder(system32 + "/config");
+    const std::string hive = tree.Path(system32 + "/config/SOFTWARE");
+    offline::WriteEmptyHive(hive);
+    offline::WriteEmptyHive(tree.Path(system32 + "/config/SYSTEM"));
+    offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", version}});
+    offline::SetHiveValues(hive, kRun, run);
+    return hive;
+}
+
+// Which Windows the cleanup uses, and that its start-up values meet its
+// files: folders in any letter case, a decoy in another case beside the real
+// one (case-sensitive mounts), WINNT, the Windows volume given second (still
+// C: to its registry), two Windows volumes (the first one's registry), paths
+// beyond ASCII; no Windows at all, and a 95/98/Me volume, clean the files
+// but exit 2, saying what was not examined.
+TEST(VendrikaScan, FindsTheWindowsWhateverItsNamesAndPlace) {
+    struct Case {
+        const char* what;
+        // Plants the first and second PATH; the hive whose Run key must end empty.
+        std::function<std::string(Tree&, Tree&)> plant;
+        bool secondFirst;  // the second tree is the first PATH
+        const char* note;
+        int status;
+    } cases[] = {
+        {"letter case", [](Tree& a, Tree&) {
+             a.File("a/b.exe", offline::InfectedSample(3));
+             return PlantWindows(a, "windows/SYSTEM32", "5.1", {{"x", "C:\\A\\B.EXE"}});
+         }, false, "Windows: C:\\windows (", 1},
+        {"decoy System32", [](Tree& a, Tree&) {
+             a.Folder("WINDOWS/System32");  // empty, beside the real one
+             a.File("Downloads/setup.exe", offline::InfectedSample(0));
+             return PlantWindows(a, "WINDOWS/system32", "5.1", {{"Updater", "C:\\Downloads\\setup.exe"}});
+         }, false, "Windows XP (NT 5.1); registry ", 1},
+        {"WINNT", [](Tree& a, Tree&) {
+             a.File("Tools/t.exe", offline::InfectedSample(4));
+             return PlantWindows(a, "WINNT/system32", "5.0", {{"t", "\"c:\\tools\\t.exe\" -s"}});
+         }, false, "Windows: C:\\WINNT (", 1},
+        {"Windows volume second", [](Tree& a, Tree& b) {
+             a.File("Programs/evil.exe", offline::InfectedSample(5));
+             b.File("Data/other.exe", offline::InfectedSample(6));
+             return PlantWindows(a, "WINDOWS/system32", "5.1",
+                                 {{"e", "C:\\Programs\\evil.exe"}, {"o", "D:\\Data\\other.exe"}});
+         }, true, ", PATH 2)", 1},
+        {"two Windows volumes", [](Tree& a, Tree& b) {
+             a.File("x.exe", offline::InfectedSample(7));
+             // The second Windows: its registry is not the one cleaned.
+             PlantWindows(b, "WINDOWS/system32", "5.1", {{"keep", "D:\\y.exe"}});
+             return PlantWindows(a, "WINDOWS/system32", "5.1", {{"x", "C:\\x.exe"}});
+         }, false, "D: (", 1},
+        {"beyond ASCII", [](Tree& a, Tree&) {
+             a.File("Donn\xc3\xa9" "es/\xc3\xa9t\xc3\xa9.exe", offline::InfectedSample(8));
+             return PlantWindows(a, "WINDOWS/system32", "5.1",
+                                 {{"v", "C:\\Donn\xc3\xa9" "es\\\xc3\xa9t\xc3\xa9.exe"}});
+         }, false, "Windows XP", 1},
+        {"no Windows", [](Tree& a, Tree&) {
+             a.File("x.exe", offline::InfectedSample(9));
+             return std::string();
+         }, false, "no Windows found on any PATH", 2},
+    };
+    for (const Case& c : cases) {
+        Tree a, b;
+        const std::string hive = c.plant(a, b);
+        std::map<std::string, std::string> otherBefore;
+        const std::string otherHive = b.Path("WINDOWS/system32/config/SOFTWARE");
+        offline::HiveValues(otherHive, kRun, &otherBefore);
+        const offline::RunResult r =
+            Scan(c.secondFirst ? std::vector<std::string>{"--remove", b.Root(), a.Root()}
+                               : std::vector<std::string>{"--remove", a.Root(), b.Root()});
+        EXPECT_EQ(r.status, c.status) << c.what << r.out << r.err;
+        EXPECT_TRUE(Has(r.out, c.note)) << c.what << r.out;
+        EXPECT_EQ(FoundPaths(r).size(), Has(c.what, "second") ? 2u : 1u) << c.what << r.out;
+        EXPECT_TRUE(Has(r.out, "Total files removed\t\t:  " + std::to_string(FoundPaths(r).size())))
+            << c.what << r.out;
+        if (hive.empty()) continue;
+        std::map<std::string, std::string> run, otherAfter;
+        ASSERT_TRUE(offline::HiveValues(hive, kRun, &run)) << c.what;
+        EXPECT_TRUE(run.empty()) << c.what << run.begin()->second;
+        offline::HiveValues(otherHive, kRun, &otherAfter);
+        EXPECT_EQ(otherAfter, otherBefore) << c.what;
+    }
+
+    // A decoy in the very spelling asked for on the way to the hosts file:
+    // the folder that holds the rest of the path wins.
+    {
+        Tree a;
+        a.Folder("WINDOWS/system32/drivers");
+        a.File("WINDOWS/system32/DRIVERS/etc/hosts", offline::InfectedHosts());
+        a.File("x.exe", offline::InfectedSample(2));
+        PlantWindows(a, "WINDOWS/system32", "5.1", {});
+        const offline::RunResult r = Scan({"--remove", a.Root()});
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_FALSE(Exists(a.Path("WINDOWS/system32/DRIVERS/etc/hosts"))) << r.out;
+    }
+
+    // Letter case in every name, JSON, the hosts file and a worm's name.
     Tree tree;
     tree.Folder("windows/SYSTEM32/Config");
     const std::string hive = tree.Path("windows/SYSTEM32/Config/software");
@@ -281,8 +478,9 @@ TEST(VendrikaScan, FindsWindowsFoldersWhateverTheirCase) {
     old.File("WINDOWS/HOSTS", offline::InfectedHosts());
     old.File("GAMES/X.EXE", offline::InfectedSample(5));
     const offline::RunResult w98 = Scan({"--remove", old.Root()});
-    EXPECT_EQ(w98.status, 1) << w98.out << w98.err;
-    EXPECT_TRUE(Has(w98.out, "Windows 95/98/Me volume: its registry was not examined"));
+    EXPECT_EQ(w98.status, 2) << w98.out << w98.err;
+    EXPECT_TRUE(Has(w98.out, "Windows 95/98/Me; hosts file C:\\WINDOWS\\hosts; its registry (SYSTEM.DAT, "
+                             "USER.DAT) is not examined")) << w98.out;
     EXPECT_FALSE(Exists(old.Path("GAMES/X.EXE")));
     EXPECT_FALSE(Exists(old.Path("WINDOWS/HOSTS")));  // where that Windows keeps it
 }
@@ -372,7 +570,42 @@ TEST(VendrikaScan, ReportsWhatItCannotReadOrRemove) {
         << r.err;
     EXPECT_TRUE(Has(r.out, "C:\\fixed\\stuck.exe     W32/Vendrika.Gen.Trojan Unable to remove")) << r.out;
     EXPECT_TRUE(Has(r.out, "C:\\ok\\infected.exe     W32/Vendrika.Gen.Trojan removed")) << r.out;
+    EXPECT_TRUE(Has(r.err, tree.Path("fixed/stuck.exe") + ": cannot be removed: Permission denied")) << r.err;
     EXPECT_TRUE(Exists(tree.Path("fixed/stuck.exe")));
+
+    // Quiet still says what could not be removed; JSON carries the outcome,
+    // the problems (also as text on standard error) and the exit status.
+    const offline::RunResult quiet = Scan({"--remove", "--quiet", tree.Root()}, nobody);
+    EXPECT_EQ(quiet.status, 2);
+    EXPECT_TRUE(Has(quiet.out, "C:\\fixed\\stuck.exe     W32/Vendrika.Gen.Trojan Unable to remove")) << quiet.out;
+    const offline::RunResult json = Scan({"--remove", "--json", tree.Root()}, nobody);
+    EXPECT_EQ(json.status, 2);
+    EXPECT_TRUE(Has(json.out, "\"windows_path\":\"C:\\\\fixed\\\\stuck.exe\",\"name\":\"W32/Vendrika.Gen.Trojan\","
+                              "\"action\":\"not_removed\"}")) << json.out;
+    EXPECT_TRUE(Has(json.out, "{\"type\":\"error\",\"path\":\"" + tree.Path("closed") +
+                                  "\",\"message\":\"cannot be read: Permission denied\"}")) << json.out;
+    EXPECT_TRUE(Has(json.err, tree.Path("closed") + ": cannot be read: Permission denied")) << json.err;
+    EXPECT_TRUE(Has(json.Lines().back(), "\"infected\":1,\"removed\":0,")) << json.out;
+    EXPECT_TRUE(Has(json.Lines().back(), "\"exit_code\":2}")) << json.out;
+
+    // A read-only volume: its cause once, however many files stay.
+    Tree readOnly;
+    for (int i = 0; i < 3; ++i) readOnly.File("f" + std::to_string(i) + ".exe", offline::InfectedSample(i));
+    Tree mount;
+    const std::string bind = "mount --bind '" + readOnly.Root() + "' '" + mount.Root() + "' && mount -o remount,ro,bind '" +
+                             mount.Root() + "'";
+    if (std::system((bind + " 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "read-only case needs mount (root)";
+    const offline::RunResult ro = Scan({"--remove", mount.Root()});
+    std::system(("umount '" + mount.Root() + "'").c_str());
+    EXPECT_EQ(ro.status, 2);
+    size_t unable = 0, causes = 0;
+    for (const std::string& line : ro.Lines()) unable += Has(line, "Unable to remove");
+    for (size_t at = ro.err.find("read-only file system"); at != std::string::npos;
+         at = ro.err.find("read-only file system", at + 1))
+        ++causes;
+    EXPECT_EQ(unable, 3u) << ro.out;
+    EXPECT_EQ(causes, 1u) << ro.err;
+    EXPECT_TRUE(Has(ro.err, mount.Root() + ": read-only file system: nothing on it can be removed")) << ro.err;
 }
 
 // A hive that cannot be opened or written is reported and stays byte for
@@ -426,47 +659,121 @@ TEST(VendrikaScan, HiveThatCannotBeWrittenStaysAsItWas) {
     }
 }
 
-// SIGINT in the middle of a removal: the scan stops at the next entry,
-// reports "Scanning terminated", exits 2; every infected file and its
-// start-up value are either both gone or both there, and the hive reopens.
+// SIGINT or SIGTERM in the middle of a removal, or an output that fails (a
+// closed pipe, a full disk): the scan stops at the next entry, reports
+// "Scanning terminated" where it still can, exits 2; every infected file and
+// its start-up value are either both gone or both there, and the hive reopens.
 TEST(VendrikaScan, InterruptedRunLeavesNothingHalfWritten) {
-    Tree tree;
-    tree.Folder("WINDOWS/system32/config");
-    const std::string hive = tree.Path("WINDOWS/system32/config/SOFTWARE");
-    offline::WriteEmptyHive(hive);
-    std::vector<std::pair<std::string, std::string>> values;
-    const int kInfected = 60;
-    for (int i = 0; i < kInfected; ++i) {
-        const std::string folder = "data/" + std::to_string(i);
-        tree.File(folder + "/evil.exe", offline::InfectedSample(i % 70, unsigned(i)));
-        for (int k = 0; k < 150; ++k) tree.File(folder + "/f" + std::to_string(k), "x");
-        values.push_back({"v" + std::to_string(i), "C:\\data\\" + std::to_string(i) + "\\evil.exe"});
-    }
-    ASSERT_TRUE(offline::SetHiveValues(hive, kRun, values));
-    RunOptions options;
-    // Interrupt once the first file is gone: a fixed delay can outlast the
-    // whole run on a quick machine.
-    options.interruptWhen = [&] {
-        for (int i = 0; i < kInfected; ++i)
-            if (!Exists(tree.Path("data/" + std::to_string(i) + "/evil.exe"))) return true;
-        return false;
+    struct Case {
+        const char* what;
+        int signal;
+        bool closePipe;
+        const char* outputTo;
+        const char* message;  // on standard error
+    } cases[] = {
+        {"Ctrl-C", SIGINT, false, nullptr, nullptr},
+        {"SIGTERM", SIGTERM, false, nullptr, nullptr},
+        {"closed pipe", 0, true, nullptr, "standard output cannot be written: Broken pipe"},
+        {"full output", 0, false, "/dev/full", "standard output cannot be written: No space left"},
     };
-    const offline::RunResult r = Scan({"--remove", tree.Root()}, options);
-    EXPECT_EQ(r.status, 2) << r.out << r.err;
-    EXPECT_TRUE(Has(r.out, "Scanning terminated")) << r.out;
-    EXPECT_TRUE(Has(r.out, "Total files scanned")) << r.out;
-    std::map<std::string, std::string> left;
-    ASSERT_TRUE(offline::HiveValues(hive, kRun, &left));
-    int removed = 0;
-    for (int i = 0; i < kInfected; ++i) {
-        const bool file = Exists(tree.Path("data/" + std::to_string(i) + "/evil.exe"));
-        const bool value = left.count("v" + std::to_string(i)) == 1;
-        EXPECT_EQ(file, value) << i;
-        removed += !file;
+    for (const Case& c : cases) {
+        Tree tree;
+        tree.Folder("WINDOWS/system32/config");
+        const std::string hive = tree.Path("WINDOWS/system32/config/SOFTWARE");
+        offline::WriteEmptyHive(hive);
+        std::vector<std::pair<std::string, std::string>> values;
+        const int kInfected = 60;
+        for (int i = 0; i < kInfected; ++i) {
+            const std::string folder = "data/" + std::to_string(i);
+            tree.File(folder + "/evil.exe", offline::InfectedSample(i % 70, unsigned(i)));
+            for (int k = 0; k < 150; ++k) tree.File(folder + "/f" + std::to_string(k), "x");
+            values.push_back({"v" + std::to_string(i), "C:\\data\\" + std::to_string(i) + "\\evil.exe"});
+        }
+        ASSERT_TRUE(offline::SetHiveValues(hive, kRun, values));
+        RunOptions options;
+        // Interrupt once the first file is gone: a fixed delay can outlast the
+        // whole run on a quick machine.
+        if (!c.outputTo) {
+            options.interruptWhen = [&] {
+                for (int i = 0; i < kInfected; ++i)
+                    if (!Exists(tree.Path("data/" + std::to_string(i) + "/evil.exe"))) return true;
+                return false;
+            };
+        }
+        options.interruptSignal = c.signal;
+        options.closeOutputOnInterrupt = c.closePipe;
+        options.outputTo = c.outputTo;
+        const offline::RunResult r = Scan({"--remove", tree.Root()}, options);
+        EXPECT_EQ(r.status, 2) << c.what << r.out << r.err;
+        if (c.message) {
+            EXPECT_TRUE(Has(r.err, c.message)) << c.what << r.err;
+        } else {
+            EXPECT_TRUE(Has(r.out, "Scanning terminated")) << c.what << r.out;
+            EXPECT_TRUE(Has(r.out, "Total files scanned")) << c.what << r.out;
+        }
+        std::map<std::string, std::string> left;
+        ASSERT_TRUE(offline::HiveValues(hive, kRun, &left)) << c.what;
+        int removed = 0;
+        for (int i = 0; i < kInfected; ++i) {
+            const bool file = Exists(tree.Path("data/" + std::to_string(i) + "/evil.exe"));
+            const bool value = left.count("v" + std::to_string(i)) == 1;
+            EXPECT_EQ(file, value) << c.what << i;
+            removed += !file;
+        }
+        // A full output fails at its first line, before any removal.
+        if (!c.outputTo) {
+            EXPECT_GT(removed, 0) << c.what;
+        }
+        EXPECT_LT(removed, kInfected) << c.what << ": the run ended before the interruption";
+        EXPECT_FALSE(Exists(hive + ".vendrika-new")) << c.what;
     }
-    EXPECT_GT(removed, 0);
-    EXPECT_LT(removed, kInfected) << "the run ended before the interruption";
-    EXPECT_FALSE(Exists(hive + ".vendrika-new"));
+}
+
+// Names of any bytes: in text no name starts a line of its own or reaches
+// the terminal as a control; JSON is valid UTF-8 and gives every name's
+// exact bytes back.
+TEST(VendrikaScan, NamesCannotForgeALine) {
+    const std::string names[] = {
+        "x\n/tmp/win/explorer.exe: W32/Vendrika.Gen.Trojan FOUND\nScanning completed\n",
+        "\x1b[2K\x1b[1A\rescape.exe",
+        "lead \xf5\xff\xfe.exe",
+        "overlong \xc0\xaf.exe",
+        "surrogate \xed\xa0\x80.exe",
+        "cut \xe2\x80.exe",
+        "c1 \xc2\x9b" "2J.exe",
+        "separator \xe2\x80\xa8 and bidi \xe2\x80\xae.exe",
+        "quote \"q\"\ttab\x7f.exe",  // (backslashes: in every windows_path)
+        "caf\xc3\xa9 \xe6\x97\xa5\xf0\x9f\x98\x80.exe",
+    };
+    Tree tree;
+    std::set<std::string> planted;
+    for (size_t i = 0; i < std::size(names); ++i) {
+        const std::string rel = "n" + std::to_string(i) + "/" + names[i];
+        tree.File(rel, offline::InfectedSample(int(i) + 1));
+        planted.insert(tree.Path(rel));
+    }
+    const offline::RunResult text = Scan({tree.Root()});
+    EXPECT_EQ(text.status, 1) << text.err;
+    EXPECT_TRUE(ValidUtf8(text.out)) << text.out;
+    for (const char* control : {"\x1b", "\r", "\x7f", "\xc2\x9b", "\xe2\x80\xa8", "\xe2\x80\xae"})
+        EXPECT_FALSE(Has(text.out, control)) << text.out;
+    size_t found = 0;
+    for (const std::string& line : text.Lines()) {
+        EXPECT_FALSE(Has(line, "\t") && !Has(line, "Total files")) << line;
+        if (Has(line, " FOUND")) {
+            ++found;
+            EXPECT_EQ(line.rfind(tree.Root() + "/n", 0), 0u) << line;
+        }
+    }
+    EXPECT_EQ(found, planted.size()) << text.out;
+    EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), long(found) + 1 + 6 + 1) << text.out;
+
+    const offline::RunResult json = Scan({"--json", tree.Root()});
+    EXPECT_TRUE(ValidUtf8(json.out)) << json.out;
+    std::set<std::string> paths;
+    for (const std::string& line : json.Lines())
+        if (Has(line, "\"type\":\"detection\"")) paths.insert(JsonField(line, "path"));
+    EXPECT_EQ(paths, planted);
 }
 
 // On a terminal the progress line shows files, rate and the current path
@@ -489,6 +796,71 @@ TEST(VendrikaScan, ShowsProgressOnATerminal) {
         shortened += shown.size() == 60 && Has(shown, "..");
     }
     EXPECT_GT(shortened, 0) << r.err;
+
+    // Detections on the same terminal: each on a line of its own, the
+    // progress line cleared before it.
+    for (int i = 0; i < 5; ++i) tree.File(folder + "/e" + std::to_string(i) + ".exe", offline::InfectedSample(i));
+    terminal.outputOnTerminal = true;
+    const offline::RunResult both = Scan({tree.Root()}, terminal);
+    EXPECT_EQ(both.status, 1) << both.err;
+    int found = 0;
+    for (size_t at = both.err.find(" FOUND"); at != std::string::npos; at = both.err.find(" FOUND", at + 1)) {
+        ++found;
+        const size_t start = both.err.rfind(tree.Root(), at);
+        ASSERT_NE(start, std::string::npos);
+        const std::string before = both.err.substr(0, start);
+        EXPECT_TRUE(start == 0 || before.back() == '\n' ||
+                    (before.size() >= 3 && before.compare(before.size() - 3, 3, "\033[K") == 0))
+            << before.substr(before.size() > 80 ? before.size() - 80 : 0);
+    }
+    EXPECT_EQ(found, 5) << both.err;
+}
+
+// The WININIT.INI entry of a 95/98/Me Windows: at the end of its [rename]
+// section, every other byte kept, the mode kept, nothing else left in the
+// folder; a link in its place is not followed.
+TEST(VendrikaScan, WininitEntryKeepsEveryOtherByte) {
+    const std::string entry = "NUL=D:\\SHARED~1\\INFECT~1.EXE\r\n";
+    struct Case {
+        const char* what;
+        const char* old;  // nullptr: no WININIT.INI yet
+        std::string expected;
+        unsigned mode;
+    } cases[] = {
+        {"none yet", nullptr, "[rename]\r\n" + entry, 0644},
+        {"section before another", "[rename]\r\nNUL=C:\\A.EXE\r\n[x]\nk=v\n",
+         "[rename]\r\nNUL=C:\\A.EXE\r\n" + entry + "[x]\nk=v\n", 0644},
+        {"last section, no final newline", "[Rename]\nNUL=C:\\A.EXE", "[Rename]\nNUL=C:\\A.EXE\r\n" + entry, 0444},
+        {"no section", "[x]\r\nk=v\r\n", "[x]\r\nk=v\r\n[rename]\r\n" + entry, 0644},
+        {"end-of-file mark", "[rename]\r\nA=B\r\n\x1A\xff junk", "[rename]\r\nA=B\r\n" + entry + "\x1A\xff junk",
+         0644},
+    };
+    for (const Case& c : cases) {
+        Tree tree;
+        tree.File("WINDOWS/SYSTEM.DAT", "CREG");
+        if (c.old) tree.File("WINDOWS/WININIT.INI", c.old, c.mode);
+        pf::posix::PosixPlatform platform;
+        std::string why;
+        ASSERT_TRUE(platform.AddDrive(tree.Root(), &why)) << why;
+        platform.SetWindows(pf::posix::PosixPlatform::FindWindows(platform, 'C'));
+        EXPECT_TRUE(platform.AddWininitEntry("NUL", "D:\\SHARED~1\\INFECT~1.EXE", &why)) << c.what << why;
+        const auto after = tree.Snapshot();
+        EXPECT_EQ(after.size(), 3u) << c.what;  // the folder, SYSTEM.DAT, WININIT.INI
+        EXPECT_EQ(after.at("WINDOWS/WININIT.INI"), c.expected + "|mode=" + std::to_string(c.mode)) << c.what;
+    }
+
+    Tree tree, outside;
+    tree.File("WINDOWS/SYSTEM.DAT", "CREG");
+    outside.File("precious", "keep");
+    ASSERT_EQ(symlink(outside.Path("precious").c_str(), tree.Path("WINDOWS/WININIT.INI").c_str()), 0);
+    pf::posix::PosixPlatform platform;
+    std::string why;
+    ASSERT_TRUE(platform.AddDrive(tree.Root(), &why));
+    platform.SetWindows(pf::posix::PosixPlatform::FindWindows(platform, 'C'));
+    EXPECT_FALSE(platform.AddWininitEntry("NUL", "D:\\X.EXE", &why));
+    EXPECT_EQ(offline::ReadFile(outside.Path("precious")), "keep");
+    EXPECT_EQ(tree.Snapshot().size(), 3u);  // the link as it was, nothing beside it
+    EXPECT_EQ(tree.Snapshot().at("WINDOWS/WININIT.INI"), "-> " + outside.Path("precious"));
 }
 
 namespace {
@@ -624,11 +996,12 @@ TEST(VendrikaScan, RemovesTheWormsServicesAndWow64Values) {
     for (const char* set : {"ControlSet001", "ControlSet002"})
         for (const Service& s : services) {
             const std::string line = std::string("service HKEY_LOCAL_MACHINE\\SYSTEM\\") + set + "\\Services\\" +
-                                     s.name + ": would be removed";
+                                     s.name + " (" + volume.system + "): would be removed with --remove";
             EXPECT_EQ(Has(report.out, line), s.worms) << line << report.out;
         }
     EXPECT_TRUE(Has(report.out, "start-up value HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\"
-                                "CurrentVersion\\Run\\Up32: would be removed")) << report.out;
+                                "CurrentVersion\\Run\\Up32 (" + volume.hive + "): would be removed with --remove"))
+        << report.out;
 
     RenameCounter written(volume.tree.Path("WINDOWS/system32/config"), "SYSTEM");
     const offline::RunResult r = Scan({"--remove", volume.tree.Root()});

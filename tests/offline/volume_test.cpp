@@ -40,6 +40,8 @@ std::string Changes(const std::map<std::string, std::string>& before,
     return changed;
 }
 
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 size_t Count(const std::string& text, const std::string& part) {
     size_t times = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++times;
@@ -203,6 +205,159 @@ TEST(VendrikaScanVolumes, LinksPlantedByARacerNeverLeadOutside) {
     }
     // The racer left the cleaner room to work.
     EXPECT_GT(changedSomething, 0);
+}
+
+namespace {
+// The short name `mdir` (mtools) lists for `longName` in a folder of a FAT
+// image ("INFECT~1.EXE"), or "".
+std::string MdirShortName(const std::string& image, const std::string& folder, const std::string& longName) {
+    const std::string command = "MTOOLS_SKIP_CHECK=1 mdir -i '" + image + "' '::" + folder + "' 2>/dev/null";
+    FILE* in = popen(command.c_str(), "r");
+    if (!in) return "";
+    std::string found;
+    char line[512];
+    while (fgets(line, sizeof line, in)) {
+        std::string l(line);
+        while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
+        const std::string tail = "  " + longName;
+        if (l.size() < 12 + tail.size() || l.compare(l.size() - tail.size(), tail.size(), tail) != 0) continue;
+        std::string base = l.substr(0, 8), ext = l.substr(9, 3);
+        while (!base.empty() && base.back() == ' ') base.pop_back();
+        while (!ext.empty() && ext.back() == ' ') ext.pop_back();
+        found = ext.empty() ? base : base + "." + ext;
+    }
+    pclose(in);
+    return found;
+}
+
+// Rewrites a short directory entry of a FAT image in place, with the
+// checksum its long-name pieces carry brought up to date.
+bool PatchShortName(const std::string& image, const std::string& from, const std::string& to) {
+    std::string bytes = offline::ReadFile(image);
+    size_t at = bytes.find(from);
+    while (at != std::string::npos && at % 32 != 0) at = bytes.find(from, at + 1);
+    if (at == std::string::npos || to.size() != 11) return false;
+    bytes.replace(at, 11, to);
+    unsigned char sum = 0;
+    for (char c : to) sum = static_cast<unsigned char>(((sum & 1) << 7) + (sum >> 1) + static_cast<unsigned char>(c));
+    for (size_t piece = at; piece >= 32 && bytes[piece - 32 + 11] == 0x0F; piece -= 32) bytes[piece - 32 + 13] = char(sum);
+    std::ofstream(image, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+    return true;
+}
+
+std::string MtypeFile(const std::string& image, const std::string& path) {
+    const std::string command = "MTOOLS_SKIP_CHECK=1 mtype -i '" + image + "' '::" + path + "' 2>/dev/null";
+    FILE* in = popen(command.c_str(), "r");
+    std::string bytes;
+    char buffer[4096];
+    size_t n;
+    while (in && (n = fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
+    if (in) pclose(in);
+    return bytes;
+}
+}  // namespace
+
+// A 95/98/Me Windows on a FAT32 volume (C:) and a second, read-only FAT32
+// volume (D:) whose infected files cannot be deleted now: WININIT.INI gets
+// one entry per file, by the 8.3 names its volume holds (as mdir shows
+// them), its other lines byte for byte, and no copy anywhere. Where no short
+// name can be read (a folder that is no FAT volume), the file is to be
+// deleted by hand and WININIT.INI stays as it was. Needs root and FUSE.
+TEST(VendrikaScanVolumes, Win98WininitNamesFilesByTheirShortNames) {
+    ImageVolume c(ImageVolume::kFat32), d(ImageVolume::kFat32);
+    if (!c.Unavailable().empty()) GTEST_SKIP() << c.Unavailable();
+    const std::string oldLines = "[Rename]\r\nNUL=C:\\OLDPROG\\OLD.EXE\r\n[Other]\nkey=value\n";
+    c.File("WINDOWS/SYSTEM.DAT", "CREG");
+    c.File("WINDOWS/WININIT.INI", oldLines);
+    c.File("My Documents/letter.txt", "Dear customer,\r\n");
+    // D:'s folders and files made as Windows makes them, with mtools (the
+    // FUSE driver writes no proper short names of its own).
+    ASSERT_TRUE(d.Unmount());
+    Tree samples;
+    samples.File("a.exe", offline::InfectedSample(0));
+    samples.File("b.exe", offline::InfectedSample(5));
+    const std::string m = "MTOOLS_SKIP_CHECK=1 ";
+    const std::string image = " -i '" + d.Image() + "' ";
+    ASSERT_EQ(std::system((m + "mmd" + image + "'::/Shared Stuff' '::/Shared Stuff/Long Folder Name' ::/GAMES && " + m +
+                           "mcopy" + image + "'" + samples.Path("a.exe") +
+                           "' '::/Shared Stuff/Long Folder Name/infected program.exe' && " + m + "mcopy" + image +
+                           "'" + samples.Path("b.exe") + "' ::/GAMES/X.EXE")
+                              .c_str()),
+              0);
+    const std::string expected =
+        "NUL=D:\\" + MdirShortName(d.Image(), "/", "Shared Stuff") + "\\" +
+        MdirShortName(d.Image(), "/Shared Stuff", "Long Folder Name") + "\\" +
+        MdirShortName(d.Image(), "/Shared Stuff/Long Folder Name", "infected program.exe") + "\r\n";
+    ASSERT_EQ(expected.find("\\\\"), std::string::npos) << expected;
+    ASSERT_TRUE(d.Mount(true));  // read-only: nothing on it can be deleted now
+    const auto beforeC = Tree::SnapshotOf(c.Root());
+
+    const offline::RunResult r = Scan({"--remove", c.Root(), d.Root()});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;  // not removed yet
+    EXPECT_TRUE(Has(r.out, "W32/Vendrika.Gen.Trojan Unable to remove")) << r.out;
+    EXPECT_TRUE(Has(r.out, "NUL=D:\\GAMES\\X.EXE added")) << r.out;
+    EXPECT_EQ(Count(r.err, "delete it by hand"), 0u) << r.err;
+    auto afterC = Tree::SnapshotOf(c.Root());
+    const std::string written = offline::ReadFile(c.Path("WINDOWS/WININIT.INI"));
+    afterC.erase("WINDOWS/WININIT.INI");
+    auto expectedC = beforeC;
+    expectedC.erase("WINDOWS/WININIT.INI");
+    EXPECT_EQ(Changes(expectedC, afterC), "");  // no copy, no new file
+    ASSERT_TRUE(c.Unmount());
+    // The entries at the end of [Rename], the other lines as they were.
+    const std::string inImage = MtypeFile(c.Image(), "/WINDOWS/WININIT.INI");
+    EXPECT_EQ(inImage, written);
+    const size_t other = oldLines.find("[Other]");
+    EXPECT_TRUE(inImage == oldLines.substr(0, other) + expected + "NUL=D:\\GAMES\\X.EXE\r\n" + oldLines.substr(other) ||
+                inImage == oldLines.substr(0, other) + "NUL=D:\\GAMES\\X.EXE\r\n" + expected + oldLines.substr(other))
+        << inImage;
+
+    // No FAT volume behind D:: no short name can be known.
+    ASSERT_TRUE(c.Mount());
+    Tree plain, mount;
+    plain.File("Long Name/evil program.exe", offline::InfectedSample(2));
+    const std::string bind = "mount --bind '" + plain.Root() + "' '" + mount.Root() + "' && mount -o remount,ro,bind '" +
+                             mount.Root() + "'";
+    ASSERT_EQ(std::system(bind.c_str()), 0);
+    const std::string before = offline::ReadFile(c.Path("WINDOWS/WININIT.INI"));
+    const offline::RunResult none = Scan({"--remove", c.Root(), mount.Root()});
+    std::system(("umount '" + mount.Root() + "'").c_str());
+    EXPECT_EQ(none.status, 2);
+    EXPECT_TRUE(Has(none.err, mount.Root() + "/Long Name/evil program.exe: its short (8.3) name cannot be read "
+                                             "from its FAT volume, and WININIT.INI takes no other: delete it by hand"))
+        << none.err;
+    EXPECT_EQ(offline::ReadFile(c.Path("WINDOWS/WININIT.INI")), before);
+
+    // Short names crafted against WININIT.INI: one that another entry of the
+    // folder also bears (DOS would delete that one), one holding a line
+    // break (a forged entry). Neither is written.
+    struct Crafted {
+        const char* what;
+        const char* from;  // the short entry as stored (11 bytes)
+        const char* to;
+    } crafted[] = {
+        {"shared by another entry", "EVILON~2EXE", "EVILON~1EXE"},
+        {"a line break", "EVILON~1EXE", "EV\r\nLO~1EXE"},
+    };
+    samples.File("plain.txt", "not a program");
+    for (const Crafted& k : crafted) {
+        ImageVolume e(ImageVolume::kFat32);
+        ASSERT_TRUE(e.Unmount());
+        const std::string img = " -i '" + e.Image() + "' ";
+        ASSERT_EQ(std::system((m + "mmd" + img + "'::/Bad Names' && " + m + "mcopy" + img + "'" +
+                               samples.Path("a.exe") + "' '::/Bad Names/evil one.exe' && " + m + "mcopy" + img +
+                               "'" + samples.Path("plain.txt") + "' '::/Bad Names/EVILON~2.EXE'")
+                                  .c_str()),
+                  0);
+        ASSERT_TRUE(PatchShortName(e.Image(), k.from, k.to)) << k.what;
+        ASSERT_TRUE(e.Mount(true));
+        const std::string unchanged = offline::ReadFile(c.Path("WINDOWS/WININIT.INI"));
+        const offline::RunResult crafty = Scan({"--remove", c.Root(), e.Root()});
+        EXPECT_EQ(crafty.status, 2) << k.what;
+        EXPECT_TRUE(Has(crafty.err, e.Root() + "/Bad Names/evil one.exe: its short (8.3) name cannot be read"))
+            << k.what << crafty.err;
+        EXPECT_EQ(offline::ReadFile(c.Path("WINDOWS/WININIT.INI")), unchanged) << k.what;
+    }
 }
 
 // A FAT32 volume through FUSE (fusefat): the same walk, the same removal, a
