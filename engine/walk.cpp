@@ -170,6 +170,9 @@ int32_t WalkFolder(const char* pattern) {
         data.cFileName[sizeof data.cFileName - 1] = '\0';
         if (!(data.dwFileAttributes & pf::kFileAttributeDirectory) || IsDotEntry(data.cFileName))
             continue;
+        // A junction or folder link leads to a folder that is walked where it
+        // stands; one that leads back up would be walked again at every level.
+        if (data.dwFileAttributes & pf::kFileAttributeReparsePoint) continue;
         const int folderLength = FolderPartLength(pattern);
         if (folderLength < 0) return -1;
         char childPattern[kMaxPath];

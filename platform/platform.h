@@ -91,6 +91,7 @@ constexpr DWORD kFileAttributeHidden = 0x02;
 constexpr DWORD kFileAttributeSystem = 0x04;
 constexpr DWORD kFileAttributeDirectory = 0x10;
 constexpr DWORD kFileAttributeArchive = 0x20;
+constexpr DWORD kFileAttributeReparsePoint = 0x400;  // junctions, folder and file links
 constexpr DWORD kInvalidFileAttributes = 0xFFFFFFFFu;
 
 // C runtime low-level I/O (MSVCRT values)

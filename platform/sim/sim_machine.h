@@ -62,6 +62,9 @@ struct SimFile {
     bool denyAccess = false; // _access fails whatever the mode
     bool denyDelete = false; // DeleteFileA fails with ERROR_ACCESS_DENIED for good
     std::vector<std::string> children;  // folder: child names in listing order
+    // A junction or folder link: paths through it go on in this folder, as
+    // the system follows the reparse point.
+    std::string reparseTarget;
 };
 
 struct OpenFile {
@@ -173,6 +176,9 @@ public:
     SimFile* FindFile(const std::string& path);  // null when missing; 8.3 aliases work too
     std::string LongPathOf(const std::string& path);  // the long form of an existing path
     bool Exists(const std::string& path) { return FindFile(path) != nullptr; }
+    // A junction at `path` to the folder `target` (which need not exist).
+    bool AddJunction(const std::string& path, const std::string& target,
+                     DWORD attributes = kFileAttributeDirectory | kFileAttributeReparsePoint);
     std::string ReadFileText(const std::string& path);  // "" when missing
     bool IsLocked(const std::string& path);  // held by a live process
 

@@ -86,6 +86,59 @@ TEST_F(WalkTest, FilesFirstThenSubfoldersDepthFirst) {
     EXPECT_TRUE(machine.openFiles.empty());
 }
 
+// Every folder is entered, whatever its attributes or name, except junctions
+// and folder links: those are shown and passed over as folders, as their
+// target is walked where it stands.
+TEST_F(WalkTest, WhichFoldersAreEntered) {
+    struct Row {
+        const char* folder;
+        pf::DWORD attributes;  // added to FILE_ATTRIBUTE_DIRECTORY
+        bool junction;
+        bool entered;
+    };
+    const Row rows[] = {
+        {"C:\\Hidden", pf::kFileAttributeHidden, false, true},
+        {"C:\\System", pf::kFileAttributeSystem | pf::kFileAttributeHidden, false, true},
+        {"C:\\ReadOnly", pf::kFileAttributeReadonly, false, true},
+        {"C:\\$Recycle.Bin", pf::kFileAttributeHidden | pf::kFileAttributeSystem, false, true},
+        {"C:\\.git", 0, false, true},
+        {"C:\\Documents and Settings", pf::kFileAttributeHidden | pf::kFileAttributeSystem, true,
+         false},
+        {"C:\\Link", 0, true, false},
+    };
+    PlantFile("C:\\Target\\t.exe");
+    Texts wanted{"C:\\Target\\t.exe"};
+    for (const Row& r : rows) {
+        if (r.junction)
+            ASSERT_TRUE(machine.AddJunction(r.folder, "C:\\Target",
+                                            pf::kFileAttributeDirectory | r.attributes));
+        else
+            ASSERT_TRUE(machine.AddFolder(r.folder, pf::kFileAttributeDirectory | r.attributes));
+        const std::string inside = std::string(r.folder) + "\\f.exe";
+        if (!r.junction) PlantFile(inside);
+        if (r.entered) wanted.push_back(inside);
+    }
+    // Through a junction the target's file is there all the same.
+    ASSERT_TRUE(machine.Exists("C:\\Link\\t.exe"));
+    WalkFolder("C:\\*.*");
+    Texts inspected = Inspected();
+    std::sort(inspected.begin(), inspected.end());
+    std::sort(wanted.begin(), wanted.end());
+    EXPECT_EQ(inspected, wanted);
+    EXPECT_EQ(g_scan.scannedCount, int(wanted.size()));
+    for (const Row& r : rows)
+        EXPECT_NE(std::find(statuses.begin(), statuses.end(), r.folder), statuses.end()) << r.folder;
+}
+
+TEST_F(WalkTest, AJunctionBackToItsDriveIsNotWalkedAgain) {
+    PlantFile("C:\\a.exe");
+    PlantFile("C:\\d\\b.exe");
+    ASSERT_TRUE(machine.AddJunction("C:\\d\\loop", "C:\\"));
+    EXPECT_EQ(WalkFolder("C:\\*.*"), 2);
+    EXPECT_EQ(Inspected(), (Texts{"C:\\a.exe", "C:\\d\\b.exe"}));
+    EXPECT_EQ(machine.CountCalls("FindFirstFileA"), 4);  // two passes over C:\ and over d
+}
+
 TEST_F(WalkTest, EveryFileIsCountedWhateverItsContent) {
     PlantFile("C:\\d\\empty", "");
     PlantFile("C:\\d\\locked.exe", "MZ");
