@@ -93,9 +93,11 @@ void ShortenPathForDisplay(const char* src, char* dst, int width) {
 void PumpScanMessages() {
     pf::Msg msg;
     if (!pf::Os().PeekMessageA(&msg, nullptr, 0, 0, pf::kPmRemove)) return;
-    if ((msg.wParam & 0xFFFF) == pf::kVkEscape) {
-        // Whatever the message, an Escape code asks; the message itself is
-        // consumed either way.
+    if (msg.message == pf::kWmKeyDown && (msg.wParam & 0xFFFF) == pf::kVkEscape) {
+        // A press of Escape asks; the message itself is consumed either way.
+        // Its release, and every other message that happens to carry the
+        // code 27, must not: the release of the Escape that answered the
+        // question would ask it again.
         const int answer = pf::Os().SkinMessageBox("Terminate the Scan now?", kProgramTitle,
                                                    pf::kMbYesNo | pf::kMbIconQuestion);
         if (answer == pf::kIdNo) return;

@@ -127,6 +127,7 @@ constexpr UINT kWmEnable = 0x000A;
 constexpr UINT kWmSetRedraw = 0x000B;
 constexpr UINT kWmQuit = 0x0012;
 constexpr UINT kWmKeyDown = 0x0100;
+constexpr UINT kWmKeyUp = 0x0101;
 constexpr UINT kWmChar = 0x0102;
 constexpr UINT kPmNoRemove = 0;
 constexpr UINT kPmRemove = 1;

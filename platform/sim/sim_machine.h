@@ -196,6 +196,8 @@ public:
     SimService* FindService(const std::string& name);
 
     void PressKey(WPARAM key, UINT message = kWmKeyDown);  // queues a message
+    // A key as the keyboard sends it: the press, then its release.
+    void TypeKey(WPARAM key);
     void PostMessageToQueue(const Msg& msg);
     void AnswerNext(int answer) { answers.push_back(answer); }
 

@@ -234,7 +234,7 @@ TEST_F(WalkTest, PumpsTwicePerFileEntryAndOncePerFolderEntry) {
 TEST_F(WalkTest, EscapeAnsweredNoLosesTheKeyAndGoesOn) {
     PlantFile("C:\\d\\a");
     PlantFile("C:\\d\\b");
-    Press(pf::kWmKeyDown, pf::kVkEscape);
+    machine.TypeKey(pf::kVkEscape);  // pressed and released: one question
     machine.AnswerNext(pf::kIdNo);
     std::vector<pf::UINT> dispatched;
     auto record = machine.windowProc;
@@ -251,18 +251,22 @@ TEST_F(WalkTest, EscapeAnsweredNoLosesTheKeyAndGoesOn) {
     EXPECT_TRUE(machine.messageQueue.empty());
     EXPECT_FALSE(g_scan.cancelled);
     EXPECT_EQ(std::count(dispatched.begin(), dispatched.end(), pf::kWmKeyDown), 0);
-    EXPECT_EQ(machine.CountCalls("TranslateMessage"), 0);
+    // The release goes its ordinary way.
+    EXPECT_EQ(std::count(dispatched.begin(), dispatched.end(), pf::kWmKeyUp), 1);
 }
 
-TEST_F(WalkTest, EscapeCodeInAnyMessageAsks) {
-    // Only the low 16 bits of wParam count, whatever the message number.
+TEST_F(WalkTest, OnlyAPressOfEscapeAsks) {
+    // Releases, characters and other messages that carry the code 27 are
+    // handed on; only the low 16 bits of a press's wParam count.
+    Press(pf::kWmKeyUp, pf::kVkEscape);
     Press(pf::kWmChar, pf::kVkEscape);
     Press(0x0401, 0x7FFF0000 | pf::kVkEscape);
     Press(pf::kWmKeyDown, 0x1B00);  // not Escape
-    for (int i = 0; i < 3; ++i) PumpScanMessages();
-    EXPECT_EQ(machine.questions.size(), 2u);
-    EXPECT_EQ(machine.CountCalls("DispatchMessageA"), 1);
-    EXPECT_FALSE(g_scan.cancelled);  // both answered No by default
+    Press(pf::kWmKeyDown, 0x7FFF0000 | pf::kVkEscape);
+    for (int i = 0; i < 5; ++i) PumpScanMessages();
+    EXPECT_EQ(machine.questions.size(), 1u);
+    EXPECT_EQ(machine.CountCalls("DispatchMessageA"), 4);
+    EXPECT_FALSE(g_scan.cancelled);  // answered No by default
 }
 
 TEST_F(WalkTest, EscapeAnsweredYesStopsEveryLevel) {
@@ -277,7 +281,7 @@ TEST_F(WalkTest, EscapeAnsweredYesStopsEveryLevel) {
     auto record = machine.windowProc;
     machine.windowProc = [&](pf::HWND w, pf::UINT m, pf::WPARAM wp, pf::LPARAM lp) {
         if (m == WM_SCAN_STATUS && std::string(g_scan.statusText) == "C:\\top\\mid\\deep\\c.exe")
-            Press(pf::kWmKeyDown, pf::kVkEscape);
+            machine.TypeKey(pf::kVkEscape);
         return record(w, m, wp, lp);
     };
     machine.AnswerNext(pf::kIdYes);
