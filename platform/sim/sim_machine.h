@@ -248,6 +248,12 @@ public:
     std::vector<UINT> rebootRequests;                // flags of every ExitWindowsEx
     bool exitWindowsFails = false;
     bool rebootStarted = false;                      // an ExitWindowsEx was accepted
+    // What the running programs make of a restart request. Without EWX_FORCE
+    // each is asked first; one that refuses stops the restart (the request
+    // itself has been accepted: the system does not tell the caller).
+    bool programRefusesRestart = false;
+    bool restartRefused = false;                     // an accepted restart was stopped so
+    bool unsavedWorkLost = false;                    // a forced restart ended programs unasked
     std::map<uintptr_t, std::string> moduleHandles;  // LoadLibraryA handle -> lower-case name
     std::map<uintptr_t, DWORD> processHandleAccess;  // process handle -> access mask
     std::set<uintptr_t> tokenHandles;                // open token handles
