@@ -86,8 +86,8 @@ bool CheckByModulePath() {
                 HandBackForRemoval(e->imagePath);
                 continue;
             }
-            DeleteServiceKeys(service);
-            g_scan.memoryRegistryCleaned = true;
+            // Said only when a key was deleted.
+            if (DeleteServiceKeys(service)) g_scan.memoryRegistryCleaned = true;
         }
         if (firstEnded) HandBackForRemoval(e->imagePath);
     }

@@ -174,6 +174,7 @@ TEST_F(MemoryCheckTest, XpProcessEndedByTheFirstAttemptOnlyRunsTheFallbackAndAsk
 TEST_F(MemoryCheckTest, CancellingTheRestartQuestionStillEndsTheProgram) {
     machine.SetVersion(WinVersion::WinXp);
     Runs("C:\\WINDOWS\\worm.exe", true, TerminateBehaviour::DiesThenRefuses);
+    PlantServiceKeys("worm");
     machine.AnswerNext(pf::kIdCancel);
     EXPECT_EQ(Check(), 0);
     EXPECT_EQ(machine.questions.size(), 1u);
@@ -235,11 +236,18 @@ TEST_F(MemoryCheckTest, NtFourTakesTheFallbackWhenPsapiIsInstalled) {
     EXPECT_TRUE(Alive(worm));
     EXPECT_EQ(g_scan.infectedCount, 0);
 
+    // No service keys to delete: nothing is said to be removed.
     machine.modules.insert("psapi.dll");
-    machine.AnswerNext(pf::kIdCancel);
     EXPECT_EQ(Check(), 0);
     EXPECT_EQ(systest::FirstArg(machine, "OpenServiceA"), "worm");
     EXPECT_EQ(machine.CountCalls("RegDeleteKeyA"), 6);
+    EXPECT_FALSE(g_scan.memoryRegistryCleaned);
+    EXPECT_TRUE(machine.questions.empty());
+
+    PlantServiceKeys("worm");
+    machine.AnswerNext(pf::kIdCancel);
+    EXPECT_EQ(Check(), 0);
+    EXPECT_FALSE(HasServiceKey("worm"));
     EXPECT_TRUE(g_scan.memoryRegistryCleaned);
     EXPECT_EQ(machine.questions.size(), 1u);
 }
@@ -276,6 +284,7 @@ TEST_F(MemoryCheckTest, EveryInfectedProcessIsHandledBeforeOneQuestion) {
     const pf::DWORD a = Runs("C:\\A\\one.exe", true, TerminateBehaviour::DiesThenRefuses);
     const pf::DWORD clean = Runs("C:\\A\\clean.exe", false);
     const pf::DWORD b = Runs("C:\\B\\two.exe", true, TerminateBehaviour::DiesThenRefuses);
+    PlantServiceKeys("two");
     machine.AnswerNext(pf::kIdCancel);
     EXPECT_EQ(Check(), 0);
     EXPECT_FALSE(Alive(a));
