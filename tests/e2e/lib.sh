@@ -473,7 +473,7 @@ restart_prefix() {
     "$CV_WINESERVER" -w >/dev/null 2>&1
 }
 
-E2E_RESTART_QUESTION='The system has to be restarted to remove the virus completely from your system. \n\n Restart now?'
+E2E_RESTART_QUESTION='The system has to be restarted to remove the virus completely from your system. Open programs may ask to save their work first.\n\n Restart now?'
 E2E_STOP_QUESTION='Terminate the Scan now?'
 
 # The NT family with a running sample: the first start ends itself after the
@@ -501,8 +501,9 @@ nt_two_starts() {
     check_run_lines nt-walk window
     check_machine
     if [ "$answer" = 6 ]; then
-        # Yes: a forced reboot of the prefix, which ends every program and
-        # carries out the pending deletions.
+        # Yes: a restart of the prefix, in which every program is asked to
+        # end; the cleaner agrees and ends, and the pending deletions are
+        # carried out.
         answer_box 6
         check "the restart ends the program" wait_cleaner_gone
         # Bounded: a program the restart failed to end would keep the server.
