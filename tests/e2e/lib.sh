@@ -503,7 +503,12 @@ nt_two_starts() {
     if [ "$answer" = 6 ]; then
         # Yes: a restart of the prefix, in which every program is asked to
         # end; the cleaner agrees and ends, and the pending deletions are
-        # carried out.
+        # carried out. Windows ends console programs at a restart whether it
+        # is forced or not; Wine's unforced restart leaves them running and
+        # still carries out the pending deletions, which then fail on the
+        # files they hold. The holders are ended first, as Windows ends them.
+        local p
+        for p in "${E2E_KEEP_PIDS[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
         answer_box 6
         check "the restart ends the program" wait_cleaner_gone
         # Bounded: a program the restart failed to end would keep the server.
