@@ -67,9 +67,10 @@ Naming HowCommandNames(const char* data, const char* expanded, const char* path)
         const char* program;
         size_t length;
         ProgramNameOf(data, &program, &length);
-        const bool same = fileName[0] && length == std::strlen(fileName) &&
-                          std::strncmp(program, fileName, length) == 0;
-        return same && InSystemFolder(path) ? Naming::BareName : Naming::None;
+        if (fileName[0] && length == std::strlen(fileName) &&
+            std::strncmp(program, fileName, length) == 0)
+            return InSystemFolder(path) ? Naming::BareName : Naming::None;
+        // Otherwise only its expansion can name a path ("%app%" -> "c:\\...").
     }
 
     // A full path: the command line begins with the path (arguments may

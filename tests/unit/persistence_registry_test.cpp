@@ -134,9 +134,12 @@ TEST_F(StartupRegistryTest, EnvironmentVariablesMatchThroughTheirExpansion) {
     Run("Expand", "%windir%\\MSAGENT.EXE -boot", kRegExpandSz);
     Run("Quoted", "\"%SystemRoot%\\msagent.exe\"", kRegExpandSz);
     Run("Unknown", "%nowhere%\\msagent.exe", kRegExpandSz);
+    machine.environment["AGENT"] = "C:\\WINNT\\msagent.exe";
+    Run("Whole", "%agent% /s", kRegExpandSz);  // no backslash until expanded
     CleanPersistence(kGenName);
     EXPECT_FALSE(InRun("Expand"));
     EXPECT_FALSE(InRun("Quoted"));
+    EXPECT_FALSE(InRun("Whole"));
     EXPECT_TRUE(InRun("Unknown"));
 
     // A value whose expansion fails is passed over.
