@@ -40,6 +40,8 @@ struct ScanContext {
     bool memoryRemoval;
     bool memoryRegistryCleaned;
     char runValueName[kRunValueNameSize];
+    // The infected file the remembered value named, in lower case.
+    char runValuePath[kMaxPath + 1];
     char inspectedPath[kMaxPath + 1];
 };
 

@@ -9,6 +9,14 @@
 #include "system/restart.h"
 
 namespace {
+const char kRestartQuestion[] =
+    "The system has to be restarted to remove the virus completely from your system. "
+    "Open programs may ask to save their work first.\n\n Restart now?";
+// After a Yes: the request was taken (a program may still refuse the
+// restart, and the deletion then waits for the next one), or it was not.
+const char kRestartRequestedLine[] =
+    "Restart requested: if a program refuses it, the removal waits for the next restart";
+const char kRestartFailedLine[] = "Restart failed: restart the computer to complete the removal";
 constexpr const char* kProgramTitle = "CleanVendrika Ver 1.0";
 constexpr int kFirstDrive = 2;  // C:; A: and B: are never scanned
 constexpr int kLastDrive = 25;  // Z:
@@ -49,11 +57,13 @@ int RunScan() {
     ShowStatus(g_scan.cancelled ? "Scanning terminated" : "Scanning completed");
 
     if (g_scan.restartNeeded) {
-        const int answer = pf::Os().SkinMessageBox(
-            "The system has to be restarted to remove the virus completely from your system. "
-            "\n\n Restart now?",
-            kProgramTitle, pf::kMbYesNo | pf::kMbIconQuestion);
-        if (answer == pf::kIdYes) RestartSystem();
+        const int answer = pf::Os().SkinMessageBox(kRestartQuestion, kProgramTitle,
+                                                   pf::kMbYesNo | pf::kMbIconQuestion);
+        // The request returns before the programs have answered: one that
+        // refuses stops the restart, and the deletion then waits for the
+        // next one. The user is told so here, while the window still shows.
+        if (answer == pf::kIdYes)
+            ReportLine(RestartSystem() ? kRestartRequestedLine : kRestartFailedLine);
     }
     return 1;
 }

@@ -93,9 +93,11 @@ void ShortenPathForDisplay(const char* src, char* dst, int width) {
 void PumpScanMessages() {
     pf::Msg msg;
     if (!pf::Os().PeekMessageA(&msg, nullptr, 0, 0, pf::kPmRemove)) return;
-    if ((msg.wParam & 0xFFFF) == pf::kVkEscape) {
-        // Whatever the message, an Escape code asks; the message itself is
-        // consumed either way.
+    if (msg.message == pf::kWmKeyDown && (msg.wParam & 0xFFFF) == pf::kVkEscape) {
+        // A press of Escape asks; the message itself is consumed either way.
+        // Its release, and every other message that happens to carry the
+        // code 27, must not: the release of the Escape that answered the
+        // question would ask it again.
         const int answer = pf::Os().SkinMessageBox("Terminate the Scan now?", kProgramTitle,
                                                    pf::kMbYesNo | pf::kMbIconQuestion);
         if (answer == pf::kIdNo) return;
@@ -170,6 +172,9 @@ int32_t WalkFolder(const char* pattern) {
         data.cFileName[sizeof data.cFileName - 1] = '\0';
         if (!(data.dwFileAttributes & pf::kFileAttributeDirectory) || IsDotEntry(data.cFileName))
             continue;
+        // A junction or folder link leads to a folder that is walked where it
+        // stands; one that leads back up would be walked again at every level.
+        if (data.dwFileAttributes & pf::kFileAttributeReparsePoint) continue;
         const int folderLength = FolderPartLength(pattern);
         if (folderLength < 0) return -1;
         char childPattern[kMaxPath];

@@ -58,21 +58,18 @@ constexpr char kEndOfFileMark = 0x1A;
 
 // Copies the lines of `copyPath` (whose length is `copyLength` bytes) to the
 // open file `out`, placing the entry at the end of the [rename] section.
-// Carriage return and line feed pairs become a single line feed, as a
-// text-mode read gives them; every other byte is copied as it is. The text
-// ends at an end-of-file mark: the entry goes before it, and the mark and
-// anything after it follow unchanged.
+// Every byte is copied as it is, line ends included: the system reads the
+// file again at its next start, and other programs' entries must reach it
+// as they wrote them. The text ends at an end-of-file mark: the entry goes
+// before it, and the mark and anything after it follow unchanged.
 bool CopyWithEntry(const char* copyPath, int32_t copyLength, int out, const char* key,
                    const char* value) {
     pf::FILE_STREAM in = pf::Os().fopen(copyPath, "rb");
     if (!in) return false;
     char piece[kLineSize];
-    char converted[kLineSize + 1];
     bool seen = false;
     bool placed = false;
     bool atLineStart = true;
-    bool heldReturn = false;  // a carriage return that ended the previous read
-    bool endsWithNewline = true;
     bool pastMark = false;  // the end-of-file mark has been met
     int64_t consumed = 0;
     bool ok = true;
@@ -80,11 +77,7 @@ bool CopyWithEntry(const char* copyPath, int32_t copyLength, int out, const char
     // The entry at the end of the text: after the last line, on a line of
     // its own, under a header of its own if there is none.
     auto placeAtEnd = [&]() {
-        if (heldReturn) {
-            heldReturn = false;
-            if (!WriteText(out, "\r")) return false;
-        }
-        if (!endsWithNewline && !WriteText(out, "\r\n")) return false;
+        if (!atLineStart && !WriteText(out, "\r\n")) return false;
         if (!seen && !WriteText(out, "[rename]\r\n")) return false;
         if (!WriteEntry(out, key, value)) return false;
         placed = true;
@@ -122,28 +115,12 @@ bool CopyWithEntry(const char* copyPath, int32_t copyLength, int out, const char
             }
         }
 
-        int n = 0;
         if (textLength > 0) {
-            if (heldReturn && piece[0] != '\n') converted[n++] = '\r';
-            heldReturn = false;
-        }
-        for (int i = 0; i < textLength; ++i) {
-            if (piece[i] == '\r') {
-                if (i + 1 == textLength) {
-                    heldReturn = true;  // its line feed may come with the next read
-                    continue;
-                }
-                if (piece[i + 1] == '\n') continue;
+            if (!WriteAll(out, piece, static_cast<size_t>(textLength))) {
+                ok = false;
+                break;
             }
-            converted[n++] = piece[i];
-        }
-        if (n > 0 && !WriteAll(out, converted, static_cast<size_t>(n))) {
-            ok = false;
-            break;
-        }
-        if (textLength > 0) {
             atLineStart = piece[textLength - 1] == '\n';
-            endsWithNewline = atLineStart;
         }
         if (mark) {
             pastMark = true;
@@ -159,10 +136,7 @@ bool CopyWithEntry(const char* copyPath, int32_t copyLength, int out, const char
     // A read that failed half-way looks like the end of the file to fgets;
     // the byte count tells the two apart.
     if (consumed != copyLength) return false;
-    if (pastMark) return true;
-    if (heldReturn && !WriteText(out, "\r")) return false;
-    heldReturn = false;
-    if (placed) return true;
+    if (pastMark || placed) return true;
     return placeAtEnd();
 }
 

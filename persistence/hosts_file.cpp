@@ -181,6 +181,10 @@ int CheckTextFile(const char* detectionName, const char* path) {
     pf::Os()._close(fd);
     if (!record) return 0;
 
+    // A worm marks its hosts file read-only so that it survives a plain
+    // deletion: the attributes go first, as for an infected program. Should
+    // that fail, the deletion still has its chance and tells.
+    pf::Os().SetFileAttributesA(path, pf::kFileAttributeArchive);
     if (pf::Os().DeleteFileA(path)) {
         ++g_scan.removedCount;
         ReportLine("%s     %s removed", path, name);

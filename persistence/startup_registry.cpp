@@ -20,11 +20,101 @@ constexpr pf::DWORD kValueNameChars = 0x3FFF;
 // The name written in the lines about start-up values found by their data.
 const char kFamilyName[] = "W32/Vendrika.Trojan";
 
-// Remembers a removed value's name for the later matches. A name too long
-// for runValueName is not remembered at all: a cut name could name a
-// different value, which must never be deleted.
-void RememberValueName(const char* name) {
-    if (std::strlen(name) < sizeof g_scan.runValueName) crt::CopyText(g_scan.runValueName, name);
+// Remembers a removed value's name, with the infected file it named, for
+// the later matches. A name too long for runValueName is not remembered at
+// all: a cut name could name a different value, which must never be deleted.
+void RememberValueName(const char* name, const char* path) {
+    if (std::strlen(name) >= sizeof g_scan.runValueName ||
+        std::strlen(path) >= sizeof g_scan.runValuePath)
+        return;
+    crt::CopyText(g_scan.runValueName, name);
+    crt::CopyText(g_scan.runValuePath, path);
+}
+
+bool InSystemFolder(const char* path) {
+    return std::strstr(path, "\\system\\") || std::strstr(path, "\\system32\\");
+}
+
+// The program a command line starts, as the system finds it by name: the
+// text inside its leading quotes, or up to its first blank, and of that the
+// part after its last backslash. "\"c:\a b\x.exe\" /s" -> "x.exe".
+void ProgramNameOf(const char* command, const char** name, size_t* length) {
+    const char* start = command;
+    const char* end;
+    if (*start == '"') {
+        ++start;
+        end = std::strchr(start, '"');
+        if (!end) end = start + std::strlen(start);
+    } else {
+        end = start;
+        while (*end && *end != ' ' && *end != '\t') ++end;
+    }
+    for (const char* p = start; p < end; ++p)
+        if (*p == '\\') start = p + 1;
+    *name = start;
+    *length = size_t(end - start);
+}
+
+// How a start-up command (data and its expansion, both lower case) names
+// the file at `path` (lower case).
+enum class Naming { None, BareName, FullPath };
+Naming HowCommandNames(const char* data, const char* expanded, const char* path) {
+    const char* slash = std::strrchr(path, '\\');
+    if (!slash) return Naming::None;
+    const char* fileName = slash + 1;
+
+    // A bare program name is found through the search path, so it can only
+    // mean our file when that file lies in a system folder, and only when it
+    // is the file's whole name: "systray.exe" does not start "tray.exe".
+    if (!std::strchr(data, '\\') || data[0] == '\\') {
+        const char* program;
+        size_t length;
+        ProgramNameOf(data, &program, &length);
+        if (fileName[0] && length == std::strlen(fileName) &&
+            std::strncmp(program, fileName, length) == 0)
+            return InSystemFolder(path) ? Naming::BareName : Naming::None;
+        // Otherwise only its expansion can name a path ("%app%" -> "c:\\...").
+    }
+
+    // A full path: the command line begins with the path (arguments may
+    // follow it).
+    const char* commandLine = data[0] == '"' ? data + 1 : data;
+    const char* expandedLine = expanded[0] == '"' ? expanded + 1 : expanded;
+    const size_t n = std::strlen(path);
+    if (std::strncmp(commandLine, path, n) == 0 || std::strncmp(expandedLine, path, n) == 0)
+        return Naming::FullPath;
+    return Naming::None;
+}
+
+// Reads a value's command line in lower case, with its expansion (empty when
+// it did not fit). False when the value cannot be read or expanded.
+bool ReadCommand(pf::HKEY root, const char* subKey, const char* name, char (&data)[kMaxPath],
+                 char (&expanded)[kMaxPath + 1]) {
+    if (!ReadRegistryValue(root, subKey, name, data)) return false;
+    crt::strlwr(data);
+    const pf::DWORD expandedLength =
+        pf::Os().ExpandEnvironmentStringsA(data, expanded, sizeof expanded);
+    if (expandedLength == 0) return false;
+    if (expandedLength > sizeof expanded)
+        expanded[0] = '\0';  // did not fit: only the data itself can match
+    else
+        crt::strlwr(expanded);
+    return true;
+}
+
+// The remembered value goes from a key only while it still launches a file
+// this scan found infected: the one it named when it was removed, or the one
+// being inspected now. The same name may since have been given to another
+// program's value, which stays.
+bool DeleteRememberedValue(const char* subKey, const char* inspected) {
+    char data[kMaxPath];
+    char expanded[kMaxPath + 1];
+    if (!ReadCommand(pf::kHkeyLocalMachine, subKey, g_scan.runValueName, data, expanded))
+        return false;
+    const bool named =
+        HowCommandNames(data, expanded, g_scan.runValuePath) != Naming::None ||
+        (inspected[0] && HowCommandNames(data, expanded, inspected) != Naming::None);
+    return named && DeleteRegistryValue(pf::kHkeyLocalMachine, subKey, g_scan.runValueName);
 }
 
 // The hosts file's path for this system, or false when this system has
@@ -107,51 +197,31 @@ void ScanStartupKey(pf::HKEY root, const char* subKey) {
         if (pf::Os().RegEnumValueA(key, i - deleted, name, &nameSize, nullptr, nullptr, nullptr,
                                    nullptr) != 0)
             continue;
-        const char* slash = std::strrchr(path, '\\');
-        if (!slash) break;
-        const char* fileName = slash + 1;
-        if (!ReadRegistryValue(root, subKey, name, data)) continue;
+        if (!std::strchr(path, '\\')) break;
+        if (!ReadCommand(root, subKey, name, data, expanded)) continue;
 
         // Compare without regard to letter case; the inspected path stays
         // lower case for the rest of its inspection.
-        crt::strlwr(data);
         crt::strlwr(path);
-        const pf::DWORD expandedLength =
-            pf::Os().ExpandEnvironmentStringsA(data, expanded, sizeof expanded);
-        if (expandedLength == 0) continue;
-        if (expandedLength > sizeof expanded)
-            expanded[0] = '\0';  // did not fit: only the data itself can match
-        else
-            crt::strlwr(expanded);
-
-        const bool bareName = !std::strchr(data, '\\') || data[0] == '\\';
-        const char* commandLine = data[0] == '"' ? data + 1 : data;
-        const char* expandedLine = expanded[0] == '"' ? expanded + 1 : expanded;
-
-        // A bare program name is found through the search path, so it can
-        // only mean our file when that file lies in a system folder.
-        if (fileName[0] && bareName && std::strstr(data, fileName)) {
-            if (std::strstr(path, "\\system\\") || std::strstr(path, "\\system32\\")) {
+        switch (HowCommandNames(data, expanded, path)) {
+            case Naming::BareName:
                 if (DeleteRegistryValue(root, subKey, name)) {
-                    RememberValueName(name);
+                    RememberValueName(name, path);
                     ++deleted;
                     ReportLine("System Registry     %s removed", kFamilyName);
                 }
-            }
-            continue;
-        }
-
-        // A full path: the command line begins with the inspected path
-        // (arguments may follow it).
-        const size_t n = std::strlen(path);
-        if (std::strncmp(commandLine, path, n) == 0 || std::strncmp(expandedLine, path, n) == 0) {
-            // Remembered even when the deletion fails, so the next match
-            // tries again.
-            RememberValueName(name);
-            if (DeleteRegistryValue(root, subKey, name)) {
-                ++deleted;
-                ReportLine("System Registry     %s removed", kFamilyName);
-            }
+                break;
+            case Naming::FullPath:
+                // Remembered even when the deletion fails, so the next match
+                // tries again.
+                RememberValueName(name, path);
+                if (DeleteRegistryValue(root, subKey, name)) {
+                    ++deleted;
+                    ReportLine("System Registry     %s removed", kFamilyName);
+                }
+                break;
+            case Naming::None:
+                break;
         }
     }
     pf::Os().RegCloseKey(key);
@@ -162,13 +232,16 @@ int CleanPersistence(const char* detectionName) {
     char hostsPath[kMaxPath];
     if (HostsFilePath(hostsPath)) CheckTextFile(detectionName, hostsPath);
 
-    // Then the same two keys in the 32-bit view of a 64-bit Windows, where a
-    // 32-bit program's values go; other systems have no such keys.
+    // The two start-up keys, then the same two in the 32-bit view of a 64-bit
+    // Windows, where a 32-bit program's values go; other systems have none.
     const char* const startupKeys[] = {kRunKeyPath, kRunServicesKeyPath, kWow64RunKeyPath,
                                        kWow64RunServicesKeyPath};
     if (g_scan.runValueName[0]) {
+        char inspected[kMaxPath + 1];
+        crt::CopyText(inspected, g_scan.inspectedPath);
+        crt::strlwr(inspected);
         for (const char* key : startupKeys)
-            if (DeleteRegistryValue(pf::kHkeyLocalMachine, key, g_scan.runValueName))
+            if (DeleteRememberedValue(key, inspected))
                 ReportLine("System Registry     %s removed", detectionName);
     }
 

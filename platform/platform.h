@@ -91,6 +91,7 @@ constexpr DWORD kFileAttributeHidden = 0x02;
 constexpr DWORD kFileAttributeSystem = 0x04;
 constexpr DWORD kFileAttributeDirectory = 0x10;
 constexpr DWORD kFileAttributeArchive = 0x20;
+constexpr DWORD kFileAttributeReparsePoint = 0x400;  // junctions, folder and file links
 constexpr DWORD kInvalidFileAttributes = 0xFFFFFFFFu;
 
 // C runtime low-level I/O (MSVCRT values)
@@ -126,6 +127,7 @@ constexpr UINT kWmEnable = 0x000A;
 constexpr UINT kWmSetRedraw = 0x000B;
 constexpr UINT kWmQuit = 0x0012;
 constexpr UINT kWmKeyDown = 0x0100;
+constexpr UINT kWmKeyUp = 0x0101;
 constexpr UINT kWmChar = 0x0102;
 constexpr UINT kPmNoRemove = 0;
 constexpr UINT kPmRemove = 1;

@@ -100,6 +100,7 @@ bool CheckByModulePath() {
                 HandBackForRemoval(e->imagePath);
                 continue;
             }
+            // Said only when a key was deleted.
             if (DeleteServiceKeysOfImage(service, e->imagePath))
                 g_scan.memoryRegistryCleaned = true;
         }

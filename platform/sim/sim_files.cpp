@@ -159,6 +159,14 @@ bool SimMachine::AddFolder(const std::string& rawPath, DWORD attributes) {
     return true;
 }
 
+bool SimMachine::AddJunction(const std::string& rawPath, const std::string& target,
+                             DWORD attributes) {
+    const std::string path = LongPathOf(rawPath);
+    if (Exists(path) || !AddFolder(path, attributes | kFileAttributeReparsePoint)) return false;
+    FindFile(path)->reparseTarget = target;
+    return true;
+}
+
 bool SimMachine::AddFile(const std::string& rawPath, const std::string& content,
                          DWORD attributes) {
     const std::string path = LongPathOf(rawPath);
@@ -182,14 +190,18 @@ bool SimMachine::AddFile(const std::string& rawPath, const std::string& content,
 
 // A path names its file by long names, by 8.3 aliases, or by a mix of both,
 // as on Windows. The long form of as much of the path as exists, followed by
-// the rest as it was written.
+// the rest as it was written. A path that goes on through a junction goes on
+// in the junction's target; the junction itself is named by its own path.
 std::string SimMachine::LongPathOf(const std::string& path) {
-    const std::string normal = Normalize(path.c_str());
+    std::string normal = Normalize(path.c_str());
     if (files.count(Key(normal))) return normal;
     if (normal.size() < 3 || normal[1] != ':' || normal[2] != '\\') return normal;
     std::string resolved = normal.substr(0, 3);
     resolved[0] = crt::ToUpper(resolved[0]);
     size_t start = 3;
+    // The system gives up on a path after so many reparse points.
+    int hops = 0;
+    constexpr int kMaxReparseHops = 63;
     while (start < normal.size()) {
         size_t end = normal.find('\\', start);
         if (end == std::string::npos) end = normal.size();
@@ -209,6 +221,18 @@ std::string SimMachine::LongPathOf(const std::string& path) {
         }
         resolved += (IsRootPath(resolved) ? "" : "\\") + *found;
         start = end + 1;
+        auto link = files.find(Key(resolved));
+        if (start < normal.size() && link != files.end() && !link->second.reparseTarget.empty() &&
+            hops < kMaxReparseHops) {
+            ++hops;
+            // Start again from the target with the rest of the path.
+            const std::string target = Normalize(link->second.reparseTarget.c_str());
+            normal = target + (IsRootPath(target) ? "" : "\\") + normal.substr(start);
+            if (normal.size() < 3 || normal[1] != ':' || normal[2] != '\\') return normal;
+            resolved = normal.substr(0, 3);
+            resolved[0] = crt::ToUpper(resolved[0]);
+            start = 3;
+        }
     }
     return resolved;
 }
@@ -267,6 +291,9 @@ HANDLE SimMachine::FindFirstFileA(const char* pattern, FindDataA* data) {
     const std::string folderPath = Normalize(p.substr(0, slash + 1).c_str());
     const std::string mask = p.substr(slash + 1);
     SimFile* folder = FindFile(folderPath);
+    // Listing a junction lists its target; the entries keep the junction's path.
+    for (int hops = 0; folder && !folder->reparseTarget.empty() && hops < 63; ++hops)
+        folder = FindFile(folder->reparseTarget);
     if (!folder || !folder->isDirectory) {
         lastError = kErrorPathNotFound;
         return kInvalidHandleValue;

@@ -62,6 +62,9 @@ struct SimFile {
     bool denyAccess = false; // _access fails whatever the mode
     bool denyDelete = false; // DeleteFileA fails with ERROR_ACCESS_DENIED for good
     std::vector<std::string> children;  // folder: child names in listing order
+    // A junction or folder link: paths through it go on in this folder, as
+    // the system follows the reparse point.
+    std::string reparseTarget;
 };
 
 struct OpenFile {
@@ -176,6 +179,9 @@ public:
     SimFile* FindFile(const std::string& path);  // null when missing; 8.3 aliases work too
     std::string LongPathOf(const std::string& path);  // the long form of an existing path
     bool Exists(const std::string& path) { return FindFile(path) != nullptr; }
+    // A junction at `path` to the folder `target` (which need not exist).
+    bool AddJunction(const std::string& path, const std::string& target,
+                     DWORD attributes = kFileAttributeDirectory | kFileAttributeReparsePoint);
     std::string ReadFileText(const std::string& path);  // "" when missing
     bool IsLocked(const std::string& path);  // held by a live process
 
@@ -193,6 +199,8 @@ public:
     SimService* FindService(const std::string& name);
 
     void PressKey(WPARAM key, UINT message = kWmKeyDown);  // queues a message
+    // A key as the keyboard sends it: the press, then its release.
+    void TypeKey(WPARAM key);
     void PostMessageToQueue(const Msg& msg);
     void AnswerNext(int answer) { answers.push_back(answer); }
 
@@ -243,6 +251,12 @@ public:
     std::vector<UINT> rebootRequests;                // flags of every ExitWindowsEx
     bool exitWindowsFails = false;
     bool rebootStarted = false;                      // an ExitWindowsEx was accepted
+    // What the running programs make of a restart request. Without EWX_FORCE
+    // each is asked first; one that refuses stops the restart (the request
+    // itself has been accepted: the system does not tell the caller).
+    bool programRefusesRestart = false;
+    bool restartRefused = false;                     // an accepted restart was stopped so
+    bool unsavedWorkLost = false;                    // a forced restart ended programs unasked
     std::map<uintptr_t, std::string> moduleHandles;  // LoadLibraryA handle -> lower-case name
     std::map<uintptr_t, DWORD> processHandleAccess;  // process handle -> access mask
     std::set<uintptr_t> tokenHandles;                // open token handles

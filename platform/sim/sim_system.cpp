@@ -748,10 +748,27 @@ BOOL SimMachine::ExitWindowsEx(UINT flags, DWORD reserved) {
         lastError = kErrorAccessDenied;
         return 0;
     }
+    // EWX_FORCEIFHUNG (0x10) exists from 2000 on; 95/98/Me and NT 4.0 refuse
+    // it like any other flag they do not know.
+    constexpr UINT kForceIfHung = 0x10;
+    const bool knowsForceIfHung =
+        version.dwPlatformId == kVerPlatformWin32Nt && version.dwMajorVersion >= 5;
+    const UINT known = 0x1 | kEwxReboot | kEwxForce | 0x8 | (knowsForceIfHung ? kForceIfHung : 0);
+    if (flags & ~known) {
+        lastError = kErrorInvalidParameter;
+        return 0;
+    }
     if (version.dwPlatformId == kVerPlatformWin32Nt &&
         !enabledPrivileges.count("SeShutdownPrivilege")) {
         lastError = kErrorPrivilegeNotHeld;
         return 0;
+    }
+    if (flags & kEwxForce) {
+        // Nothing is asked: whatever was not saved is lost.
+        unsavedWorkLost = true;
+    } else if (programRefusesRestart) {
+        restartRefused = true;
+        return 1;
     }
     rebootStarted = true;
     return 1;

@@ -20,6 +20,11 @@ void SimMachine::PressKey(WPARAM key, UINT message) {
     PostMessageToQueue(msg);
 }
 
+void SimMachine::TypeKey(WPARAM key) {
+    PressKey(key, kWmKeyDown);
+    PressKey(key, kWmKeyUp);
+}
+
 void SimMachine::PostMessageToQueue(const Msg& msg) {
     Msg queued = msg;
     queued.time = clock;
@@ -41,8 +46,16 @@ BOOL SimMachine::PeekMessageA(Msg* msg, HWND window, UINT filterMin, UINT filter
 
 BOOL SimMachine::TranslateMessage(const Msg* msg) {
     Enter("TranslateMessage", msg ? std::to_string(msg->message) : std::string());
-    // Only key-down messages produce a character message.
-    return msg && msg->message == kWmKeyDown;
+    // Only key-down messages produce a character message; the keys that
+    // stand for a control character post it, as the system does.
+    if (!msg || msg->message != kWmKeyDown) return 0;
+    const WPARAM key = msg->wParam;
+    if (key == 8 || key == 9 || key == 13 || key == kVkEscape || key == 32) {
+        Msg character = *msg;
+        character.message = kWmChar;
+        PostMessageToQueue(character);
+    }
+    return 1;
 }
 
 LRESULT SimMachine::DispatchMessageA(const Msg* msg) {

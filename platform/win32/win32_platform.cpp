@@ -80,7 +80,7 @@ static_assert(kMovefileDelayUntilReboot == MOVEFILE_DELAY_UNTIL_REBOOT, "");
 
 static_assert(kWmDestroy == WM_DESTROY && kWmEnable == WM_ENABLE, "");
 static_assert(kWmSetRedraw == WM_SETREDRAW && kWmQuit == WM_QUIT, "");
-static_assert(kWmKeyDown == WM_KEYDOWN && kWmChar == WM_CHAR, "");
+static_assert(kWmKeyDown == WM_KEYDOWN && kWmKeyUp == WM_KEYUP && kWmChar == WM_CHAR, "");
 static_assert(kPmNoRemove == PM_NOREMOVE && kPmRemove == PM_REMOVE, "");
 static_assert(kVkEscape == VK_ESCAPE, "");
 

@@ -473,7 +473,7 @@ restart_prefix() {
     "$CV_WINESERVER" -w >/dev/null 2>&1
 }
 
-E2E_RESTART_QUESTION='The system has to be restarted to remove the virus completely from your system. \n\n Restart now?'
+E2E_RESTART_QUESTION='The system has to be restarted to remove the virus completely from your system. Open programs may ask to save their work first.\n\n Restart now?'
 E2E_STOP_QUESTION='Terminate the Scan now?'
 
 # The NT family with a running sample: the memory step ends it and removes its
@@ -495,8 +495,14 @@ nt_one_start() {
     check_run_lines "$expected" window
     check_machine
     if [ "$answer" = 6 ]; then
-        # Yes: a forced reboot of the prefix, which ends every program and
-        # carries out the pending deletions.
+        # Yes: a restart of the prefix, in which every program is asked to
+        # end; the cleaner agrees and ends, and the pending deletions are
+        # carried out. Windows ends console programs at a restart whether it
+        # is forced or not; Wine's unforced restart leaves them running and
+        # still carries out the pending deletions, which then fail on the
+        # files they hold. The holders are ended first, as Windows ends them.
+        local p
+        for p in "${E2E_KEEP_PIDS[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
         answer_box 6
         check "the restart ends the program" wait_cleaner_gone
         # Bounded: a program the restart failed to end would keep the server.

@@ -386,6 +386,17 @@ expect_box "DialogBoxTitle" "Terminate the Scan now?" "6 7"
 drv box-key esc >/dev/null
 box_gone "Escape closes the question"
 still_scanning "after Escape in the question"
+# The release of that Escape reaches the window once the question has gone.
+check "the release of the Escape that answered asks nothing" eval '! drv wait-box 700 >/dev/null'
+
+# The walk's own question, asked by a press of Escape and answered by another.
+drv key esc >/dev/null
+expect_box "$TITLE" "Terminate the Scan now?" "6 7"
+drv box-key esc >/dev/null
+box_gone "Escape closes the walk's Escape question"
+still_scanning "after Escape in the walk's Escape question"
+check "the release of the Escape that answered the walk's question asks nothing" \
+    eval '! drv wait-box 700 >/dev/null'
 
 drv click 1054 >/dev/null
 expect_box "DialogBoxTitle" "Terminate the Scan now?" "6 7"

@@ -244,15 +244,15 @@ TEST_F(CoreRulesTest, RenameSectionBounds) {
     };
     const std::string entry = "NUL=C:\\N.EXE\r\n";
     const Case cases[] = {
-        {"[rename] ; note\r\n[x]\r\n", "[rename] ; note\n" + entry + "[x]\n"},
-        {"[ReNaMe]\r\n[x]\r\n", "[ReNaMe]\n" + entry + "[x]\n"},
-        {"[rename]more\r\n[x]\r\n", "[rename]more\n" + entry + "[x]\n"},  // 8 characters agree
-        {"[renamed]\r\n[x]\r\n", "[renamed]\n[x]\n[rename]\r\n" + entry},
-        {"[renam]\r\n[x]\r\n", "[renam]\n[x]\n[rename]\r\n" + entry},
-        {" [rename]\r\n[x]\r\n", " [rename]\n[x]\n[rename]\r\n" + entry},
-        {"[rename]\r\n [x]\r\nA=1\r\n[y\r\n", "[rename]\n [x]\nA=1\n" + entry + "[y\n"},
-        {"[rename]\r\n;[x]\r\n", "[rename]\n;[x]\n" + entry},
-        {"[x]\r\n[rename]\r\n[rename]\r\n", "[x]\n[rename]\n" + entry + "[rename]\n"},
+        {"[rename] ; note\r\n[x]\r\n", "[rename] ; note\r\n" + entry + "[x]\r\n"},
+        {"[ReNaMe]\r\n[x]\r\n", "[ReNaMe]\r\n" + entry + "[x]\r\n"},
+        {"[rename]more\r\n[x]\r\n", "[rename]more\r\n" + entry + "[x]\r\n"},  // 8 characters agree
+        {"[renamed]\r\n[x]\r\n", "[renamed]\r\n[x]\r\n[rename]\r\n" + entry},
+        {"[renam]\r\n[x]\r\n", "[renam]\r\n[x]\r\n[rename]\r\n" + entry},
+        {" [rename]\r\n[x]\r\n", " [rename]\r\n[x]\r\n[rename]\r\n" + entry},
+        {"[rename]\r\n [x]\r\nA=1\r\n[y\r\n", "[rename]\r\n [x]\r\nA=1\r\n" + entry + "[y\r\n"},
+        {"[rename]\r\n;[x]\r\n", "[rename]\r\n;[x]\r\n" + entry},
+        {"[x]\r\n[rename]\r\n[rename]\r\n", "[x]\r\n[rename]\r\n" + entry + "[rename]\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.before);

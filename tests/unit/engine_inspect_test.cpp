@@ -170,6 +170,15 @@ TEST_F(InspectTest, RvaToFileOffsetRules) {
     EXPECT_EQ(RvaToFileOffset(0x100, fd), 0x100u);
     // An offset of 0 reads at SizeOfHeaders.
     EXPECT_EQ(RvaToFileOffset(0x1C00, fd), 0x3FFu);
+
+    // Exactly at a section's end (VirtualAddress + VirtualSize) the rva
+    // belongs to the next section, here stored apart from the first.
+    PeImage apart(0x8000);
+    apart.SetSections({{0x2000, 0x1000, 0x400}, {0x3000, 0x1000, 0x1800}});
+    const int fd2 = Open(apart.bytes, "C:\\apart.exe");
+    ASSERT_TRUE(ReadPeHeaders(fd2));
+    EXPECT_EQ(RvaToFileOffset(0x2FFF, fd2), 0x13FFu);
+    EXPECT_EQ(RvaToFileOffset(0x3000, fd2), 0x1800u);
 }
 
 TEST_F(InspectTest, RvaToFileOffsetWithoutSectionsAndWithWrappingEnds) {

@@ -18,8 +18,8 @@ namespace {
 using Texts = std::vector<std::string>;
 const char kGen[] = "W32/Vendrika.Gen.Trojan";
 const char kRestartText[] =
-    "The system has to be restarted to remove the virus completely from your system. \n\n "
-    "Restart now?";
+    "The system has to be restarted to remove the virus completely from your system. Open "
+    "programs may ask to save their work first.\n\n Restart now?";
 
 std::string Sample(int index) {
     static const std::vector<cvsamples::Record> records =
@@ -232,26 +232,77 @@ TEST_F(RemovalTest, SummaryShowsLifetimeTotals) {
 }
 
 TEST_F(RemovalTest, LockedInfectionEndsWithTheRestartQuestion) {
-    for (int answer : {pf::kIdNo, pf::kIdCancel, pf::kIdOk, pf::kIdYes}) {
-        SCOPED_TRACE(answer);
+    using pf::sim::WinVersion;
+    const std::string requested =
+        "Restart requested: if a program refuses it, the removal waits for the next restart";
+    const std::string failed = "Restart failed: restart the computer to complete the removal";
+    struct Row {
+        WinVersion version;
+        int answer;
+        const char* how;  // "" as it comes, "refuses": a program refuses, "unprivileged"
+        std::vector<pf::UINT> requests;
+        std::string lastLine;  // after the statistics; "" none
+        bool restarts;
+    };
+    // Programs are asked and may save: never EWX_FORCE (4); EWX_FORCEIFHUNG
+    // (0x10) from 2000 on, where the system knows it.
+    const Row rows[] = {
+        {WinVersion::WinXp, pf::kIdNo, "", {}, "", false},
+        {WinVersion::WinXp, pf::kIdCancel, "", {}, "", false},
+        {WinVersion::WinXp, pf::kIdOk, "", {}, "", false},
+        {WinVersion::WinXp, pf::kIdYes, "", {0x12}, requested, true},
+        {WinVersion::Win2000, pf::kIdYes, "", {0x12}, requested, true},
+        {WinVersion::Win10, pf::kIdYes, "", {0x12}, requested, true},
+        {WinVersion::Nt4, pf::kIdYes, "", {0x2}, requested, true},
+        {WinVersion::Win98, pf::kIdYes, "", {0x2}, requested, true},
+        {WinVersion::WinXp, pf::kIdYes, "refuses", {0x12}, requested, false},
+        {WinVersion::Win98, pf::kIdYes, "refuses", {0x2}, requested, false},
+        {WinVersion::WinXp, pf::kIdYes, "unprivileged", {}, failed, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::to_string(int(r.version)) + " " + std::to_string(r.answer) + " " + r.how);
         pf::sim::SimMachine m;
         pf::sim::ScopedSimMachine use(m);
         ResetScanContextForTest();
+        std::vector<std::string> added;
+        m.windowProc = [&](pf::HWND, pf::UINT msg, pf::WPARAM, pf::LPARAM) -> pf::LRESULT {
+            if (msg == WM_SCAN_ADDLINE) added.push_back(g_scan.reportLine);
+            return 0;
+        };
         g_scan.mainWindow = FakeMainWindow();
+        m.SetVersion(r.version);
+        m.programRefusesRestart = std::string(r.how) == "refuses";
+        if (std::string(r.how) == "unprivileged") m.heldPrivileges.clear();
+        m.AddFolder("C:\\WINDOWS\\TEMP");
         m.AddFile("C:\\v.exe", Sample(2));
         // Held open by another program, which the path-based termination
         // does not end.
         m.AddProcess("C:\\editor.exe").heldFiles = {"C:\\v.exe"};
-        m.AnswerNext(answer);
+        // Where the file's holder is looked for by name, the cleaner first
+        // says that it could not end it.
+        const bool byName = r.version == WinVersion::Win98 || r.version == WinVersion::Nt4 ||
+                            r.version == WinVersion::Win10;
+        if (byName) m.AnswerNext(pf::kIdOk);
+        m.AnswerNext(r.answer);
         EXPECT_EQ(RunScan(), 1);
-        ASSERT_EQ(m.questions.size(), 1u);
-        EXPECT_EQ(m.questions[0].text, kRestartText);
-        EXPECT_EQ(m.questions[0].title, "CleanVendrika Ver 1.0");
-        EXPECT_EQ(m.questions[0].flags, 0x24u);
-        EXPECT_TRUE(m.questions[0].skinned);
+        ASSERT_EQ(m.questions.size(), byName ? 2u : 1u);
+        const pf::sim::Question& q = m.questions.back();
+        EXPECT_EQ(q.text, kRestartText);
+        EXPECT_EQ(q.title, "CleanVendrika Ver 1.0");
+        EXPECT_EQ(q.flags, 0x24u);
+        EXPECT_TRUE(q.skinned);
         // Asked only after the summary and the final status.
         EXPECT_TRUE(g_scan.summaryStarted);
         EXPECT_STREQ(g_scan.statusText, "Scanning completed");
-        EXPECT_EQ(!m.rebootRequests.empty(), answer == pf::kIdYes);
+        EXPECT_EQ(m.rebootRequests, r.requests);
+        EXPECT_EQ(m.rebootStarted, r.restarts);
+        EXPECT_FALSE(m.unsavedWorkLost);
+        ASSERT_FALSE(added.empty());
+        EXPECT_EQ(added.back(), r.lastLine.empty() ? "Total files removed\t\t:  0" : r.lastLine);
+        // The deletion stays scheduled whatever became of the restart.
+        if (r.version == WinVersion::Win98)
+            EXPECT_NE(m.ReadFileText("C:\\WINDOWS\\wininit.ini").find("NUL=C:\\v.exe\r\n"), std::string::npos);
+        else
+            EXPECT_EQ(m.pendingDeletes.size(), 1u);
     }
 }

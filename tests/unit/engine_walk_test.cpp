@@ -86,6 +86,59 @@ TEST_F(WalkTest, FilesFirstThenSubfoldersDepthFirst) {
     EXPECT_TRUE(machine.openFiles.empty());
 }
 
+// Every folder is entered, whatever its attributes or name, except junctions
+// and folder links: those are shown and passed over as folders, as their
+// target is walked where it stands.
+TEST_F(WalkTest, WhichFoldersAreEntered) {
+    struct Row {
+        const char* folder;
+        pf::DWORD attributes;  // added to FILE_ATTRIBUTE_DIRECTORY
+        bool junction;
+        bool entered;
+    };
+    const Row rows[] = {
+        {"C:\\Hidden", pf::kFileAttributeHidden, false, true},
+        {"C:\\System", pf::kFileAttributeSystem | pf::kFileAttributeHidden, false, true},
+        {"C:\\ReadOnly", pf::kFileAttributeReadonly, false, true},
+        {"C:\\$Recycle.Bin", pf::kFileAttributeHidden | pf::kFileAttributeSystem, false, true},
+        {"C:\\.git", 0, false, true},
+        {"C:\\Documents and Settings", pf::kFileAttributeHidden | pf::kFileAttributeSystem, true,
+         false},
+        {"C:\\Link", 0, true, false},
+    };
+    PlantFile("C:\\Target\\t.exe");
+    Texts wanted{"C:\\Target\\t.exe"};
+    for (const Row& r : rows) {
+        if (r.junction)
+            ASSERT_TRUE(machine.AddJunction(r.folder, "C:\\Target",
+                                            pf::kFileAttributeDirectory | r.attributes));
+        else
+            ASSERT_TRUE(machine.AddFolder(r.folder, pf::kFileAttributeDirectory | r.attributes));
+        const std::string inside = std::string(r.folder) + "\\f.exe";
+        if (!r.junction) PlantFile(inside);
+        if (r.entered) wanted.push_back(inside);
+    }
+    // Through a junction the target's file is there all the same.
+    ASSERT_TRUE(machine.Exists("C:\\Link\\t.exe"));
+    WalkFolder("C:\\*.*");
+    Texts inspected = Inspected();
+    std::sort(inspected.begin(), inspected.end());
+    std::sort(wanted.begin(), wanted.end());
+    EXPECT_EQ(inspected, wanted);
+    EXPECT_EQ(g_scan.scannedCount, int(wanted.size()));
+    for (const Row& r : rows)
+        EXPECT_NE(std::find(statuses.begin(), statuses.end(), r.folder), statuses.end()) << r.folder;
+}
+
+TEST_F(WalkTest, AJunctionBackToItsDriveIsNotWalkedAgain) {
+    PlantFile("C:\\a.exe");
+    PlantFile("C:\\d\\b.exe");
+    ASSERT_TRUE(machine.AddJunction("C:\\d\\loop", "C:\\"));
+    EXPECT_EQ(WalkFolder("C:\\*.*"), 2);
+    EXPECT_EQ(Inspected(), (Texts{"C:\\a.exe", "C:\\d\\b.exe"}));
+    EXPECT_EQ(machine.CountCalls("FindFirstFileA"), 4);  // two passes over C:\ and over d
+}
+
 TEST_F(WalkTest, EveryFileIsCountedWhateverItsContent) {
     PlantFile("C:\\d\\empty", "");
     PlantFile("C:\\d\\locked.exe", "MZ");
@@ -181,7 +234,7 @@ TEST_F(WalkTest, PumpsTwicePerFileEntryAndOncePerFolderEntry) {
 TEST_F(WalkTest, EscapeAnsweredNoLosesTheKeyAndGoesOn) {
     PlantFile("C:\\d\\a");
     PlantFile("C:\\d\\b");
-    Press(pf::kWmKeyDown, pf::kVkEscape);
+    machine.TypeKey(pf::kVkEscape);  // pressed and released: one question
     machine.AnswerNext(pf::kIdNo);
     std::vector<pf::UINT> dispatched;
     auto record = machine.windowProc;
@@ -198,18 +251,22 @@ TEST_F(WalkTest, EscapeAnsweredNoLosesTheKeyAndGoesOn) {
     EXPECT_TRUE(machine.messageQueue.empty());
     EXPECT_FALSE(g_scan.cancelled);
     EXPECT_EQ(std::count(dispatched.begin(), dispatched.end(), pf::kWmKeyDown), 0);
-    EXPECT_EQ(machine.CountCalls("TranslateMessage"), 0);
+    // The release goes its ordinary way.
+    EXPECT_EQ(std::count(dispatched.begin(), dispatched.end(), pf::kWmKeyUp), 1);
 }
 
-TEST_F(WalkTest, EscapeCodeInAnyMessageAsks) {
-    // Only the low 16 bits of wParam count, whatever the message number.
+TEST_F(WalkTest, OnlyAPressOfEscapeAsks) {
+    // Releases, characters and other messages that carry the code 27 are
+    // handed on; only the low 16 bits of a press's wParam count.
+    Press(pf::kWmKeyUp, pf::kVkEscape);
     Press(pf::kWmChar, pf::kVkEscape);
     Press(0x0401, 0x7FFF0000 | pf::kVkEscape);
     Press(pf::kWmKeyDown, 0x1B00);  // not Escape
-    for (int i = 0; i < 3; ++i) PumpScanMessages();
-    EXPECT_EQ(machine.questions.size(), 2u);
-    EXPECT_EQ(machine.CountCalls("DispatchMessageA"), 1);
-    EXPECT_FALSE(g_scan.cancelled);  // both answered No by default
+    Press(pf::kWmKeyDown, 0x7FFF0000 | pf::kVkEscape);
+    for (int i = 0; i < 5; ++i) PumpScanMessages();
+    EXPECT_EQ(machine.questions.size(), 1u);
+    EXPECT_EQ(machine.CountCalls("DispatchMessageA"), 4);
+    EXPECT_FALSE(g_scan.cancelled);  // answered No by default
 }
 
 TEST_F(WalkTest, EscapeAnsweredYesStopsEveryLevel) {
@@ -224,7 +281,7 @@ TEST_F(WalkTest, EscapeAnsweredYesStopsEveryLevel) {
     auto record = machine.windowProc;
     machine.windowProc = [&](pf::HWND w, pf::UINT m, pf::WPARAM wp, pf::LPARAM lp) {
         if (m == WM_SCAN_STATUS && std::string(g_scan.statusText) == "C:\\top\\mid\\deep\\c.exe")
-            Press(pf::kWmKeyDown, pf::kVkEscape);
+            machine.TypeKey(pf::kVkEscape);
         return record(w, m, wp, lp);
     };
     machine.AnswerNext(pf::kIdYes);

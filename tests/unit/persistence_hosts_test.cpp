@@ -69,16 +69,31 @@ TEST_F(HostsFileTest, MatchingFileIsDeletedAndReported) {
     EXPECT_EQ(lines.size(), 1u);
 }
 
-TEST_F(HostsFileTest, FailedDeletionIsReportedAndCountedAsInfectedOnly) {
-    machine.AddFile(kNtHosts, "BEGIN" + kPlain, kFileAttributeReadonly);
+TEST_F(HostsFileTest, ReadOnlyFileLosesItsAttributesAndGoes) {
+    machine.AddFile(kNtHosts, "BEGIN" + kPlain, kFileAttributeReadonly | kFileAttributeHidden);
     EXPECT_EQ(CheckTextFile("x", kNtHosts), 1);
-    EXPECT_TRUE(machine.Exists(kNtHosts));
-    EXPECT_EQ(lines,
-              std::vector<std::string>{std::string(kNtHosts) + "     W32/Nyxem.Worm Remove failed"});
-    EXPECT_EQ(g_scan.infectedCount, 1);
-    EXPECT_EQ(g_scan.removedCount, 0);
-    // No attribute reset is tried for this file.
-    EXPECT_EQ(machine.CountCalls("SetFileAttributesA"), 0);
+    EXPECT_FALSE(machine.Exists(kNtHosts));
+    EXPECT_EQ(lines, std::vector<std::string>{std::string(kNtHosts) + "     W32/Nyxem.Worm removed"});
+    EXPECT_EQ(g_scan.removedCount, 1);
+}
+
+TEST_F(HostsFileTest, FailedDeletionIsReportedAndCountedAsInfectedOnly) {
+    // The attributes give way but the file does not; nor does a file whose
+    // attributes cannot be reset.
+    for (bool attributesFail : {false, true}) {
+        SCOPED_TRACE(attributesFail);
+        lines.clear();
+        g_scan.infectedCount = 0;
+        machine.AddFile(kNtHosts, "BEGIN" + kPlain, kFileAttributeReadonly);
+        machine.FindFile(kNtHosts)->denyDelete = !attributesFail;
+        if (attributesFail) machine.FailCall("SetFileAttributesA");
+        EXPECT_EQ(CheckTextFile("x", kNtHosts), 1);
+        EXPECT_TRUE(machine.Exists(kNtHosts));
+        EXPECT_EQ(lines, std::vector<std::string>{std::string(kNtHosts) +
+                                                  "     W32/Nyxem.Worm Remove failed"});
+        EXPECT_EQ(g_scan.infectedCount, 1);
+        EXPECT_EQ(g_scan.removedCount, 0);
+    }
 }
 
 TEST_F(HostsFileTest, OrdinaryHostsFilesNeverMatch) {

@@ -55,10 +55,7 @@ inline std::string RewrittenWininit(const std::string& whole, const std::string&
                 seen = true;
             }
         }
-        // A text-mode read turns each CR LF into LF.
-        if (line.size() >= 2 && line[line.size() - 2] == '\r' && line.back() == '\n')
-            line.erase(line.size() - 2, 1);
-        out += line;
+        out += line;  // byte for byte, whatever its line end
     }
     if (!placed) {
         if (!out.empty() && out.back() != '\n') out += "\r\n";

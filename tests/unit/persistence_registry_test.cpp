@@ -84,19 +84,40 @@ TEST_F(StartupRegistryTest, BareNamesOnlyForFilesInSystemFolders) {
     EXPECT_TRUE(lines.empty()) << AllLines();
     EXPECT_EQ(g_scan.runValueName[0], '\0');
 
+    // Only the program's whole name counts, whatever follows it.
+    Run("Quoted", "\"Evil.exe\" /s");
+    Run("Longer", "notevil.exe");            // ends in the name
+    Run("Argument", "rundll32.exe evil.exe");  // names it after the program
+    Run("Stem", "evil.exe2");
     Inspect("C:\\WINDOWS\\System32\\evil.exe");
     CleanPersistence(kGenName);
     EXPECT_FALSE(InRun("Bare"));
     EXPECT_FALSE(InRun("Rooted"));
+    EXPECT_FALSE(InRun("Quoted"));
     EXPECT_TRUE(InRun("Elsewhere"));  // a full path to another file
-    EXPECT_EQ(CountLine(kLine), 2);
+    EXPECT_TRUE(InRun("Longer"));
+    EXPECT_TRUE(InRun("Argument"));
+    EXPECT_TRUE(InRun("Stem"));
+    EXPECT_EQ(CountLine(kLine), 3);
+    EXPECT_STREQ(g_scan.runValueName, "Quoted");  // the bare-name rule remembers too
+
+    // Windows 98's own tray and the control panel's rundll32 stay when the
+    // worm is called TRAY.EXE or ll32.exe.
+    Run("SystemTray", "SysTray.Exe");
+    Run("Panel", "RUNDLL32.EXE shell32.dll,Control_RunDLL");
+    for (const char* worm : {"C:\\WINDOWS\\SYSTEM\\TRAY.EXE", "C:\\WINDOWS\\SYSTEM\\ll32.exe"}) {
+        Inspect(worm);
+        CleanPersistence(kGenName);
+    }
+    EXPECT_TRUE(InRun("SystemTray"));
+    EXPECT_TRUE(InRun("Panel"));
 
     Run("Nine", "EVIL.EXE");
     Inspect("C:\\WINDOWS\\SYSTEM\\evil.exe");
     lines.clear();
     CleanPersistence(kGenName);
     EXPECT_FALSE(InRun("Nine"));
-    // "Rooted" was remembered and is gone already: one line for "Nine" only.
+    // "Quoted" was remembered and is gone already: one line for "Nine" only.
     EXPECT_EQ(lines.size(), 1u) << AllLines();
 }
 
@@ -119,9 +140,12 @@ TEST_F(StartupRegistryTest, EnvironmentVariablesMatchThroughTheirExpansion) {
     Run("Expand", "%windir%\\MSAGENT.EXE -boot", kRegExpandSz);
     Run("Quoted", "\"%SystemRoot%\\msagent.exe\"", kRegExpandSz);
     Run("Unknown", "%nowhere%\\msagent.exe", kRegExpandSz);
+    machine.environment["AGENT"] = "C:\\WINNT\\msagent.exe";
+    Run("Whole", "%agent% /s", kRegExpandSz);  // no backslash until expanded
     CleanPersistence(kGenName);
     EXPECT_FALSE(InRun("Expand"));
     EXPECT_FALSE(InRun("Quoted"));
+    EXPECT_FALSE(InRun("Whole"));
     EXPECT_TRUE(InRun("Unknown"));
 
     // A value whose expansion fails is passed over.
@@ -131,16 +155,26 @@ TEST_F(StartupRegistryTest, EnvironmentVariablesMatchThroughTheirExpansion) {
     EXPECT_TRUE(InRun("Later"));
 }
 
-TEST_F(StartupRegistryTest, RememberedValueIsDeletedFromBothKeysAtEveryLaterMatch) {
+TEST_F(StartupRegistryTest, RememberedValueGoesFromBothKeysWhileItLaunchesAnInfectedFile) {
     Inspect("C:\\Bad\\first.exe");
     Run("Agent", "c:\\bad\\first.exe");
     CleanPersistence(kGenName);
     ASSERT_STREQ(g_scan.runValueName, "Agent");
     lines.clear();
 
-    // The worm writes the same name again, under both keys, for another file.
+    // The same name given to another program's value, under both keys: it stays.
     Run("Agent", "c:\\elsewhere\\second.exe");
-    RunServices("agent", "c:\\elsewhere\\second.exe");
+    RunServices("agent", "\"C:\\Program Files\\second.exe\" /tray");
+    Inspect("C:\\Unrelated\\third.exe");
+    CleanPersistence(kGenName);
+    EXPECT_TRUE(InRun("Agent"));
+    EXPECT_TRUE(InRunServices("agent"));
+    EXPECT_TRUE(lines.empty()) << AllLines();
+
+    // The worm writes it again for the file found before, or for the one
+    // being inspected now: gone from both keys, one line each.
+    Run("Agent", "\"C:\\BAD\\FIRST.EXE\" -q");
+    RunServices("agent", "c:\\unrelated\\third.exe");
     Inspect("C:\\Unrelated\\third.exe");
     CleanPersistence(kGenName);
     EXPECT_FALSE(InRun("Agent"));
@@ -149,11 +183,7 @@ TEST_F(StartupRegistryTest, RememberedValueIsDeletedFromBothKeysAtEveryLaterMatc
     EXPECT_EQ(lines[0], "System Registry     W32/Vendrika.Gen.Trojan removed");
     EXPECT_EQ(lines[1], "System Registry     W32/Vendrika.Gen.Trojan removed");
 
-    // Only in one key now: one line. Gone from both: none.
-    lines.clear();
-    RunServices("Agent", "x");
-    CleanPersistence(kGenName);
-    EXPECT_EQ(lines.size(), 1u);
+    // Gone from both: no line.
     lines.clear();
     CleanPersistence(kGenName);
     EXPECT_TRUE(lines.empty());

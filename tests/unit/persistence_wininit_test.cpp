@@ -46,8 +46,9 @@ TEST_F(WininitTest, MissingFileIsCreatedWithExactlyTwoLines) {
 TEST_F(WininitTest, EntryGoesToTheEndOfTheRenameSectionBeforeTheNextHeader) {
     PlantFile(kIni, "[Rename]\r\nNUL=C:\\OLD.EXE\r\n\r\n[Other]\r\nkey=value\r\n");
     EXPECT_TRUE(AddWininitRenameEntry("NUL", "C:\\NEW.EXE"));
-    // Copied lines end in a single line feed; the entry in CR LF.
-    EXPECT_EQ(Ini(), "[Rename]\nNUL=C:\\OLD.EXE\n\nNUL=C:\\NEW.EXE\r\n[Other]\nkey=value\n");
+    // Copied lines keep their CR LF; the entry gets one too.
+    EXPECT_EQ(Ini(),
+              "[Rename]\r\nNUL=C:\\OLD.EXE\r\n\r\nNUL=C:\\NEW.EXE\r\n[Other]\r\nkey=value\r\n");
     // A copy of the earlier content stays in the temporary folder.
     EXPECT_EQ(machine.ReadFileText("C:\\WINDOWS\\TEMP\\wininit.ini"),
               "[Rename]\r\nNUL=C:\\OLD.EXE\r\n\r\n[Other]\r\nkey=value\r\n");
@@ -61,13 +62,18 @@ TEST_F(WininitTest, UpperCaseHeaderAndTwoFailuresGiveTwoEntriesInOneSection) {
     EXPECT_EQ(ScheduleDeleteOnReboot("C:\\A\\one.exe"), 1);
     EXPECT_EQ(ScheduleDeleteOnReboot("C:\\A\\two.exe"), 1);
     // The first entry was copied like every other line by the second rewrite.
-    EXPECT_EQ(Ini(), "[boot]\nx=1\n[RENAME]\nNUL=C:\\A\\one.exe\nNUL=C:\\A\\two.exe\r\n");
+    EXPECT_EQ(Ini(),
+              "[boot]\r\nx=1\r\n[RENAME]\r\nNUL=C:\\A\\one.exe\r\nNUL=C:\\A\\two.exe\r\n");
 }
 
 TEST_F(WininitTest, FileWithoutRenameSectionGetsOneAtItsEnd) {
     PlantFile(kIni, "[boot]\r\nshell=explorer.exe");  // no line end after the last line
     EXPECT_TRUE(AddWininitRenameEntry("NUL", "C:\\X.EXE"));
-    EXPECT_EQ(Ini(), "[boot]\nshell=explorer.exe\r\n[rename]\r\nNUL=C:\\X.EXE\r\n");
+    EXPECT_EQ(Ini(), "[boot]\r\nshell=explorer.exe\r\n[rename]\r\nNUL=C:\\X.EXE\r\n");
+    // Lines that end in a bare line feed keep it.
+    PlantFile(kIni, "[boot]\nshell=explorer.exe\n");
+    EXPECT_TRUE(AddWininitRenameEntry("NUL", "C:\\X.EXE"));
+    EXPECT_EQ(Ini(), "[boot]\nshell=explorer.exe\n[rename]\r\nNUL=C:\\X.EXE\r\n");
 
     PlantFile(kIni, "");
     EXPECT_TRUE(AddWininitRenameEntry("NUL", "C:\\X.EXE"));
@@ -76,7 +82,7 @@ TEST_F(WininitTest, FileWithoutRenameSectionGetsOneAtItsEnd) {
     // A last section without a final line end: the entry still gets a line.
     PlantFile(kIni, "[rename]\r\nNUL=C:\\A.EXE");
     EXPECT_TRUE(AddWininitRenameEntry("NUL", "C:\\B.EXE"));
-    EXPECT_EQ(Ini(), "[rename]\nNUL=C:\\A.EXE\r\nNUL=C:\\B.EXE\r\n");
+    EXPECT_EQ(Ini(), "[rename]\r\nNUL=C:\\A.EXE\r\nNUL=C:\\B.EXE\r\n");
 }
 
 TEST_F(WininitTest, LongLinesComeThroughWholeAndAreNeverTakenForHeaders) {
@@ -86,14 +92,13 @@ TEST_F(WininitTest, LongLinesComeThroughWholeAndAreNeverTakenForHeaders) {
     const std::string crAtCut = std::string(646, 'd') + "\r\n";  // CR LF split by a read
     PlantFile(kIni, "[rename]\r\n" + longLine + "\r\n" + crAtCut + "[x]\r\n");
     EXPECT_TRUE(AddWininitRenameEntry("NUL", "C:\\X.EXE"));
-    EXPECT_EQ(Ini(), "[rename]\n" + longLine + "\n" + std::string(646, 'd') +
-                         "\nNUL=C:\\X.EXE\r\n[x]\n");
+    EXPECT_EQ(Ini(), "[rename]\r\n" + longLine + "\r\n" + crAtCut + "NUL=C:\\X.EXE\r\n[x]\r\n");
 
     // Zero bytes inside the lines are kept as well.
     const std::string odd = std::string("a\0b", 3) + "\x01" + "tail";
     PlantFile(kIni, "[rename]\r\n" + odd + "\r\n");
     EXPECT_TRUE(AddWininitRenameEntry("NUL", "C:\\Y.EXE"));
-    EXPECT_EQ(Ini(), "[rename]\n" + odd + "\nNUL=C:\\Y.EXE\r\n");
+    EXPECT_EQ(Ini(), "[rename]\r\n" + odd + "\r\nNUL=C:\\Y.EXE\r\n");
 }
 
 // The start-up reader stops at the end-of-file mark (Ctrl-Z): the entry goes
@@ -108,17 +113,17 @@ TEST_F(WininitTest, TheEntryStandsBeforeAnEndOfFileMark) {
     const std::string z = "\x1a";
     const Case cases[] = {
         {"mark after the last line", "[rename]\r\nNUL=C:\\OLD.EXE\r\n" + z,
-         "[rename]\nNUL=C:\\OLD.EXE\nNUL=C:\\N.EXE\r\n" + z},
+         "[rename]\r\nNUL=C:\\OLD.EXE\r\nNUL=C:\\N.EXE\r\n" + z},
         {"mark ends the last line", "[rename]\r\nNUL=C:\\OLD.EXE" + z + "\r\n",
-         "[rename]\nNUL=C:\\OLD.EXE\r\nNUL=C:\\N.EXE\r\n" + z + "\r\n"},
+         "[rename]\r\nNUL=C:\\OLD.EXE\r\nNUL=C:\\N.EXE\r\n" + z + "\r\n"},
         {"sections after the mark are not read", "[rename]\r\n" + z + "[boot]\r\nx=1\r\n",
-         "[rename]\nNUL=C:\\N.EXE\r\n" + z + "[boot]\r\nx=1\r\n"},
+         "[rename]\r\nNUL=C:\\N.EXE\r\n" + z + "[boot]\r\nx=1\r\n"},
         {"a header after the mark is not the section", "[boot]\r\nx=1\r\n" + z + "[rename]\r\n",
-         "[boot]\nx=1\n[rename]\r\nNUL=C:\\N.EXE\r\n" + z + "[rename]\r\n"},
+         "[boot]\r\nx=1\r\n[rename]\r\nNUL=C:\\N.EXE\r\n" + z + "[rename]\r\n"},
         {"a header before the mark still ends the section", "[rename]\r\n[boot]\r\n" + z,
-         "[rename]\nNUL=C:\\N.EXE\r\n[boot]\n" + z},
+         "[rename]\r\nNUL=C:\\N.EXE\r\n[boot]\r\n" + z},
         {"a carriage return before the mark", "[rename]\r\nA=B\r" + z,
-         "[rename]\nA=B\r\r\nNUL=C:\\N.EXE\r\n" + z},
+         "[rename]\r\nA=B\r\r\nNUL=C:\\N.EXE\r\n" + z},
         {"nothing but the mark", z, "[rename]\r\nNUL=C:\\N.EXE\r\n" + z},
     };
     for (const Case& c : cases) {
@@ -135,8 +140,8 @@ TEST_F(WininitTest, TheEntryStandsBeforeAnEndOfFileMark) {
 TEST_F(WininitTest, EveryFailureLeavesTheFileAsItWas) {
     const std::string original = "[rename]\r\nNUL=C:\\OLD.EXE\r\n[boot]\r\n" +
                                  std::string(3000, 'l') + "\r\nend\r\n";
-    const std::string wanted = "[rename]\nNUL=C:\\OLD.EXE\nNUL=C:\\NEW.EXE\r\n[boot]\n" +
-                               std::string(3000, 'l') + "\nend\n";
+    const std::string wanted = "[rename]\r\nNUL=C:\\OLD.EXE\r\nNUL=C:\\NEW.EXE\r\n[boot]\r\n" +
+                               std::string(3000, 'l') + "\r\nend\r\n";
     const char* ops[] = {"GetWindowsDirectoryA", "_access", "GetTempPathA", "CopyFileA",
                          "_open", "_filelength", "fopen", "fgets", "_write", "_close"};
     int failures = 0;

@@ -196,7 +196,7 @@ TEST_F(MemoryCheckTest, XpProcessEndedByTheFirstAttemptOnlyRunsTheFallbackAndAsk
     EXPECT_EQ(machine.questions[0].title, "CleanVendrika Ver 1.0");
     EXPECT_EQ(machine.questions[0].flags, 0x41u);
     EXPECT_TRUE(machine.questions[0].skinned);
-    EXPECT_EQ(machine.rebootRequests, (std::vector<pf::UINT>{6}));
+    EXPECT_EQ(machine.rebootRequests, (std::vector<pf::UINT>{0x12}));  // programs may save
     // No wait before, between or after the attempts: only the removal's.
     EXPECT_EQ(machine.sleeps, (std::vector<pf::DWORD>{1000}));
     // The listing's open, then both attempts on one handle, then the service.
@@ -268,7 +268,7 @@ TEST_F(MemoryCheckTest, AFindNothingCouldEndLetsTheScanGoOn) {
         ASSERT_FALSE(machine.questions.empty());
         EXPECT_EQ(machine.questions.back().text,
                   "The system has to be restarted to remove the virus completely from your system. "
-                  "\n\n Restart now?");
+                  "Open programs may ask to save their work first.\n\n Restart now?");
         machine.processes.clear();
         machine.DeleteFileA(path.c_str());
     }
@@ -341,13 +341,19 @@ TEST_F(MemoryCheckTest, NtFourTakesTheFallbackWhenPsapiIsInstalled) {
     EXPECT_TRUE(Alive(worm));
     EXPECT_EQ(g_scan.infectedCount, 0);
 
+    // No service keys to delete: nothing is said to be removed.
     machine.modules.insert("psapi.dll");
-    PlantServiceKeys("worm", "\\SystemRoot\\system32\\worm.exe");
     machine.windowsDirectory = "C:\\WINNT";
+    EXPECT_EQ(Check(), kReturned);
+    EXPECT_FALSE(g_scan.memoryRegistryCleaned);
+    EXPECT_TRUE(machine.questions.empty());
+
+    PlantServiceKeys("worm", "\\SystemRoot\\system32\\worm.exe");
     machine.AnswerNext(pf::kIdCancel);
     EXPECT_EQ(Check(), kReturned);
     EXPECT_EQ(systest::FirstArg(machine, "OpenServiceA"), "worm");
     EXPECT_EQ(machine.CountCalls("RegDeleteKeyA"), 6);
+    EXPECT_FALSE(HasServiceKey("worm"));
     EXPECT_TRUE(g_scan.memoryRegistryCleaned);
     EXPECT_EQ(machine.questions.size(), 1u);
 }

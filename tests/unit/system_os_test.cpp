@@ -113,11 +113,11 @@ TEST_F(SystemOsTest, EnablePrivilegeReadsTheErrorRightAfterTheAdjustment) {
     EXPECT_TRUE(machine.tokenHandles.empty());
 }
 
-TEST_F(SystemOsTest, RestartOnNtAsksForThePrivilegeThenRebootsWithFlags6) {
+TEST_F(SystemOsTest, RestartOnNtAsksForThePrivilegeThenRebootsLettingProgramsSave) {
     machine.SetVersion(WinVersion::WinXp);
     EXPECT_EQ(RestartSystem(), 1);
     ASSERT_EQ(machine.rebootRequests.size(), 1u);
-    EXPECT_EQ(machine.rebootRequests[0], 6u);
+    EXPECT_EQ(machine.rebootRequests[0], 0x12u);  // EWX_REBOOT | EWX_FORCEIFHUNG
     EXPECT_TRUE(machine.rebootStarted);
     // Privilege first, then the request.
     const auto names = machine.CallNames();
@@ -136,13 +136,13 @@ TEST_F(SystemOsTest, RestartOn9xTouchesNoPrivilege) {
         EXPECT_EQ(machine.CountCalls("OpenProcessToken"), 0);
         EXPECT_EQ(machine.CountCalls("AdjustTokenPrivileges"), 0);
         ASSERT_EQ(machine.rebootRequests.size(), 1u);
-        EXPECT_EQ(machine.rebootRequests[0], 6u);
+        EXPECT_EQ(machine.rebootRequests[0], 2u);
     }
 }
 
 TEST_F(SystemOsTest, RestartWithoutThePrivilegeRequestsNothing) {
     machine.heldPrivileges.clear();
-    EXPECT_EQ(RestartSystem(), int(pf::kErrorNotAllAssigned));
+    EXPECT_EQ(RestartSystem(), 0);
     EXPECT_TRUE(machine.rebootRequests.empty());
 
     machine.heldPrivileges.insert("SeShutdownPrivilege");
@@ -163,6 +163,48 @@ TEST_F(SystemOsTest, RestartOnClasses0And1TakesThePrivilegeStep) {
     RestartSystem();
     EXPECT_EQ(machine.CountCalls("AdjustTokenPrivileges"), 2);
     EXPECT_EQ(machine.rebootRequests.size(), 1u);  // refused privilege: no second request
+}
+
+// The flags each generation takes: EWX_FORCEIFHUNG only from 2000 on.
+TEST_F(SystemOsTest, ExitWindowsExTakesTheFlagsOfItsGeneration) {
+    struct Row {
+        WinVersion version;
+        pf::UINT flags;
+        bool taken;
+    };
+    const Row rows[] = {
+        {WinVersion::Win95, 0x2, true},    {WinVersion::Win98, 0x12, false},
+        {WinVersion::WinMe, 0x6, true},    {WinVersion::Nt4, 0x12, false},
+        {WinVersion::Nt4, 0x2, true},      {WinVersion::Win2000, 0x12, true},
+        {WinVersion::WinXp, 0x16, true},   {WinVersion::Win7, 0x12, true},
+        {WinVersion::Win10, 0x1002, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(int(r.version) * 1000 + int(r.flags));
+        machine.SetVersion(r.version);
+        machine.enabledPrivileges = {"SeShutdownPrivilege"};
+        machine.SetLastError(0);
+        EXPECT_EQ(machine.ExitWindowsEx(r.flags, 0), r.taken ? 1 : 0);
+        if (!r.taken) EXPECT_EQ(machine.GetLastError(), pf::kErrorInvalidParameter);
+    }
+    // Every version's own flags are taken.
+    for (WinVersion v : {WinVersion::Win95, WinVersion::Nt4, WinVersion::Win2000, WinVersion::Vista}) {
+        machine.SetVersion(v);
+        machine.rebootRequests.clear();
+        EXPECT_EQ(RestartSystem(), 1) << int(v);
+    }
+    // A forced restart ends programs unasked; an unforced one lets a program
+    // refuse, and the request still counts as taken.
+    machine.SetVersion(WinVersion::WinXp);
+    machine.programRefusesRestart = true;
+    machine.rebootStarted = false;
+    machine.unsavedWorkLost = false;
+    EXPECT_EQ(RestartSystem(), 1);
+    EXPECT_TRUE(machine.restartRefused);
+    EXPECT_FALSE(machine.rebootStarted);
+    EXPECT_FALSE(machine.unsavedWorkLost);
+    EXPECT_EQ(machine.ExitWindowsEx(pf::kEwxReboot | pf::kEwxForce, 0), 1);
+    EXPECT_TRUE(machine.unsavedWorkLost);
 }
 
 TEST_F(SystemOsTest, RestartReportsAFailedRequest) {

@@ -257,6 +257,45 @@ TEST(EngineWalk, UnreadableAndEmptyFilesAreCountedAndKept) {
     }
 }
 
+// A folder link back up the tree: the walk shows it and passes it over as a
+// folder. The link is made with CreateSymbolicLinkA where the system has it
+// and lets this account use it. Wine 8.0 answers success but no such link
+// can be found afterwards (error 2), so there the case is skipped and the
+// simulated machine's junctions stand in.
+TEST(EngineWalk, AFolderLinkBackUpTheTreeIsNotEntered) {
+    using CreateLink = BOOLEAN(WINAPI*)(const char*, const char*, DWORD);
+    const auto createLink = reinterpret_cast<CreateLink>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
+    if (!createLink) GTEST_SKIP() << "no CreateSymbolicLinkA on this system";
+    TempFolder root(SampleParent());
+    ASSERT_TRUE(root.ok());
+    ASSERT_TRUE(wintest::MakeFolder(root / "a"));
+    ASSERT_TRUE(wintest::WriteText(root / "a\\f.txt", "x"));
+    const std::string link = root / "a\\up";
+    if (!createLink(link.c_str(), root.path().c_str(), 1 /* SYMBOLIC_LINK_FLAG_DIRECTORY */))
+        GTEST_SKIP() << "folder links cannot be made here (error " << GetLastError() << ")";
+    // Removed before the folder, so that the clean-up never goes through it.
+    struct Unlink {
+        std::string path;
+        ~Unlink() { RemoveDirectoryA(path.c_str()); }
+    } unlink{link};
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(link.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        GTEST_SKIP() << "the link made cannot be listed here (error " << GetLastError()
+                     << ", attributes " << std::hex << GetFileAttributesA(link.c_str()) << ")";
+    FindClose(find);
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "this system lists the link without FILE_ATTRIBUTE_REPARSE_POINT ("
+                     << std::hex << data.dwFileAttributes << ")";
+    ASSERT_TRUE(wintest::Exists(link + "\\a\\f.txt"));  // the link leads back up
+
+    WindowlessPlatform platform;
+    ScopedScan scan(&platform);
+    EXPECT_EQ(1, WalkFolder(Pattern(root.path()).c_str()));
+    EXPECT_EQ(1, g_scan.scannedCount);
+}
+
 TEST(EngineWalk, EscapeAnsweredYesStopsEveryLevelOfTheWalk) {
     TempFolder root(SampleParent());
     ASSERT_TRUE(root.ok());

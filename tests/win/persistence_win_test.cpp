@@ -267,7 +267,7 @@ TEST(PersistenceWin, LockedFileIsScheduledInWininitOn9x) {
     EXPECT_EQ(ScheduleDeleteOnReboot(second.c_str()), 1);
     const std::vector<unsigned char> both = wintest::ReadBytes(ini);
     EXPECT_EQ(std::string(both.begin(), both.end()),
-              std::string("[rename]\nNUL=") + shortFirst + "\nNUL=" + shortSecond + "\r\n");
+              std::string("[rename]\r\nNUL=") + shortFirst + "\r\nNUL=" + shortSecond + "\r\n");
 }
 
 // Locks CV_PERSIST_VICTIM and schedules its deletion; the script restarts

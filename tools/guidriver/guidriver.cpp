@@ -232,8 +232,22 @@ BOOL CALLBACK PrintChild(HWND c, LPARAM lp)
 // box does not block us.
 void Click(HWND ctl) { PostMessageA(ctl, BM_CLICK, 0, 0); }
 
-// A key press goes to the window that has the keyboard focus in the target's thread, where
-// the dialog's message loop (or the scan's message pump) picks it up.
+// The window that has the keyboard focus in the target's thread, or the target itself.
+HWND FocusOf(HWND top)
+{
+    GUITHREADINFO gti;
+    std::memset(&gti, 0, sizeof gti);
+    gti.cbSize = sizeof gti;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(top, nullptr), &gti) && gti.hwndFocus)
+        return gti.hwndFocus;
+    return IsWindow(top) ? top : nullptr;
+}
+
+// A key played as a keyboard does: the press goes to the window that has the keyboard focus
+// in the target's thread, where the dialog's message loop (or the scan's message pump) picks
+// it up; the release follows a typical key-press time later, to whichever window has the
+// focus by then (the press may have closed a question, and its release then reaches the
+// window below).
 bool PressKey(HWND top, const char* name)
 {
     WPARAM vk;
@@ -242,15 +256,19 @@ bool PressKey(HWND top, const char* name)
     else if (!_stricmp(name, "tab")) vk = VK_TAB;
     else if (!_stricmp(name, "space")) vk = VK_SPACE;
     else return false;
-    HWND target = top;
+    const DWORD thread = GetWindowThreadProcessId(top, nullptr);
+    const UINT scan = MapVirtualKeyA(static_cast<UINT>(vk), 0);
+    const LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16);
+    PostMessageA(FocusOf(top), WM_KEYDOWN, vk, down);
+    Sleep(120);
+    // The release goes to the focus of the same thread, whichever window holds it now.
     GUITHREADINFO gti;
     std::memset(&gti, 0, sizeof gti);
     gti.cbSize = sizeof gti;
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(top, nullptr), &gti) && gti.hwndFocus)
-        target = gti.hwndFocus;
-    UINT scan = MapVirtualKeyA(static_cast<UINT>(vk), 0);
-    PostMessageA(target, WM_KEYDOWN, vk, 1 | (static_cast<LPARAM>(scan) << 16));
-    PostMessageA(target, WM_KEYUP, vk, 1 | (static_cast<LPARAM>(scan) << 16) | (3u << 30));
+    HWND up = nullptr;
+    if (GetGUIThreadInfo(thread, &gti)) up = gti.hwndFocus ? gti.hwndFocus : gti.hwndActive;
+    if (!up && IsWindow(top)) up = top;
+    if (up) PostMessageA(up, WM_KEYUP, vk, down | (3u << 30));
     return true;
 }
 
