@@ -216,7 +216,7 @@ int FormatV(char* buffer, std::size_t size, const char* format, std::va_list arg
             default:
             unknown:
                 // Not formatted: its argument is skipped where its type is known,
-                // and the specification is written as it stands.
+                // and the conversion is copied as it stands.
                 switch (conversion) {
                     case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
                         if (length == kLongDouble) (void)va_arg(args, long double);
