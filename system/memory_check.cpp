@@ -128,9 +128,13 @@ void RunMemoryCheck() {
                 "removed. You must restart the computer and run this program to continue "
                 "scanning.\n\nRestart the computer now?",
                 "CleanVendrika Ver 1.0", pf::kMbOkCancel | pf::kMbIconAsterisk) == pf::kIdOk) {
-            RestartSystem();
-            pf::Os().exit(0);
-            return;
+            if (RestartSystem()) {
+                pf::Os().exit(0);
+                return;
+            }
+            // The system did not take the request: nothing restarts, so
+            // the program stays and scans on rather than end unseen.
+            ReportLine("Restart failed: restart the computer and run this program again");
         }
     }
     g_scan.memoryMode = false;

@@ -274,15 +274,35 @@ TEST_F(MemoryCheckTest, AFindNothingCouldEndLetsTheScanGoOn) {
     }
 }
 
-TEST_F(MemoryCheckTest, CancellingTheRestartQuestionGoesOnWithTheScan) {
-    machine.SetVersion(WinVersion::WinXp);
-    Runs("C:\\WINDOWS\\worm.exe", true, TerminateBehaviour::DiesThenRefuses);
-    PlantServiceKeys("worm", "C:\\WINDOWS\\worm.exe");
-    machine.AnswerNext(pf::kIdCancel);
-    EXPECT_EQ(Check(), kReturned);
-    EXPECT_EQ(machine.questions.size(), 1u);
-    EXPECT_TRUE(machine.rebootRequests.empty());
-    EXPECT_FALSE(g_scan.memoryMode);
+// Cancel, or an OK whose restart the system does not take: the scan goes on,
+// and a restart that was not requested is never left unsaid.
+TEST_F(MemoryCheckTest, NoRestartGoesOnWithTheScan) {
+    struct Case {
+        int answer;
+        bool privilege;
+        Texts extraLines;
+    } cases[] = {
+        {pf::kIdCancel, true, {}},
+        {pf::kIdOk, false, {"Restart failed: restart the computer and run this program again"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        machine.processes.clear();
+        machine.questions.clear();
+        lines.clear();
+        if (!c.privilege) machine.heldPrivileges.clear();
+        machine.SetVersion(WinVersion::WinXp);
+        Runs("C:\\WINDOWS\\worm.exe", true, TerminateBehaviour::DiesThenRefuses);
+        PlantServiceKeys("worm", "C:\\WINDOWS\\worm.exe");
+        machine.AnswerNext(c.answer);
+        EXPECT_EQ(Check(), kReturned);
+        EXPECT_EQ(machine.questions.size(), 1u);
+        EXPECT_TRUE(machine.rebootRequests.empty());
+        EXPECT_FALSE(g_scan.memoryMode);
+        Texts wanted = {kMemoryLine, Removed("C:\\WINDOWS\\worm.exe")};
+        wanted.insert(wanted.end(), c.extraLines.begin(), c.extraLines.end());
+        EXPECT_EQ(lines, wanted) << AllLines();
+    }
 }
 
 TEST_F(MemoryCheckTest, SecondAttemptSucceedingEndsTheProgramWithoutAQuestion) {
