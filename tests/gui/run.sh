@@ -25,9 +25,11 @@ resview_exe="$build/tests/gui/resview.exe"
 tool_exe="$build/tests/e2e/e2e_tool.exe"
 shots="$build/screenshots/gui"
 TITLE="CleanVendrika Ver 1.0"
-# Ordinary files on D:: enough that a walk lasts about a minute here, so the stop questions
-# can be asked and answered while it runs.
-BULK=${CV_GUI_BULK_FILES:-16000}
+# Ordinary files on D:: enough that the walk outlasts, with room to spare, the stop questions
+# asked and answered while it runs (each key is pressed and released as a keyboard does,
+# and the checks that a release asks nothing wait for it). 16,000 files were walked before
+# the last of them here; 60,000 take about half a minute more to plant and walk.
+BULK=${CV_GUI_BULK_FILES:-60000}
 
 for f in "$exe" "$driver_exe" "$resview_exe"; do
     [ -f "$f" ] || { echo "missing $f"; exit 1; }
