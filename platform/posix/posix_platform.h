@@ -286,6 +286,7 @@ private:
     void ReadFailed(OpenSlot* slot, int error);
     OpenSlot* Slot(int fd);
     Hive* OpenHive(int which);
+    size_t KeyNode(const char* subKey, int* which, Hive** hive);  // a hivex node, 0 for none
     void CloseHive();
     bool CommitHive(Hive& hive);
     bool CreateNewHive(Hive& hive, std::string* why);

@@ -578,21 +578,28 @@ std::string ResolveCurrentControlSet(hive_h* h, const std::string& path, size_t 
 }
 }  // namespace
 
+// The node of HKEY_LOCAL_MACHINE\subKey with its hive, or 0 where it is not
+// on the volume: only Software and SYSTEM live there, as hives.
+hive_node_h PosixPlatform::KeyNode(const char* subKey, int* which, Hive** hive) {
+    size_t rest = 0;
+    std::string path(subKey);
+    *which = HiveOfPath(path, &rest);
+    if (*which < 0) return 0;
+    *hive = OpenHive(*which);
+    if (!*hive) return 0;
+    if (*which == kSystem) path = ResolveCurrentControlSet((*hive)->h, path, rest);
+    return Walk((*hive)->h, hivex_root((*hive)->h), path, rest);
+}
+
 LONG PosixPlatform::RegOpenKeyExA(HKEY root, const char* subKey, DWORD, DWORD access,
                                   HKEY* result) {
     if (!result) return LONG(kErrorInvalidParameter);
     *result = nullptr;
     if (root != kHkeyLocalMachine || !subKey) return LONG(kErrorFileNotFound);
     const bool write = (access & kKeyWriteRights) != 0;
-    // Only HKEY_LOCAL_MACHINE\Software and \SYSTEM live on the volume as hives.
-    size_t rest = 0;
-    std::string path(subKey);
-    const int which = HiveOfPath(path, &rest);
-    if (which < 0) return LONG(kErrorFileNotFound);
-    Hive* hive = OpenHive(which);
-    if (!hive) return LONG(kErrorFileNotFound);
-    if (which == kSystem) path = ResolveCurrentControlSet(hive->h, path, rest);
-    const hive_node_h node = Walk(hive->h, hivex_root(hive->h), path, rest);
+    int which = -1;
+    Hive* hive = nullptr;
+    const hive_node_h node = KeyNode(subKey, &which, &hive);
     if (!node) return LONG(kErrorFileNotFound);
     // A report-only run opens keys for writing so that it can tell which
     // values would be deleted; the deletion itself is refused.
@@ -756,14 +763,9 @@ bool Below(hive_h* h, hive_node_h node, hive_node_h gone) {
 
 LONG PosixPlatform::RegDeleteKeyA(HKEY root, const char* subKey) {
     if (root != kHkeyLocalMachine || !subKey) return LONG(kErrorFileNotFound);
-    size_t rest = 0;
-    std::string path(subKey);
-    const int which = HiveOfPath(path, &rest);
-    if (which < 0) return LONG(kErrorFileNotFound);
-    Hive* hive = OpenHive(which);
-    if (!hive) return LONG(kErrorFileNotFound);
-    if (which == kSystem) path = ResolveCurrentControlSet(hive->h, path, rest);
-    const hive_node_h node = Walk(hive->h, hivex_root(hive->h), path, rest);
+    int which = -1;
+    Hive* hive = nullptr;
+    const hive_node_h node = KeyNode(subKey, &which, &hive);
     if (!node) return LONG(kErrorFileNotFound);
     // The hive's own root cannot go; on the NT family neither can a key
     // that still has subkeys.

@@ -197,6 +197,7 @@ public:
     SimProcess* FindProcess(DWORD pid);
     SimService& AddService(const std::string& name);
     SimService* FindService(const std::string& name);
+    SimService* ServiceOfHandle(SC_HANDLE service, DWORD* access);
 
     void PressKey(WPARAM key, UINT message = kWmKeyDown);  // queues a message
     // A key as the keyboard sends it: the press, then its release.

@@ -644,14 +644,22 @@ void FillStatus(const SimService& s, ServiceStatus* status) {
 
 }  // namespace
 
+// The service a handle was opened on, with the rights it was opened with;
+// null for an unknown handle or the manager's.
+SimService* SimMachine::ServiceOfHandle(SC_HANDLE service, DWORD* access) {
+    const auto h = serviceHandles.find(Value(service));
+    if (h == serviceHandles.end() || h->second.empty()) return nullptr;
+    *access = serviceHandleAccess[h->first];
+    return FindService(h->second);
+}
+
 BOOL SimMachine::ControlService(SC_HANDLE service, DWORD control, ServiceStatus* status) {
     if (const Fault* f = Enter("ControlService", std::to_string(control))) {
         lastError = FaultError(f, kErrorAccessDenied);
         return 0;
     }
-    const auto h = serviceHandles.find(Value(service));
-    SimService* s = (h == serviceHandles.end() || h->second.empty()) ? nullptr
-                                                                      : FindService(h->second);
+    DWORD access = 0;
+    SimService* s = ServiceOfHandle(service, &access);
     if (!s) {
         lastError = kErrorInvalidHandle;
         return 0;
@@ -660,7 +668,7 @@ BOOL SimMachine::ControlService(SC_HANDLE service, DWORD control, ServiceStatus*
         lastError = kErrorInvalidParameter;
         return 0;
     }
-    if (!(serviceHandleAccess[h->first] & kServiceStop)) {
+    if (!(access & kServiceStop)) {
         lastError = kErrorAccessDenied;
         return 0;
     }
@@ -684,14 +692,13 @@ BOOL SimMachine::QueryServiceStatus(SC_HANDLE service, ServiceStatus* status) {
         lastError = FaultError(f, kErrorAccessDenied);
         return 0;
     }
-    const auto h = serviceHandles.find(Value(service));
-    SimService* s = (h == serviceHandles.end() || h->second.empty()) ? nullptr
-                                                                      : FindService(h->second);
+    DWORD access = 0;
+    SimService* s = ServiceOfHandle(service, &access);
     if (!s || !status) {
         lastError = s ? kErrorInvalidParameter : kErrorInvalidHandle;
         return 0;
     }
-    if (!(serviceHandleAccess[h->first] & kServiceQueryStatus)) {
+    if (!(access & kServiceQueryStatus)) {
         lastError = kErrorAccessDenied;
         return 0;
     }
@@ -898,14 +905,13 @@ BOOL SimMachine::QueryServiceConfigA(SC_HANDLE service, ServiceConfig* config,
         lastError = FaultError(f, kErrorAccessDenied);
         return 0;
     }
-    const auto h = serviceHandles.find(Value(service));
-    SimService* s = (h == serviceHandles.end() || h->second.empty()) ? nullptr
-                                                                      : FindService(h->second);
+    DWORD access = 0;
+    SimService* s = ServiceOfHandle(service, &access);
     if (!s) {
         lastError = kErrorInvalidHandle;
         return 0;
     }
-    if (!(serviceHandleAccess[h->first] & kServiceQueryConfig)) {
+    if (!(access & kServiceQueryConfig)) {
         lastError = kErrorAccessDenied;
         return 0;
     }
