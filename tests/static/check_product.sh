@@ -19,17 +19,7 @@ exe="$1"
 here="$(cd "$(dirname "$0")" && pwd)"
 allowed="${CV_ALLOWED_IMPORTS:-$here/product-imports.txt}"
 objdump=i686-w64-mingw32-objdump
-passed=0
-failed=0
-ok() {  # ok CONDITION-STATUS "what"
-    if [ "$1" -eq 0 ]; then
-        passed=$((passed + 1))
-        echo "ok    $2"
-    else
-        failed=$((failed + 1))
-        echo "FAIL  $2"
-    fi
-}
+. "$here/lib.sh"
 
 [ -f "$exe" ] || { echo "no such file: $exe"; echo "0 passed, 1 failed"; exit 1; }
 headers="$($objdump -p "$exe" 2>&1)" || { echo "$headers"; echo "0 passed, 1 failed"; exit 1; }

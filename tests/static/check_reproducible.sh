@@ -10,17 +10,7 @@ src="$(cd "$1" && pwd)"
 work="$2"
 exe="${3:-}"
 jobs="${CV_JOBS:-2}"
-passed=0
-failed=0
-ok() {  # ok CONDITION-STATUS "what"
-    if [ "$1" -eq 0 ]; then
-        passed=$((passed + 1))
-        echo "ok    $2"
-    else
-        failed=$((failed + 1))
-        echo "FAIL  $2"
-    fi
-}
+. "$(cd "$(dirname "$0")" && pwd)/lib.sh"
 
 # Two checkouts whose paths differ in name and in length.
 rm -rf "$work"
