@@ -1,7 +1,8 @@
 // vendrika-demo-volume DIR: plants the demo machine of the window demo as a
-// mounted Windows XP volume: infected programs (one read-only, one in
-// Program Files), look-alikes, a letter, a hosts file, and a SOFTWARE hive
-// whose start-up values launch two of the infections (and one that does not).
+// mounted Windows XP volume: infected programs (one at its root, one
+// read-only, one in Program Files), look-alikes, a letter, a hosts file, and a SOFTWARE hive
+// whose start-up values launch three of the infections (and one that does not),
+// and a SYSTEM hive with a service of the worm's beside one of the system's.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
         const char* path;
         mode_t mode;
     } infections[] = {
+        {3, "autorun.exe", 0644},  // at the root, where worms like to sit
         {0, "Downloads/setup.exe", 0644},
         {10, "Games/Arcade/game.exe", 0444},
         {28, "Program Files/Tools/tool.exe", 0644},
@@ -65,9 +67,19 @@ int main(int argc, char** argv) {
     ok = ok && offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", "5.1"}}) &&
          offline::SetHiveValues(hive, "Microsoft\\Windows\\CurrentVersion\\Run",
                                 {{"DemoUpdater", "\"C:\\Downloads\\setup.exe\" /silent"},
+                                 {"DemoAutorun", "C:\\autorun.exe"},
                                  {"DemoNotepad", "notepad.exe"}}) &&
          offline::SetHiveValues(hive, "Microsoft\\Windows\\CurrentVersion\\RunServices",
                                 {{"DemoArcade", "C:\\Games\\Arcade\\game.exe"}});
+    // The SYSTEM hive: a driver of the system's own and a service the worm
+    // installed, whose image is one of its programs.
+    const std::string system = root + "/WINDOWS/system32/config/SYSTEM";
+    offline::WriteEmptyHive(system);
+    ok = ok && offline::SetHiveDword(system, "Select", "Current", 1) &&
+         offline::SetHiveValues(system, "ControlSet001\\Services\\Tcpip",
+                                {{"ImagePath", "system32\\DRIVERS\\tcpip.sys"}}, 2) &&
+         offline::SetHiveValues(system, "ControlSet001\\Services\\DemoToolService",
+                                {{"ImagePath", "\"C:\\Program Files\\Tools\\tool.exe\" -service"}}, 2);
     if (!ok) {
         std::fprintf(stderr, "cannot plant the demo volume in %s\n", root.c_str());
         return 1;

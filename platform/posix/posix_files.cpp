@@ -516,8 +516,11 @@ HANDLE PosixPlatform::FindFirstFileA(const char* pattern, FindDataA* data) {
             std::string folder(pattern, folderLength);
             Located place;
             if (Locate(folder.c_str(), &place)) {
-                dirFd = place.name.empty() ? place.Release()
-                                           : ::openat(place.dirFd, place.name.c_str(), flags);
+                // The drive's root is opened afresh too: a duplicate of the
+                // drive's descriptor would share its read position, and a
+                // second listing of the root would start where the first
+                // ended, empty.
+                dirFd = ::openat(place.dirFd, place.name.empty() ? "." : place.name.c_str(), flags);
                 posixFolder = place.posix;
             } else {
                 posixFolder = Display(folder.c_str());

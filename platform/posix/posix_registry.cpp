@@ -333,14 +333,18 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
     hive->path = path;
     hive->name = name;
     hive->fd = fd;
-    // The new hive's file is made now, before anything is changed: a hive
-    // that could not be written back is not edited at all.
+    // Whether the new hive's file can be made (beside the old one, with its
+    // owner) is tried now, before anything is changed: a hive that could
+    // not be written back is not edited at all. The file itself is made at
+    // the commit, so that the scan never meets it and a run killed before
+    // then leaves nothing behind.
     if (write && !CreateNewHive(*hive, &why)) {
         hivex_close(h);
         ::close(fd);
         Report(path, "registry hive cannot be written: " + why + "; left as it is");
         return nullptr;
     }
+    DropNewHive(*hive);
     hiveFailed_[which] = false;
     hives_[which] = std::move(hive);
     return hives_[which].get();
@@ -421,7 +425,6 @@ bool PosixPlatform::CommitRegistry() {
 
 bool PosixPlatform::CommitHive(Hive& hive) {
     const int dirFd = registryFd_;
-    const int fd = hive.newFd;
     struct stat original, mine, st;
     std::string why;
     auto fail = [&](const std::string& reason) {
@@ -430,14 +433,20 @@ bool PosixPlatform::CommitHive(Hive& hive) {
     };
     auto failErrno = [&](const char* step) { return fail(std::string(step) + std::strerror(errno)); };
 
-    bool ok = fd >= 0 && registryLocked_ ? true : fail("the registry is not locked");
+    bool ok = registryLocked_ ? true : fail("the registry is not locked");
+    if (ok && hive.newFd < 0 && !CreateNewHive(hive, &why)) ok = false;
+    const int fd = hive.newFd;
     if (ok && (::fstat(hive.fd, &original) != 0 || ::fstat(fd, &mine) != 0)) ok = failErrno("");
     // hivex writes by name: the name of the open file, whatever happened
     // to the folder since.
     if (ok && hivex_commit(hive.h, FdPath(fd).c_str(), 0) != 0) ok = failErrno("");
     if (ok && (original.st_uid != mine.st_uid || original.st_gid != mine.st_gid))
         ok = fail("its owner cannot be kept");  // given when it was made
-    if (ok && ::fchmod(fd, original.st_mode & 07777) != 0) ok = failErrno("its mode cannot be kept: ");
+    // A file system without modes (FAT through fusefat) shows every file
+    // with the same mode and refuses to change one: nothing to keep there.
+    if (ok && (mine.st_mode & 07777) != (original.st_mode & 07777) &&
+        ::fchmod(fd, original.st_mode & 07777) != 0)
+        ok = failErrno("its mode cannot be kept: ");
     for (const char* attribute : kNtfsAttributes) {
         if (!ok) break;
         unsigned char value[64];

@@ -97,8 +97,10 @@ std::string JsonField(const std::string& line, const std::string& name) {
 }
 
 // An XP volume: its hive (with the version and start-up values), a hosts
-// file, infected programs (one read-only, one in Program Files), a
-// look-alike and a letter.
+// file, infected programs (one at the volume's root, where worms like to
+// sit, one read-only, one in Program Files), a look-alike and a letter. A
+// removal at the root changes the root's listing before its folders are
+// walked: every removing test meets that case.
 struct XpVolume {
     Tree tree;
     std::string hive;
@@ -114,11 +116,13 @@ struct XpVolume {
         offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", "5.1"}});
         offline::SetHiveValues(hive, kRun,
                                {{"Updater", "\"C:\\Downloads\\setup.exe\" /silent"},
+                                {"Autorun", "C:\\autorun.exe"},
                                 {"Notepad", "notepad.exe"},
                                 {"Tool", "%SystemDrive%\\Program Files\\Tools\\tool.exe"}});
         offline::SetHiveValues(hive, kRunServices, {{"Arcade", "c:\\games\\GAME.EXE"}});
         tree.File("WINDOWS/system32/drivers/etc/hosts",
                   infectedHosts ? offline::InfectedHosts() : "127.0.0.1 localhost\r\n");
+        tree.File("autorun.exe", offline::InfectedSample(3));
         tree.File("Downloads/setup.exe", offline::InfectedSample(0));
         tree.File("Games/game.exe", offline::InfectedSample(10), 0444);
         tree.File("Program Files/Tools/tool.exe", offline::InfectedSample(28));
@@ -208,7 +212,7 @@ TEST(VendrikaScan, ReportsEveryInfectedSampleAndChangesNothing) {
             << listed.out;
         EXPECT_TRUE(Has(listedJson.out, "\"type\":\"hosts\",")) << listedJson.out;
         if (!nt) continue;
-        for (const char* value : {"Run\\Updater", "Run\\Tool", "RunServices\\Arcade"}) {
+        for (const char* value : {"Run\\Updater", "Run\\Autorun", "Run\\Tool", "RunServices\\Arcade"}) {
             EXPECT_TRUE(Has(listed.out, "start-up value HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\"
                                         "CurrentVersion\\" + std::string(value) + " (" + xp.hive +
                                         "): would be removed with --remove\n"))
@@ -221,7 +225,7 @@ TEST(VendrikaScan, ReportsEveryInfectedSampleAndChangesNothing) {
         size_t wouldRemove = 0;
         for (const std::string& line : listedJson.Lines())
             wouldRemove += Has(line, "\"action\":\"would_remove\"");
-        EXPECT_EQ(wouldRemove, 5u) << listedJson.out;  // 3 values, 1 service, the hosts file
+        EXPECT_EQ(wouldRemove, 6u) << listedJson.out;  // 4 values, 1 service, the hosts file
     }
 
     Tree clean;
@@ -293,6 +297,7 @@ TEST(VendrikaScan, RemoveGivesTheWindowsResult) {
     }
     const pf::HKEY hklm = pf::kHkeyLocalMachine;
     machine.SetString(hklm, std::string("Software\\") + kRun, "Updater", "\"C:\\Downloads\\setup.exe\" /silent");
+    machine.SetString(hklm, std::string("Software\\") + kRun, "Autorun", "C:\\autorun.exe");
     machine.SetString(hklm, std::string("Software\\") + kRun, "Notepad", "notepad.exe");
     machine.SetString(hklm, std::string("Software\\") + kRun, "Tool",
                       "%SystemDrive%\\Program Files\\Tools\\tool.exe");
@@ -334,9 +339,10 @@ TEST(VendrikaScan, RemoveGivesTheWindowsResult) {
     std::sort(window.begin(), window.end());
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines, window);
-    EXPECT_TRUE(std::count(lines.begin(), lines.end(), "System Registry     W32/Vendrika.Trojan removed") >= 3);
-    EXPECT_TRUE(Has(r.out, "Total files removed\t\t:  3"));
+    EXPECT_TRUE(std::count(lines.begin(), lines.end(), "System Registry     W32/Vendrika.Trojan removed") >= 4);
+    EXPECT_TRUE(Has(r.out, "Total files removed\t\t:  4"));
 
+    EXPECT_FALSE(Exists(volume.tree.Path("autorun.exe")));
     EXPECT_FALSE(Exists(volume.tree.Path("Downloads/setup.exe")));
     EXPECT_FALSE(Exists(volume.tree.Path("Games/game.exe")));  // read-only, removed all the same
     EXPECT_FALSE(Exists(volume.tree.Path("Program Files/Tools/tool.exe")));

@@ -7,11 +7,14 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <thread>
+#include <vector>
 
 #include "tests/offline/offline_support.h"
 
@@ -376,3 +379,53 @@ TEST(VendrikaScanVolumes, Fat32VolumeThroughFuse) {
     EXPECT_TRUE(Exists(volume.Path("DOCS/LETTER.TXT")));
     EXPECT_TRUE(Exists(volume.Path(deep + "/IN.EXE")));
 }
+
+#ifdef CV_DEMO_VOLUME
+// The demo volume, on a folder tree and on NTFS and FAT32 images, cleaned as
+// a rescue user cleans it: --remove takes the infection at the volume's root
+// and every one below it, with their start-up values, and a second run finds
+// nothing. (A removal at the root once ended the walk of the whole volume.)
+TEST(VendrikaScanVolumes, DemoVolumeIsCleanedFromItsRootDown) {
+    const std::vector<std::string> infected = {"autorun.exe", "Downloads/setup.exe", "Games/Arcade/game.exe",
+                                               "Program Files/Tools/tool.exe", "Documents/invoice.pdf.exe"};
+    // Planted in a folder tree, then copied file by file (FAT keeps no modes).
+    Tree demo;
+    ASSERT_EQ(std::system((std::string(CV_DEMO_VOLUME) + " '" + demo.Root() + "'").c_str()), 0);
+    auto clean = [&](const std::string& what, const std::string& root, const std::string& config,
+                     const std::function<void(const std::string&, const std::string&)>& file) {
+        const std::string hive = config + "/SOFTWARE", system = config + "/SYSTEM";
+        for (const auto& [name, content] : demo.Snapshot())
+            if (name.back() != '/') file(name, content.substr(0, content.rfind("|mode=")));
+        for (const std::string& file : infected) ASSERT_TRUE(Exists(root + "/" + file)) << what << file;
+        const offline::RunResult r = Scan({"--remove", root});
+        EXPECT_EQ(r.status, 1) << what << r.out << r.err;
+        for (const std::string& file : infected) EXPECT_FALSE(Exists(root + "/" + file)) << what << file;
+        EXPECT_TRUE(Has(r.out, "Total files infected\t\t:  5")) << what << r.out;
+        EXPECT_TRUE(Has(r.out, "Total files removed\t\t:  5")) << what << r.out;
+        EXPECT_TRUE(Exists(root + "/Documents/letter.txt")) << what;
+        std::map<std::string, std::string> run;
+        ASSERT_TRUE(offline::HiveValues(hive, "Microsoft\\Windows\\CurrentVersion\\Run", &run)) << what;
+        EXPECT_EQ(run, (std::map<std::string, std::string>{{"DemoNotepad", "notepad.exe"}})) << what;
+        std::map<std::string, std::string> values;
+        EXPECT_FALSE(offline::HiveValues(system, "ControlSet001\\Services\\DemoToolService", &values)) << what;
+        EXPECT_TRUE(offline::HiveValues(system, "ControlSet001\\Services\\Tcpip", &values)) << what;
+        const offline::RunResult again = Scan({root});
+        EXPECT_TRUE(Has(again.out, "Total files infected\t\t:  0")) << what << again.out;
+    };
+    {
+        Tree tree;
+        clean("folder tree", tree.Root(), tree.Path("WINDOWS/system32/config"),
+              [&](const std::string& name, const std::string& bytes) { tree.File(name, bytes); });
+    }
+    for (const ImageVolume::Kind kind : {ImageVolume::kNtfs, ImageVolume::kFat32}) {
+        ImageVolume volume(kind);
+        if (!volume.Unavailable().empty()) {
+            std::printf("image volume skipped: %s\n", volume.Unavailable().c_str());
+            continue;
+        }
+        clean(kind == ImageVolume::kNtfs ? "NTFS image" : "FAT32 image", volume.Root(),
+              volume.Path("WINDOWS/system32/config"),
+              [&](const std::string& name, const std::string& bytes) { volume.File(name, bytes); });
+    }
+}
+#endif
