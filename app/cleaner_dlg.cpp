@@ -6,7 +6,8 @@
 
 #include "app/product_check.h"
 #include "app/result_list_logic.h"
-#include "engine/scan_context.h"
+#include "app/window_report.h"
+#include "scan/scan_context.h"
 #include "engine/scan_run.h"
 #include "framework/paint_dc.h"
 #include "framework/win_app.h"
@@ -348,7 +349,10 @@ void CCleanerDlg::OnTimer(UINT_PTR id) {
     KillTimer(kScanTimerId);
     // A stop confirmed while the scan was starting stays confirmed.
     if (scanControl.BeginRun()) g_scan.cancelled = false;
-    RunScan();  // pumps this window's messages between directory entries
+    {
+        app::ScopedWindowReport report;  // the scan's events as this window's lines
+        RunScan();  // pumps this window's messages between directory entries
+    }
     FlushStatusText();
 
     cancelButton.ShowWindow(SW_HIDE);

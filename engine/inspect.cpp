@@ -6,10 +6,12 @@
 // and wrap, and a seek or read that does not deliver simply means "no match".
 #include "engine/inspect.h"
 
+#include <climits>
 #include <cstring>
 
 #include "engine/removal.h"
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
+#include "scan/scan_events.h"
 #include "engine/signatures.h"
 #include "persistence/startup_registry.h"
 #include "platform/crt.h"
@@ -67,6 +69,13 @@ void ClearInspectedPath() { std::memset(g_scan.inspectedPath, 0, sizeof g_scan.i
 }  // namespace
 
 const PeHeaders& LastPeHeaders() { return g_pe; }
+
+bool SignatureLengthAccepted(uint64_t length) {
+    if (length > uint64_t(INT32_MAX)) return false;  // beyond what _filelength reports
+    for (const SignatureRecord* record = SignatureTable; record->name[0]; ++record)
+        if (SizeAccepted(*record, int32_t(length))) return true;
+    return false;
+}
 
 const SignatureRecord* FindMatchingRecord(int fd, int32_t fileLength,
                                           const SignatureRecord* table) {
@@ -146,22 +155,29 @@ int InspectFile(const char* detectionName, const char* path) {
         return 0;
     }
     if (const SignatureRecord* record = FindMatchingRecord(fd, fileLength, SignatureTable)) {
-        ++g_scan.infectedCount;
         pf::Os()._close(fd);
-        CleanPersistence(record->name);
-        crt::CopyText(g_scan.detectedName, record->name);
-        crt::CopyText(g_scan.statusText, path);
-        if (g_scan.memoryMode) {
-            // The memory step ends the process and hands the file back.
-            g_scan.foundInMemory = true;
-            ClearInspectedPath();
-            return 1;
-        }
-        RemoveInfectedFile(path, record->name);
-        ClearInspectedPath();
-        return 1;
+        return HandleInfectedFile(path, record->name);
     }
     ClearInspectedPath();
     pf::Os()._close(fd);
     return 0;
+}
+
+int HandleInfectedFile(const char* path, const char* detectionName) {
+    ClearInspectedPath();
+    crt::CopyText(g_scan.inspectedPath, path);
+    ++g_scan.infectedCount;
+    scan::Events().Found(path, detectionName, g_scan.memoryMode ? scan::Where::kMemory : scan::Where::kFile);
+    CleanPersistence(detectionName);
+    crt::CopyText(g_scan.detectedName, detectionName);
+    crt::CopyText(g_scan.statusText, path);
+    if (g_scan.memoryMode) {
+        // The memory step ends the process and hands the file back.
+        g_scan.foundInMemory = true;
+        ClearInspectedPath();
+        return 1;
+    }
+    RemoveInfectedFile(path, detectionName);
+    ClearInspectedPath();
+    return 1;
 }

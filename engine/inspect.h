@@ -4,6 +4,13 @@
 
 // The inspection of one file against the signature table; 1 on a match.
 int InspectFile(const char* detectionName, const char* path);
+// Whether some record of the signature table accepts a file of this length.
+bool SignatureLengthAccepted(uint64_t length);
+// What follows any detector's match of the file at `path` (closed again):
+// it is counted and told, its start-up values and the hosts file are
+// cleaned, and it is removed (in memory mode, handed back to the memory
+// step). Returns 1.
+int HandleInfectedFile(const char* path, const char* detectionName);
 // Reads the PE headers of the open file into the inspection state.
 bool ReadPeHeaders(int fd);
 // Maps a relative virtual address to a file offset through the section table.

@@ -2,7 +2,8 @@
 // the statistics, the final status and, when needed, the restart question.
 #include "engine/scan_run.h"
 
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
+#include "scan/scan_events.h"
 #include "engine/walk.h"
 #include "platform/crt.h"
 #include "system/memory_check.h"
@@ -12,11 +13,6 @@ namespace {
 const char kRestartQuestion[] =
     "The system has to be restarted to remove the virus completely from your system. "
     "Open programs may ask to save their work first.\n\n Restart now?";
-// After a Yes: the request was taken (a program may still refuse the
-// restart, and the deletion then waits for the next one), or it was not.
-const char kRestartRequestedLine[] =
-    "Restart requested: if a program refuses it, the removal waits for the next restart";
-const char kRestartFailedLine[] = "Restart failed: restart the computer to complete the removal";
 constexpr const char* kProgramTitle = "CleanVendrika Ver 1.0";
 constexpr int kFirstDrive = 2;  // C:; A: and B: are never scanned
 constexpr int kLastDrive = 25;  // Z:
@@ -47,23 +43,18 @@ int RunScan() {
     }
 
     g_scan.summaryStarted = true;
-    if (g_scan.infectedCount > 0) ReportLine(" ");
-    ReportLine("Scanning statistics");
-    ReportLine("------------------------------");
-    ReportLine("Total files scanned\t\t:  %d", int(g_scan.scannedCount));
-    ReportLine("Total files infected\t\t:  %d", int(g_scan.infectedCount));
-    ReportLine("Total files removed\t\t:  %d", int(g_scan.removedCount));
-
-    ShowStatus(g_scan.cancelled ? "Scanning terminated" : "Scanning completed");
+    scan::Events().StatisticsReady({g_scan.scannedCount, g_scan.infectedCount, g_scan.removedCount});
+    scan::Events().Ended(g_scan.cancelled);
 
     if (g_scan.restartNeeded) {
+        scan::Events().RestartNeeded(scan::RestartFor::kPendingDeletion);
         const int answer = pf::Os().SkinMessageBox(kRestartQuestion, kProgramTitle,
                                                    pf::kMbYesNo | pf::kMbIconQuestion);
         // The request returns before the programs have answered: one that
         // refuses stops the restart, and the deletion then waits for the
         // next one. The user is told so here, while the window still shows.
         if (answer == pf::kIdYes)
-            ReportLine(RestartSystem() ? kRestartRequestedLine : kRestartFailedLine);
+            scan::Events().RestartRequested(scan::RestartFor::kPendingDeletion, RestartSystem());
     }
     return 1;
 }

@@ -6,12 +6,12 @@
 #include <cstring>
 
 #include "engine/inspect.h"
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
+#include "scan/scan_events.h"
 #include "platform/crt.h"
 
 namespace {
 constexpr const char* kProgramTitle = "CleanVendrika Ver 1.0";
-constexpr int kStatusWidth = 60;
 // A pattern this short can only be a drive root ("C:\*.*").
 constexpr size_t kDriveRootPatternMax = 6;
 
@@ -73,9 +73,22 @@ bool IsDotEntry(const char* name) {
 }  // namespace
 
 const DetectorEntry DetectorTable[] = {
-    {"W32/Vendrika.Trojan", InspectFile},
-    {nullptr, nullptr},
+    {scan::kFamilyName, InspectFile, SignatureLengthAccepted},
+    {nullptr, nullptr, nullptr},
 };
+
+namespace {
+const DetectorEntry* g_detectors = DetectorTable;
+}  // namespace
+
+const DetectorEntry* Detectors() { return g_detectors; }
+void SetDetectors(const DetectorEntry* table) { g_detectors = table ? table : DetectorTable; }
+
+bool AnyDetectorAcceptsLength(uint64_t length) {
+    for (const DetectorEntry* d = g_detectors; d->name; ++d)
+        if (d->canMatchLength(length)) return true;
+    return false;
+}
 
 void ShortenPathForDisplay(const char* src, char* dst, int width) {
     const int half = width / 2 - 1;
@@ -138,12 +151,17 @@ int32_t WalkFolder(const char* pattern) {
                 // A path longer than the system's limit cannot be opened by
                 // name anyway; such an entry is passed over, not cut short.
                 if (fits) {
-                    ShortenPathForDisplay(fullPath, g_scan.statusText, kStatusWidth);
-                    pf::Os().SendMessageA(g_scan.mainWindow, WM_SCAN_STATUS, 0, 0);
+                    scan::Events().Scanning(fullPath);
                     if (!(data.dwFileAttributes & pf::kFileAttributeDirectory)) {
                         if (!g_scan.memoryMode) ++g_scan.scannedCount;
-                        for (const DetectorEntry* d = DetectorTable; d->name; ++d)
-                            if (d->inspect(d->name, fullPath)) break;
+                        // A file no detector can match by its length is not
+                        // opened at all; the file handed back for removal
+                        // was matched already.
+                        const uint64_t length = uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+                        for (const DetectorEntry* d = g_detectors; d->name; ++d)
+                            if ((g_scan.memoryRemoval || d->canMatchLength(length)) &&
+                                d->inspect(d->name, fullPath))
+                                break;
                     }
                 }
                 PumpScanMessages();

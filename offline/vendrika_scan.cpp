@@ -21,13 +21,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/inspect.h"
-#include "engine/scan_context.h"
+#include "app/window_report.h"
 #include "engine/scan_run.h"
-#include "engine/signatures.h"
-#include "engine/walk.h"
 #include "persistence/delayed_delete.h"
 #include "platform/posix/posix_platform.h"
+#include "scan/scan_context.h"
+#include "scan/scan_events.h"
 
 namespace {
 
@@ -77,8 +76,6 @@ const char kUsage[] =
 
 volatile sig_atomic_t g_interrupted = 0;
 void OnSignal(int) { g_interrupted = 1; }
-
-pf::HWND ConsoleWindow() { return reinterpret_cast<pf::HWND>(uintptr_t(0x7FFF0020)); }
 
 // The length of the well-formed UTF-8 sequence at `p` (of `n` bytes), its
 // code point in `cp`; 0 when the bytes there are not UTF-8 (overlong forms,
@@ -237,18 +234,10 @@ struct Detection {
     std::string name;
 };
 
-// A line of the window telling that a removal failed.
-bool IsFailureLine(const char* text) {
-    const size_t length = std::strlen(text);
-    for (const char* tail : {" Unable to remove", " Remove failed"}) {
-        const size_t n = std::strlen(tail);
-        if (length >= n && std::strcmp(text + length - n, tail) == 0) return true;
-    }
-    return false;
-}
-
-// The POSIX platform with the console standing in for the window.
-class ScanPlatform : public pf::posix::PosixPlatform, public pf::posix::Events {
+// The POSIX platform with the console standing in for the window: it
+// listens to the scan's events (the window's words for its text) and to the
+// platform's problems.
+class ScanPlatform : public pf::posix::PosixPlatform, public pf::posix::Events, public app::WindowLines {
 public:
     explicit ScanPlatform(const Options& options) : options_(options) {
         progress_ = !options.quiet && ::isatty(STDERR_FILENO);
@@ -259,17 +248,8 @@ public:
 
     int problems = 0;
     int detections = 0;
-
-    // ---- the window's side ----
-    pf::LRESULT SendMessageA(pf::HWND window, pf::UINT message, pf::WPARAM, pf::LPARAM) override {
-        if (window != ConsoleWindow()) return 0;
-        if (message == WM_SCAN_STATUS) {
-            if (progress_) Progress(false);
-        } else if (message == WM_SCAN_ADDLINE) {
-            Line(g_scan.reportLine);
-        }
-        return 0;
-    }
+    // The scan's last status text ("Scanning completed", ...).
+    std::string status;
 
     pf::BOOL PeekMessageA(pf::Msg* msg, pf::HWND, pf::UINT, pf::UINT, pf::UINT) override {
         // An interruption stops the walk the way the window's close does.
@@ -280,77 +260,50 @@ public:
         return 1;
     }
 
-    // ---- who found what: a file whose inspection counted a match ----
-    int _open(const char* path, int flags, int mode) override {
-        const int fd = PosixPlatform::_open(path, flags, mode);
-        if (fd >= 0 && fd < kTracked) {
-            openPath_[fd] = path;
-            countAtOpen_[fd] = g_scan.infectedCount;
+    // ---- the scan's events ----
+    void Found(const char* path, const char* name, scan::Where) override {
+        ++detections;
+        // The services whose image is this file (SYSTEM hive).
+        RemoveServicesOf(path);
+        Detection d{path, Display(path), name};
+        ClearProgress();
+        if (!options_.json) {
+            Print(Shown(d.path) + ": " + Shown(d.name) + " FOUND", true);
+            return;
         }
-        return fd;
+        // With --remove the outcome follows.
+        if (options_.remove)
+            pending_.push_back(d);
+        else
+            Emit(d, "found");
     }
 
-    int _close(int fd) override {
-        if (fd >= 0 && fd < kTracked && openPath_[fd] &&
-            g_scan.infectedCount > countAtOpen_[fd]) {
-            const char* path = openPath_[fd];
-            std::string name;
-            if (std::strcmp(path, g_scan.inspectedPath) == 0) {
-                // The PE inspection of this file matched: which record?
-                const SignatureRecord* record = nullptr;
-                if (ReadPeHeaders(fd)) record = FindMatchingRecord(fd, _filelength(fd), SignatureTable);
-                name = record ? record->name : SignatureTable[0].name;
-            } else {
-                // The text signature of the hosts file.
-                name = g_scan.detectedName;
-            }
-            openPath_[fd] = nullptr;
-            Detected(path, name);
+    void Removed(const char* path, const char* name, scan::Where where) override {
+        Outcome(path, name, "removed");
+        WindowLines::Removed(path, name, where);
+    }
+
+    void NotRemoved(const char* path, const char* name, scan::Where where, pf::DWORD error) override {
+        if (!options_.remove) {
+            // Report-only refuses every change: an infected hosts file is
+            // what --remove would remove (listed once).
+            if (where == scan::Where::kHostsFile) WouldRemoveHosts(path, name);
+            return;
         }
-        if (fd >= 0 && fd < kTracked) openPath_[fd] = nullptr;
-        return PosixPlatform::_close(fd);
+        Unchanged(path);
+        Outcome(path, name, "not_removed");
+        failure_ = true;
+        WindowLines::NotRemoved(path, name, where, error);
+        failure_ = false;
     }
 
-    // ---- why a removal failed ----
-    pf::BOOL DeleteFileA(const char* path) override {
-        const pf::BOOL done = PosixPlatform::DeleteFileA(path);
-        if (!done) Unchanged(path, errno);
-        return done;
+    void ProcessNotEnded(const char* path) override {
+        failure_ = true;
+        WindowLines::ProcessNotEnded(path);
+        failure_ = false;
     }
 
-    pf::BOOL SetFileAttributesA(const char* path, pf::DWORD attributes) override {
-        const pf::BOOL done = PosixPlatform::SetFileAttributesA(path, attributes);
-        if (!done) Unchanged(path, errno);
-        return done;
-    }
-
-    // ---- deletion at the next start of a 95/98/Me Windows ----
-    pf::DWORD GetShortPathNameA(const char* longPath, char* shortPath, pf::DWORD size) override {
-        const pf::DWORD n = PosixPlatform::GetShortPathNameA(longPath, shortPath, size);
-        lastShortPath_ = n > 0 && n < size ? shortPath : "";
-        return n;
-    }
-
-    // The entry names the file by its short name, which real-mode WININIT
-    // needs; a long name there would delete nothing.
-    bool Schedule(const char* key, const char* value) {
-        std::string why;
-        if (lastShortPath_.empty() || lastShortPath_ != value) {
-            Problem(Display(value), "its short (8.3) name cannot be read from its FAT volume, and "
-                                    "WININIT.INI takes no other: delete it by hand");
-        } else if (!AddWininitEntry(key, value, &why)) {
-            Problem(Windows().windowsDir + "\\WININIT.INI",
-                    "cannot be written (" + why + "): delete " + Display(value) + " by hand");
-        } else {
-            Note(std::string("WININIT.INI of ") + Windows().windowsDir + ": " + key + "=" + value +
-                     " added; that Windows deletes the file at its next start",
-                 true);
-            return true;
-        }
-        return false;
-    }
-
-    // ---- Events ----
+    // ---- the platform's events ----
     // The same problem (a read-only volume, a hive that cannot be written)
     // is told once however often it stops a change.
     void Problem(const std::string& what, const std::string& why) override {
@@ -380,6 +333,26 @@ public:
         Registry("service", hive, key, "", false);
     }
 
+    // ---- deletion at the next start of a 95/98/Me Windows ----
+    // Real-mode WININIT understands short (8.3) names only: an entry that
+    // holds anything else would delete nothing.
+    bool Schedule(const char* key, const char* value) {
+        std::string why;
+        if (!IsShortPath(value)) {
+            Problem(Display(value), "its short (8.3) name cannot be read from its FAT volume, and "
+                                    "WININIT.INI takes no other: delete it by hand");
+        } else if (!AddWininitEntry(key, value, &why)) {
+            Problem(Windows().windowsDir + "\\WININIT.INI",
+                    "cannot be written (" + why + "): delete " + Display(value) + " by hand");
+        } else {
+            Note(std::string("WININIT.INI of ") + Windows().windowsDir + ": " + key + "=" + value +
+                     " added; that Windows deletes the file at its next start",
+                 true);
+            return true;
+        }
+        return false;
+    }
+
     // `always`: a note on what was not examined; with --quiet it is shown
     // at the end, and only when something was found.
     void Note(const std::string& text, bool always = false) {
@@ -394,7 +367,7 @@ public:
             Print(Shown(text), true);
     }
 
-    // Detections still waiting for their outcome line.
+    // Detections still waiting for their outcome.
     void Finish() {
         for (const Detection& d : pending_) Emit(d, "found");
         pending_.clear();
@@ -404,8 +377,45 @@ public:
         deferred_.clear();
     }
 
+protected:
+    // ---- the window's words ----
+    // Report-only: the lines of a removal that was not attempted are not
+    // shown; the statistics are. Quiet: only what failed. JSON: none.
+    void Line(const char* text) override {
+        if (options_.json) return;
+        if (!options_.remove && !g_scan.summaryStarted) return;
+        if (options_.quiet && !failure_) return;
+        ClearProgress();
+        Print(Shown(text, g_scan.summaryStarted), !g_scan.summaryStarted);
+    }
+
+    void Progress(const char* shortened) override {
+        if (!progress_) return;
+        progressPath_ = shortened;
+        ShowProgress();
+    }
+
+    void Status(const char* text) override { status = text; }
+
 private:
-    static constexpr int kTracked = 128;
+    // A path every component of which is an 8.3 name ("C:\WINDOWS\X~1.EXE").
+    static bool IsShortPath(const char* path) {
+        if (!path || !path[0] || path[1] != ':') return false;
+        const char* p = path + 2;
+        while (*p == '\\') {
+            const char* start = ++p;
+            while (*p && *p != '\\') ++p;
+            const std::string name(start, p);
+            const size_t dot = name.find('.');
+            const std::string base = name.substr(0, dot);
+            const std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
+            if (base.empty() || base.size() > 8 || ext.size() > 3 || ext.find('.') != std::string::npos)
+                return false;
+            for (unsigned char c : name)
+                if (c <= ' ' || c >= 0x7F || std::strchr("\"*+,/:;<=>?[]|", c)) return false;
+        }
+        return *p == '\0';
+    }
 
     // A start-up value or a service key: removed, or in a report-only run
     // what --remove would remove (each once).
@@ -425,32 +435,37 @@ private:
         }
     }
 
-    // The cause beside the window's "Unable to remove": a read-only volume
-    // once for the whole volume, anything else per file.
-    void Unchanged(const char* windowsPath, int error) {
-        if (!options_.remove || !windowsPath) return;  // report-only refuses by design
+    void WouldRemoveHosts(const char* path, const char* name) {
+        // It is checked again at every detection: listed once.
+        if (!told_.insert(std::string("hosts") + '\0' + path).second) return;
+        ClearProgress();
+        if (options_.json)
+            Emit(Detection{path, Display(path), name}, "would_remove", "hosts");
+        else
+            Print(Shown(std::string(path) + "     " + name) + " would be removed with --remove", true);
+    }
+
+    // The outcome of a detection waiting for it (JSON).
+    void Outcome(const char* path, const char* name, const char* action) {
+        if (!options_.json) return;
+        for (size_t i = 0; i < pending_.size(); ++i) {
+            if (pending_[i].windowsPath != path || pending_[i].name != name) continue;
+            Emit(pending_[i], action);
+            pending_.erase(pending_.begin() + long(i));
+            return;
+        }
+    }
+
+    // The cause of a failed removal: a read-only volume once for the whole
+    // volume, anything else per file.
+    void Unchanged(const char* windowsPath) {
+        const int error = LastChangeErrno();
         if (error == EROFS && windowsPath[0] && windowsPath[1] == ':') {
             Problem(DriveRoot(windowsPath[0]), "read-only file system: nothing on it can be removed");
             return;
         }
-        Problem(Display(windowsPath), std::string("cannot be removed: ") + std::strerror(error));
-    }
-
-    void Detected(const char* windowsPath, const std::string& name) {
-        ++detections;
-        // The services whose image is this file (SYSTEM hive).
-        RemoveServicesOf(windowsPath);
-        Detection d{windowsPath, Display(windowsPath), name};
-        ClearProgress();
-        if (!options_.json) {
-            Print(Shown(d.path) + ": " + Shown(name) + " FOUND", true);
-            return;
-        }
-        // With --remove the outcome follows in the window's line for it.
-        if (options_.remove)
-            pending_.push_back(d);
-        else
-            Emit(d, "found");
+        Problem(Display(windowsPath),
+                std::string("cannot be removed: ") + (error ? std::strerror(error) : "refused"));
     }
 
     void Emit(const Detection& d, const char* action, const char* type = "detection") {
@@ -458,58 +473,16 @@ private:
                   .Text("name", d.name).Text("action", action).Done(), true);
     }
 
-    void Line(const char* text) {
-        const bool failure = !g_scan.summaryStarted && IsFailureLine(text);
-        if (!options_.remove && failure) {
-            // Report-only refuses every change: the hosts file's line says
-            // what --remove would do with it.
-            const char* end = std::strstr(text, " Remove failed");
-            if (!end || std::strlen(end) != std::strlen(" Remove failed")) return;
-            const std::string head(text, end);
-            // It is checked again at every detection: listed once.
-            if (!told_.insert(std::string("hosts") + '\0' + head).second) return;
-            ClearProgress();
-            if (options_.json) {
-                const size_t gap = head.find("     ");
-                const std::string where = head.substr(0, gap);
-                const std::string name = gap == std::string::npos ? "" : head.substr(gap + 5);
-                Emit(Detection{where, Display(where.c_str()), name}, "would_remove", "hosts");
-            } else {
-                Print(Shown(head) + " would be removed with --remove", true);
-            }
-            return;
-        }
-        if (options_.json) {
-            // "PATH     NAME removed" / "Unable to remove" / "Remove failed"
-            for (size_t i = 0; i < pending_.size(); ++i) {
-                const std::string head = pending_[i].windowsPath + "     " + pending_[i].name + " ";
-                if (std::strncmp(text, head.c_str(), head.size()) == 0) {
-                    Emit(pending_[i], std::strcmp(text + head.size(), "removed") == 0 ? "removed"
-                                                                                     : "not_removed");
-                    pending_.erase(pending_.begin() + long(i));
-                    break;
-                }
-            }
-            return;
-        }
-        // Report-only: the lines of a removal that was not attempted are
-        // not shown; the statistics are. Quiet: only what failed.
-        if (!options_.remove && !g_scan.summaryStarted) return;
-        if (options_.quiet && !failure) return;
-        ClearProgress();
-        Print(Shown(text, g_scan.summaryStarted), !g_scan.summaryStarted);
-    }
-
-    void Progress(bool force) {
+    void ShowProgress() {
         struct timespec now;
         ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
         const double t = double(now.tv_sec) + now.tv_nsec / 1e9;
-        if (!force && t - lastProgress_ < 0.1) return;
+        if (t - lastProgress_ < 0.1) return;
         lastProgress_ = t;
         const double elapsed = t - (double(started_.tv_sec) + started_.tv_nsec / 1e9);
         const double rate = elapsed > 0 ? g_scan.scannedCount / elapsed : 0;
         std::fprintf(stderr, "\r\033[K%d files, %.0f files/s, %s", int(g_scan.scannedCount), rate,
-                     Shown(g_scan.statusText).c_str());
+                     Shown(progressPath_).c_str());
         progressShown_ = true;
     }
 
@@ -523,46 +496,18 @@ private:
     bool progress_ = false;
     bool progressShown_ = false;
     bool interruptSent_ = false;
+    bool failure_ = false;  // the window's line being printed tells a failure
     double lastProgress_ = 0;
     struct timespec started_;
-    const char* openPath_[kTracked] = {};
-    int32_t countAtOpen_[kTracked] = {};
+    std::string progressPath_;
     std::vector<Detection> pending_;
     std::set<std::string> told_;
     std::vector<std::string> deferred_;
-    std::string lastShortPath_;
 };
 
 ScanPlatform* g_platform = nullptr;
 bool WriteWininitEntry(const char* key, const char* value) {
     return g_platform && g_platform->Schedule(key, value);
-}
-
-// The lengths some signature accepts; every other file is clean whatever
-// its content.
-pf::posix::LengthFilter LengthsOfTable() {
-    pf::posix::LengthFilter filter;
-    filter.any = false;
-    for (const SignatureRecord* r = SignatureTable; r->name[0]; ++r) {
-        const int64_t size = ReadRecordField(*r, offsetof(SignatureRecord, fileSize));
-        switch (ReadRecordField(*r, offsetof(SignatureRecord, sizeMode))) {
-            case 1: filter.ranges.push_back({size, size}); break;
-            case 2: filter.ranges.push_back({size - 4095, size + 4095}); break;
-            case 3: filter.any = true; break;
-            default: break;
-        }
-    }
-    // Most records share a length: one range each, in order.
-    std::sort(filter.ranges.begin(), filter.ranges.end());
-    std::vector<std::pair<int64_t, int64_t>> merged;
-    for (const auto& r : filter.ranges) {
-        if (!merged.empty() && r.first <= merged.back().second + 1)
-            merged.back().second = std::max(merged.back().second, r.second);
-        else
-            merged.push_back(r);
-    }
-    filter.ranges.swap(merged);
-    return filter;
 }
 
 int BadArguments(const char* format, ...) {
@@ -601,7 +546,7 @@ pf::posix::WindowsInstall WindowsOn(const std::string& path) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int VendrikaScanMain(int argc, char** argv) {
     Options options;
     bool endOfOptions = false;
     for (int i = 1; i < argc; ++i) {
@@ -706,13 +651,12 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    platform.SetLengthFilter(LengthsOfTable());
     pf::SetPlatform(&platform);
+    scan::SetListener(&platform);
     g_platform = &platform;
     SetWininitEntryWriter(WriteWininitEntry);
 
     // The scan, as the window's SCAN button starts it.
-    g_scan.mainWindow = ConsoleWindow();
     std::snprintf(g_scan.targetPath, sizeof g_scan.targetPath, "!:");
     g_scan.cancelled = false;
     RunScan();
@@ -744,15 +688,16 @@ int main(int argc, char** argv) {
                       .Number("removed", g_scan.removedCount)
                       .Number("problems", platform.problems)
                       .Number("opened", platform.filesOpened)
-                      .Text("status", g_scan.statusText)
+                      .Text("status", platform.status)
                       .Number("exit_code", status)
                       .Done(),
                   false);
         } else {
-            Print(g_scan.statusText, false);
+            Print(platform.status, false);
         }
     }
     if (!g_outputError && std::fflush(stdout) != 0) g_outputError = errno ? errno : EIO;
+    scan::SetListener(nullptr);
     pf::SetPlatform(nullptr);
     if (g_outputError) {
         std::fprintf(stderr, "vendrika-scan: standard output cannot be written: %s%s\n",
@@ -762,3 +707,7 @@ int main(int argc, char** argv) {
     }
     return status;
 }
+
+#ifndef CV_VENDRIKA_SCAN_NO_MAIN
+int main(int argc, char** argv) { return VendrikaScanMain(argc, argv); }
+#endif

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
 #include "platform/crt.h"
 #include "platform/platform.h"
 #include "system/os_version.h"

@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
+#include "scan/scan_events.h"
 #include "platform/crt.h"
 #include "platform/platform.h"
 
@@ -180,6 +181,7 @@ int CheckTextFile(const char* detectionName, const char* path) {
     }
     pf::Os()._close(fd);
     if (!record) return 0;
+    scan::Events().Found(path, name, scan::Where::kHostsFile);
 
     // A worm marks its hosts file read-only so that it survives a plain
     // deletion: the attributes go first, as for an infected program. Should
@@ -187,9 +189,9 @@ int CheckTextFile(const char* detectionName, const char* path) {
     pf::Os().SetFileAttributesA(path, pf::kFileAttributeArchive);
     if (pf::Os().DeleteFileA(path)) {
         ++g_scan.removedCount;
-        ReportLine("%s     %s removed", path, name);
+        scan::Events().Removed(path, name, scan::Where::kHostsFile);
     } else {
-        ReportLine("%s     %s Remove failed", path, name);
+        scan::Events().NotRemoved(path, name, scan::Where::kHostsFile, pf::Os().GetLastError());
     }
     return 1;
 }

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
 #include "persistence/hosts_file.h"
 #include "platform/crt.h"
 #include "system/os_version.h"
@@ -17,8 +17,17 @@ namespace {
 
 // The longest value name the registry allows, in characters.
 constexpr pf::DWORD kValueNameChars = 0x3FFF;
-// The name written in the lines about start-up values found by their data.
-const char kFamilyName[] = "W32/Vendrika.Trojan";
+
+// Deletes a value found to launch an infected file and tells what happened.
+bool DeleteStartupValue(const scan::StartupValue& value) {
+    pf::LONG error = 0;
+    if (DeleteRegistryValue(value.root, value.key, value.valueName, &error)) {
+        scan::Events().StartupValueRemoved(value);
+        return true;
+    }
+    scan::Events().StartupValueLeft(value, error);
+    return false;
+}
 
 // Remembers a removed value's name, with the infected file it named, for
 // the later matches. A name too long for runValueName is not remembered at
@@ -106,15 +115,16 @@ bool ReadCommand(pf::HKEY root, const char* subKey, const char* name, char (&dat
 // this scan found infected: the one it named when it was removed, or the one
 // being inspected now. The same name may since have been given to another
 // program's value, which stays.
-bool DeleteRememberedValue(const char* subKey, const char* inspected) {
+bool DeleteRememberedValue(const char* subKey, const char* inspected, const char* detectionName) {
     char data[kMaxPath];
     char expanded[kMaxPath + 1];
     if (!ReadCommand(pf::kHkeyLocalMachine, subKey, g_scan.runValueName, data, expanded))
         return false;
-    const bool named =
-        HowCommandNames(data, expanded, g_scan.runValuePath) != Naming::None ||
-        (inspected[0] && HowCommandNames(data, expanded, inspected) != Naming::None);
-    return named && DeleteRegistryValue(pf::kHkeyLocalMachine, subKey, g_scan.runValueName);
+    const bool byOld = HowCommandNames(data, expanded, g_scan.runValuePath) != Naming::None;
+    const bool named = byOld || (inspected[0] && HowCommandNames(data, expanded, inspected) != Naming::None);
+    return named && DeleteStartupValue({pf::kHkeyLocalMachine, subKey, g_scan.runValueName, data,
+                                        byOld ? g_scan.runValuePath : inspected, detectionName,
+                                        scan::Naming::kRememberedName});
 }
 
 // The hosts file's path for this system, or false when this system has
@@ -139,12 +149,16 @@ bool HostsFilePath(char (&path)[kMaxPath]) {
 
 }  // namespace
 
-int DeleteRegistryValue(pf::HKEY root, const char* subKey, const char* valueName) {
+int DeleteRegistryValue(pf::HKEY root, const char* subKey, const char* valueName, pf::LONG* error) {
+    pf::LONG unused;
+    if (!error) error = &unused;
     pf::HKEY key = nullptr;
-    if (pf::Os().RegOpenKeyExA(root, subKey, 0, pf::kKeyAllAccess, &key) != 0) return 0;
-    const bool deleted = pf::Os().RegDeleteValueA(key, valueName) == 0;
-    const bool closed = pf::Os().RegCloseKey(key) == 0;
-    return deleted && closed ? 1 : 0;
+    *error = pf::Os().RegOpenKeyExA(root, subKey, 0, pf::kKeyAllAccess, &key);
+    if (*error != 0) return 0;
+    *error = pf::Os().RegDeleteValueA(key, valueName);
+    const pf::LONG closed = pf::Os().RegCloseKey(key);
+    if (*error == 0) *error = closed;
+    return *error == 0 ? 1 : 0;
 }
 
 int ReadRegistryValue(pf::HKEY root, const char* subKey, const char* valueName, char* buffer) {
@@ -180,7 +194,7 @@ int ReadRegistryValue(pf::HKEY root, const char* subKey, const char* valueName, 
     return 1;
 }
 
-void ScanStartupKey(pf::HKEY root, const char* subKey) {
+void ScanStartupKey(pf::HKEY root, const char* subKey, const char* detectionName) {
     pf::HKEY key = nullptr;
     if (pf::Os().RegOpenKeyExA(root, subKey, 0, pf::kKeyRead, &key) != 0) return;
     pf::DWORD valueCount = 0;
@@ -205,20 +219,19 @@ void ScanStartupKey(pf::HKEY root, const char* subKey) {
         crt::strlwr(path);
         switch (HowCommandNames(data, expanded, path)) {
             case Naming::BareName:
-                if (DeleteRegistryValue(root, subKey, name)) {
+                if (DeleteStartupValue({root, subKey, name, data, path, detectionName,
+                                        scan::Naming::kBareName})) {
                     RememberValueName(name, path);
                     ++deleted;
-                    ReportLine("System Registry     %s removed", kFamilyName);
                 }
                 break;
             case Naming::FullPath:
                 // Remembered even when the deletion fails, so the next match
                 // tries again.
                 RememberValueName(name, path);
-                if (DeleteRegistryValue(root, subKey, name)) {
+                if (DeleteStartupValue({root, subKey, name, data, path, detectionName,
+                                        scan::Naming::kFullPath}))
                     ++deleted;
-                    ReportLine("System Registry     %s removed", kFamilyName);
-                }
                 break;
             case Naming::None:
                 break;
@@ -240,13 +253,11 @@ int CleanPersistence(const char* detectionName) {
         char inspected[kMaxPath + 1];
         crt::CopyText(inspected, g_scan.inspectedPath);
         crt::strlwr(inspected);
-        for (const char* key : startupKeys)
-            if (DeleteRememberedValue(key, inspected))
-                ReportLine("System Registry     %s removed", detectionName);
+        for (const char* key : startupKeys) DeleteRememberedValue(key, inspected, detectionName);
     }
 
     if (g_scan.inspectedPath[0]) {
-        for (const char* key : startupKeys) ScanStartupKey(pf::kHkeyLocalMachine, key);
+        for (const char* key : startupKeys) ScanStartupKey(pf::kHkeyLocalMachine, key, detectionName);
     }
     return 1;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "scan/scan_events.h"
 
 // The machine-wide start-up keys whose values may launch an infected file.
 extern const char kRunKeyPath[];          // Software\Microsoft\Windows\CurrentVersion\Run
@@ -14,11 +15,14 @@ extern const char kWow64RunServicesKeyPath[];
 int CleanPersistence(const char* detectionName);
 
 // Deletes the values of one key whose command line launches
-// g_scan.inspectedPath; remembers the last one in g_scan.runValueName.
-void ScanStartupKey(pf::HKEY root, const char* subKey);
+// g_scan.inspectedPath (found by `detectionName`); remembers the last one in
+// g_scan.runValueName.
+void ScanStartupKey(pf::HKEY root, const char* subKey, const char* detectionName = scan::kFamilyName);
 
-// 1 when the key opened, the value was deleted and the key closed, else 0.
-int DeleteRegistryValue(pf::HKEY root, const char* subKey, const char* valueName);
+// 1 when the key opened, the value was deleted and the key closed, else 0
+// (with the registry's error in `error`, when given).
+int DeleteRegistryValue(pf::HKEY root, const char* subKey, const char* valueName,
+                        pf::LONG* error = nullptr);
 
 // Reads a value as NUL-terminated text into buffer (kMaxPath bytes). 1 when
 // the key opened, the value was read whole and the key closed; data that

@@ -9,7 +9,8 @@
 #include <cstring>
 
 #include "engine/removal.h"
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
+#include "scan/scan_events.h"
 #include "engine/walk.h"
 #include "platform/crt.h"
 #include "platform/platform.h"
@@ -60,8 +61,8 @@ void CheckBySnapshot() {
         }
         // It runs on: say so, then remove the file as any other found, which
         // escalates on its own (ending it by path, else the next start).
-        ReportLine("System Memory    W32/Vendrika.Trojan Unable to remove");
-        RemoveInfectedFile(e->imagePath, "W32/Vendrika.Trojan");
+        scan::Events().ProcessNotEnded(e->imagePath);
+        RemoveInfectedFile(e->imagePath, scan::kFamilyName);
     }
     FreeProcessList(list);
 }
@@ -122,6 +123,7 @@ void RunMemoryCheck() {
         // finishes the removal. Without it, or with nothing of that kind, the
         // scan goes on: what was ended and removed is in the list, and a file
         // still running is met by the walk, whose removal schedules it.
+        if (g_scan.memoryRegistryCleaned) scan::Events().RestartNeeded(scan::RestartFor::kWormService);
         if (g_scan.memoryRegistryCleaned &&
             pf::Os().SkinMessageBox(
                 "W32/Vendrika.Trojan found in memory! registry entries created by the worm are "
@@ -129,12 +131,13 @@ void RunMemoryCheck() {
                 "scanning.\n\nRestart the computer now?",
                 "CleanVendrika Ver 1.0", pf::kMbOkCancel | pf::kMbIconAsterisk) == pf::kIdOk) {
             if (RestartSystem()) {
+                scan::Events().RestartRequested(scan::RestartFor::kWormService, true);
                 pf::Os().exit(0);
                 return;
             }
             // The system did not take the request: nothing restarts, so
             // the program stays and scans on rather than end unseen.
-            ReportLine("Restart failed: restart the computer and run this program again");
+            scan::Events().RestartRequested(scan::RestartFor::kWormService, false);
         }
     }
     g_scan.memoryMode = false;

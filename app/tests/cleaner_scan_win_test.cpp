@@ -8,7 +8,7 @@
 
 #include "app/cleaner_dlg.h"
 #include "app/tests/window_test_util.h"
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
 #include "platform/sim/sim_machine.h"
 #include "platform/win32/win32_platform.h"
 #include "resources/resource.h"

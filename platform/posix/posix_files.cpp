@@ -447,8 +447,6 @@ bool PosixPlatform::NextEntry(Listing* listing, FindDataA* data) {
         lastDirFd_ = listing->dirFd;
         lastName_ = name;
         lastIsFile_ = !isDir;
-        lastSize_ = e.size;
-        lastSizeKnown_ = e.statted;
         std::memcpy(lastPath_, listing->winFolder.data(), folderLength);
         std::memcpy(lastPath_ + folderLength, name, e.nameLength + 1u);
         lastPathLength_ = folderLength + e.nameLength;
@@ -629,24 +627,30 @@ int ChangeModeOf(int pathFd, int dirFd, const char* name, const struct stat& was
 
 BOOL PosixPlatform::SetFileAttributesA(const char* path, DWORD attributes) {
     if (readOnly_) {
+        changeErrno_ = EACCES;
         lastError_ = kErrorAccessDenied;
         return 0;
     }
     Located place;
     int dirFd;
     const char* name;
-    if (!PlaceOf(path, &place, &dirFd, &name)) return 0;
+    if (!PlaceOf(path, &place, &dirFd, &name)) {
+        changeErrno_ = errno;
+        return 0;
+    }
     // The file itself, held while it is checked and changed: a link put in
     // its place is never followed, whatever moment it appears.
     const int fd = ::openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
     struct stat st;
     if (fd < 0 || ::fstat(fd, &st) != 0) {
+        changeErrno_ = errno;
         lastError_ = Win32ErrorOf(errno);
         if (fd >= 0) ::close(fd);
         return 0;
     }
     if (!S_ISREG(st.st_mode)) {  // a link, a folder, a device: not the file examined
         ::close(fd);
+        changeErrno_ = EACCES;
         lastError_ = kErrorAccessDenied;
         return 0;
     }
@@ -661,6 +665,7 @@ BOOL PosixPlatform::SetFileAttributesA(const char* path, DWORD attributes) {
     if (mode != (st.st_mode & 07777)) {
         Changed();
         if (ChangeModeOf(fd, dirFd, name, st, mode) != 0) {
+            changeErrno_ = errno;
             lastError_ = Win32ErrorOf(errno);
             ok = 0;
         }
@@ -687,21 +692,27 @@ int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
 
 BOOL PosixPlatform::DeleteFileA(const char* path) {
     if (readOnly_) {
+        changeErrno_ = EACCES;
         lastError_ = kErrorAccessDenied;
         return 0;
     }
     Located place;
     int dirFd;
     const char* name;
-    if (!PlaceOf(path, &place, &dirFd, &name)) return 0;
+    if (!PlaceOf(path, &place, &dirFd, &name)) {
+        changeErrno_ = errno;
+        return 0;
+    }
     // Only a plain file is deleted; a link put in its place is refused,
     // never reported removed.
     struct stat st;
     if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        changeErrno_ = errno;
         lastError_ = Win32ErrorOf(errno);
         return 0;
     }
     if (!S_ISREG(st.st_mode)) {
+        changeErrno_ = EACCES;
         lastError_ = kErrorAccessDenied;
         return 0;
     }
@@ -712,6 +723,7 @@ BOOL PosixPlatform::DeleteFileA(const char* path) {
     char own[64];
     std::snprintf(own, sizeof own, ".vendrika-deleting-%ld-%lu", long(::getpid()), ++deletions_);
     if (RenameNoReplace(dirFd, name, dirFd, own) != 0) {
+        changeErrno_ = errno;
         lastError_ = errno == EISDIR ? kErrorAccessDenied : Win32ErrorOf(errno);
         return 0;
     }
@@ -721,6 +733,7 @@ BOOL PosixPlatform::DeleteFileA(const char* path) {
     if (same && ::unlinkat(dirFd, own, 0) == 0) return 1;
     const int error = same ? errno : EACCES;
     RenameNoReplace(dirFd, own, dirFd, name);
+    changeErrno_ = error;
     lastError_ = Win32ErrorOf(error);
     return 0;
 }
@@ -880,7 +893,7 @@ int PosixPlatform::NewSlot() {
         if (!slots_[i].used) {
             OpenSlot& s = slots_[i];
             s.used = true;
-            s.ruledOut = s.writable = s.append = s.readFailed = false;
+            s.writable = s.append = s.readFailed = false;
             s.fd = -1;
             s.size = s.position = s.cacheOffset = 0;
             s.cacheLength = -1;
@@ -909,14 +922,6 @@ int PosixPlatform::_open(const char* path, int flags, int mode) {
     }
     OpenSlot& s = slots_[slot];
     const bool entry = IsLastEntry(path);
-    if (!writing && entry && lastIsFile_ && lastSizeKnown_ && !filter_.Accepts(lastSize_)) {
-        // No signature accepts this length: nothing in the file can change
-        // the verdict, so it is not read at all.
-        ++filesRuledOut;
-        s.ruledOut = true;
-        s.size = lastSize_;
-        return kFirstFd + slot;
-    }
     int oflags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
     oflags |= access == kOWronly ? O_WRONLY : access == kORdwr ? O_RDWR : O_RDONLY;
     if (flags & kOCreat) oflags |= O_CREAT;
@@ -996,7 +1001,6 @@ int PosixPlatform::_read(int fd, void* buffer, unsigned count) {
         crtErrno_ = s ? kEINVAL : kEBADF;
         return -1;
     }
-    if (s->ruledOut) return 0;
     auto* out = static_cast<unsigned char*>(buffer);
     // Header reads are small and close together: one read-ahead serves them.
     if (count <= kReadAhead) {
@@ -1030,7 +1034,7 @@ int PosixPlatform::_read(int fd, void* buffer, unsigned count) {
 
 int PosixPlatform::_write(int fd, const void* buffer, unsigned count) {
     OpenSlot* s = Slot(fd);
-    if (!s || s->ruledOut || !s->writable || count > INT_MAX) {
+    if (!s || !s->writable || count > INT_MAX) {
         crtErrno_ = kEBADF;
         return -1;
     }
@@ -1071,7 +1075,7 @@ int PosixPlatform::_close(int fd) {
         crtErrno_ = kEBADF;
         return -1;
     }
-    const int result = s->ruledOut ? 0 : ::close(s->fd);
+    const int result = ::close(s->fd);
     s->used = false;
     return result == 0 ? 0 : -1;
 }

@@ -53,7 +53,6 @@ struct PosixPlatform::Listing {
 
 struct PosixPlatform::OpenSlot {
     bool used = false;
-    bool ruledOut = false;  // never opened: its length decides
     bool writable = false;
     bool append = false;
     int fd = -1;

@@ -19,10 +19,7 @@
 // hive to its end (LockRegistry): a second run is refused.
 //
 // Speed: a listing is read once with getdents and one fstatat per entry; the
-// folder pass that follows a file pass reuses it. A file whose listed length
-// the LengthFilter rules out is never opened when it is opened as the entry
-// just listed: its reads come back empty, which every reader takes for "not
-// a PE file" - exactly what its length already decided.
+// folder pass that follows a file pass reuses it.
 #pragma once
 
 #include <cstdint>
@@ -37,18 +34,6 @@ namespace pf::posix {
 
 // Room for a Windows path built by the walk (260) with margin.
 constexpr size_t kPathBuffer = 520;
-
-// File lengths that can still hold a detection.
-struct LengthFilter {
-    bool any = true;  // every length
-    std::vector<std::pair<int64_t, int64_t>> ranges;  // inclusive bounds
-    bool Accepts(int64_t length) const {
-        if (any) return true;
-        for (const auto& r : ranges)
-            if (length >= r.first && length <= r.second) return true;
-        return false;
-    }
-};
 
 // What the platform has to tell its front end.
 class Events {
@@ -117,7 +102,6 @@ public:
     // there is told as ValueWouldBeRemoved.
     void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
     bool ReadOnly() const { return readOnly_; }
-    void SetLengthFilter(const LengthFilter& filter) { filter_ = filter; }
     void SetEvents(Events* events) { events_ = events; }
 
     // Resolves a Windows path to the POSIX one (letter case as on disk).
@@ -130,10 +114,11 @@ public:
     // cannot be resolved.
     std::string Display(const char* windowsPath);
 
-    // How many files were opened for real and how many the listed length
-    // ruled out (for the benchmark and tests).
+    // How many files were opened (for the benchmark and tests).
     long filesOpened = 0;
-    long filesRuledOut = 0;
+    // The system's error (errno) of the last change to a file that failed:
+    // the cause beside the Win32 error the core is given.
+    int LastChangeErrno() const { return changeErrno_; }
 
     // ---- Platform ----
     HANDLE FindFirstFileA(const char* pattern, FindDataA* data) override;
@@ -296,9 +281,9 @@ private:
     std::vector<Drive> drives_;
     WindowsInstall windows_;
     bool readOnly_ = false;
-    LengthFilter filter_;
     Events* events_ = nullptr;
     DWORD lastError_ = 0;
+    int changeErrno_ = 0;
     int crtErrno_ = 0;
 
     std::vector<std::unique_ptr<Listing>> listingPool_;
@@ -314,9 +299,7 @@ private:
     size_t lastPathLength_ = 0;
     int lastDirFd_ = -1;
     const char* lastName_ = nullptr;
-    int64_t lastSize_ = 0;
     bool lastIsFile_ = false;
-    bool lastSizeKnown_ = false;
 
     std::vector<OpenSlot> slots_;
     std::vector<std::unique_ptr<Stream>> streams_;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/inspect.h"
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
 #include "engine/signatures.h"
 #include "engine/walk.h"
 #include "platform/sim/sim_machine.h"

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
 #include "engine/walk.h"
 #include "platform/posix/posix_platform.h"
 

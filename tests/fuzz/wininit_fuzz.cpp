@@ -7,7 +7,7 @@
 #include <string>
 
 #include "../unit/persistence_model.h"
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
 #include "persistence/delayed_delete.h"
 #include "platform/sim/sim_machine.h"
 

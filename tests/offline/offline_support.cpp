@@ -58,7 +58,7 @@ RunResult Scan(const std::vector<std::string>& args, const RunOptions& options) 
             if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(120);
         }
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(CV_VENDRIKA_SCAN));
+        argv.push_back(const_cast<char*>(options.program ? options.program : CV_VENDRIKA_SCAN));
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         execv(argv[0], argv.data());

@@ -28,6 +28,7 @@ struct RunOptions {
     bool closeOutputOnInterrupt = false;  // instead: close the reading end of standard output
     const char* outputTo = nullptr;       // standard output to this file (e.g. /dev/full)
     bool outputOnTerminal = false;        // standard output to the terminal too
+    const char* program = nullptr;        // another build of vendrika-scan
 };
 
 RunResult Scan(const std::vector<std::string>& args, const RunOptions& options = {});

@@ -15,13 +15,15 @@
 #include <functional>
 #include <set>
 
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
+#include "app/window_report.h"
 #include "engine/scan_run.h"
 #include "persistence/hosts_file.h"
 #include "platform/posix/posix_platform.h"
 #include "platform/sim/sim_machine.h"
 #include "system/services.h"
 #include "tests/offline/offline_support.h"
+#include "tests/support/second_detector.h"
 #include "tools/samplebuilder/samplebuilder.h"
 #include "tools/samplebuilder/table_records.h"
 
@@ -308,6 +310,7 @@ TEST(VendrikaScan, RemoveGivesTheWindowsResult) {
     ResetTextSignaturesForTest();
     {
         pf::sim::ScopedSimMachine guard(machine);
+        app::ScopedWindowReport report;
         g_scan.mainWindow = reinterpret_cast<pf::HWND>(uintptr_t(0xC1EA));
         machine.windowProc = [&](pf::HWND, pf::UINT message, pf::WPARAM, pf::LPARAM) -> pf::LRESULT {
             if (message == WM_SCAN_ADDLINE) window.emplace_back(g_scan.reportLine);
@@ -1165,4 +1168,47 @@ TEST(VendrikaScan, SystemHiveAnswersTheEnginesServiceCalls) {
     EXPECT_FALSE(offline::HiveValues(volume.system, "ControlSet001\\Services\\evil\\Security", &values));
     EXPECT_FALSE(offline::HiveValues(volume.system, "ControlSet002\\Services\\evil", &values));
     EXPECT_TRUE(offline::HiveValues(volume.system, "ControlSet001\\Services\\Tcpip", &values));
+}
+
+// A second detector beside the signature table (its own name and lengths)
+// is seen by the Linux front end as by the window: found, named and removed,
+// in text and JSON; a file of its marker but of a length it does not take
+// is never handed to it.
+TEST(VendrikaScan, ASecondDetectorIsFoundNamedAndRemoved) {
+    RunOptions second;
+    second.program = CV_VENDRIKA_SCAN_SECOND;
+    for (const bool json : {false, true}) {
+        Tree tree;
+        tree.File("data/marked.bin", second_detector::File(20));
+        tree.File("data/too-long.bin", second_detector::File(100));
+        tree.File("Downloads/setup.exe", offline::InfectedSample(0));
+        std::vector<std::string> args = {"--remove", tree.Root()};
+        if (json) args.insert(args.begin(), "--json");
+        const offline::RunResult r = Scan(args, second);
+        EXPECT_EQ(r.status, 2) << r.out << r.err;  // no Windows on it: no registry examined
+        EXPECT_FALSE(Exists(tree.Path("data/marked.bin"))) << json;
+        EXPECT_TRUE(Exists(tree.Path("data/too-long.bin"))) << json;
+        EXPECT_FALSE(Exists(tree.Path("Downloads/setup.exe"))) << json;
+        const std::string marked = tree.Path("data/marked.bin");
+        if (json) {
+            EXPECT_TRUE(Has(r.out, "{\"type\":\"detection\",\"path\":\"" + marked +
+                                       "\",\"windows_path\":\"C:\\\\data\\\\marked.bin\",\"name\":\"" +
+                                       second_detector::kName + "\",\"action\":\"removed\"}"))
+                << r.out;
+            EXPECT_TRUE(Has(r.out, "\"infected\":2,\"removed\":2")) << r.out;
+        } else {
+            EXPECT_TRUE(Has(r.out, marked + ": " + second_detector::kName + " FOUND\n")) << r.out;
+            EXPECT_TRUE(Has(r.out, std::string("C:\\data\\marked.bin     ") + second_detector::kName + " removed\n"))
+                << r.out;
+            EXPECT_TRUE(Has(r.out, "Total files infected\t\t:  2")) << r.out;
+        }
+    }
+    // Report-only: found and named, nothing changed.
+    Tree tree;
+    tree.File("marked.bin", second_detector::File(16));
+    const auto before = tree.Snapshot();
+    const offline::RunResult r = Scan({tree.Root()}, second);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, tree.Path("marked.bin") + ": " + second_detector::kName + " FOUND\n")) << r.out;
+    EXPECT_EQ(tree.Snapshot(), before);
 }

@@ -2,6 +2,8 @@
 // question at the end of a scan.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -9,6 +11,7 @@
 #include "engine/scan_run.h"
 #include "engine/signatures.h"
 #include "scan_test_support.h"
+#include "tests/support/second_detector.h"
 #include "tests/unit/system_perf_block.h"
 #include "tools/samplebuilder/samplebuilder.h"
 #include "tools/samplebuilder/table_records.h"
@@ -305,4 +308,34 @@ TEST_F(RemovalTest, LockedInfectionEndsWithTheRestartQuestion) {
         else
             EXPECT_EQ(m.pendingDeletes.size(), 1u);
     }
+}
+
+// Each detector is handed only the files of the lengths it declares; every
+// file is counted all the same. A second detector beside the table is found,
+// named and removed by the window's scan as the table's own is.
+TEST_F(ScanTest, FilesNoDetectorCanMatchAreCountedButNeverOpened) {
+    SetDetectors(second_detector::Table());
+    machine.SetVersion(pf::sim::WinVersion::WinXp);
+    machine.SetDriveType('C', pf::kDriveFixed);
+    PlantFile("C:\\data\\marked.bin", second_detector::File(20));
+    PlantFile("C:\\data\\too-long.bin", second_detector::File(100));
+    PlantFile("C:\\data\\letter.txt", "Dear customer");
+    PlantFile("C:\\Downloads\\setup.exe", Sample(0));
+    RunScan();
+    SetDetectors(nullptr);
+    EXPECT_EQ(g_scan.scannedCount, 4);
+    EXPECT_EQ(g_scan.infectedCount, 2);
+    EXPECT_EQ(g_scan.removedCount, 2);
+    EXPECT_FALSE(machine.Exists("C:\\data\\marked.bin"));
+    EXPECT_TRUE(machine.Exists("C:\\data\\too-long.bin"));
+    EXPECT_FALSE(machine.Exists("C:\\Downloads\\setup.exe"));
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        std::string("C:\\data\\marked.bin     ") + second_detector::kName + " removed"),
+              lines.end())
+        << AllLines();
+    const Texts opened = ArgsOf("_open");
+    for (const char* never : {"C:\\data\\too-long.bin", "C:\\data\\letter.txt"})
+        EXPECT_EQ(std::count(opened.begin(), opened.end(), never), 0) << never;
+    // Only the second detector takes 20 bytes.
+    EXPECT_EQ(std::count(opened.begin(), opened.end(), "C:\\data\\marked.bin"), 1);
 }

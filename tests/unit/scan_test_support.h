@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
 #include "platform/sim/sim_machine.h"
 
 // A hand-made PE image for header tests: "MZ", e_lfanew at 60, "PE\0\0", a

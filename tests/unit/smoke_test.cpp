@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
 #include "platform/crt.h"
 #include "platform/sim/sim_machine.h"
 

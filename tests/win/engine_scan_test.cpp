@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
 #include "engine/scan_run.h"
 #include "system/os_version.h"
 #include "tests/win/scan_harness.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
 #include "persistence/delayed_delete.h"
 #include "persistence/hosts_file.h"
 #include "persistence/startup_registry.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
 #include "platform/win32/win32_platform.h"
 
 namespace wintest {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
 #include "system/memory_check.h"
 #include "system/os_version.h"
 #include "system/processes.h"

@@ -19,7 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
+#include "app/window_report.h"
 #include "engine/scan_run.h"
 #include "platform/win32/win32_platform.h"
 #include "tools/samplebuilder/samplebuilder.h"
@@ -189,7 +190,10 @@ int main(int argc, char** argv) {
     std::snprintf(g_scan.targetPath, sizeof g_scan.targetPath, "!:");
     g_scan.cancelled = false;
     const DWORD started = GetTickCount();
-    RunScan();
+    {
+        app::ScopedWindowReport report;  // the window's lines, to the console
+        RunScan();
+    }
     const DWORD elapsed = GetTickCount() - started;
     std::printf("  status: %s\n", g_scan.statusText);
     std::printf("\nScan took %.1f s (%ld status updates)\n", elapsed / 1000.0,

@@ -1,6 +1,7 @@
 // The one process-wide scan state shared by the scan run, the walk, the
 // inspection, the cleanup and the main window, and the two notifications
-// through which the engine talks to that window.
+// through which the window's listener (app/window_report.h) talks to that
+// window.
 #pragma once
 
 #include <cstdint>
@@ -50,13 +51,3 @@ extern ScanContext g_scan;
 
 // Tests reset the state between cases; the program itself never does.
 void ResetScanContextForTest();
-
-// Formats a line into reportLine and sends WM_SCAN_ADDLINE, unless no main
-// window is known yet. A line longer than reportLine is cut, never overrun.
-void ReportLine(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-// Copies text into statusText and sends WM_SCAN_STATUS.
-void ShowStatus(const char* text);
