@@ -27,7 +27,9 @@ bool WildMatch(const char* mask, const char* name);
 bool CopyText(char* dst, size_t size, const char* src);
 // Appends src to the text in dst under the same rule.
 bool AppendText(char* dst, size_t size, const char* src);
-// snprintf into dst; returns true when the whole text fit.
+// snprintf into dst, cut to fit and terminated; returns true when the whole
+// text fit. The product's vsnprintf (runtime/format.h) answers -1 for a cut
+// text where C99's gives the length of the whole text: both give false.
 bool FormatText(char* dst, size_t size, const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 3, 4)))

@@ -10,12 +10,12 @@
 
 extern "C" {
 
-// <stdio.h> sends vsnprintf, snprintf, vsprintf and sprintf here.
+// <stdio.h> sends vsnprintf and snprintf here: in this program they answer
+// -1 for a text that was cut, as MSVCRT.DLL's _vsnprintf does, and always
+// terminate it. The unbounded vsprintf and sprintf have no entry point: a
+// use of one is an undefined reference when the program is linked.
 int __mingw_vsnprintf(char* buffer, std::size_t size, const char* format, va_list args) {
     return cvrt::FormatV(buffer, size, format, args);
-}
-int __mingw_vsprintf(char* buffer, const char* format, va_list args) {
-    return cvrt::FormatV(buffer, SIZE_MAX, format, args);
 }
 
 // 64-bit division on the i386.

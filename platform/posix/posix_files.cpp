@@ -26,8 +26,6 @@ constexpr unsigned kReadAhead = 4096;
 constexpr DWORD kErrorNotSupported = 50;
 constexpr DWORD kErrorAlreadyExists = 183;
 constexpr DWORD kErrorFileExists = 80;
-constexpr DWORD kErrorModNotFound = 126;
-constexpr DWORD kErrorProcNotFound = 127;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -1199,92 +1197,7 @@ BOOL PosixPlatform::GetVersionExA(OsVersionInfoA* info) {
     return 1;
 }
 
-// No process of the volume runs: there is no token, no library, no process
-// and no service to find.
-HANDLE PosixPlatform::GetCurrentProcess() { return reinterpret_cast<HANDLE>(intptr_t(-1)); }
-// No process of the volume runs, so this id never meets one in a process list.
 DWORD PosixPlatform::GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
-BOOL PosixPlatform::OpenProcessToken(HANDLE, DWORD, HANDLE*) {
-    lastError_ = kErrorAccessDenied;
-    return 0;
-}
-BOOL PosixPlatform::LookupPrivilegeValueA(const char*, const char*, Luid*) {
-    lastError_ = kErrorNoSuchPrivilege;
-    return 0;
-}
-BOOL PosixPlatform::AdjustTokenPrivileges(HANDLE, BOOL, TokenPrivileges*, DWORD, TokenPrivileges*,
-                                          DWORD*) {
-    lastError_ = kErrorInvalidHandle;
-    return 0;
-}
-BOOL PosixPlatform::CloseHandle(HANDLE) { return 1; }
-HMODULE PosixPlatform::LoadLibraryA(const char*) {
-    lastError_ = kErrorModNotFound;
-    return nullptr;
-}
-FARPROC PosixPlatform::GetProcAddress(HMODULE, const char*) {
-    lastError_ = kErrorProcNotFound;
-    return nullptr;
-}
-HANDLE PosixPlatform::CreateToolhelp32Snapshot(DWORD, DWORD) {
-    lastError_ = kErrorNotSupported;
-    return kInvalidHandleValue;
-}
-BOOL PosixPlatform::Process32First(HANDLE, ProcessEntry32*) {
-    lastError_ = kErrorNoMoreFiles;
-    return 0;
-}
-BOOL PosixPlatform::Process32Next(HANDLE, ProcessEntry32*) {
-    lastError_ = kErrorNoMoreFiles;
-    return 0;
-}
-BOOL PosixPlatform::Module32First(HANDLE, ModuleEntry32*) {
-    lastError_ = kErrorNoMoreFiles;
-    return 0;
-}
-BOOL PosixPlatform::EnumProcesses(DWORD*, DWORD, DWORD* bytesReturned) {
-    if (bytesReturned) *bytesReturned = 0;
-    lastError_ = kErrorNotSupported;
-    return 0;
-}
-DWORD PosixPlatform::GetModuleFileNameExA(HANDLE, HMODULE, char* buffer, DWORD size) {
-    if (buffer && size) buffer[0] = '\0';
-    lastError_ = kErrorInvalidHandle;
-    return 0;
-}
-HANDLE PosixPlatform::OpenProcess(DWORD, BOOL, DWORD) {
-    lastError_ = kErrorInvalidParameter;
-    return nullptr;
-}
-BOOL PosixPlatform::TerminateProcess(HANDLE, UINT) {
-    lastError_ = kErrorInvalidHandle;
-    return 0;
-}
-SC_HANDLE PosixPlatform::OpenSCManagerA(const char*, const char*, DWORD) {
-    lastError_ = kErrorNotSupported;
-    return nullptr;
-}
-SC_HANDLE PosixPlatform::OpenServiceA(SC_HANDLE, const char*, DWORD) {
-    lastError_ = kErrorServiceDoesNotExist;
-    return nullptr;
-}
-BOOL PosixPlatform::ControlService(SC_HANDLE, DWORD, ServiceStatus*) {
-    lastError_ = kErrorInvalidHandle;
-    return 0;
-}
-BOOL PosixPlatform::QueryServiceStatus(SC_HANDLE, ServiceStatus*) {
-    lastError_ = kErrorInvalidHandle;
-    return 0;
-}
-BOOL PosixPlatform::QueryServiceConfigA(SC_HANDLE, ServiceConfig*, DWORD, DWORD*) {
-    lastError_ = kErrorInvalidHandle;
-    return 0;
-}
-BOOL PosixPlatform::CloseServiceHandle(SC_HANDLE) { return 1; }
-BOOL PosixPlatform::ExitWindowsEx(UINT, DWORD) {
-    lastError_ = kErrorNotSupported;
-    return 0;
-}
 
 int PosixPlatform::WideCharToMultiByte(UINT, DWORD, const WCHAR* wide, int wideCount, char* out,
                                        int outSize, const char*, BOOL* usedDefault) {
@@ -1307,17 +1220,6 @@ int PosixPlatform::WideCharToMultiByte(UINT, DWORD, const WCHAR* wide, int wideC
         if (c >= 0x80 && usedDefault) *usedDefault = 1;
     }
     return count;
-}
-
-// The front end stands in for the window; alone the platform has none.
-BOOL PosixPlatform::PeekMessageA(Msg*, HWND, UINT, UINT, UINT) { return 0; }
-BOOL PosixPlatform::TranslateMessage(const Msg*) { return 0; }
-LRESULT PosixPlatform::DispatchMessageA(const Msg*) { return 0; }
-LRESULT PosixPlatform::SendMessageA(HWND, UINT, WPARAM, LPARAM) { return 0; }
-int PosixPlatform::MessageBoxA(HWND, const char*, const char*, UINT) { return kIdOk; }
-int PosixPlatform::SkinMessageBox(const char*, const char*, UINT flags) {
-    // Nobody is there to answer: the careful answer.
-    return (flags & 0xF) == kMbOkCancel ? kIdCancel : kIdNo;
 }
 
 }  // namespace pf::posix

@@ -7,7 +7,8 @@
 // the way Windows finds it, without regard to case. Symbolic links are never
 // followed, devices, sockets and pipes never opened. Nothing of the volume
 // runs: there are no processes, services or libraries, no question is shown
-// (every question is answered No) and waits return at once.
+// (every question is answered No; OfflinePlatform answers those calls) and
+// waits return at once.
 //
 // The registry is the SOFTWARE and SYSTEM hives of the NT-family Windows on
 // the volume (SetWindows), reached as HKEY_LOCAL_MACHINE\Software and
@@ -28,7 +29,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/offline_platform.h"
 
 namespace pf::posix {
 
@@ -74,7 +75,7 @@ struct WindowsInstall {
     char drive = 0;
 };
 
-class PosixPlatform : public Platform {
+class PosixPlatform : public OfflinePlatform {
 public:
     PosixPlatform();
     ~PosixPlatform() override;
@@ -155,24 +156,8 @@ public:
     void exit(int code) override;
 
     BOOL GetVersionExA(OsVersionInfoA* info) override;
-    HANDLE GetCurrentProcess() override;
+    // No process of the volume runs, so this id never meets one in a process list.
     DWORD GetCurrentProcessId() override;
-    BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) override;
-    BOOL LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) override;
-    BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TokenPrivileges* newState,
-                               DWORD bufferLength, TokenPrivileges* previousState,
-                               DWORD* returnLength) override;
-    BOOL CloseHandle(HANDLE handle) override;
-    HMODULE LoadLibraryA(const char* name) override;
-    FARPROC GetProcAddress(HMODULE module, const char* name) override;
-    HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) override;
-    BOOL Process32First(HANDLE snapshot, ProcessEntry32* entry) override;
-    BOOL Process32Next(HANDLE snapshot, ProcessEntry32* entry) override;
-    BOOL Module32First(HANDLE snapshot, ModuleEntry32* entry) override;
-    BOOL EnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesReturned) override;
-    DWORD GetModuleFileNameExA(HANDLE process, HMODULE module, char* buffer, DWORD size) override;
-    HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override;
-    BOOL TerminateProcess(HANDLE process, UINT exitCode) override;
 
     LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, DWORD access,
                        HKEY* result) override;
@@ -185,27 +170,12 @@ public:
     LONG RegDeleteKeyA(HKEY root, const char* subKey) override;
     LONG RegCloseKey(HKEY key) override;
 
-    SC_HANDLE OpenSCManagerA(const char* machine, const char* database, DWORD access) override;
-    SC_HANDLE OpenServiceA(SC_HANDLE manager, const char* name, DWORD access) override;
-    BOOL ControlService(SC_HANDLE service, DWORD control, ServiceStatus* status) override;
-    BOOL QueryServiceStatus(SC_HANDLE service, ServiceStatus* status) override;
-    BOOL QueryServiceConfigA(SC_HANDLE service, ServiceConfig* config, DWORD bufferSize,
-                             DWORD* bytesNeeded) override;
-    BOOL CloseServiceHandle(SC_HANDLE handle) override;
-    BOOL ExitWindowsEx(UINT flags, DWORD reserved) override;
     int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
                             char* out, int outSize, const char* defaultChar,
                             BOOL* usedDefault) override;
-
-    // The front end decides what the window would have shown; by default
-    // lines and status texts go nowhere and nothing is queued.
-    BOOL PeekMessageA(Msg* msg, HWND window, UINT filterMin, UINT filterMax,
-                      UINT removeFlags) override;
-    BOOL TranslateMessage(const Msg* msg) override;
-    LRESULT DispatchMessageA(const Msg* msg) override;
-    LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
-    int MessageBoxA(HWND owner, const char* text, const char* caption, UINT flags) override;
-    int SkinMessageBox(const char* text, const char* title, UINT flags) override;
+    // The windowing calls are OfflinePlatform's: the front end decides what
+    // the window would have shown; alone, lines and status texts go nowhere
+    // and nothing is queued.
 
     // The registry (posix_registry.cpp). Reads the version of an NT-family
     // Windows from its SOFTWARE hive; false when the hive cannot be read.
