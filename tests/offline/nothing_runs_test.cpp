@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/scan_context.h"
+#include "scan/scan_context.h"
 #include "platform/posix/posix_platform.h"
 #include "system/memory_check.h"
 #include "system/os_version.h"
