@@ -61,6 +61,21 @@ int CompareNames(const char* a, const char* b, size_t n, const LeadBytes& leads)
     return 0;
 }
 
+const char* ProgramOf(const char* command, bool* quoted) {
+    while (*command == ' ' || *command == '\t') ++command;
+    *quoted = *command == '"';
+    return *quoted ? command + 1 : command;
+}
+
+bool ProgramIsFile(const char* program, bool quoted, const char* path, const LeadBytes& leads) {
+    if (!path[0]) return false;
+    const size_t length = std::strlen(path);
+    if (CompareNames(program, path, length, leads) != 0) return false;
+    const char next = program[length];
+    if (quoted) return next == '"';
+    return next == '\0' || next == ' ' || next == '\t';
+}
+
 int stricmp(const char* a, const char* b) {
     for (;; ++a, ++b) {
         const int ca = (unsigned char)ToLower(*a);

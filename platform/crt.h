@@ -53,6 +53,16 @@ inline bool SameName(const char* a, const char* b, const LeadBytes& leads) {
     return CompareNames(a, b, SIZE_MAX, leads) == 0;
 }
 
+// Command lines (start-up values, a service's ImagePath). The program of
+// `command`: after any leading blanks and the opening quote, which sets
+// *quoted.
+const char* ProgramOf(const char* command, bool* quoted);
+// Whether the program text at `program` (as ProgramOf gives it) is the file
+// `path`: the text begins with the path, compared by CompareNames, and the
+// path is followed by the closing quote (quoted), or by the end of the text
+// or a blank (unquoted). "C:\update.exe /q" does not run "C:\update".
+bool ProgramIsFile(const char* program, bool quoted, const char* path, const LeadBytes& leads);
+
 // Byte by byte: every byte in A-Z and a-z is folded, a trail byte of a
 // double-byte character too.
 inline char ToLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
