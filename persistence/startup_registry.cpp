@@ -41,11 +41,10 @@ bool InSystemFolder(const char* path, const crt::LeadBytes& leads) {
     return false;
 }
 
-// The program a command line starts, as the system finds it by name: the
-// text inside its leading quotes, or up to its first blank, and of that the
-// part after its last backslash. "\"c:\a b\x.exe\" /s" -> "x.exe".
-void ProgramNameOf(const char* command, const char** name, size_t* length,
-                   const crt::LeadBytes& leads) {
+// The program a command line without any backslash starts, as the system
+// finds it by name: the text inside its leading quotes, or up to its first
+// blank. "\"x.exe\" /s" -> "x.exe".
+void ProgramNameOf(const char* command, const char** name, size_t* length) {
     const char* start = command;
     const char* end;
     if (*start == '"') {
@@ -56,8 +55,6 @@ void ProgramNameOf(const char* command, const char** name, size_t* length,
         end = start;
         while (*end && *end != ' ' && *end != '\t') ++end;
     }
-    for (const char* p = start; p < end; p = crt::NextChar(p, leads))
-        if (*p == '\\') start = p + 1;
     *name = start;
     *length = size_t(end - start);
 }
@@ -70,22 +67,36 @@ Naming HowCommandNames(const char* command, const char* path, const crt::LeadByt
     if (!slash) return Naming::None;
     const char* fileName = slash + 1;
 
-    // A bare program name is found through the search path, so it can only
-    // mean our file when that file lies in a system folder, and only when it
-    // is the file's whole name: "systray.exe" does not start "tray.exe".
-    if (!crt::FindChar(command, '\\', leads) || command[0] == '\\') {
+    // Only a command without any backslash is a bare program name. It is
+    // found through the search path, so it can only mean our file when that
+    // file lies in a system folder, and only when it is the file's whole
+    // name: "systray.exe" does not start "tray.exe".
+    if (!crt::FindChar(command, '\\', leads)) {
         const char* program;
         size_t length;
-        ProgramNameOf(command, &program, &length, leads);
+        ProgramNameOf(command, &program, &length);
         if (fileName[0] && length == std::strlen(fileName) &&
             crt::CompareNames(program, fileName, length, leads) == 0)
             return InSystemFolder(path, leads) ? Naming::BareName : Naming::None;
+        return Naming::None;
     }
 
-    // A full path: the command line begins with it, and it ends there, at
-    // its closing quote or at a blank (arguments may follow).
+    // A path: the command line begins with it, and it ends there, at its
+    // closing quote or at a blank (arguments may follow). A network path
+    // (\\server\share\x.exe) never names a file of this machine; a rooted
+    // one (\Tools\x.exe) names one on the drive of the Windows folder.
     bool quoted = false;
     const char* program = crt::ProgramOf(command, &quoted);
+    char rooted[kMaxPath + 3];
+    if (program[0] == '\\') {
+        if (program[1] == '\\') return Naming::None;
+        char windows[kMaxPath];
+        const pf::UINT w = pf::Os().GetWindowsDirectoryA(windows, sizeof windows);
+        if (w < 2 || w >= sizeof windows || windows[1] != ':') return Naming::None;
+        windows[2] = '\0';
+        if (!crt::FormatText(rooted, sizeof rooted, "%s%s", windows, program)) return Naming::None;
+        program = rooted;
+    }
     return crt::ProgramIsFile(program, quoted, path, leads) ? Naming::FullPath : Naming::None;
 }
 

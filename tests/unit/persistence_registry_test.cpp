@@ -92,10 +92,16 @@ TEST_F(StartupRegistryTest, FullPathValuesMatchByTheWholeCaseBlindPath) {
     EXPECT_EQ(CountLine(kLine), 3) << AllLines();
 }
 
+// Only a command without any backslash is a bare name. A rooted one names a
+// path on the drive of the Windows folder; a network path never names a
+// file of this machine.
 TEST_F(StartupRegistryTest, BareNamesOnlyForFilesInSystemFolders) {
     Run("Bare", "evil.exe");
     Run("Rooted", "\\evil.exe /q");
     Run("Elsewhere", "D:\\evil.exe");
+    Run("Network", "\\\\fileserver\\tools\\evil.exe /logon");
+    Run("OtherRoot", "\\Tools\\evil.exe");
+    Run("RootedHere", "\"\\WINDOWS\\system32\\EVIL.EXE\" /q");
 
     Inspect("C:\\Temp\\evil.exe");
     CleanPersistence(kGenName);
@@ -112,7 +118,10 @@ TEST_F(StartupRegistryTest, BareNamesOnlyForFilesInSystemFolders) {
     Inspect("C:\\WINDOWS\\System32\\evil.exe");
     CleanPersistence(kGenName);
     EXPECT_FALSE(InRun("Bare"));
-    EXPECT_FALSE(InRun("Rooted"));
+    EXPECT_TRUE(InRun("Rooted"));  // C:\evil.exe
+    EXPECT_TRUE(InRun("Network"));
+    EXPECT_TRUE(InRun("OtherRoot"));
+    EXPECT_FALSE(InRun("RootedHere"));
     EXPECT_FALSE(InRun("Quoted"));
     EXPECT_TRUE(InRun("Elsewhere"));  // a full path to another file
     EXPECT_TRUE(InRun("Longer"));
@@ -139,6 +148,16 @@ TEST_F(StartupRegistryTest, BareNamesOnlyForFilesInSystemFolders) {
     EXPECT_FALSE(InRun("Nine"));
     // "Quoted" was remembered and is gone already: one line for "Nine" only.
     EXPECT_EQ(lines.size(), 1u) << AllLines();
+
+    // With Windows on D:, a rooted path is one of D:.
+    machine.windowsDirectory = "D:\\WINDOWS";
+    Run("RootedThere", "\\WINDOWS\\System32\\evil.exe");
+    CleanPersistence(kGenName);
+    EXPECT_TRUE(InRun("RootedThere"));
+    Inspect("D:\\WINDOWS\\System32\\evil.exe");
+    CleanPersistence(kGenName);
+    EXPECT_FALSE(InRun("RootedThere"));
+    EXPECT_TRUE(InRun("Rooted"));
 }
 
 // In a double-byte code page a trail byte can be a letter or a backslash:
