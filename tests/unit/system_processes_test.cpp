@@ -386,6 +386,11 @@ TEST_F(ProcessTest, PerfDataNeverEndsItselfIdleSystemOrCriticalPrograms) {
         {WinVersion::Nt4, false, "C:\\WINNT\\system32\\ntoskrnl.exe", 8, "System", "C:\\w\\system.exe", true},
         {WinVersion::Win7, true, "C:\\Windows\\system32\\ntoskrnl.exe", 4, "System", "C:\\w\\system.exe", true},
         {WinVersion::Win7, true, "C:\\Windows\\idle", 0xFFFFFFFEu, "Idle", "C:\\w\\idle.exe", true},
+        // A file whose name is only an extension has an empty name, as has
+        // every process whose name is too long to be kept: it ends none.
+        {WinVersion::Win7, false, "C:\\Windows\\System32\\SearchProtocolHost.exe", 0, "", "C:\\w\\.exe", false},
+        {WinVersion::Win10, false, "C:\\Windows\\System32\\ApplicationFrameHost.exe", 0, "", "C:\\w\\.exe", false},
+        {WinVersion::Nt4, false, "C:\\WINNT\\system32\\LongProgramName17.exe", 0, "", "C:\\w\\.exe", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.running) + " / " + c.file);
