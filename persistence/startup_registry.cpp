@@ -40,13 +40,19 @@ void RememberValueName(const char* name, const char* path) {
     crt::CopyText(g_scan.runValuePath, path);
 }
 
-bool InSystemFolder(const char* path) {
-    return std::strstr(path, "\\system\\") || std::strstr(path, "\\system32\\");
+// Whether the file lies in a folder called System or System32.
+bool InSystemFolder(const char* path, const crt::LeadBytes& leads) {
+    for (const char* p = crt::FindChar(path, '\\', leads); p;
+         p = crt::FindChar(p + 1, '\\', leads))
+        if (crt::CompareNames(p, "\\system\\", 8, leads) == 0 ||
+            crt::CompareNames(p, "\\system32\\", 10, leads) == 0)
+            return true;
+    return false;
 }
 
-// The program a command line starts, as the system finds it by name: the
-// text inside its leading quotes, or up to its first blank, and of that the
-// part after its last backslash. "\"c:\a b\x.exe\" /s" -> "x.exe".
+// The program a command line without any backslash starts, as the system
+// finds it by name: the text inside its leading quotes, or up to its first
+// blank. "\"x.exe\" /s" -> "x.exe".
 void ProgramNameOf(const char* command, const char** name, size_t* length) {
     const char* start = command;
     const char* end;
@@ -58,56 +64,72 @@ void ProgramNameOf(const char* command, const char** name, size_t* length) {
         end = start;
         while (*end && *end != ' ' && *end != '\t') ++end;
     }
-    for (const char* p = start; p < end; ++p)
-        if (*p == '\\') start = p + 1;
     *name = start;
     *length = size_t(end - start);
 }
 
-// How a start-up command (data and its expansion, both lower case) names
-// the file at `path` (lower case).
+// How a start-up command names the file at `path`; names are compared in
+// the system's ANSI code page (`leads`).
 enum class Naming { None, BareName, FullPath };
-Naming HowCommandNames(const char* data, const char* expanded, const char* path) {
-    const char* slash = std::strrchr(path, '\\');
+Naming HowCommandNames(const char* command, const char* path, const crt::LeadBytes& leads) {
+    const char* slash = crt::FindLastChar(path, '\\', leads);
     if (!slash) return Naming::None;
     const char* fileName = slash + 1;
 
-    // A bare program name is found through the search path, so it can only
-    // mean our file when that file lies in a system folder, and only when it
-    // is the file's whole name: "systray.exe" does not start "tray.exe".
-    if (!std::strchr(data, '\\') || data[0] == '\\') {
+    // Only a command without any backslash is a bare program name. It is
+    // found through the search path, so it can only mean our file when that
+    // file lies in a system folder, and only when it is the file's whole
+    // name: "systray.exe" does not start "tray.exe".
+    if (!crt::FindChar(command, '\\', leads)) {
         const char* program;
         size_t length;
-        ProgramNameOf(data, &program, &length);
+        ProgramNameOf(command, &program, &length);
         if (fileName[0] && length == std::strlen(fileName) &&
-            std::strncmp(program, fileName, length) == 0)
-            return InSystemFolder(path) ? Naming::BareName : Naming::None;
-        // Otherwise only its expansion can name a path ("%app%" -> "c:\\...").
+            crt::CompareNames(program, fileName, length, leads) == 0)
+            return InSystemFolder(path, leads) ? Naming::BareName : Naming::None;
+        return Naming::None;
     }
 
-    // A full path: the command line begins with the path (arguments may
-    // follow it).
-    const char* commandLine = data[0] == '"' ? data + 1 : data;
-    const char* expandedLine = expanded[0] == '"' ? expanded + 1 : expanded;
-    const size_t n = std::strlen(path);
-    if (std::strncmp(commandLine, path, n) == 0 || std::strncmp(expandedLine, path, n) == 0)
-        return Naming::FullPath;
+    // A path: the command line begins with it, and it ends there, at its
+    // closing quote or at a blank (arguments may follow). A network path
+    // (\\server\share\x.exe) never names a file of this machine; a rooted
+    // one (\Tools\x.exe) names one on the drive of the Windows folder.
+    bool quoted = false;
+    const char* program = crt::ProgramOf(command, &quoted);
+    char rooted[kMaxPath + 3];
+    if (program[0] == '\\') {
+        if (program[1] == '\\') return Naming::None;
+        char windows[kMaxPath];
+        const pf::UINT w = pf::Os().GetWindowsDirectoryA(windows, sizeof windows);
+        if (w < 2 || w >= sizeof windows || windows[1] != ':') return Naming::None;
+        windows[2] = '\0';
+        if (!crt::FormatText(rooted, sizeof rooted, "%s%s", windows, program)) return Naming::None;
+        program = rooted;
+    }
+    return crt::ProgramIsFile(program, quoted, path, leads) ? Naming::FullPath : Naming::None;
+}
+
+// How a value (its data and the data's expansion, empty when that did not
+// fit) names the file: either may.
+Naming HowValueNames(const char* data, const char* expanded, const char* path,
+                     const crt::LeadBytes& leads) {
+    const Naming byData = HowCommandNames(data, path, leads);
+    const Naming byExpansion = expanded[0] ? HowCommandNames(expanded, path, leads) : Naming::None;
+    if (byData == Naming::FullPath || byExpansion == Naming::FullPath) return Naming::FullPath;
+    if (byData == Naming::BareName || byExpansion == Naming::BareName) return Naming::BareName;
     return Naming::None;
 }
 
-// Reads a value's command line in lower case, with its expansion (empty when
-// it did not fit). False when the value cannot be read or expanded.
+// Reads a value's command line with its expansion (empty when it did not
+// fit). False when the value cannot be read or expanded.
 bool ReadCommand(pf::HKEY root, const char* subKey, const char* name, char (&data)[kMaxPath],
                  char (&expanded)[kMaxPath + 1]) {
     if (!ReadRegistryValue(root, subKey, name, data)) return false;
-    crt::strlwr(data);
     const pf::DWORD expandedLength =
         pf::Os().ExpandEnvironmentStringsA(data, expanded, sizeof expanded);
     if (expandedLength == 0) return false;
     if (expandedLength > sizeof expanded)
         expanded[0] = '\0';  // did not fit: only the data itself can match
-    else
-        crt::strlwr(expanded);
     return true;
 }
 
@@ -120,8 +142,9 @@ bool DeleteRememberedValue(const char* subKey, const char* inspected, const char
     char expanded[kMaxPath + 1];
     if (!ReadCommand(pf::kHkeyLocalMachine, subKey, g_scan.runValueName, data, expanded))
         return false;
-    const bool byOld = HowCommandNames(data, expanded, g_scan.runValuePath) != Naming::None;
-    const bool named = byOld || (inspected[0] && HowCommandNames(data, expanded, inspected) != Naming::None);
+    const crt::LeadBytes leads = pf::AnsiLeadBytes();
+    const bool byOld = HowValueNames(data, expanded, g_scan.runValuePath, leads) != Naming::None;
+    const bool named = byOld || (inspected[0] && HowValueNames(data, expanded, inspected, leads) != Naming::None);
     return named && DeleteStartupValue({pf::kHkeyLocalMachine, subKey, g_scan.runValueName, data,
                                         byOld ? g_scan.runValuePath : inspected, detectionName,
                                         scan::Naming::kRememberedName});
@@ -203,7 +226,8 @@ void ScanStartupKey(pf::HKEY root, const char* subKey, const char* detectionName
     char name[kValueNameChars + 1];
     char data[kMaxPath];
     char expanded[kMaxPath + 1];
-    char* const path = g_scan.inspectedPath;
+    const char* const path = g_scan.inspectedPath;
+    const crt::LeadBytes leads = pf::AnsiLeadBytes();
     pf::DWORD deleted = 0;
     for (pf::DWORD i = 0; i < valueCount; ++i) {
         // A deleted value moves every later one down by one position.
@@ -211,13 +235,12 @@ void ScanStartupKey(pf::HKEY root, const char* subKey, const char* detectionName
         if (pf::Os().RegEnumValueA(key, i - deleted, name, &nameSize, nullptr, nullptr, nullptr,
                                    nullptr) != 0)
             continue;
-        if (!std::strchr(path, '\\')) break;
+        if (!crt::FindChar(path, '\\', leads)) break;
         if (!ReadCommand(root, subKey, name, data, expanded)) continue;
 
-        // Compare without regard to letter case; the inspected path stays
-        // lower case for the rest of its inspection.
-        crt::strlwr(path);
-        switch (HowCommandNames(data, expanded, path)) {
+        // Nothing is folded: lower case is another name where a trail byte
+        // is a letter.
+        switch (HowValueNames(data, expanded, path, leads)) {
             case Naming::BareName:
                 if (DeleteStartupValue({root, subKey, name, data, path, detectionName,
                                         scan::Naming::kBareName})) {
@@ -250,10 +273,7 @@ int CleanPersistence(const char* detectionName) {
     const char* const startupKeys[] = {kRunKeyPath, kRunServicesKeyPath, kWow64RunKeyPath,
                                        kWow64RunServicesKeyPath};
     if (g_scan.runValueName[0]) {
-        char inspected[kMaxPath + 1];
-        crt::CopyText(inspected, g_scan.inspectedPath);
-        crt::strlwr(inspected);
-        for (const char* key : startupKeys) DeleteRememberedValue(key, inspected, detectionName);
+        for (const char* key : startupKeys) DeleteRememberedValue(key, g_scan.inspectedPath, detectionName);
     }
 
     if (g_scan.inspectedPath[0]) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace pf {
 namespace {
@@ -22,6 +23,13 @@ Platform* SetPlatform(Platform* platform) {
     Platform* previous = g_platform;
     g_platform = platform;
     return previous;
+}
+
+crt::LeadBytes AnsiLeadBytes() {
+    CpInfo info;
+    std::memset(&info, 0, sizeof(info));
+    if (!Os().GetCPInfo(kCpAcp, &info)) return crt::LeadBytes::EveryHighByte();
+    return crt::LeadBytes::FromRanges(info.LeadByte, sizeof(info.LeadByte));
 }
 
 }  // namespace pf

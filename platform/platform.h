@@ -20,6 +20,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/crt.h"
+
 namespace pf {
 
 // ---------------------------------------------------------------------------
@@ -310,6 +312,13 @@ struct ServiceStatus {  // SERVICE_STATUS, seven 32-bit fields
 };
 static_assert(sizeof(ServiceStatus) == 28, "SERVICE_STATUS is 28 bytes");
 
+struct CpInfo {  // CPINFO, 20 bytes
+    UINT MaxCharSize;
+    BYTE DefaultChar[2];
+    BYTE LeadByte[12];  // pairs of first and last lead byte, ended by a pair of zeros
+};
+static_assert(sizeof(CpInfo) == 20, "CPINFO is 20 bytes");
+
 // ---------------------------------------------------------------------------
 // The interface
 // ---------------------------------------------------------------------------
@@ -419,6 +428,9 @@ public:
     virtual BOOL ExitWindowsEx(UINT flags, DWORD reserved) = 0;
 
     // --- Text ---
+    // The code page's character sizes and lead bytes (kCpAcp: the system's
+    // ANSI code page, whose text every "A" call takes and gives).
+    virtual BOOL GetCPInfo(UINT codePage, CpInfo* info) = 0;
     virtual int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
                                     char* out, int outSize, const char* defaultChar,
                                     BOOL* usedDefault) = 0;
@@ -441,5 +453,11 @@ public:
 Platform& Os();
 // Installs `platform` and returns the one it replaces.
 Platform* SetPlatform(Platform* platform);
+
+// The lead bytes of the system's ANSI code page, in which every name the
+// "A" calls give is written (GetCPInfo). When the system cannot tell, every
+// byte above 0x7F counts as one: no trail byte is then ever folded or taken
+// for a backslash, at the price of telling apart some names that are equal.
+crt::LeadBytes AnsiLeadBytes();
 
 }  // namespace pf

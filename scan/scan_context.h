@@ -41,7 +41,7 @@ struct ScanContext {
     bool memoryRemoval;
     bool memoryRegistryCleaned;
     char runValueName[kRunValueNameSize];
-    // The infected file the remembered value named, in lower case.
+    // The infected file the remembered value named, as found.
     char runValuePath[kMaxPath + 1];
     char inspectedPath[kMaxPath + 1];
 };

@@ -35,8 +35,8 @@ struct StartupValue {
     pf::HKEY root;
     const char* key;        // "Software\Microsoft\Windows\CurrentVersion\Run"
     const char* valueName;
-    const char* data;       // its command, as read (lower case)
-    const char* file;       // the infected file it launches (lower case)
+    const char* data;       // its command, as read
+    const char* file;       // the infected file it launches
     const char* detectionName;
     Naming naming;
 };

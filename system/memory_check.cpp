@@ -44,7 +44,7 @@ void HandBackForRemoval(const char* path) {
 // "C:\WINDOWS\system32\foo.exe" -> "foo": the name after the last backslash,
 // cut at its last dot.
 void ServiceNameOf(const char* path, char* name, size_t size) {
-    const char* slash = std::strrchr(path, '\\');
+    const char* slash = crt::FindLastChar(path, '\\', pf::AnsiLeadBytes());
     crt::CopyText(name, size, slash ? slash + 1 : path);
     if (char* dot = std::strrchr(name, '.')) *dot = '\0';
 }

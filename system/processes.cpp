@@ -35,8 +35,11 @@ constexpr pf::DWORD kCounterNamesLimit = 16u * 1024 * 1024;
 const char kPerflibKey[] = "software\\microsoft\\windows nt\\currentversion\\perflib";
 constexpr unsigned kNeutralLanguage = 9;  // perflib\009: the English names
 
-const char* AfterLastBackslash(const char* path) {
-    const char* slash = std::strrchr(path, '\\');
+// Names are compared and cut in the system's ANSI code page (see
+// crt::CompareNames): each listing or termination asks for its lead bytes
+// once and compares every path with them.
+const char* AfterLastBackslash(const char* path, const crt::LeadBytes& leads) {
+    const char* slash = crt::FindLastChar(path, '\\', leads);
     return slash ? slash + 1 : path;
 }
 
@@ -59,30 +62,31 @@ bool IsIdleOrSystem(pf::DWORD pid) {
 // crashes the machine, with every unsaved document. Every NT has the first
 // five; from 2000 on the service hosts carry RPC, whose end shuts the system
 // down; from Vista on wininit and the local session manager join them.
-bool IsCriticalProgramName(const char* name) {
+bool IsCriticalProgramName(const char* name, const crt::LeadBytes& leads) {
     static const char* const kEveryNt[] = {"csrss", "winlogon", "lsass", "services", "smss"};
     static const char* const kFrom2000[] = {"svchost"};
     static const char* const kFromVista[] = {"wininit", "lsm"};
     char base[kModulePathSize];
-    if (!crt::CopyText(base, AfterLastBackslash(name))) return false;
+    if (!crt::CopyText(base, AfterLastBackslash(name, leads))) return false;
     const size_t length = std::strlen(base);
-    if (length > 4 && crt::stricmp(base + length - 4, ".exe") == 0) base[length - 4] = '\0';
+    if (length > 4 && crt::SameName(base + length - 4, ".exe", leads)) base[length - 4] = '\0';
     for (const char* critical : kEveryNt)
-        if (crt::stricmp(base, critical) == 0) return true;
+        if (crt::SameName(base, critical, leads)) return true;
     const int nt = GetNtClass();  // 5: NT 4.0, 6: 2000/XP, 0: later (or unknown)
     if (nt == 5) return false;
     for (const char* critical : kFrom2000)
-        if (crt::stricmp(base, critical) == 0) return true;
+        if (crt::SameName(base, critical, leads)) return true;
     if (nt == 6) return false;
     for (const char* critical : kFromVista)
-        if (crt::stricmp(base, critical) == 0) return true;
+        if (crt::SameName(base, critical, leads)) return true;
     return false;
 }
 
 // The program file of a process the snapshot names by its file name only (the
 // NT family's tool-help, Wine's in every version mode): the first entry of the
 // process's module list is its program.
-bool MainModulePath(pf::HMODULE kernel, pf::DWORD pid, char* out, size_t size) {
+bool MainModulePath(pf::HMODULE kernel, pf::DWORD pid, char* out, size_t size,
+                    const crt::LeadBytes& leads) {
     pf::Platform& os = pf::Os();
     // Id 0 would ask for the modules of the cleaner itself.
     if (pid == 0 || !os.GetProcAddress(kernel, "Module32First")) return false;
@@ -94,7 +98,7 @@ bool MainModulePath(pf::HMODULE kernel, pf::DWORD pid, char* out, size_t size) {
     bool found = false;
     if (os.Module32First(snapshot, &module)) {
         module.szExePath[sizeof(module.szExePath) - 1] = '\0';
-        found = std::strchr(module.szExePath, '\\') != nullptr &&
+        found = crt::FindChar(module.szExePath, '\\', leads) != nullptr &&
                 crt::CopyText(out, size, module.szExePath);
     }
     os.CloseHandle(snapshot);
@@ -104,21 +108,23 @@ bool MainModulePath(pf::HMODULE kernel, pf::DWORD pid, char* out, size_t size) {
 // The snapshot entry's program file as a whole path: szExeFile where it is
 // one (the 9x family), else from the module list.
 bool SnapshotImagePath(pf::HMODULE kernel, const pf::ProcessEntry32& entry, char* out,
-                       size_t size) {
-    if (std::strchr(entry.szExeFile, '\\')) return crt::CopyText(out, size, entry.szExeFile);
-    return MainModulePath(kernel, entry.th32ProcessID, out, size);
+                       size_t size, const crt::LeadBytes& leads) {
+    if (crt::FindChar(entry.szExeFile, '\\', leads))
+        return crt::CopyText(out, size, entry.szExeFile);
+    return MainModulePath(kernel, entry.th32ProcessID, out, size, leads);
 }
 
 // Whether `image` (a whole path the system reported) is the file `path`,
 // whose 8.3 form is `pathShort` (empty when unknown): a program started by
 // its short path is reported so on the 9x family.
-bool IsSameImage(const char* image, const char* path, const char* pathShort) {
-    if (crt::stricmp(image, path) == 0) return true;
+bool IsSameImage(const char* image, const char* path, const char* pathShort,
+                 const crt::LeadBytes& leads) {
+    if (crt::SameName(image, path, leads)) return true;
     if (!pathShort[0]) return false;
-    if (crt::stricmp(image, pathShort) == 0) return true;
+    if (crt::SameName(image, pathShort, leads)) return true;
     char imageShort[kModulePathSize];
     const pf::DWORD n = pf::Os().GetShortPathNameA(image, imageShort, sizeof(imageShort));
-    return n != 0 && n < sizeof(imageShort) && crt::stricmp(imageShort, pathShort) == 0;
+    return n != 0 && n < sizeof(imageShort) && crt::SameName(imageShort, pathShort, leads);
 }
 
 }  // namespace
@@ -196,14 +202,15 @@ int TerminateBySnapshot(const char* path) {
         comparable ? os.GetShortPathNameA(target, targetShort, sizeof(targetShort)) : 0;
     if (shortLength == 0 || shortLength >= sizeof(targetShort)) targetShort[0] = '\0';
     char image[kModulePathSize];
+    const crt::LeadBytes leads = pf::AnsiLeadBytes();
     entry->dwSize = sizeof(pf::ProcessEntry32);
     if (comparable && os.GetProcAddress(kernel, "Process32First") &&
         os.Process32First(snapshot, entry)) {
         for (;;) {
             entry->szExeFile[sizeof(entry->szExeFile) - 1] = '\0';
             if (!IsProcessNeverEnded(entry->th32ProcessID) &&
-                SnapshotImagePath(kernel, *entry, image, sizeof(image)) &&
-                IsSameImage(image, target, targetShort)) {
+                SnapshotImagePath(kernel, *entry, image, sizeof(image), leads) &&
+                IsSameImage(image, target, targetShort, leads)) {
                 // Only the first process of that file is attempted.
                 os.Sleep(50);
                 pf::HANDLE process = os.OpenProcess(kOpenForEnd, 0, entry->th32ProcessID);
@@ -245,16 +252,15 @@ ProcessEntry* ListProcessesBySnapshot() {
     ProcessEntry* list = nullptr;
     ProcessEntry** tail = &list;
     bool abandoned = false;
+    const crt::LeadBytes leads = pf::AnsiLeadBytes();
     entry->dwSize = sizeof(pf::ProcessEntry32);
     if (os.GetProcAddress(kernel, "Process32First") && os.Process32First(snapshot, entry)) {
         for (;;) {
             entry->szExeFile[sizeof(entry->szExeFile) - 1] = '\0';
             // A bare file name is kept when the module list cannot tell more.
             char image[kModulePathSize];
-            ProcessEntry* e = NewEntry(entry->th32ProcessID,
-                                       SnapshotImagePath(kernel, *entry, image, sizeof(image))
-                                           ? image
-                                           : entry->szExeFile);
+            const bool whole = SnapshotImagePath(kernel, *entry, image, sizeof(image), leads);
+            ProcessEntry* e = NewEntry(entry->th32ProcessID, whole ? image : entry->szExeFile);
             if (!e) {
                 abandoned = true;
                 break;
@@ -339,10 +345,9 @@ int TerminateByModulePath(const char* path) {
     // processes whose paths cannot be read still let the caller try again.
     if (!list) return (outOfMemory || listed) ? 1 : 0;
 
-    const size_t length = std::strlen(path);
+    const crt::LeadBytes leads = pf::AnsiLeadBytes();
     for (ProcessEntry* e = list; e; e = e->next) {
-        if (std::strlen(e->imagePath) != length || crt::memicmp(e->imagePath, path, length) != 0)
-            continue;
+        if (!crt::SameName(e->imagePath, path, leads)) continue;
         if (IsProcessNeverEnded(e->processId)) continue;
         pf::HANDLE process = os.OpenProcess(kOpenForEnd, 0, e->processId);
         if (!process) continue;
@@ -537,13 +542,13 @@ bool CanReadModulePaths() {
 // Whether the process (opened with the rights to read its modules) runs
 // exactly the file `path`. A path that cannot be read, or only in part,
 // shows nothing.
-bool ProcessRunsFile(pf::HANDLE process, const char* path) {
+bool ProcessRunsFile(pf::HANDLE process, const char* path, const crt::LeadBytes& leads) {
     char image[kModulePathSize];
     std::memset(image, 0, sizeof(image));
     const pf::DWORD length = pf::Os().GetModuleFileNameExA(process, nullptr, image, sizeof(image));
     if (length == 0 || length >= sizeof(image) || !std::memchr(image, '\0', sizeof(image)))
         return false;
-    return crt::stricmp(image, path) == 0;
+    return crt::SameName(image, path, leads);
 }
 
 // Fills `table` from the system's performance data; returns the number of
@@ -614,11 +619,11 @@ int TerminateByPerfData(const char* path) {
     pf::Platform& os = pf::Os();
     char work[264];
     if (!crt::CopyText(work, path)) return 0;  // longer than any program path
-    crt::strupr(work);
     const size_t length = std::strlen(work);
     if (length <= 4) return 0;
     work[length - 4] = '\0';  // the extension with its dot
-    const char* target = AfterLastBackslash(work);
+    const crt::LeadBytes leads = pf::AnsiLeadBytes();
+    const char* target = AfterLastBackslash(work, leads);
     // An empty name would match every unnamed instance: end nothing instead.
     if (target[0] == '\0') return 0;
 
@@ -642,16 +647,17 @@ int TerminateByPerfData(const char* path) {
     int result = 0;
     for (int i = 0; i < count; ++i) {
         const bool candidate = longTarget ? (pathsKnown && table[i].name[0] == '\0')
-                                          : crt::stricmp(table[i].name, target) == 0;
+                                          : crt::SameName(table[i].name, target, leads);
         if (!candidate) continue;
         if (IsProcessNeverEnded(table[i].processId)) continue;
-        if (!pathsKnown && IsCriticalProgramName(table[i].name)) continue;
+        if (!pathsKnown && IsCriticalProgramName(table[i].name, leads)) continue;
         pf::HANDLE process =
             os.OpenProcess(pathsKnown ? kOpenForEndByPath : kOpenForEndOnly, 0, table[i].processId);
         if (process) {
             // The same handle is read and ended: its id cannot pass to
             // another process in between.
-            if ((!pathsKnown || ProcessRunsFile(process, path)) && os.TerminateProcess(process, 0))
+            if ((!pathsKnown || ProcessRunsFile(process, path, leads)) &&
+                os.TerminateProcess(process, 0))
                 result = 1;
             os.CloseHandle(process);
         }

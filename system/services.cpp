@@ -115,20 +115,14 @@ bool ImagePathNamesFile(const char* imagePath, const char* image) {
     if (n == 0 || n > sizeof(expanded)) return false;
     expanded[sizeof(expanded) - 1] = '\0';
 
-    const char* program = expanded;
-    while (*program == ' ') ++program;
+    const crt::LeadBytes leads = pf::AnsiLeadBytes();
     bool quoted = false;
-    if (*program == '"') {
-        ++program;
-        char* close = std::strchr(const_cast<char*>(program), '"');
-        if (!close) return false;
-        *close = '\0';
-        quoted = true;
-    }
-    char full[kImagePathSize];
-    if (crt::strnicmp(program, "\\??\\", 4) == 0) {
+    const char* program = crt::ProgramOf(expanded, &quoted);
+    // Room for the Windows folder before a relative path with its arguments.
+    char full[kImagePathSize + kImagePathSize];
+    if (crt::CompareNames(program, "\\??\\", 4, leads) == 0) {
         program += 4;
-    } else if (crt::strnicmp(program, "\\SystemRoot\\", 12) == 0 ||
+    } else if (crt::CompareNames(program, "\\SystemRoot\\", 12, leads) == 0 ||
                (program[0] != '\\' && program[0] != '\0' && program[1] != ':')) {
         const char* rest = program[0] == '\\' ? program + 12 : program;
         char windows[kImagePathSize];
@@ -137,11 +131,9 @@ bool ImagePathNamesFile(const char* imagePath, const char* image) {
         if (!crt::FormatText(full, sizeof(full), "%s\\%s", windows, rest)) return false;
         program = full;
     }
-    const size_t length = std::strlen(image);
-    if (crt::strnicmp(program, image, length) != 0) return false;
-    // Unquoted, the program ends at the first space after it: what follows is
-    // its arguments.
-    return program[length] == '\0' || (!quoted && program[length] == ' ');
+    // Quoted, all up to the closing quote is the path; unquoted, the program
+    // ends at a blank, and what follows is its arguments.
+    return crt::ProgramIsFile(program, quoted, image, leads);
 }
 
 int DeleteMachineKey(const char* path) {

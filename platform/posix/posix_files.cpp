@@ -1199,6 +1199,22 @@ BOOL PosixPlatform::GetVersionExA(OsVersionInfoA* info) {
 
 DWORD PosixPlatform::GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
 
+// The names this platform gives are the mount's own, UTF-8, converted to
+// nothing: the ANSI code page is answered as Windows answers for UTF-8
+// (65001): up to four bytes a character and no lead bytes, since no byte of
+// a longer UTF-8 character is an ASCII letter or a backslash.
+BOOL PosixPlatform::GetCPInfo(UINT codePage, CpInfo* info) {
+    constexpr UINT kCpUtf8 = 65001;
+    if (!info || (codePage != kCpAcp && codePage != kCpUtf8)) {
+        lastError_ = kErrorInvalidParameter;
+        return 0;
+    }
+    std::memset(info, 0, sizeof *info);
+    info->MaxCharSize = 4;
+    info->DefaultChar[0] = '?';
+    return 1;
+}
+
 int PosixPlatform::WideCharToMultiByte(UINT, DWORD, const WCHAR* wide, int wideCount, char* out,
                                        int outSize, const char*, BOOL* usedDefault) {
     if (!wide) return 0;

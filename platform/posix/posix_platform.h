@@ -170,6 +170,7 @@ public:
     LONG RegDeleteKeyA(HKEY root, const char* subKey) override;
     LONG RegCloseKey(HKEY key) override;
 
+    BOOL GetCPInfo(UINT codePage, CpInfo* info) override;
     int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
                             char* out, int outSize, const char* defaultChar,
                             BOOL* usedDefault) override;

@@ -23,25 +23,39 @@ constexpr int kFirstFd = 3;
 constexpr int kMaxOpenFiles = 512;
 constexpr char kCtrlZ = 0x1A;
 
+// Where the first backslash at or after `start` (where a character begins)
+// is, and the last one; npos when there is none. A trail byte 0x5C of a
+// double-byte character is none.
+size_t NextBackslash(const std::string& p, size_t start, const crt::LeadBytes& leads) {
+    if (start >= p.size()) return std::string::npos;
+    const char* found = crt::FindChar(p.c_str() + start, '\\', leads);
+    return found ? size_t(found - p.c_str()) : std::string::npos;
+}
+
+size_t LastBackslash(const std::string& p, const crt::LeadBytes& leads) {
+    const char* found = crt::FindLastChar(p.c_str(), '\\', leads);
+    return found ? size_t(found - p.c_str()) : std::string::npos;
+}
+
 // "C:/a\b\" -> "C:\a\b"; a drive root keeps its backslash ("C:\").
-std::string Normalize(const char* path) {
+std::string Normalize(const char* path, const crt::LeadBytes& leads) {
     std::string p = path ? path : "";
-    std::replace(p.begin(), p.end(), '/', '\\');
+    std::replace(p.begin(), p.end(), '/', '\\');  // 0x2F is never a trail byte
     if (p.size() == 2 && p[1] == ':') p += '\\';
-    while (p.size() > 3 && p.back() == '\\') p.pop_back();
+    while (p.size() > 3 && LastBackslash(p, leads) == p.size() - 1) p.pop_back();
     return p;
 }
 
 bool IsRootPath(const std::string& p) { return p.size() == 3 && p[1] == ':' && p[2] == '\\'; }
 
-std::string LastComponent(const std::string& p) {
+std::string LastComponent(const std::string& p, const crt::LeadBytes& leads) {
     if (IsRootPath(p)) return p;
-    const size_t slash = p.find_last_of('\\');
+    const size_t slash = LastBackslash(p, leads);
     return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
-bool SameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && crt::memicmp(a.data(), b.data(), a.size()) == 0;
+bool SameText(const std::string& a, const std::string& b, const crt::LeadBytes& leads) {
+    return a.size() == b.size() && crt::CompareNames(a.c_str(), b.c_str(), a.size(), leads) == 0;
 }
 
 // Windows matches "*.*" (and any mask ending in ".*") also against names
@@ -68,28 +82,44 @@ std::string TextView(const std::string& raw) {
     return out;
 }
 
-bool IsValid83Part(const std::string& s, size_t maxLen) {
+// Lengths are in bytes, as FAT counts them; a double-byte character is
+// valid whatever its trail byte.
+bool IsValid83Part(const std::string& s, size_t maxLen, const crt::LeadBytes& leads) {
     if (s.empty() || s.size() > maxLen) return false;
-    for (char c : s)
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (leads.IsLead((unsigned char)c)) {
+            ++i;
+            continue;
+        }
         if (c == ' ' || c == '.' || c == '+' || c == ',' || c == ';' || c == '=' || c == '[' ||
             c == ']')
             return false;
+    }
     return true;
 }
 
 // A plausible 8.3 alias: valid short names stay as they are; others become
 // the first six usable characters, "~1" and at most three of the extension.
-std::string ShortComponent(const std::string& name) {
+std::string ShortComponent(const std::string& name, const crt::LeadBytes& leads) {
     if (name == "." || name == "..") return name;
-    const size_t dot = name.find_last_of('.');
+    const size_t dot = name.find_last_of('.');  // 0x2E is never a trail byte
     const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
     const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
-    if (IsValid83Part(base, 8) && (ext.empty() || IsValid83Part(ext, 3)) &&
+    if (IsValid83Part(base, 8, leads) && (ext.empty() || IsValid83Part(ext, 3, leads)) &&
         std::count(name.begin(), name.end(), '.') <= 1)
         return name;
-    auto usable = [](const std::string& s, size_t n) {
+    auto usable = [&leads](const std::string& s, size_t n) {
         std::string out;
-        for (char c : s) {
+        for (size_t i = 0; i < s.size(); ++i) {
+            char c = s[i];
+            if (leads.IsLead((unsigned char)c) && i + 1 < s.size()) {
+                // A double-byte character is kept whole, or not at all.
+                if (out.size() + 2 > n) break;
+                out += c;
+                out += s[++i];
+                continue;
+            }
             if (out.size() == n) break;
             if (c == ' ' || c == '.') continue;
             if (c == '+' || c == ',' || c == ';' || c == '=' || c == '[' || c == ']') c = '_';
@@ -120,16 +150,16 @@ static void RemoveEntry(SimMachine& machine, const std::string& path) {
     const std::string normal = machine.LongPathOf(path);
     SimFile* file = machine.FindFile(normal);
     if (!file) return;
-    if (SimFile* parent = machine.FindFile(SimMachine::Parent(normal))) {
+    if (SimFile* parent = machine.FindFile(machine.Parent(normal))) {
         auto& kids = parent->children;
         for (auto it = kids.begin(); it != kids.end(); ++it) {
-            if (SameText(*it, file->name)) {
+            if (SameText(*it, file->name, machine.Leads())) {
                 kids.erase(it);
                 break;
             }
         }
     }
-    machine.files.erase(SimMachine::Key(normal));
+    machine.files.erase(machine.Key(normal));
 }
 
 // ---------------------------------------------------------------------------
@@ -147,7 +177,7 @@ bool SimMachine::AddFolder(const std::string& rawPath, DWORD attributes) {
     if (path.empty()) return false;
     if (SimFile* existing = FindFile(path)) return existing->isDirectory;
     SimFile folder;
-    folder.name = LastComponent(path);
+    folder.name = LastComponent(path, Leads());
     folder.isDirectory = true;
     folder.attributes = attributes | kFileAttributeDirectory;
     if (!IsRootPath(path)) {
@@ -180,7 +210,7 @@ bool SimMachine::AddFile(const std::string& rawPath, const std::string& content,
     const std::string parent = Parent(path);
     if (parent.empty() || !AddFolder(parent)) return false;
     SimFile file;
-    file.name = LastComponent(path);
+    file.name = LastComponent(path, Leads());
     file.content = content;
     file.attributes = attributes & ~kFileAttributeDirectory;
     FindFile(parent)->children.push_back(file.name);
@@ -193,7 +223,8 @@ bool SimMachine::AddFile(const std::string& rawPath, const std::string& content,
 // the rest as it was written. A path that goes on through a junction goes on
 // in the junction's target; the junction itself is named by its own path.
 std::string SimMachine::LongPathOf(const std::string& path) {
-    std::string normal = Normalize(path.c_str());
+    const crt::LeadBytes leads = Leads();
+    std::string normal = Normalize(path.c_str(), leads);
     if (files.count(Key(normal))) return normal;
     if (normal.size() < 3 || normal[1] != ':' || normal[2] != '\\') return normal;
     std::string resolved = normal.substr(0, 3);
@@ -203,14 +234,15 @@ std::string SimMachine::LongPathOf(const std::string& path) {
     int hops = 0;
     constexpr int kMaxReparseHops = 63;
     while (start < normal.size()) {
-        size_t end = normal.find('\\', start);
+        size_t end = NextBackslash(normal, start, leads);
         if (end == std::string::npos) end = normal.size();
         const std::string part = normal.substr(start, end - start);
         auto folder = files.find(Key(resolved));
         const std::string* found = nullptr;
         if (folder != files.end() && folder->second.isDirectory) {
             for (const std::string& child : folder->second.children)
-                if (SameText(child, part) || SameText(ShortComponent(child), part)) {
+                if (SameText(child, part, leads) ||
+                    SameText(ShortComponent(child, leads), part, leads)) {
                     found = &child;
                     break;
                 }
@@ -226,7 +258,7 @@ std::string SimMachine::LongPathOf(const std::string& path) {
             hops < kMaxReparseHops) {
             ++hops;
             // Start again from the target with the rest of the path.
-            const std::string target = Normalize(link->second.reparseTarget.c_str());
+            const std::string target = Normalize(link->second.reparseTarget.c_str(), leads);
             normal = target + (IsRootPath(target) ? "" : "\\") + normal.substr(start);
             if (normal.size() < 3 || normal[1] != ':' || normal[2] != '\\') return normal;
             resolved = normal.substr(0, 3);
@@ -262,7 +294,8 @@ bool SimMachine::IsLocked(const std::string& path) {
 // Folder listing
 // ---------------------------------------------------------------------------
 namespace {
-void FillFindData(FindDataA* data, const std::string& name, const SimFile* file) {
+void FillFindData(FindDataA* data, const std::string& name, const SimFile* file,
+                  const crt::LeadBytes& leads) {
     std::memset(data, 0, sizeof *data);
     data->dwFileAttributes = file ? file->attributes : kFileAttributeDirectory;
     if (file && !file->isDirectory) {
@@ -271,7 +304,7 @@ void FillFindData(FindDataA* data, const std::string& name, const SimFile* file)
         data->nFileSizeHigh = DWORD(size >> 32);
     }
     crt::CopyText(data->cFileName, name.c_str());
-    const std::string alias = ShortComponent(name);
+    const std::string alias = ShortComponent(name, leads);
     if (alias != name) crt::CopyText(data->cAlternateFileName, alias.c_str());
 }
 }  // namespace
@@ -283,12 +316,13 @@ HANDLE SimMachine::FindFirstFileA(const char* pattern, FindDataA* data) {
     }
     std::string p = pattern ? pattern : "";
     std::replace(p.begin(), p.end(), '/', '\\');
-    const size_t slash = p.find_last_of('\\');
+    const crt::LeadBytes leads = Leads();
+    const size_t slash = LastBackslash(p, leads);
     if (!data || slash == std::string::npos) {
         lastError = kErrorPathNotFound;
         return kInvalidHandleValue;
     }
-    const std::string folderPath = Normalize(p.substr(0, slash + 1).c_str());
+    const std::string folderPath = Normalize(p.substr(0, slash + 1).c_str(), leads);
     const std::string mask = p.substr(slash + 1);
     SimFile* folder = FindFile(folderPath);
     // Listing a junction lists its target; the entries keep the junction's path.
@@ -308,7 +342,8 @@ HANDLE SimMachine::FindFirstFileA(const char* pattern, FindDataA* data) {
             // An exact name finds its file by the long name or the 8.3 alias.
             const bool match = HasWildcards(mask)
                                    ? MaskMatches(mask, child)
-                                   : SameText(mask, child) || SameText(mask, ShortComponent(child));
+                                   : SameText(mask, child, leads) ||
+                                         SameText(mask, ShortComponent(child, leads), leads);
             if (match) names.push_back(child);
         }
     }
@@ -323,7 +358,7 @@ HANDLE SimMachine::FindFirstFileA(const char* pattern, FindDataA* data) {
     findFolders[handle] = folderPath;
     const bool isDots = first == "." || first == "..";
     const std::string childPath = folderPath + (IsRootPath(folderPath) ? "" : "\\") + first;
-    FillFindData(data, first, isDots ? folder : FindFile(childPath));
+    FillFindData(data, first, isDots ? folder : FindFile(childPath), leads);
     return reinterpret_cast<HANDLE>(handle);
 }
 
@@ -344,14 +379,14 @@ BOOL SimMachine::FindNextFileA(HANDLE find, FindDataA* data) {
         const std::string name = remaining.front();
         remaining.erase(remaining.begin());
         if (name == "." || name == "..") {
-            FillFindData(data, name, FindFile(folderPath));
+            FillFindData(data, name, FindFile(folderPath), Leads());
             return 1;
         }
         // An entry deleted since the search began is no longer listed.
         const SimFile* file =
             FindFile(folderPath + (IsRootPath(folderPath) ? "" : "\\") + name);
         if (!file) continue;
-        FillFindData(data, name, file);
+        FillFindData(data, name, file, Leads());
         return 1;
     }
     lastError = kErrorNoMoreFiles;
@@ -388,7 +423,7 @@ BOOL SimMachine::SetFileAttributesA(const char* path, DWORD attributes) {
     }
     SimFile* file = path ? FindFile(path) : nullptr;
     if (!file) {
-        const std::string parent = path ? Parent(Normalize(path)) : std::string();
+        const std::string parent = path ? Parent(Normalize(path, Leads())) : std::string();
         lastError = FindFile(parent) ? kErrorFileNotFound : kErrorPathNotFound;
         return 0;
     }
@@ -405,7 +440,7 @@ BOOL SimMachine::DeleteFileA(const char* path) {
         lastError = f->error ? f->error : kErrorAccessDenied;
         return 0;
     }
-    const std::string normal = LongPathOf(Normalize(path));
+    const std::string normal = LongPathOf(Normalize(path, Leads()));
     SimFile* file = FindFile(normal);
     if (!file) {
         lastError = FindFile(Parent(normal)) ? kErrorFileNotFound : kErrorPathNotFound;
@@ -481,15 +516,15 @@ BOOL SimMachine::MoveFileExA(const char* existing, const char* newName, DWORD fl
         lastError = kErrorSharingViolation;
         return 0;
     }
-    if (!FindFile(Parent(Normalize(newName)))) {
+    if (!FindFile(Parent(Normalize(newName, Leads())))) {
         lastError = kErrorPathNotFound;
         return 0;
     }
     SimFile moved = *file;
-    RemoveEntry(*this, Normalize(existing));
-    RemoveEntry(*this, Normalize(newName));
-    const std::string target = Normalize(newName);
-    moved.name = LastComponent(target);
+    RemoveEntry(*this, Normalize(existing, Leads()));
+    RemoveEntry(*this, Normalize(newName, Leads()));
+    const std::string target = Normalize(newName, Leads());
+    moved.name = LastComponent(target, Leads());
     FindFile(Parent(target))->children.push_back(moved.name);
     files[Key(target)] = std::move(moved);
     return 1;
@@ -525,7 +560,7 @@ BOOL SimMachine::CopyFileA(const char* existing, const char* newName, BOOL failI
             return 0;
         }
     }
-    SimFile* parent = FindFile(Parent(Normalize(newName)));
+    SimFile* parent = FindFile(Parent(Normalize(newName, Leads())));
     if (!parent || !parent->isDirectory) {
         lastError = kErrorPathNotFound;
         return 0;
@@ -541,7 +576,7 @@ DWORD SimMachine::GetShortPathNameA(const char* longPath, char* shortPath, DWORD
         lastError = f->error ? f->error : kErrorFileNotFound;
         return 0;
     }
-    const std::string normal = Normalize(longPath);
+    const std::string normal = Normalize(longPath, Leads());
     if (!longPath || !FindFile(normal)) {
         lastError = longPath && FindFile(Parent(normal)) ? kErrorFileNotFound
                                                          : kErrorPathNotFound;
@@ -550,8 +585,9 @@ DWORD SimMachine::GetShortPathNameA(const char* longPath, char* shortPath, DWORD
     return CopyOut(ShortFormOf(normal), shortPath, size);
 }
 
-std::string SimMachine::ShortFormOf(const std::string& path) {
-    const std::string normal = Normalize(path.c_str());
+std::string SimMachine::ShortFormOf(const std::string& path) const {
+    const crt::LeadBytes leads = Leads();
+    const std::string normal = Normalize(path.c_str(), leads);
     std::string out;
     size_t start = 0;
     if (normal.size() >= 3 && normal[1] == ':') {
@@ -559,10 +595,10 @@ std::string SimMachine::ShortFormOf(const std::string& path) {
         start = 3;
     }
     while (start < normal.size()) {
-        size_t end = normal.find('\\', start);
+        size_t end = NextBackslash(normal, start, leads);
         if (end == std::string::npos) end = normal.size();
-        if (!out.empty() && out.back() != '\\') out += '\\';
-        out += ShortComponent(normal.substr(start, end - start));
+        if (!out.empty() && LastBackslash(out, leads) != out.size() - 1) out += '\\';
+        out += ShortComponent(normal.substr(start, end - start), leads);
         start = end + 1;
     }
     return out;
@@ -644,7 +680,7 @@ int SimMachine::_open(const char* path, int flags, int mode) {
         lastErrno = kEINVAL;
         return -1;
     }
-    const std::string normal = LongPathOf(Normalize(path));
+    const std::string normal = LongPathOf(Normalize(path, Leads()));
     const bool writing = (flags & (kOWronly | kORdwr)) != 0;
     SimFile* file = FindFile(normal);
     if (file && (flags & kOCreat) && (flags & kOExcl)) {

@@ -59,17 +59,25 @@ uintptr_t SimMachine::NewHandle() {
     return nextHandle_;
 }
 
-std::string SimMachine::Key(const std::string& path) {
+// Letters are folded, the bytes of a double-byte character never.
+std::string SimMachine::Key(const std::string& path) const {
+    const crt::LeadBytes leads = Leads();
     std::string key = path;
-    for (char& c : key) c = crt::ToUpper(c);
+    for (size_t i = 0; i < key.size(); ++i) {
+        if (leads.IsLead((unsigned char)key[i]))
+            ++i;
+        else
+            key[i] = crt::ToUpper(key[i]);
+    }
     return key;
 }
 
-std::string SimMachine::Parent(const std::string& path) {
-    const size_t slash = path.find_last_of('\\');
-    if (slash == std::string::npos) return std::string();
-    if (slash <= 2) return path.substr(0, 3);  // "C:\name" -> "C:\"
-    return path.substr(0, slash);
+std::string SimMachine::Parent(const std::string& path) const {
+    const char* slash = crt::FindLastChar(path.c_str(), '\\', Leads());
+    if (!slash) return std::string();
+    const size_t at = size_t(slash - path.c_str());
+    if (at <= 2) return path.substr(0, 3);  // "C:\name" -> "C:\"
+    return path.substr(0, at);
 }
 
 void* SimMachine::GlobalAlloc(UINT flags, size_t bytes) {

@@ -10,7 +10,9 @@
 //
 // The machine's state is public on purpose: tests plant it directly and
 // inspect it afterwards. Paths are compared without regard to letter case,
-// as the real file system and registry do.
+// as the real file system and registry do, in the machine's ANSI code page:
+// in a double-byte one (932, 936, 949, 950) a lead byte and its trail are
+// one character, never folded, and a trail byte 0x5C is no backslash.
 //
 // The operations are implemented per domain in sim_*.cpp files.
 #pragma once
@@ -237,6 +239,11 @@ public:
 
     OsVersionInfoA version{};
     bool versionQueryFails = false;
+    // The ANSI code page (GetACP) in which every "A" call takes and gives
+    // names: 1252 (western), or 932 (Japanese), 936 (simplified Chinese),
+    // 949 (Korean), 950 (traditional Chinese) with their lead bytes. Another
+    // number is one GetCPInfo does not know.
+    UINT ansiCodePage = 1252;
     std::set<std::string> modules;                   // loadable libraries, lower case ("psapi.dll")
     std::set<std::string> entryPoints;               // "psapi.dll!EnumProcesses"
     // An administrator's account by default: both privileges held, none enabled.
@@ -351,6 +358,7 @@ public:
     BOOL QueryServiceStatus(SC_HANDLE service, ServiceStatus* status) override;
     BOOL CloseServiceHandle(SC_HANDLE handle) override;
     BOOL ExitWindowsEx(UINT flags, DWORD reserved) override;
+    BOOL GetCPInfo(UINT codePage, CpInfo* info) override;
     int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
                             char* out, int outSize, const char* defaultChar,
                             BOOL* usedDefault) override;
@@ -399,11 +407,14 @@ public:
     // Logs the call and returns the matching fault, or null.
     const Fault* Enter(const char* op, const std::string& arg = std::string());
     uintptr_t NewHandle();  // a fresh, never-reused handle value
-    static std::string Key(const std::string& path);  // upper-cased lookup key
-    static std::string Parent(const std::string& path);  // "C:\A\B" -> "C:\A"; "C:\A" -> "C:\"
+    // The lead bytes of the ANSI code page (none for a single-byte one or
+    // one the machine does not know).
+    crt::LeadBytes Leads() const;
+    std::string Key(const std::string& path) const;  // upper-cased lookup key
+    std::string Parent(const std::string& path) const;  // "C:\A\B" -> "C:\A"; "C:\A" -> "C:\"
     // The 8.3 form of a path, as GetShortPathNameA gives it (whether or not
     // the file exists).
-    static std::string ShortFormOf(const std::string& path);
+    std::string ShortFormOf(const std::string& path) const;
     void FillProcessEntry(const SimProcess& p, ProcessEntry32* entry);  // one snapshot record
 
 private:

@@ -1,7 +1,9 @@
 // The simulated registry: one HKEY_LOCAL_MACHINE tree of keys with typed
 // values, handles to open keys, and HKEY_PERFORMANCE_DATA answering a fixed
 // block of bytes. Names are compared without regard to letter case, as the
-// real registry does; results are Win32 error codes.
+// real registry does, in the machine's ANSI code page (a double-byte
+// character is never folded, nor split at a trail byte 0x5C); results are
+// Win32 error codes.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -15,15 +17,21 @@ namespace {
 
 constexpr LONG kErrorKeyDeleted = 1018;  // a handle whose key was deleted since
 
-bool SameName(const std::string& a, const char* b) { return crt::stricmp(a.c_str(), b) == 0; }
+bool SameName(const std::string& a, const char* b, const crt::LeadBytes& leads) {
+    return crt::SameName(a.c_str(), b, leads);
+}
 
 // Splits "A\B\C" into its parts; empty parts (doubled or trailing
 // backslashes) are passed over.
-std::vector<std::string> SplitPath(const std::string& path) {
+std::vector<std::string> SplitPath(const std::string& path, const crt::LeadBytes& leads) {
     std::vector<std::string> parts;
     std::string part;
-    for (char c : path) {
-        if (c == '\\') {
+    for (size_t i = 0; i < path.size(); ++i) {
+        const char c = path[i];
+        if (leads.IsLead((unsigned char)c) && i + 1 < path.size()) {
+            part += c;
+            part += path[++i];
+        } else if (c == '\\') {
             if (!part.empty()) parts.push_back(part);
             part.clear();
         } else {
@@ -34,25 +42,25 @@ std::vector<std::string> SplitPath(const std::string& path) {
     return parts;
 }
 
-RegKey* FindChild(RegKey* key, const std::string& name) {
+RegKey* FindChild(RegKey* key, const std::string& name, const crt::LeadBytes& leads) {
     for (auto& sub : key->subkeys)
-        if (SameName(sub->name, name.c_str())) return sub.get();
+        if (SameName(sub->name, name.c_str(), leads)) return sub.get();
     return nullptr;
 }
 
-RegKey* Walk(RegKey* from, const std::string& path) {
+RegKey* Walk(RegKey* from, const std::string& path, const crt::LeadBytes& leads) {
     RegKey* key = from;
-    for (const std::string& part : SplitPath(path)) {
-        key = FindChild(key, part);
+    for (const std::string& part : SplitPath(path, leads)) {
+        key = FindChild(key, part, leads);
         if (!key) return nullptr;
     }
     return key;
 }
 
-RegValue* FindValueIn(RegKey* key, const char* name) {
+RegValue* FindValueIn(RegKey* key, const char* name, const crt::LeadBytes& leads) {
     const char* wanted = name ? name : "";  // null names the default value
     for (RegValue& v : key->values)
-        if (SameName(v.name, wanted)) return &v;
+        if (SameName(v.name, wanted, leads)) return &v;
     return nullptr;
 }
 
@@ -107,8 +115,8 @@ DWORD MapKeyAccess(DWORD access) {
 RegKey* SimMachine::CreateKey(HKEY root, const std::string& path) {
     if (root != kHkeyLocalMachine) return nullptr;
     RegKey* key = &hklm;
-    for (const std::string& part : SplitPath(path)) {
-        RegKey* child = FindChild(key, part);
+    for (const std::string& part : SplitPath(path, Leads())) {
+        RegKey* child = FindChild(key, part, Leads());
         if (!child) {
             key->subkeys.push_back(std::make_unique<RegKey>());
             child = key->subkeys.back().get();
@@ -121,14 +129,14 @@ RegKey* SimMachine::CreateKey(HKEY root, const std::string& path) {
 
 RegKey* SimMachine::FindKey(HKEY root, const std::string& path) {
     if (root != kHkeyLocalMachine) return nullptr;
-    return Walk(&hklm, path);
+    return Walk(&hklm, path, Leads());
 }
 
 void SimMachine::SetValue(HKEY root, const std::string& key, const std::string& name, DWORD type,
                           const std::string& data) {
     RegKey* k = CreateKey(root, key);
     if (!k) return;
-    if (RegValue* v = FindValueIn(k, name.c_str())) {
+    if (RegValue* v = FindValueIn(k, name.c_str(), Leads())) {
         v->type = type;
         v->data = data;
         return;
@@ -147,7 +155,7 @@ void SimMachine::SetString(HKEY root, const std::string& key, const std::string&
 
 RegValue* SimMachine::FindValue(HKEY root, const std::string& key, const std::string& name) {
     RegKey* k = FindKey(root, key);
-    return k ? FindValueIn(k, name.c_str()) : nullptr;
+    return k ? FindValueIn(k, name.c_str(), Leads()) : nullptr;
 }
 
 // ---- the registry calls ----
@@ -193,7 +201,7 @@ LONG SimMachine::RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, DWO
     bool deleted = false;
     RegKey* from = Resolve(*this, root, &deleted);
     if (!from) return BadHandle(deleted);
-    RegKey* key = Walk(from, path);
+    RegKey* key = Walk(from, path, Leads());
     if (!key) return static_cast<LONG>(kErrorFileNotFound);
     if (key->denyOpen) return static_cast<LONG>(kErrorAccessDenied);
     const DWORD rights = MapKeyAccess(access);
@@ -221,7 +229,7 @@ LONG SimMachine::RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserv
     RegKey* k = Resolve(*this, key, &deleted);
     if (!k) return BadHandle(deleted);
     if (!HandleAllows(*this, key, kKeyQueryValue)) return static_cast<LONG>(kErrorAccessDenied);
-    RegValue* v = FindValueIn(k, valueName);
+    RegValue* v = FindValueIn(k, valueName, Leads());
     if (!v) return static_cast<LONG>(kErrorFileNotFound);
     if (v->failRead) return static_cast<LONG>(kErrorAccessDenied);
     if (type) *type = v->type;
@@ -274,7 +282,7 @@ LONG SimMachine::RegDeleteValueA(HKEY key, const char* valueName) {
     RegKey* k = Resolve(*this, key, &deleted);
     if (!k) return BadHandle(deleted);
     if (!HandleAllows(*this, key, kKeySetValue)) return static_cast<LONG>(kErrorAccessDenied);
-    RegValue* v = FindValueIn(k, valueName);
+    RegValue* v = FindValueIn(k, valueName, Leads());
     if (!v) return static_cast<LONG>(kErrorFileNotFound);
     if (v->failDelete) return static_cast<LONG>(kErrorAccessDenied);
     k->values.erase(k->values.begin() + (v - k->values.data()));
@@ -287,18 +295,18 @@ LONG SimMachine::RegDeleteKeyA(HKEY root, const char* subKey) {
     bool deleted = false;
     RegKey* from = Resolve(*this, root, &deleted);
     if (!from) return BadHandle(deleted);
-    std::vector<std::string> parts = SplitPath(path);
+    std::vector<std::string> parts = SplitPath(path, Leads());
     if (parts.empty()) return static_cast<LONG>(kErrorAccessDenied);  // not the root itself
     const std::string leaf = parts.back();
     parts.pop_back();
     RegKey* parent = from;
     for (const std::string& part : parts) {
-        parent = FindChild(parent, part);
+        parent = FindChild(parent, part, Leads());
         if (!parent) return static_cast<LONG>(kErrorFileNotFound);
     }
     auto it = std::find_if(parent->subkeys.begin(), parent->subkeys.end(),
                            [&](const std::unique_ptr<RegKey>& k) {
-                               return SameName(k->name, leaf.c_str());
+                               return SameName(k->name, leaf.c_str(), Leads());
                            });
     if (it == parent->subkeys.end()) return static_cast<LONG>(kErrorFileNotFound);
     const bool nt = version.dwPlatformId == kVerPlatformWin32Nt;

@@ -55,9 +55,55 @@ std::string Lower(const char* text) {
     return s;
 }
 
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.find_last_of('\\');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+std::string BaseName(const std::string& path, const crt::LeadBytes& leads) {
+    const char* slash = crt::FindLastChar(path.c_str(), '\\', leads);
+    return slash ? std::string(slash + 1) : path;
+}
+
+// The code pages the machine knows: their largest character and lead bytes,
+// as GetCPInfo gives them.
+struct KnownCodePage {
+    UINT number;
+    UINT maxCharSize;
+    BYTE leadBytes[12];
+};
+constexpr KnownCodePage kCodePages[] = {
+    {437, 1, {}},  {850, 1, {}},  {852, 1, {}},  {866, 1, {}},  {874, 1, {}},
+    {1250, 1, {}}, {1251, 1, {}}, {1252, 1, {}}, {1253, 1, {}}, {1254, 1, {}},
+    {1255, 1, {}}, {1256, 1, {}}, {1257, 1, {}}, {1258, 1, {}},
+    {932, 2, {0x81, 0x9F, 0xE0, 0xFC}},  // Shift JIS
+    {936, 2, {0x81, 0xFE}},              // GBK
+    {949, 2, {0x81, 0xFE}},              // Unified Hangul Code
+    {950, 2, {0x81, 0xFE}},              // Big5
+};
+
+const KnownCodePage* FindCodePage(UINT number) {
+    for (const KnownCodePage& cp : kCodePages)
+        if (cp.number == number) return &cp;
+    return nullptr;
+}
+
+// One UTF-16 unit in a code page, as the system converts it; empty when the
+// code page has no such character. Of the double-byte code pages the machine
+// converts the characters of 932 that names are made of here (ASCII,
+// half-width katakana, hiragana, katakana); any other character comes out
+// as the default one, as an unmappable character does.
+std::string FromWide(UINT codePage, WCHAR c) {
+    if (c < 0x80) return std::string(1, char(c));
+    const KnownCodePage* cp = FindCodePage(codePage);
+    if (cp && cp->maxCharSize == 1) return c <= 0xFF ? std::string(1, char(c)) : std::string();
+    if (codePage != 932) return std::string();
+    if (c >= 0xFF61 && c <= 0xFF9F) return std::string(1, char(0xA1 + (c - 0xFF61)));
+    if (c >= 0x3041 && c <= 0x3093) {
+        const unsigned code = 0x829F + (c - 0x3041);
+        return {char(code >> 8), char(code & 0xFF)};
+    }
+    if (c >= 0x30A1 && c <= 0x30F6) {
+        unsigned trail = 0x40 + (c - 0x30A1);
+        if (trail >= 0x7F) ++trail;  // 0x7F is no trail byte of 932
+        return {char(0x83), char(trail)};
+    }
+    return std::string();
 }
 
 uintptr_t Value(const void* handle) { return reinterpret_cast<uintptr_t>(handle); }
@@ -351,7 +397,7 @@ void SimMachine::FillProcessEntry(const SimProcess& p, ProcessEntry32* entry) {
     std::string name = p.snapshotName;
     if (name.empty()) {
         if (version.dwPlatformId != kVerPlatformWin32Windows) {
-            name = BaseName(p.imagePath);
+            name = BaseName(p.imagePath, Leads());
         } else if (p.startedByShortPath) {
             name = ShortFormOf(p.imagePath);
         } else {
@@ -783,6 +829,28 @@ BOOL SimMachine::ExitWindowsEx(UINT flags, DWORD reserved) {
 
 // ASCII and Latin-1 map to themselves; anything else becomes '?' (the
 // default character), as the Western code page does.
+crt::LeadBytes SimMachine::Leads() const {
+    const KnownCodePage* cp = FindCodePage(ansiCodePage);
+    return cp ? crt::LeadBytes::FromRanges(cp->leadBytes, sizeof cp->leadBytes) : crt::LeadBytes();
+}
+
+BOOL SimMachine::GetCPInfo(UINT codePage, CpInfo* info) {
+    if (const Fault* f = Enter("GetCPInfo", std::to_string(codePage))) {
+        lastError = FaultError(f, kErrorInvalidParameter);
+        return 0;
+    }
+    const KnownCodePage* cp = FindCodePage(codePage == kCpAcp ? ansiCodePage : codePage);
+    if (!info || !cp) {
+        lastError = kErrorInvalidParameter;
+        return 0;
+    }
+    std::memset(info, 0, sizeof(*info));
+    info->MaxCharSize = cp->maxCharSize;
+    info->DefaultChar[0] = '?';
+    std::memcpy(info->LeadByte, cp->leadBytes, sizeof(info->LeadByte));
+    return 1;
+}
+
 int SimMachine::WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
                                     char* out, int outSize, const char* defaultChar,
                                     BOOL* usedDefault) {
@@ -790,7 +858,9 @@ int SimMachine::WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wid
         lastError = FaultError(f, kErrorInvalidParameter);
         return 0;
     }
-    if (!wide || wideCount == 0 || wideCount < -1 || outSize < 0 || (outSize > 0 && !out)) {
+    const UINT page = codePage == kCpAcp ? ansiCodePage : codePage;
+    if (!wide || wideCount == 0 || wideCount < -1 || outSize < 0 || (outSize > 0 && !out) ||
+        !FindCodePage(page)) {
         lastError = kErrorInvalidParameter;
         return 0;
     }
@@ -801,23 +871,26 @@ int SimMachine::WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wid
     } else {
         count = static_cast<size_t>(wideCount);
     }
-    if (outSize == 0) return static_cast<int>(count);
-    if (count > static_cast<size_t>(outSize)) {
+    const char fallback = defaultChar ? *defaultChar : '?';
+    bool defaulted = false;
+    std::string bytes;
+    for (size_t i = 0; i < count; ++i) {
+        const std::string one = FromWide(page, wide[i]);
+        if (one.empty()) {
+            bytes += fallback;
+            defaulted = true;
+        } else {
+            bytes += one;
+        }
+    }
+    if (outSize == 0) return static_cast<int>(bytes.size());
+    if (bytes.size() > static_cast<size_t>(outSize)) {
         lastError = kErrorInsufficientBuffer;
         return 0;
     }
-    const char fallback = defaultChar ? *defaultChar : '?';
-    bool defaulted = false;
-    for (size_t i = 0; i < count; ++i) {
-        if (wide[i] <= 0xFF) {
-            out[i] = static_cast<char>(wide[i]);
-        } else {
-            out[i] = fallback;
-            defaulted = true;
-        }
-    }
+    std::memcpy(out, bytes.data(), bytes.size());
     if (usedDefault) *usedDefault = defaulted ? 1 : 0;
-    return static_cast<int>(count);
+    return static_cast<int>(bytes.size());
 }
 
 }  // namespace pf::sim
@@ -874,7 +947,7 @@ BOOL SimMachine::Module32First(HANDLE snapshot, ModuleEntry32* entry) {
     entry->dwSize = size;
     entry->th32ModuleID = 1;
     const std::string& path = s->second.front();
-    crt::CopyText(entry->szModule, BaseName(path).c_str());
+    crt::CopyText(entry->szModule, BaseName(path, Leads()).c_str());
     crt::CopyText(entry->szExePath, path.c_str());
     return 1;
 }
@@ -891,7 +964,7 @@ bool SimMachine::IsCriticalImage(const std::string& imagePath) const {
     if (version.dwMajorVersion >= 6) names.push_back("wininit.exe");
     if (version.dwMajorVersion == 6 && version.dwMinorVersion <= 1) names.push_back("lsm.exe");
     for (const char* name : names)
-        if (crt::stricmp(imagePath.c_str(), (systemDirectory + "\\" + name).c_str()) == 0)
+        if (crt::SameName(imagePath.c_str(), (systemDirectory + "\\" + name).c_str(), Leads()))
             return true;
     return false;
 }

@@ -663,6 +663,16 @@ BOOL Win32Platform::ExitWindowsEx(UINT flags, DWORD reserved) {
     return ::ExitWindowsEx(flags, reserved);
 }
 
+BOOL Win32Platform::GetCPInfo(UINT codePage, CpInfo* info) {
+    static_assert(sizeof(CPINFO) == sizeof(CpInfo), "CPINFO and CpInfo agree");
+    CPINFO raw{};
+    if (!info || !::GetCPInfo(codePage, &raw)) return 0;
+    info->MaxCharSize = raw.MaxCharSize;
+    memcpy(info->DefaultChar, raw.DefaultChar, sizeof(info->DefaultChar));
+    memcpy(info->LeadByte, raw.LeadByte, sizeof(info->LeadByte));
+    return 1;
+}
+
 int Win32Platform::WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide,
                                        int wideCount, char* out, int outSize,
                                        const char* defaultChar, BOOL* usedDefault) {

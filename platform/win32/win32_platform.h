@@ -91,6 +91,7 @@ public:
 
     BOOL ExitWindowsEx(UINT flags, DWORD reserved) override;
 
+    BOOL GetCPInfo(UINT codePage, CpInfo* info) override;
     int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount,
                             char* out, int outSize, const char* defaultChar,
                             BOOL* usedDefault) override;

@@ -267,11 +267,13 @@ TEST_F(CoreRulesTest, RenameSectionBounds) {
 }
 
 // The service of a process file is its name after the last backslash, cut
-// at the last dot; a dot in a folder name plays no part.
+// at the last dot; a dot in a folder name plays no part, nor does the trail
+// byte 0x5C of a double-byte character (ソ in code page 932).
 TEST_F(CoreRulesTest, ServiceNameIsCutAtTheLastDot) {
     struct Case {
         const char* image;
         const char* service;
+        pf::UINT codePage = 1252;
     };
     const Case cases[] = {
         {"C:\\W\\worm.exe", "worm"},
@@ -279,12 +281,14 @@ TEST_F(CoreRulesTest, ServiceNameIsCutAtTheLastDot) {
         {"C:\\W.D\\worm", "worm"},
         {"C:\\W\\WORM.", "WORM"},
         {"C:\\W\\a.b.c", "a.b"},
+        {"C:\\W\\\x83\x5C" "ft.exe", "\x83\x5C" "ft", 932},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.image);
         pf::sim::SimMachine m;
         pf::sim::ScopedSimMachine use(m);
         ResetScanContextForTest();
+        m.ansiCodePage = c.codePage;
         m.AddFile(c.image, Infected());
         m.AddProcess(c.image).terminate = TerminateBehaviour::Refuses;
         try {

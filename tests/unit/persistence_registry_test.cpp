@@ -44,7 +44,7 @@ protected:
 
 }  // namespace
 
-TEST_F(StartupRegistryTest, FullPathValuesMatchByCaseBlindPrefix) {
+TEST_F(StartupRegistryTest, FullPathValuesMatchByTheWholeCaseBlindPath) {
     Inspect("C:\\Program Files\\Tools\\EvilApp.exe");
     Run("Updater", "\"c:\\PROGRAM FILES\\tools\\evilapp.EXE\" /autorun");
     Run("Unquoted", "C:\\Program Files\\Tools\\EvilApp.exe -s");
@@ -68,14 +68,40 @@ TEST_F(StartupRegistryTest, FullPathValuesMatchByCaseBlindPrefix) {
     EXPECT_EQ(CountLine(kLine), 4) << AllLines();
     EXPECT_EQ(lines.size(), 4u);
     EXPECT_STREQ(g_scan.runValueName, "Svc32");  // the last one removed
-    // The comparison leaves the inspected path in lower case.
-    EXPECT_STREQ(g_scan.inspectedPath, "c:\\program files\\tools\\evilapp.exe");
+    // The comparison folds nothing: the inspected path is left as it was.
+    EXPECT_STREQ(g_scan.inspectedPath, "C:\\Program Files\\Tools\\EvilApp.exe");
+
+    // The path ends where the command's program ends: at its end, its
+    // closing quote or a blank. A file without an extension does not start
+    // the programs whose names begin with its own.
+    lines.clear();
+    Inspect("C:\\WINDOWS\\update");
+    Run("Longer", "C:\\WINDOWS\\update.exe /q");
+    Run("Helper", "\"C:\\WINDOWS\\update-helper.exe\"");
+    Run("QuotedLonger", "\"C:\\WINDOWS\\update /q\"");  // quoted: all of it is the path
+    Run("Exact", "C:\\WINDOWS\\update");
+    Run("Arguments", "C:\\WINDOWS\\UPDATE\t/q");
+    Run("Quoted", "\"c:\\windows\\update\" /q");
+    CleanPersistence(kGenName);
+    EXPECT_TRUE(InRun("Longer"));
+    EXPECT_TRUE(InRun("Helper"));
+    EXPECT_TRUE(InRun("QuotedLonger"));
+    EXPECT_FALSE(InRun("Exact"));
+    EXPECT_FALSE(InRun("Arguments"));
+    EXPECT_FALSE(InRun("Quoted"));
+    EXPECT_EQ(CountLine(kLine), 3) << AllLines();
 }
 
+// Only a command without any backslash is a bare name. A rooted one names a
+// path on the drive of the Windows folder; a network path never names a
+// file of this machine.
 TEST_F(StartupRegistryTest, BareNamesOnlyForFilesInSystemFolders) {
     Run("Bare", "evil.exe");
     Run("Rooted", "\\evil.exe /q");
     Run("Elsewhere", "D:\\evil.exe");
+    Run("Network", "\\\\fileserver\\tools\\evil.exe /logon");
+    Run("OtherRoot", "\\Tools\\evil.exe");
+    Run("RootedHere", "\"\\WINDOWS\\system32\\EVIL.EXE\" /q");
 
     Inspect("C:\\Temp\\evil.exe");
     CleanPersistence(kGenName);
@@ -92,7 +118,10 @@ TEST_F(StartupRegistryTest, BareNamesOnlyForFilesInSystemFolders) {
     Inspect("C:\\WINDOWS\\System32\\evil.exe");
     CleanPersistence(kGenName);
     EXPECT_FALSE(InRun("Bare"));
-    EXPECT_FALSE(InRun("Rooted"));
+    EXPECT_TRUE(InRun("Rooted"));  // C:\evil.exe
+    EXPECT_TRUE(InRun("Network"));
+    EXPECT_TRUE(InRun("OtherRoot"));
+    EXPECT_FALSE(InRun("RootedHere"));
     EXPECT_FALSE(InRun("Quoted"));
     EXPECT_TRUE(InRun("Elsewhere"));  // a full path to another file
     EXPECT_TRUE(InRun("Longer"));
@@ -119,6 +148,67 @@ TEST_F(StartupRegistryTest, BareNamesOnlyForFilesInSystemFolders) {
     EXPECT_FALSE(InRun("Nine"));
     // "Quoted" was remembered and is gone already: one line for "Nine" only.
     EXPECT_EQ(lines.size(), 1u) << AllLines();
+
+    // With Windows on D:, a rooted path is one of D:.
+    machine.windowsDirectory = "D:\\WINDOWS";
+    Run("RootedThere", "\\WINDOWS\\System32\\evil.exe");
+    CleanPersistence(kGenName);
+    EXPECT_TRUE(InRun("RootedThere"));
+    Inspect("D:\\WINDOWS\\System32\\evil.exe");
+    CleanPersistence(kGenName);
+    EXPECT_FALSE(InRun("RootedThere"));
+    EXPECT_TRUE(InRun("Rooted"));
+}
+
+// In a double-byte code page a trail byte can be a letter or a backslash:
+// C:\APP\ア.exe (0x83 0x41) and C:\APP\ヂ.exe (0x83 0x61) are two files, and
+// ソft.exe (0x83 0x5C 'f' 't') is one name, not "ft.exe" in a folder. Where
+// the code page has single bytes only, the same bytes spell one name in two
+// letter cases and a backslash; where it cannot be learned, nothing is joined.
+TEST_F(StartupRegistryTest, DoubleByteNamesAreComparedInTheSystemsCodePage) {
+    const std::string a = "\x83\x41", di = "\x83\x61", so = "\x83\x5C";
+    struct Case {
+        UINT codePage;
+        bool codePageUnknown;  // GetCPInfo fails
+        bool singleByte;
+    };
+    const Case cases[] = {
+        {932, false, false}, {949, false, false}, {950, false, false},
+        {1252, false, true}, {932, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.codePage) + (c.codePageUnknown ? " unknown" : ""));
+        ResetScanContextForTest();
+        g_scan.mainWindow = FakeMainWindow();
+        machine.hklm.subkeys.clear();
+        machine.ClearFaults();
+        lines.clear();
+        machine.ansiCodePage = c.codePage;
+        if (c.codePageUnknown) machine.FailCall("GetCPInfo", 1, true);
+        const std::string worm = "C:\\APP\\" + a + ".exe";
+        Run("Worm", worm + " /s");
+        Run("Other", "\"C:\\APP\\" + di + ".exe\"");
+        Run("Tail", "ft.exe");
+        Run("Whole", so + "ft.exe");
+        Inspect(worm.c_str());
+        CleanPersistence(kGenName);
+        EXPECT_FALSE(InRun("Worm"));
+        EXPECT_EQ(InRun("Other"), !c.singleByte);
+        EXPECT_EQ(std::string(g_scan.inspectedPath), worm);  // never folded into another name
+        // The other program given the remembered name stays too.
+        const std::string remembered = g_scan.runValueName;
+        ASSERT_FALSE(remembered.empty());
+        Run(remembered, "C:\\APP\\" + di + ".exe");
+        Inspect("C:\\Unrelated\\x.exe");
+        CleanPersistence(kGenName);
+        EXPECT_EQ(InRun(remembered), !c.singleByte);
+
+        // The file's name is what follows its last backslash.
+        Inspect(("C:\\WINDOWS\\SYSTEM\\" + so + "ft.exe").c_str());
+        CleanPersistence(kGenName);
+        EXPECT_EQ(InRun("Tail"), !c.singleByte);
+        EXPECT_EQ(InRun("Whole"), c.singleByte);
+    }
 }
 
 TEST_F(StartupRegistryTest, DeletingAValueDoesNotSkipTheNextOne) {
@@ -240,12 +330,12 @@ TEST_F(StartupRegistryTest, DataThatIsNotTerminatedTextIsTerminatedBeforeCompari
                      std::string("\x01\x00\x00\x00", 4));
     // Exactly a full buffer with no terminator, and more than a buffer: unreadable.
     machine.SetValue(kHkeyLocalMachine, kRunKeyPath, "Full", kRegBinary,
-                     "c:\\bad\\x.exe" + std::string(kMaxPath - 12, 'A'));
+                     "c:\\bad\\x.exe " + std::string(kMaxPath - 13, 'A'));
     machine.SetValue(kHkeyLocalMachine, kRunKeyPath, "Huge", kRegSz,
-                     "c:\\bad\\x.exe" + std::string(5000, 'B') + std::string(1, '\0'));
+                     "c:\\bad\\x.exe " + std::string(5000, 'B') + std::string(1, '\0'));
     // A full buffer that ends in its own terminator is fine.
     machine.SetValue(kHkeyLocalMachine, kRunKeyPath, "Exact", kRegSz,
-                     "c:\\bad\\x.exe" + std::string(kMaxPath - 13, 'C') + std::string(1, '\0'));
+                     "c:\\bad\\x.exe " + std::string(kMaxPath - 14, 'C') + std::string(1, '\0'));
     CleanPersistence(kGenName);
     EXPECT_FALSE(InRun("Raw"));
     EXPECT_TRUE(InRun("Number"));

@@ -63,6 +63,65 @@ TEST(SimFiles, ListingOrderDotsAndMasks) {
     EXPECT_TRUE(m.finds.empty());
 }
 
+// The ANSI code page decides what a name is. Under 932 ア.exe (0x83 0x41)
+// and ヂ.exe (0x83 0x61) are two files and ソ (0x83 0x5C) is one folder name,
+// in paths and in registry value names alike; under 1252 the same bytes are
+// one name in two letter cases, and 0x5C is a backslash. GetCPInfo gives
+// each known code page's lead bytes; the UTF-16 conversion writes 932's
+// kana as two bytes and anything it does not know as the default character.
+TEST(SimFiles, TheAnsiCodePageDecidesWhatANameIs) {
+    for (UINT codePage : {932u, 1252u}) {
+        SCOPED_TRACE(codePage);
+        const bool dbcs = codePage == 932;
+        SimMachine m;
+        m.ansiCodePage = codePage;
+        ASSERT_TRUE(m.AddFile("C:\\APP\\\x83\x41.exe", "a"));
+        ASSERT_TRUE(m.AddFile("C:\\APP\\\x83\x61.exe", "di"));
+        EXPECT_EQ(m.ReadFileText("c:\\app\\\x83\x41.EXE"), dbcs ? "a" : "di");
+        EXPECT_EQ(List(m, "C:\\APP\\*.exe").size(), dbcs ? 2u : 1u);
+        ASSERT_TRUE(m.AddFile("C:\\\x83\x5C\\x.exe", "so"));
+        EXPECT_EQ(List(m, "C:\\*"), dbcs ? (Names{"APP", "\x83\x5C"}) : (Names{"APP", "\x83"}));
+        EXPECT_EQ(List(m, "C:\\\x83\x5C\\*.exe"), (Names{"x.exe"}));
+
+        m.SetString(kHkeyLocalMachine, "Software\\Run", "\x83\x41", "a");
+        m.SetString(kHkeyLocalMachine, "Software\\Run", "\x83\x61", "di");
+        EXPECT_EQ(m.FindKey(kHkeyLocalMachine, "Software\\Run")->values.size(), dbcs ? 2u : 1u);
+
+        CpInfo info;
+        ASSERT_TRUE(m.GetCPInfo(kCpAcp, &info));
+        EXPECT_EQ(info.MaxCharSize, dbcs ? 2u : 1u);
+        EXPECT_EQ(info.LeadByte[0], dbcs ? 0x81 : 0);
+    }
+    SimMachine m;
+    const struct {
+        UINT codePage;
+        std::vector<int> leads;
+    } pages[] = {{932, {0x81, 0x9F, 0xE0, 0xFC, 0}}, {936, {0x81, 0xFE, 0}},
+                 {949, {0x81, 0xFE, 0}}, {950, {0x81, 0xFE, 0}}, {1250, {0}}};
+    for (const auto& page : pages) {
+        CpInfo info;
+        std::memset(&info, 0xEE, sizeof info);
+        ASSERT_TRUE(m.GetCPInfo(page.codePage, &info)) << page.codePage;
+        EXPECT_EQ(std::vector<int>(info.LeadByte, info.LeadByte + page.leads.size()), page.leads)
+            << page.codePage;
+        EXPECT_EQ(info.DefaultChar[0], '?');
+    }
+    CpInfo info;
+    EXPECT_FALSE(m.GetCPInfo(12345, &info));
+    EXPECT_EQ(m.GetLastError(), kErrorInvalidParameter);
+
+    m.ansiCodePage = 932;
+    const WCHAR wide[] = {0x30A2, 0x30BD, 'x', 0x8868, 0};  // ア ソ x 表
+    char narrow[16];
+    BOOL defaulted = 0;
+    EXPECT_EQ(
+        m.WideCharToMultiByte(kCpAcp, 0, wide, -1, narrow, sizeof narrow, nullptr, &defaulted), 7);
+    EXPECT_STREQ(narrow, "\x83\x41\x83\x5Cx?");
+    EXPECT_TRUE(defaulted);
+    EXPECT_EQ(m.WideCharToMultiByte(kCpAcp, 0, wide, -1, narrow, 6, nullptr, nullptr), 0);
+    EXPECT_EQ(m.GetLastError(), kErrorInsufficientBuffer);
+}
+
 TEST(SimFiles, ListingErrors) {
     SimMachine m;
     ASSERT_TRUE(m.AddFile("C:\\dir\\a.txt", "a"));

@@ -9,6 +9,7 @@
 #include "engine/signatures.h"
 #include "scan_test_support.h"
 #include "system/memory_check.h"
+#include "tests/unit/system_perf_block.h"
 #include "tests/unit/system_support.h"
 #include "tools/samplebuilder/samplebuilder.h"
 #include "tools/samplebuilder/table_records.h"
@@ -153,6 +154,49 @@ TEST_F(MemoryCheckTest, NinetyEightEndsAWormNamedLikeTheShellAndKeepsTheShell) {
         EXPECT_TRUE(machine.Exists("C:\\WINDOWS\\EXPLORER.EXE"));
         EXPECT_EQ(lines, (Texts{"System Memory    W32/Vendrika.Trojan Unable to remove", Removed(path)}))
             << AllLines();
+    }
+}
+
+// Japanese Windows (code page 932): a worm C:\APP\ア.exe (0x83 0x41) beside
+// another program C:\APP\ヂ.exe (0x83 0x61), listed before it, each started
+// by a start-up value. The memory step's own ending of the worm fails, so the
+// removal ends it by its path: only the worm is ended, only its value goes.
+TEST_F(MemoryCheckTest, AWormWithADoubleByteNameEndsNoOtherProgram) {
+    const std::string worm = "C:\\APP\\\x83\x41.exe";
+    const std::string other = "C:\\APP\\\x83\x61.exe";
+    const char* const run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    struct Case {
+        WinVersion version;
+        int memoryStepOpen;     // which OpenProcess is the memory step's attempt
+        const char* detection;  // in the removal's line: the memory step's, or the walk's
+    };
+    for (const Case c : {Case{WinVersion::Win98, 1, "W32/Vendrika.Trojan"},
+                         Case{WinVersion::WinXp, 3, "W32/Vendrika.Gen.Trojan"},
+                         Case{WinVersion::Win7, 3, "W32/Vendrika.Gen.Trojan"}}) {
+        SCOPED_TRACE(int(c.version));
+        ResetScanContextForTest();
+        g_scan.mainWindow = FakeMainWindow();
+        machine.processes.clear();
+        machine.hklm.subkeys.clear();
+        machine.DeleteFileA(worm.c_str());
+        lines.clear();
+        machine.SetVersion(c.version);
+        machine.ansiCodePage = 932;
+        const pf::DWORD kept = Runs(other, false);
+        const pf::DWORD ended = Runs(worm);
+        perftest::Install(machine,
+                          perftest::BuildBlock({{u"\u30C2", kept}, {u"\u30A2", ended}}).bytes);
+        machine.SetString(pf::kHkeyLocalMachine, run, "Worm", worm + " /s");
+        machine.SetString(pf::kHkeyLocalMachine, run, "Other", "\"" + other + "\" /tray");
+        machine.FailCall("OpenProcess", c.memoryStepOpen);
+        EXPECT_EQ(RunScan(), 1);
+        EXPECT_FALSE(Alive(ended));
+        EXPECT_TRUE(Alive(kept));
+        EXPECT_FALSE(machine.Exists(worm));
+        EXPECT_TRUE(machine.Exists(other));
+        EXPECT_FALSE(machine.FindValue(pf::kHkeyLocalMachine, run, "Worm"));
+        EXPECT_TRUE(machine.FindValue(pf::kHkeyLocalMachine, run, "Other"));
+        EXPECT_TRUE(HasLine(worm + "     " + c.detection + " removed")) << AllLines();
     }
 }
 

@@ -306,6 +306,52 @@ TEST_F(ProcessTest, AWormNamedLikeTheServiceHostEndsNoServiceHost) {
     }
 }
 
+// In a double-byte code page a trail byte can be a letter or a backslash:
+// C:\APP\ア.exe (0x83 0x41) and C:\APP\ヂ.exe (0x83 0x61) are two programs,
+// and the name of C:\APP\ソft.exe (0x83 0x5C 'f' 't') is not "ft". Every
+// method ends the worm and only the worm, the other program listed first.
+TEST_F(ProcessTest, DoubleByteNamesAreComparedInTheSystemsCodePage) {
+    struct Case {
+        WinVersion version;
+        bool psapi;
+        bool namesOnly;            // the snapshot gives file names only
+        const char* worm;          // the file, run by the worm
+        const char16_t* wormName;  // the worm's performance-data instance name
+        const char* other;         // the program that must run on
+        const char16_t* otherName;
+    };
+    const char* const a = "C:\\APP\\\x83\x41.exe";
+    const char* const di = "C:\\APP\\\x83\x61.exe";
+    const char* const soft = "C:\\APP\\\x83\x5C" "ft.exe";
+    const Case cases[] = {
+        {WinVersion::Win98, false, false, a, u"", di, u""},
+        {WinVersion::Win98, false, true, a, u"", di, u""},
+        {WinVersion::WinXp, true, false, a, u"", di, u""},
+        {WinVersion::Win7, true, false, a, u"\u30A2", di, u"\u30C2"},
+        {WinVersion::Nt4, false, false, a, u"\u30A2", di, u"\u30C2"},
+        {WinVersion::Nt4, false, false, soft, u"\u30BD" u"ft", "C:\\X\\ft.exe", u"ft"},
+        {WinVersion::Win7, true, false, soft, u"\u30BD" u"ft", "C:\\X\\ft.exe", u"ft"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.version) * 10 + c.namesOnly);
+        machine.processes.clear();
+        machine.questions.clear();
+        machine.SetVersion(c.version);
+        machine.ansiCodePage = 932;
+        if (c.psapi) machine.modules.insert("psapi.dll");
+        const pf::DWORD other = Add(c.other);
+        const pf::DWORD worm = Add(c.worm);
+        if (c.namesOnly)
+            for (SimProcess& p : machine.processes)
+                p.snapshotName = p.imagePath.substr(std::strlen("C:\\APP\\"));
+        perftest::Install(machine,
+                          perftest::BuildBlock({{c.otherName, other}, {c.wormName, worm}}).bytes);
+        EXPECT_EQ(TerminateProcessesByPath(c.worm), 1);
+        EXPECT_FALSE(Alive(worm));
+        EXPECT_TRUE(Alive(other));
+    }
+}
+
 // Names alone cannot tell a worm called like a system program from the real
 // one: without psapi, the critical programs of the generation, the idle and
 // System processes and the cleaner itself are never ended, and the file is
@@ -340,6 +386,11 @@ TEST_F(ProcessTest, PerfDataNeverEndsItselfIdleSystemOrCriticalPrograms) {
         {WinVersion::Nt4, false, "C:\\WINNT\\system32\\ntoskrnl.exe", 8, "System", "C:\\w\\system.exe", true},
         {WinVersion::Win7, true, "C:\\Windows\\system32\\ntoskrnl.exe", 4, "System", "C:\\w\\system.exe", true},
         {WinVersion::Win7, true, "C:\\Windows\\idle", 0xFFFFFFFEu, "Idle", "C:\\w\\idle.exe", true},
+        // A file whose name is only an extension has an empty name, as has
+        // every process whose name is too long to be kept: it ends none.
+        {WinVersion::Win7, false, "C:\\Windows\\System32\\SearchProtocolHost.exe", 0, "", "C:\\w\\.exe", false},
+        {WinVersion::Win10, false, "C:\\Windows\\System32\\ApplicationFrameHost.exe", 0, "", "C:\\w\\.exe", false},
+        {WinVersion::Nt4, false, "C:\\WINNT\\system32\\LongProgramName17.exe", 0, "", "C:\\w\\.exe", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.running) + " / " + c.file);

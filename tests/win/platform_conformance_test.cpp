@@ -444,6 +444,31 @@ TEST_P(Conformance, ServiceHandlesAllowOnlyTheRightsAskedFor) {
     EXPECT_TRUE(os().CloseServiceHandle(manager));
 }
 
+// Each double-byte code page tells its lead bytes, a single-byte one none;
+// the machine's own ANSI code page answers too, an unknown one is refused.
+TEST_P(Conformance, CodePagesTellTheirLeadBytes) {
+    const struct {
+        pf::UINT number;
+        pf::UINT maxCharSize;
+        std::vector<int> leads;  // up to the first pair of zeros
+    } pages[] = {{932, 2, {0x81, 0x9F, 0xE0, 0xFC, 0, 0}}, {936, 2, {0x81, 0xFE, 0, 0}},
+                 {949, 2, {0x81, 0xFE, 0, 0}},            {950, 2, {0x81, 0xFE, 0, 0}},
+                 {1252, 1, {0, 0}}};
+    for (const auto& page : pages) {
+        pf::CpInfo info;
+        std::memset(&info, 0xEE, sizeof(info));
+        ASSERT_TRUE(os().GetCPInfo(page.number, &info)) << page.number;
+        EXPECT_EQ(page.maxCharSize, info.MaxCharSize) << page.number;
+        EXPECT_EQ(page.leads, std::vector<int>(info.LeadByte, info.LeadByte + page.leads.size()))
+            << page.number;
+        EXPECT_EQ('?', info.DefaultChar[0]) << page.number;
+    }
+    pf::CpInfo info;
+    EXPECT_TRUE(os().GetCPInfo(pf::kCpAcp, &info));
+    EXPECT_FALSE(os().GetCPInfo(12345, &info));
+    EXPECT_EQ(pf::kErrorInvalidParameter, os().GetLastError());
+}
+
 INSTANTIATE_TEST_SUITE_P(RealAndSimulated, Conformance, testing::Values("real", "simulated"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param);
