@@ -27,6 +27,7 @@
 #include "platform/posix/posix_platform.h"
 #include "scan/scan_context.h"
 #include "scan/scan_events.h"
+#include "system/services.h"
 
 namespace {
 
@@ -263,8 +264,9 @@ public:
     // ---- the scan's events ----
     void Found(const char* path, const char* name, scan::Where) override {
         ++detections;
-        // The services whose image is this file (SYSTEM hive).
-        RemoveServicesOf(path);
+        // Nothing of the volume runs: a worm service is cleaned through its
+        // keys, in every control set (SYSTEM hive).
+        RemoveServicesOfImage(path);
         Detection d{path, Display(path), name};
         ClearProgress();
         if (!options_.json) {
@@ -317,20 +319,19 @@ public:
         std::fprintf(stderr, "vendrika-scan: %s: %s\n", Shown(what).c_str(), Shown(why).c_str());
     }
 
-    void ValueRemoved(const std::string& hive, const std::string& key,
-                      const std::string& value) override {
-        if (options_.json) Registry("start-up value", hive, key, value, true);  // else the window's line
+    // ---- the registry: told once the hive is written ----
+    void StartupValueRemoved(const scan::StartupValue& value) override {
+        Change("start-up value", value.key, value.valueName, true);
+        WindowLines::StartupValueRemoved(value);
     }
-
-    void ValueWouldBeRemoved(const std::string& hive, const std::string& key,
-                             const std::string& value) override {
-        Registry("start-up value", hive, key, value, false);
+    void StartupValueLeft(const scan::StartupValue& value, pf::LONG error) override {
+        Change("start-up value", value.key, value.valueName, false, error);
     }
-    void ServiceRemoved(const std::string& hive, const std::string& key) override {
-        Registry("service", hive, key, "", true);
+    void ServiceKeysRemoved(const scan::Service& service) override {
+        Change("service", ServiceKey(service).c_str(), "", true);
     }
-    void ServiceWouldBeRemoved(const std::string& hive, const std::string& key) override {
-        Registry("service", hive, key, "", false);
+    void ServiceKeysLeft(const scan::Service& service, pf::LONG error) override {
+        Change("service", ServiceKey(service).c_str(), "", false, error);
     }
 
     // ---- deletion at the next start of a 95/98/Me Windows ----
@@ -367,8 +368,24 @@ public:
             Print(Shown(text), true);
     }
 
-    // Detections still waiting for their outcome.
+    // Detections still waiting for their outcome, and the registry's
+    // changes once CommitRegistry has written (or failed to write) them.
     void Finish() {
+        ClearProgress();
+        for (const RegistryChange& c : changes_) {
+            const char* action = HiveWritten(c.subKey.c_str()) ? "removed" : "not_removed";
+            if (options_.json) {
+                JsonObject object("registry");
+                object.Text("kind", c.kind).Text("hive", c.hive).Text("key", c.key);
+                if (!c.value.empty()) object.Text("value", c.value);
+                Print(object.Text("action", action).Done(), true);
+            } else if (!options_.quiet && c.kind == std::string("service")) {
+                // (A start-up value's removal is the window's own line.)
+                Print(Describe(c) + (action[0] == 'r' ? "removed" : "not removed: its hive could not be written"),
+                      true);
+            }
+        }
+        changes_.clear();
         for (const Detection& d : pending_) Emit(d, "found");
         pending_.clear();
         ClearProgress();
@@ -417,21 +434,45 @@ private:
         return *p == '\0';
     }
 
-    // A start-up value or a service key: removed, or in a report-only run
-    // what --remove would remove (each once).
-    void Registry(const char* kind, const std::string& hive, const std::string& key,
-                  const std::string& value, bool removed) {
-        if (!removed && !told_.insert(hive + '\0' + key + '\0' + value).second) return;
+    struct RegistryChange {
+        const char* kind;
+        std::string subKey, hive, key, value;
+    };
+
+    static std::string ServiceKey(const scan::Service& service) {
+        return std::string("SYSTEM\\") + (service.controlSet ? service.controlSet : "CurrentControlSet") +
+               "\\Services\\" + service.name;
+    }
+
+    std::string Describe(const RegistryChange& c) const {
+        return c.kind + (" " + Shown(c.value.empty() ? c.key : c.key + "\\" + c.value)) + " (" +
+               Shown(c.hive) + "): ";
+    }
+
+    // A start-up value or a service key (a key below HKEY_LOCAL_MACHINE):
+    // deleted in the hive, told once the hive is written; or left: in a
+    // report-only run what --remove would remove (each once), else a
+    // problem.
+    void Change(const char* kind, const char* subKey, const char* value, bool removed, pf::LONG error = 0) {
+        RegistryChange c{kind, subKey, HiveFileOf(subKey), std::string("HKEY_LOCAL_MACHINE\\") + subKey, value};
+        if (removed) {
+            changes_.push_back(c);
+            return;
+        }
+        if (options_.remove) {
+            Problem(c.key + (c.value.empty() ? "" : "\\" + c.value) + " (" + c.hive + ")",
+                    "cannot be removed (registry error " + std::to_string(error) + ")");
+            return;
+        }
+        if (!told_.insert(c.hive + '\0' + c.key + '\0' + c.value).second) return;
         if (options_.json) {
             JsonObject object("registry");
-            object.Text("kind", kind).Text("hive", hive).Text("key", key);
-            if (!value.empty()) object.Text("value", value);
-            Print(object.Text("action", removed ? "removed" : "would_remove").Done(), true);
+            object.Text("kind", kind).Text("hive", c.hive).Text("key", c.key);
+            if (!c.value.empty()) object.Text("value", c.value);
+            Print(object.Text("action", "would_remove").Done(), true);
         } else if (!options_.quiet) {
             ClearProgress();
-            Print(kind + (" " + Shown(value.empty() ? key : key + "\\" + value)) + " (" + Shown(hive) +
-                      "): " + (removed ? "removed" : "would be removed with --remove"),
-                  true);
+            Print(Describe(c) + "would be removed with --remove", true);
         }
     }
 
@@ -501,6 +542,7 @@ private:
     struct timespec started_;
     std::string progressPath_;
     std::vector<Detection> pending_;
+    std::vector<RegistryChange> changes_;
     std::set<std::string> told_;
     std::vector<std::string> deferred_;
 };

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "scan/scan_context.h"
+#include "scan/scan_events.h"
 #include "platform/crt.h"
 #include "platform/platform.h"
 #include "system/os_version.h"
@@ -203,12 +204,16 @@ int ScheduleDeleteOnReboot(const char* path) {
             const char* entry = (length == 0 || length >= pf::DWORD(kMaxPath)) ? path : shortPath;
             const bool written = g_wininitWriter ? g_wininitWriter("NUL", entry)
                                                  : AddWininitRenameEntry("NUL", entry);
-            return written ? 1 : 0;
+            if (!written) return 0;
+            scan::Events().DeletionScheduled(path, scan::Scheduled::kWininit, entry);
+            return 1;
         }
         case 5:
             // A request the system refused (a limited account) deletes
             // nothing at the restart, so it is not reported as pending.
-            return pf::Os().MoveFileExA(path, nullptr, pf::kMovefileDelayUntilReboot) ? 1 : 0;
+            if (!pf::Os().MoveFileExA(path, nullptr, pf::kMovefileDelayUntilReboot)) return 0;
+            scan::Events().DeletionScheduled(path, scan::Scheduled::kMoveFileEx, path);
+            return 1;
         default:
             return 0;
     }

@@ -410,6 +410,10 @@ public:
     virtual LONG RegQueryInfoKeyA(HKEY key, DWORD* subKeys, DWORD* values) = 0;
     virtual LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved,
                                DWORD* type, BYTE* data, DWORD* dataSize) = 0;
+    // RegEnumKeyExA(key, index, name, nameSize, NULL, NULL, NULL, NULL):
+    // the name of the index-th subkey; *nameSize counts characters, the
+    // terminator included on the way in, not on the way out.
+    virtual LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize) = 0;
     virtual LONG RegDeleteValueA(HKEY key, const char* valueName) = 0;
     virtual LONG RegDeleteKeyA(HKEY root, const char* subKey) = 0;
     virtual LONG RegCloseKey(HKEY key) = 0;

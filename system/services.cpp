@@ -1,10 +1,14 @@
 // Stopping a service of the infection and deleting its registry keys.
 #include "system/services.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/crt.h"
 #include "platform/platform.h"
+#include "scan/scan_events.h"
 
 namespace {
 
@@ -100,7 +104,9 @@ int StopService(const char* name, unsigned char stop) {
 
 int StopServiceOfImage(const char* name, const char* image) {
     if (!image || !image[0]) return 0;
-    return StopServiceChecked(name, 1, image);
+    if (!StopServiceChecked(name, 1, image)) return 0;
+    scan::Events().ServiceStopped({name, image, nullptr});
+    return 1;
 }
 
 // ImagePath forms: "%SystemRoot%\System32\x.exe -k y", "\SystemRoot\System32\
@@ -136,33 +142,121 @@ bool ImagePathNamesFile(const char* imagePath, const char* image) {
     return crt::ProgramIsFile(program, quoted, image, leads);
 }
 
+namespace {
+
+constexpr size_t kKeyPathLimit = 2048;  // a tree deeper than this is not followed
+
+// "ControlSet" and three digits: a numbered control set.
+bool IsNumberedControlSet(const char* name) {
+    if (std::strlen(name) != 13 || crt::strnicmp(name, "ControlSet", 10) != 0) return false;
+    for (int i = 10; i < 13; ++i)
+        if (name[i] < '0' || name[i] > '9') return false;
+    return true;
+}
+
+// The names of a machine key's subkeys; false when it cannot be listed.
+bool SubkeysOf(const std::string& path, std::vector<std::string>* names) {
+    pf::Platform& os = pf::Os();
+    pf::HKEY key = nullptr;
+    if (os.RegOpenKeyExA(pf::kHkeyLocalMachine, path.c_str(), 0, pf::kKeyRead, &key) != 0) return false;
+    char name[256];  // the longest key name the registry allows is 255
+    pf::LONG rc = 0;
+    for (pf::DWORD i = 0; rc == 0; ++i) {
+        pf::DWORD size = sizeof name;
+        rc = os.RegEnumKeyExA(key, i, name, &size);
+        if (rc == 0) names->emplace_back(name, size);
+    }
+    os.RegCloseKey(key);
+    return rc == pf::LONG(pf::kErrorNoMoreItems);
+}
+
+// Deletes a machine key and everything below it, deepest first: the NT
+// family refuses to delete a key that still has subkeys. The first error.
+pf::LONG DeleteKeyTree(const std::string& path) {
+    if (path.size() > kKeyPathLimit) return pf::LONG(pf::kErrorAccessDenied);
+    std::vector<std::string> children;
+    pf::LONG first = SubkeysOf(path, &children) ? 0 : pf::LONG(pf::kErrorAccessDenied);
+    for (const std::string& child : children) {
+        const pf::LONG rc = DeleteKeyTree(path + "\\" + child);
+        if (first == 0) first = rc;
+    }
+    const pf::LONG rc = pf::Os().RegDeleteKeyA(pf::kHkeyLocalMachine, path.c_str());
+    return first != 0 ? first : rc;
+}
+
+// The control set the system starts with (SYSTEM\\Select, value Current);
+// 0 when it cannot be read.
+int CurrentControlSet() {
+    pf::Platform& os = pf::Os();
+    pf::HKEY key = nullptr;
+    if (os.RegOpenKeyExA(pf::kHkeyLocalMachine, "SYSTEM\\Select", 0, pf::kKeyRead, &key) != 0) return 0;
+    pf::DWORD value = 0, type = 0, size = sizeof value;
+    const pf::LONG rc =
+        os.RegQueryValueExA(key, "Current", nullptr, &type, reinterpret_cast<pf::BYTE*>(&value), &size);
+    os.RegCloseKey(key);
+    return rc == 0 && type == pf::kRegDword && size == sizeof value && value < 1000 ? int(value) : 0;
+}
+
+}  // namespace
+
+int RemoveServicesOfImage(const char* image) {
+    if (!image || !image[0]) return 0;
+    std::vector<std::string> sets;
+    if (!SubkeysOf("SYSTEM", &sets)) return 0;
+    int found = 0;
+    for (const std::string& set : sets) {
+        if (!IsNumberedControlSet(set.c_str())) continue;
+        const std::string services = "SYSTEM\\" + set + "\\Services\\";
+        std::vector<std::string> names;
+        SubkeysOf(services.substr(0, services.size() - 1), &names);
+        for (const std::string& name : names) {
+            if (!ControlSetNames(services.c_str(), name.c_str(), image)) continue;
+            ++found;
+            const scan::Service service{name.c_str(), image, set.c_str()};
+            const pf::LONG rc = DeleteKeyTree(services + name);
+            if (rc == 0)
+                scan::Events().ServiceKeysRemoved(service);
+            else
+                scan::Events().ServiceKeysLeft(service, rc);
+        }
+    }
+    return found;
+}
+
 int DeleteMachineKey(const char* path) {
     return pf::Os().RegDeleteKeyA(pf::kHkeyLocalMachine, path) == 0 ? 1 : 0;
 }
 
 int DeleteServiceKeysOfImage(const char* name, const char* image) {
     if (!name || !name[0] || !image || !image[0]) return 0;
-    // Each control set on its own: a set whose ImagePath names another
-    // program keeps its keys, so Last Known Good can still repair the service.
-    static const char* const kSets[2][3] = {
-        {"SYSTEM\\ControlSet001\\Services\\", "SYSTEM\\ControlSet001\\Services\\",
-         "SYSTEM\\ControlSet001\\Services\\"},
-        {"SYSTEM\\CONTROLSET002\\SERVICES\\", "SYSTEM\\ControlSet002\\Services\\",
-         "SYSTEM\\ControlSet002\\Services\\"},
-    };
+    // Every numbered control set there is: after a Last Known Good start the
+    // current one can be the third or a later one. Each set on its own: a
+    // set whose ImagePath names another program keeps its keys, so Last
+    // Known Good can still repair the service.
+    std::vector<std::string> sets;
+    SubkeysOf("SYSTEM", &sets);
+    const int current = CurrentControlSet();
+    bool currentCleaned = false, allCleaned = true, any = false;
     static const char* const kSuffixes[3] = {"\\Enum", "\\Security", ""};
-    char path[512];
-    int deleted = 0;
-    for (const auto& set : kSets) {
-        if (!ControlSetNames(set[2], name, image)) continue;
-        for (int i = 0; i < 3; ++i) {
-            std::memset(path, 0, sizeof(path));
-            if (crt::FormatText(path, sizeof(path), "%s%s%s", set[i], name, kSuffixes[i]) &&
-                DeleteMachineKey(path))
-                deleted = 1;
+    for (const std::string& set : sets) {
+        if (!IsNumberedControlSet(set.c_str())) continue;
+        const std::string services = "SYSTEM\\" + set + "\\Services\\";
+        if (!ControlSetNames(services.c_str(), name, image)) continue;
+        any = true;
+        bool gone = false;
+        for (const char* suffix : kSuffixes) {
+            const std::string path = services + name + suffix;
+            gone = path.size() < 512 && DeleteMachineKey(path.c_str());
         }
+        // The service key itself, last: cleaned only when it is gone.
+        if (gone) scan::Events().ServiceKeysRemoved({name, image, set.c_str()});
+        allCleaned = allCleaned && gone;
+        if (gone && std::atoi(set.c_str() + 10) == current) currentCleaned = true;
     }
-    return deleted;
+    // The keys count as removed when the set the system starts with lost
+    // them; where that set cannot be told, when every set that named the
+    // file did.
+    return any && (current > 0 ? currentCleaned : allCleaned) ? 1 : 0;
 }
 
 int DeleteServiceKeys(const char* name) {

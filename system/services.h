@@ -22,4 +22,12 @@ int DeleteMachineKey(const char* path);
 int StopServiceOfImage(const char* name, const char* image);
 int DeleteServiceKeysOfImage(const char* name, const char* image);
 bool ImagePathNamesFile(const char* imagePath, const char* image);
+
+// Every service, in every numbered control set of the SYSTEM hive that
+// exists, whose ImagePath names the infected file `image`: its whole key
+// (every subkey, deepest first) is deleted, and each is told as removed or
+// left. For a system that is not running (a mounted volume), where a worm
+// service can only be cleaned through its keys. Returns how many keys were
+// found.
+int RemoveServicesOfImage(const char* image);
 constexpr int kImagePathSize = 1024;

@@ -21,6 +21,7 @@ struct PosixPlatform::Hive {
     int newFd = -1;         // the new hive, created when the hive is opened for writing
     std::string newName;
     bool changed = false;
+    bool written = false;   // its changes reached the volume
     // What the commit makes true, told once it is.
     std::vector<std::pair<std::string, std::string>> removedValues;  // key, value
     std::vector<std::string> removedKeys;

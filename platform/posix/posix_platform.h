@@ -36,32 +36,14 @@ namespace pf::posix {
 // Room for a Windows path built by the walk (260) with margin.
 constexpr size_t kPathBuffer = 520;
 
-// What the platform has to tell its front end.
+// What the platform has to tell its front end: what it could not read,
+// examine or write (what the scan did comes from the scan's events).
 class Events {
 public:
     virtual ~Events() = default;
     // A folder or file that could not be read, a path too long for the
     // scan, a hive that could not be opened or written (POSIX path or text).
     virtual void Problem(const std::string& what, const std::string& why) = 0;
-    // A start-up value deleted from the hive and written back.
-    virtual void ValueRemoved(const std::string& hive, const std::string& key,
-                              const std::string& value) = 0;
-    // A report-only run: a start-up value that --remove would delete (each
-    // once per run).
-    virtual void ValueWouldBeRemoved(const std::string& hive, const std::string& key,
-                                     const std::string& value) {
-        (void)hive, (void)key, (void)value;
-    }
-    // A service key (with its subkeys) of the SYSTEM hive whose ImagePath
-    // names an infected file: deleted and written back, or, in a report-only
-    // run, one that --remove would delete. `key` is the whole key path
-    // ("HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Services\name").
-    virtual void ServiceRemoved(const std::string& hive, const std::string& key) {
-        (void)hive, (void)key;
-    }
-    virtual void ServiceWouldBeRemoved(const std::string& hive, const std::string& key) {
-        (void)hive, (void)key;
-    }
 };
 
 // The Windows found on a drive: family (4: 95/98/Me, 5: NT), version and
@@ -166,6 +148,7 @@ public:
     LONG RegQueryInfoKeyA(HKEY key, DWORD* subKeys, DWORD* values) override;
     LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved,
                        DWORD* type, BYTE* data, DWORD* dataSize) override;
+    LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize) override;
     LONG RegDeleteValueA(HKEY key, const char* valueName) override;
     LONG RegDeleteKeyA(HKEY root, const char* subKey) override;
     LONG RegCloseKey(HKEY key) override;
@@ -186,11 +169,11 @@ public:
     // holds it or it cannot be locked; true when there is no hive or its
     // folder cannot be opened (the hive is then reported when first used).
     bool LockRegistry(std::string* why);
-    // Deletes (in memory) the service keys, in every control set of the
-    // SYSTEM hive, whose ImagePath names this infected file (a Windows
-    // path); in a report-only run tells ServiceWouldBeRemoved instead.
-    // Returns how many keys it found.
-    int RemoveServicesOf(const char* windowsPath);
+    // The POSIX path of the hive holding HKEY_LOCAL_MACHINE\subKey, once
+    // it is open ("" before, or for a key the volume does not hold).
+    std::string HiveFileOf(const char* subKey) const;
+    // Whether the changes made to that hive were written by CommitRegistry.
+    bool HiveWritten(const char* subKey) const;
     // Writes each changed hive once (at the end of the run or at its
     // interruption). False when one could not be written: it was reported
     // and stays as it was.
@@ -278,7 +261,6 @@ private:
     bool hiveFailed_[2] = {false, false};
     int registryFd_ = -1;  // the hives' folder, opened without following links
     bool registryLocked_ = false;
-    std::vector<std::string> wouldBeRemoved_;  // reported once each
     std::vector<uintptr_t> openKeys_;
 };
 

@@ -171,45 +171,6 @@ bool ValueBytes(hive_h* h, hive_value_h v, DWORD* type, std::string* bytes) {
 }
 
 
-// "ControlSet" and three digits: a numbered control set of the SYSTEM hive.
-bool IsControlSet(const char* name) {
-    if (std::strlen(name) != 13 || crt::strnicmp(name, "ControlSet", 10) != 0) return false;
-    for (int i = 10; i < 13; ++i)
-        if (name[i] < '0' || name[i] > '9') return false;
-    return true;
-}
-
-bool StartsCaseBlind(const std::string& text, const char* prefix) {
-    const size_t n = std::strlen(prefix);
-    return text.size() >= n && crt::strnicmp(text.c_str(), prefix, n) == 0;
-}
-
-// Whether a service's ImagePath (already expanded) starts the file at
-// windowsPath: the quoted program, or the unquoted command line that is the
-// path, alone or followed by its arguments. Driver paths are relative to the
-// Windows folder or written \SystemRoot\...; \??\ marks a plain path.
-bool ImagePathNames(std::string image, const std::string& windowsDir, const char* windowsPath) {
-    while (!image.empty() && image[0] == ' ') image.erase(0, 1);
-    std::string program;
-    if (!image.empty() && image[0] == '"') {
-        const size_t close = image.find('"', 1);
-        if (close == std::string::npos) return false;
-        program = image.substr(1, close - 1);
-        image = program;
-    }
-    if (StartsCaseBlind(image, "\\??\\")) {
-        image.erase(0, 4);
-    } else if (StartsCaseBlind(image, "\\SystemRoot\\")) {
-        if (windowsDir.empty()) return false;
-        image = windowsDir + image.substr(11);
-    } else if (!(image.size() >= 2 && image[1] == ':') && !image.empty() && image[0] != '\\') {
-        if (windowsDir.empty()) return false;
-        image = windowsDir + "\\" + image;
-    }
-    const size_t n = std::strlen(windowsPath);
-    if (image.size() < n || crt::strnicmp(image.c_str(), windowsPath, n) != 0) return false;
-    return image.size() == n || (program.empty() && image[n] == ' ');
-}
 
 }  // namespace
 
@@ -491,12 +452,9 @@ bool PosixPlatform::CommitHive(Hive& hive) {
     if (original.st_nlink > 1)
         Report(hive.path, "registry hive had " + std::to_string(original.st_nlink - 1) +
                               " other name(s) (hard links): they keep its old contents");
-    if (events_) {
-        for (const auto& v : hive.removedValues) events_->ValueRemoved(hive.path, v.first, v.second);
-        for (const auto& k : hive.removedKeys) events_->ServiceRemoved(hive.path, k);
-    }
     hive.removedValues.clear();
     hive.removedKeys.clear();
+    hive.written = true;
     return true;
 }
 
@@ -586,6 +544,18 @@ std::string ResolveCurrentControlSet(hive_h* h, const std::string& path, size_t 
     return path.substr(0, rest) + set + (end == std::string::npos ? "" : path.substr(end));
 }
 }  // namespace
+
+std::string PosixPlatform::HiveFileOf(const char* subKey) const {
+    size_t rest = 0;
+    const int which = HiveOfPath(subKey ? subKey : "", &rest);
+    return which >= 0 && hives_[which] ? hives_[which]->path : std::string();
+}
+
+bool PosixPlatform::HiveWritten(const char* subKey) const {
+    size_t rest = 0;
+    const int which = HiveOfPath(subKey ? subKey : "", &rest);
+    return which >= 0 && hives_[which] && hives_[which]->written;
+}
 
 // The node of HKEY_LOCAL_MACHINE\subKey with its hive, or 0 where it is not
 // on the volume: only Software and SYSTEM live there, as hives.
@@ -690,6 +660,35 @@ LONG PosixPlatform::RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* name
     return result;
 }
 
+LONG PosixPlatform::RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize) {
+    KeyHandle* k = KeyOf(openKeys_, key);
+    if (!k || !hives_[k->hive]) return LONG(kErrorInvalidHandle);
+    if (k->deleted) return LONG(kErrorKeyDeleted);
+    if (!name || !nameSize) return LONG(kErrorInvalidParameter);
+    hive_h* h = hives_[k->hive]->h;
+    hive_node_h* children = hivex_node_children(h, k->node);
+    if (!children) return LONG(kErrorAccessDenied);
+    size_t count = 0;
+    while (children[count]) ++count;
+    LONG result = 0;
+    if (index >= count) {
+        result = LONG(kErrorNoMoreItems);
+    } else if (char* child = hivex_node_name(h, children[index])) {
+        const size_t length = std::strlen(child);
+        if (length >= *nameSize) {
+            result = LONG(kErrorMoreData);
+        } else {
+            std::memcpy(name, child, length + 1);
+            *nameSize = DWORD(length);
+        }
+        std::free(child);
+    } else {
+        result = LONG(kErrorAccessDenied);
+    }
+    std::free(children);
+    return result;
+}
+
 LONG PosixPlatform::RegDeleteValueA(HKEY key, const char* valueName) {
     KeyHandle* k = KeyOf(openKeys_, key);
     if (!k || !hives_[k->hive]) return LONG(kErrorInvalidHandle);
@@ -736,15 +735,7 @@ LONG PosixPlatform::RegDeleteValueA(HKEY key, const char* valueName) {
     } else if (!found) {
         result = LONG(kErrorFileNotFound);
     } else if (!hive.write || readOnly_) {
-        // What --remove would delete, told once.
-        const std::string id = hive.path + '\n' + k->path + '\n' + removedName;
-        bool told = false;
-        for (const std::string& s : wouldBeRemoved_) told = told || s == id;
-        if (!told) {
-            wouldBeRemoved_.push_back(id);
-            if (events_) events_->ValueWouldBeRemoved(hive.path, k->path, removedName);
-        }
-        result = LONG(kErrorAccessDenied);
+        result = LONG(kErrorAccessDenied);  // report-only
     } else if (hivex_node_set_values(h, k->node, keep.size(), keep.data(), 0) != 0) {
         result = LONG(kErrorAccessDenied);
     }
@@ -792,71 +783,6 @@ LONG PosixPlatform::RegDeleteKeyA(HKEY root, const char* subKey) {
     return 0;
 }
 
-int PosixPlatform::RemoveServicesOf(const char* windowsPath) {
-    if (!windowsPath || !windowsPath[0]) return 0;
-    Hive* hive = OpenHive(kSystem);
-    if (!hive) return 0;
-    hive_h* h = hive->h;
-    struct Found {
-        hive_node_h node;
-        std::string key;
-    };
-    std::vector<Found> found;
-    hive_node_h* sets = hivex_node_children(h, hivex_root(h));
-    for (size_t i = 0; sets && sets[i]; ++i) {
-        char* setName = hivex_node_name(h, sets[i]);
-        if (setName && IsControlSet(setName)) {
-            const hive_node_h services = hivex_node_get_child(h, sets[i], "Services");
-            hive_node_h* list = services ? hivex_node_children(h, services) : nullptr;
-            for (size_t j = 0; list && list[j]; ++j) {
-                const hive_value_h v = hivex_node_get_value(h, list[j], "ImagePath");
-                DWORD type = 0;
-                std::string image;
-                if (!v || !ValueBytes(h, v, &type, &image) || !IsTextType(type)) continue;
-                image = image.c_str();  // up to its terminator
-                if (type == kRegExpandSz || image.find('%') != std::string::npos) {
-                    const DWORD needed = ExpandEnvironmentStringsA(image.c_str(), nullptr, 0);
-                    std::string expanded(needed, '\0');
-                    if (needed && ExpandEnvironmentStringsA(image.c_str(), &expanded[0], needed) == needed)
-                        image = expanded.c_str();
-                }
-                if (!ImagePathNames(image, windows_.windowsDir, windowsPath)) continue;
-                char* serviceName = hivex_node_name(h, list[j]);
-                if (serviceName)
-                    found.push_back({list[j], std::string("HKEY_LOCAL_MACHINE\\SYSTEM\\") + setName +
-                                                  "\\Services\\" + serviceName});
-                std::free(serviceName);
-            }
-            std::free(list);
-        }
-        std::free(setName);
-    }
-    std::free(sets);
-    for (const Found& f : found) {
-        if (!hive->write || readOnly_) {
-            const std::string id = hive->path + '\n' + f.key;
-            bool told = false;
-            for (const std::string& s : wouldBeRemoved_) told = told || s == id;
-            if (told) continue;
-            wouldBeRemoved_.push_back(id);
-            if (events_) events_->ServiceWouldBeRemoved(hive->path, f.key);
-            continue;
-        }
-        // The whole key: it is the worm's, Enum, Security, Parameters and all.
-        for (uintptr_t k : openKeys_) {
-            KeyHandle* open = reinterpret_cast<KeyHandle*>(k);
-            if (open->hive == kSystem && !open->deleted && Below(h, open->node, f.node)) open->deleted = true;
-        }
-        if (hivex_node_delete_child(h, f.node) != 0) {
-            Report(hive->path, f.key + ": cannot be deleted: " + std::strerror(errno));
-            continue;
-        }
-        Changed();
-        hive->changed = true;
-        hive->removedKeys.push_back(f.key);
-    }
-    return int(found.size());
-}
 
 LONG PosixPlatform::RegCloseKey(HKEY key) {
     if (key == kHkeyPerformanceData || key == kHkeyLocalMachine) return 0;

@@ -88,6 +88,7 @@ LONG FaultResult(const Fault* f, DWORD usual) { return static_cast<LONG>(f->erro
 constexpr DWORD kKeyQueryValue = 0x0001;
 constexpr DWORD kKeySetValue = 0x0002;
 constexpr DWORD kKeyCreateSubKey = 0x0004;
+constexpr DWORD kKeyEnumerateSubKeys = 0x0008;
 constexpr DWORD kKeyCreateLink = 0x0020;
 constexpr DWORD kDelete = 0x00010000;
 constexpr DWORD kWriteDac = 0x00040000;
@@ -272,6 +273,23 @@ LONG SimMachine::RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSiz
         if (data && !v.data.empty()) std::memcpy(data, v.data.data(), v.data.size());
         *dataSize = static_cast<DWORD>(v.data.size());
     }
+    return kErrorSuccess;
+}
+
+LONG SimMachine::RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize) {
+    if (const Fault* f = Enter("RegEnumKeyExA", std::to_string(index)))
+        return FaultResult(f, kErrorAccessDenied);
+    bool deleted = false;
+    RegKey* k = Resolve(*this, key, &deleted);
+    if (!k) return BadHandle(deleted);
+    // Listing subkeys needs KEY_ENUMERATE_SUB_KEYS (part of KEY_READ).
+    if (!HandleAllows(*this, key, kKeyEnumerateSubKeys)) return static_cast<LONG>(kErrorAccessDenied);
+    if (!name || !nameSize) return static_cast<LONG>(kErrorInvalidParameter);
+    if (index >= k->subkeys.size()) return static_cast<LONG>(kErrorNoMoreItems);
+    const std::string& child = k->subkeys[index]->name;
+    if (child.size() + 1 > *nameSize) return static_cast<LONG>(kErrorMoreData);
+    std::memcpy(name, child.c_str(), child.size() + 1);
+    *nameSize = static_cast<DWORD>(child.size());
     return kErrorSuccess;
 }
 

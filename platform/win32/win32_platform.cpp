@@ -614,6 +614,11 @@ LONG Win32Platform::RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* name
                            dsize.get());
 }
 
+LONG Win32Platform::RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize) {
+    DwordArg size(nameSize);
+    return ::RegEnumKeyExA(ToWin(key), index, name, size.get(), nullptr, nullptr, nullptr, nullptr);
+}
+
 LONG Win32Platform::RegDeleteValueA(HKEY key, const char* valueName) {
     return ::RegDeleteValueA(ToWin(key), valueName);
 }

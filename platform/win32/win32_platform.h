@@ -77,6 +77,7 @@ public:
     LONG RegQueryInfoKeyA(HKEY key, DWORD* subKeys, DWORD* values) override;
     LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved,
                        DWORD* type, BYTE* data, DWORD* dataSize) override;
+    LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize) override;
     LONG RegDeleteValueA(HKEY key, const char* valueName) override;
     LONG RegDeleteKeyA(HKEY root, const char* subKey) override;
     LONG RegCloseKey(HKEY key) override;

@@ -235,6 +235,35 @@ TEST_F(ServiceTest, OnlyAnImagePathNamingTheFileMakesAServiceTheWorms) {
     machine.FindKey(pf::kHkeyLocalMachine, "SYSTEM\\ControlSet002\\Services\\alg")->denyOpen = true;
     EXPECT_EQ(DeleteServiceKeysOfImage("alg", file.c_str()), 0);
     EXPECT_TRUE(HasKey("SYSTEM\\ControlSet002\\Services\\alg"));
+
+    // After a Last Known Good start the system runs the third set or a later
+    // one: every set there is is cleaned, and the keys count as removed only
+    // when the set Select\Current names lost them.
+    struct Sets {
+        unsigned current;
+        const char* naming[4];  // ImagePath of the service in ControlSet001..004
+        int result;
+    } rows[] = {
+        {3, {file.c_str(), file.c_str(), file.c_str(), nullptr}, 1},
+        {3, {file.c_str(), file.c_str(), "C:\\Other\\alg.exe", nullptr}, 0},  // the running set is another's
+        {4, {nullptr, nullptr, nullptr, file.c_str()}, 1},
+    };
+    for (const Sets& row : rows) {
+        machine.hklm.subkeys.clear();
+        const std::string current(reinterpret_cast<const char*>(&row.current), 4);
+        machine.SetValue(pf::kHkeyLocalMachine, "SYSTEM\\Select", "Current", pf::kRegDword, current);
+        for (int i = 0; i < 4; ++i)
+            if (row.naming[i])
+                machine.SetString(pf::kHkeyLocalMachine,
+                                  "SYSTEM\\ControlSet00" + std::to_string(i + 1) + "\\Services\\alg", "ImagePath",
+                                  row.naming[i]);
+        EXPECT_EQ(DeleteServiceKeysOfImage("alg", file.c_str()), row.result) << row.current;
+        for (int i = 0; i < 4; ++i)
+            if (row.naming[i])
+                EXPECT_EQ(HasKey("SYSTEM\\ControlSet00" + std::to_string(i + 1) + "\\Services\\alg"),
+                          row.naming[i] != file.c_str())
+                    << row.current << " set " << i + 1;
+    }
 }
 
 TEST_F(ServiceTest, ANameTooLongForTheKeyBufferDeletesNothing) {

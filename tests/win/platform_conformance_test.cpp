@@ -4,6 +4,7 @@
 // disagree, the host tests would be testing against a machine that does not
 // exist, and a case here fails for the simulated machine only.
 #include <gtest/gtest.h>
+#include <algorithm>
 
 #include <cstring>
 #include <memory>
@@ -357,6 +358,37 @@ TEST_P(Conformance, NtDeletesNoKeyThatHasSubkeys) {
     EXPECT_EQ(0, os().RegDeleteKeyA(pf::kHkeyLocalMachine, svc.c_str()));
     EXPECT_EQ(long(pf::kErrorFileNotFound),
               long(os().RegDeleteKeyA(pf::kHkeyLocalMachine, svc.c_str())));
+}
+
+// Subkeys are listed by index until ERROR_NO_MORE_ITEMS; a name that does
+// not fit the buffer (its terminator included) is ERROR_MORE_DATA; a key
+// opened only to set values cannot list its subkeys.
+TEST_P(Conformance, SubkeysAreListedByIndexUntilNoMoreItems) {
+    ASSERT_TRUE(machine_->CreateKey("Services\\alpha"));
+    ASSERT_TRUE(machine_->CreateKey("Services\\beta"));
+    const std::string services = std::string(kKey) + "\\Services";
+    pf::HKEY key = nullptr;
+    ASSERT_EQ(0, os().RegOpenKeyExA(pf::kHkeyLocalMachine, services.c_str(), 0, pf::kKeyRead, &key));
+    std::vector<std::string> names;
+    char name[64];
+    pf::DWORD size = sizeof name;
+    for (pf::DWORD i = 0; os().RegEnumKeyExA(key, i, name, &size) == 0; ++i, size = sizeof name) {
+        EXPECT_EQ(std::strlen(name), size_t(size));
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"alpha", "beta"}));
+    size = sizeof name;
+    EXPECT_EQ(long(pf::kErrorNoMoreItems), long(os().RegEnumKeyExA(key, 2, name, &size)));
+    size = 5;  // "alpha" needs 6 with its terminator
+    const pf::LONG small = os().RegEnumKeyExA(key, 0, name, &size);
+    EXPECT_TRUE(small == pf::LONG(pf::kErrorMoreData)) << small;
+    EXPECT_EQ(0, os().RegCloseKey(key));
+    const pf::DWORD setValueOnly = 0x0002;  // KEY_SET_VALUE
+    ASSERT_EQ(0, os().RegOpenKeyExA(pf::kHkeyLocalMachine, services.c_str(), 0, setValueOnly, &key));
+    size = sizeof name;
+    EXPECT_EQ(long(pf::kErrorAccessDenied), long(os().RegEnumKeyExA(key, 0, name, &size)));
+    EXPECT_EQ(0, os().RegCloseKey(key));
 }
 
 TEST_P(Conformance, ProcessHandlesAllowOnlyTheRightsAskedFor) {
