@@ -48,6 +48,17 @@ void WindowLines::ProcessNotEnded(const char*) {
     Format("System Memory    %s Unable to remove", scan::kFamilyName);
 }
 
+// Neither is ended nor deleted: the line says what to do instead.
+void WindowLines::OwnProgramInfected(const char* path, const char* name) {
+    Format("%s     %s in this program's own file: not removed, replace it from clean media", path, name);
+}
+
+void WindowLines::SystemProgramInfected(const char* path, const char* name, bool restoreWithSfc) {
+    Format("%s     %s in a program of Windows itself: not ended nor removed, restore it from the "
+           "installation media%s",
+           path, name, restoreWithSfc ? " or with System File Checker (sfc /scannow)" : "");
+}
+
 // A value found by its data is told with the family's name; one that bore a
 // name removed before, with the name of the detection it goes with.
 void WindowLines::StartupValueRemoved(const scan::StartupValue& value) {

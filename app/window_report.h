@@ -19,6 +19,8 @@ public:
     void NotRemoved(const char* path, const char* name, scan::Where where, pf::DWORD error) override;
     void ProcessEnded(const char* path) override;
     void ProcessNotEnded(const char* path) override;
+    void OwnProgramInfected(const char* path, const char* name) override;
+    void SystemProgramInfected(const char* path, const char* name, bool restoreWithSfc) override;
     void StartupValueRemoved(const scan::StartupValue& value) override;
     void StatisticsReady(const scan::Statistics& statistics) override;
     void Ended(bool cancelled) override;

@@ -15,6 +15,7 @@
 #include "engine/signatures.h"
 #include "persistence/startup_registry.h"
 #include "platform/crt.h"
+#include "system/processes.h"
 
 namespace {
 
@@ -177,7 +178,9 @@ int HandleInfectedFile(const char* path, const char* detectionName) {
         ClearInspectedPath();
         return 1;
     }
-    RemoveInfectedFile(path, detectionName);
+    // The cleaner's own file and the system's critical programs are told,
+    // never deleted (the memory step has told those it met running).
+    if (!SpareProtectedProgram(path, detectionName)) RemoveInfectedFile(path, detectionName);
     ClearInspectedPath();
     return 1;
 }

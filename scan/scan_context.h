@@ -14,6 +14,7 @@ constexpr int kMaxPath = 260;
 // " Unable to remove", with room to spare.
 constexpr int kReportLineSize = 640;
 constexpr int kRunValueNameSize = 128;
+constexpr int kSparedPathsMax = 12;
 
 // Sent synchronously to the main window with both parameters 0. The numbers
 // coincide with WM_ENABLE and WM_SETREDRAW; the window treats every arrival
@@ -44,6 +45,14 @@ struct ScanContext {
     // The infected file the remembered value named, as found.
     char runValuePath[kMaxPath + 1];
     char inspectedPath[kMaxPath + 1];
+    // The cleaner's own program file, as the memory step listed its process
+    // (empty when it was not listed).
+    char ownProgramPath[kMaxPath + 1];
+    // Files the scan spares (its own, the system's critical programs) that
+    // were told already: each is said once, by the memory step or the walk.
+    // The critical set has eight names and the cleaner one file.
+    char sparedPaths[kSparedPathsMax][kMaxPath + 1];
+    int sparedCount;
 };
 
 // The single instance; zero-initialised at program start, never reallocated.

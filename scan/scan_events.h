@@ -95,6 +95,14 @@ public:
     // The memory step ended a process running the infected file, or could not.
     virtual void ProcessEnded(const char* path) { (void)path; }
     virtual void ProcessNotEnded(const char* path) { (void)path; }
+    // An infected file the cleaner leaves as it is, process and file: its
+    // own program file (to be replaced from clean media), or a program of
+    // the system it cannot run without (`restoreWithSfc`: the system has
+    // System File Checker, 2000 and later). Said once per file.
+    virtual void OwnProgramInfected(const char* path, const char* name) { (void)path, (void)name; }
+    virtual void SystemProgramInfected(const char* path, const char* name, bool restoreWithSfc) {
+        (void)path, (void)name, (void)restoreWithSfc;
+    }
     // A start-up value launching an infected file: deleted, or left with
     // the registry's error (a report-only front end refuses every deletion).
     virtual void StartupValueRemoved(const StartupValue& value) { (void)value; }

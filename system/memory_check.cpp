@@ -21,17 +21,33 @@
 
 namespace {
 
-constexpr pf::DWORD kOpenForEnd = pf::kProcessTerminate | pf::kProcessQueryInformation;  // 0x401
+// Read rights too: the handle that ends is the one whose program is checked.
+constexpr pf::DWORD kOpenForEnd =
+    pf::kProcessTerminate | pf::kProcessQueryInformation | pf::kProcessVmRead;  // 0x411
+constexpr pf::DWORD kOpenForEndWithoutPsapi = pf::kProcessTerminate | pf::kProcessQueryInformation;  // 0x401
 constexpr int kReadable = 4;  // _access mode: read permission
 
-// Opens the process and ends it; true when TerminateProcess succeeded.
-bool EndProcess(pf::DWORD pid) {
-    pf::Platform& os = pf::Os();
-    pf::HANDLE process = os.OpenProcess(kOpenForEnd, 0, pid);
-    if (!process) return false;
-    const bool ended = os.TerminateProcess(process, 0) != 0;
-    os.CloseHandle(process);
-    return ended;
+// The list is taken once; the waits, service stops and questions of each
+// entry come before the next. A listed process that ended meanwhile has
+// freed its id, which the next program started may hold now: a process is
+// opened first, checked through that handle to run the inspected file still,
+// and only then ended, through the same handle.
+enum class Opened { kRunsIt, kGone, kNotOpened };
+
+Opened OpenListed(const ProcessEntry& e, pf::DWORD access, pf::HANDLE* process) {
+    *process = pf::Os().OpenProcess(access, 0, e.processId);
+    if (!*process) return Opened::kNotOpened;
+    if (StillRunsImage(*process, e.processId, e.imagePath)) return Opened::kRunsIt;
+    pf::Os().CloseHandle(*process);
+    *process = nullptr;
+    return Opened::kGone;
+}
+
+// The cleaner's own process is listed too: its file is known from there.
+void RememberOwnProgram(const ProcessEntry* list) {
+    const pf::DWORD self = pf::Os().GetCurrentProcessId();
+    for (const ProcessEntry* e = list; e; e = e->next)
+        if (e->processId == self) crt::CopyText(g_scan.ownProgramPath, e->imagePath);
 }
 
 // The walk with memoryRemoval on hands the file to the removal step.
@@ -51,11 +67,20 @@ void ServiceNameOf(const char* path, char* name, size_t size) {
 
 void CheckBySnapshot() {
     ProcessEntry* list = ListProcessesBySnapshot();
+    RememberOwnProgram(list);
     for (ProcessEntry* e = list; e; e = e->next) {
         if (pf::Os()._access(e->imagePath, kReadable) != 0) continue;
         WalkFolder(e->imagePath);
         if (!g_scan.foundInMemory) continue;
-        if (EndProcess(e->processId)) {
+        // Its own process and file stay; the line says what to do.
+        if (SpareProtectedProgram(e->imagePath, scan::kFamilyName)) continue;
+        pf::HANDLE process = nullptr;
+        const Opened opened = OpenListed(*e, kOpenForEndWithoutPsapi, &process);
+        // No longer running: the walk meets its file like any other.
+        if (opened == Opened::kGone) continue;
+        const bool ended = process && pf::Os().TerminateProcess(process, 0);
+        if (process) pf::Os().CloseHandle(process);
+        if (ended) {
             HandBackForRemoval(e->imagePath);
             continue;
         }
@@ -70,17 +95,22 @@ void CheckBySnapshot() {
 // True when at least one running process was found infected.
 bool CheckByModulePath() {
     ProcessEntry* list = ListProcessesByModulePath(true);
+    RememberOwnProgram(list);
     bool found = false;
     for (ProcessEntry* e = list; e; e = e->next) {
         if (pf::Os()._access(e->imagePath, kReadable) != 0) continue;
         WalkFolder(e->imagePath);
         if (!g_scan.foundInMemory) continue;
         found = true;
+        // Its own process, or one the system cannot run without: neither is
+        // ended, nor a service stopped or removed for it.
+        if (SpareProtectedProgram(e->imagePath, scan::kFamilyName)) continue;
 
         // Two attempts, the second also after a successful first one, on one
         // handle: while it is open the id cannot pass to another process.
         pf::Platform& os = pf::Os();
-        pf::HANDLE process = os.OpenProcess(kOpenForEnd, 0, e->processId);
+        pf::HANDLE process = nullptr;
+        if (OpenListed(*e, kOpenForEnd, &process) == Opened::kGone) continue;
         const bool firstEnded = process && os.TerminateProcess(process, 0);
         const bool secondEnded = process && os.TerminateProcess(process, 0);
         if (process) os.CloseHandle(process);

@@ -10,6 +10,8 @@
 #include <cstring>
 
 #include "platform/crt.h"
+#include "scan/scan_context.h"
+#include "scan/scan_events.h"
 #include "system/os_version.h"
 
 namespace {
@@ -127,10 +129,96 @@ bool IsSameImage(const char* image, const char* path, const char* pathShort,
     return n != 0 && n < sizeof(imageShort) && crt::SameName(imageShort, pathShort, leads);
 }
 
+// Whether the process (opened with the rights to read its modules) runs
+// exactly the file `path`. A path that cannot be read, or only in part,
+// shows nothing.
+bool ProcessRunsFile(pf::HANDLE process, const char* path, const crt::LeadBytes& leads) {
+    char image[kModulePathSize];
+    std::memset(image, 0, sizeof(image));
+    const pf::DWORD length = pf::Os().GetModuleFileNameExA(process, nullptr, image, sizeof(image));
+    if (length == 0 || length >= sizeof(image) || !std::memchr(image, '\0', sizeof(image)))
+        return false;
+    return crt::SameName(image, path, leads);
+}
+
 }  // namespace
 
 bool IsProcessNeverEnded(pf::DWORD pid) {
     return IsIdleOrSystem(pid) || pid == pf::Os().GetCurrentProcessId();
+}
+
+bool IsCriticalSystemProgram(const char* path) {
+    if (GetOsClass() != 5) return false;
+    const crt::LeadBytes leads = pf::AnsiLeadBytes();
+    const char* name = AfterLastBackslash(path, leads);
+    const size_t length = std::strlen(name);
+    // The program itself, not a file of another extension named like it.
+    if (name == path || length <= 4 || !crt::SameName(name + length - 4, ".exe", leads)) return false;
+    char folder[kModulePathSize];
+    const size_t folderLength = size_t(name - 1 - path);
+    if (folderLength >= sizeof(folder)) return false;
+    std::memcpy(folder, path, folderLength);
+    folder[folderLength] = '\0';
+    char system[kModulePathSize];
+    const pf::UINT n = pf::Os().GetSystemDirectoryA(system, sizeof(system));
+    if (n == 0 || n >= sizeof(system)) return false;
+    return crt::SameName(folder, system, leads) && IsCriticalProgramName(name, leads);
+}
+
+bool IsOwnProgramFile(const char* path) {
+    if (!g_scan.ownProgramPath[0]) return false;
+    char pathShort[kModulePathSize];
+    const pf::DWORD n = pf::Os().GetShortPathNameA(path, pathShort, sizeof(pathShort));
+    if (n == 0 || n >= sizeof(pathShort)) pathShort[0] = '\0';
+    return IsSameImage(g_scan.ownProgramPath, path, pathShort, pf::AnsiLeadBytes());
+}
+
+bool SpareProtectedProgram(const char* path, const char* detectionName) {
+    const bool own = IsOwnProgramFile(path);
+    if (!own && !IsCriticalSystemProgram(path)) return false;
+    const crt::LeadBytes leads = pf::AnsiLeadBytes();
+    for (int i = 0; i < g_scan.sparedCount; ++i)
+        if (crt::SameName(g_scan.sparedPaths[i], path, leads)) return true;
+    if (g_scan.sparedCount < kSparedPathsMax &&
+        crt::CopyText(g_scan.sparedPaths[g_scan.sparedCount], path))
+        ++g_scan.sparedCount;
+    if (own)
+        scan::Events().OwnProgramInfected(path, detectionName);
+    else
+        scan::Events().SystemProgramInfected(path, detectionName, GetNtClass() != 5);
+    return true;
+}
+
+bool StillRunsImage(pf::HANDLE process, pf::DWORD pid, const char* imagePath) {
+    pf::Platform& os = pf::Os();
+    const crt::LeadBytes leads = pf::AnsiLeadBytes();
+    if (GetOsClass() != 4) return ProcessRunsFile(process, imagePath, leads);
+    // The 9x family has no psapi: the handle keeps the process, and so its
+    // id, while a fresh snapshot tells what runs under that id.
+    pf::HMODULE kernel = os.LoadLibraryA("Kernel32.dll");
+    if (!kernel || !os.GetProcAddress(kernel, "CreateToolhelp32Snapshot") ||
+        !os.GetProcAddress(kernel, "Process32First") || !os.GetProcAddress(kernel, "Process32Next"))
+        return false;
+    auto* entry = static_cast<pf::ProcessEntry32*>(os.GlobalAlloc(pf::kGptr, sizeof(pf::ProcessEntry32)));
+    if (!entry) return false;
+    std::memset(entry, 0, sizeof(*entry));
+    pf::HANDLE snapshot = os.CreateToolhelp32Snapshot(pf::kTh32csSnapprocess, 0);
+    bool same = false;
+    if (snapshot != pf::kInvalidHandleValue) {
+        entry->dwSize = sizeof(pf::ProcessEntry32);
+        char image[kModulePathSize];
+        for (bool more = os.Process32First(snapshot, entry) != 0; more;
+             more = os.Process32Next(snapshot, entry) != 0) {
+            if (entry->th32ProcessID != pid) continue;
+            entry->szExeFile[sizeof(entry->szExeFile) - 1] = '\0';
+            same = SnapshotImagePath(kernel, *entry, image, sizeof(image), leads) &&
+                   crt::SameName(image, imagePath, leads);
+            break;
+        }
+        os.CloseHandle(snapshot);
+    }
+    os.GlobalFree(entry);
+    return same;
 }
 
 void FreeProcessList(ProcessEntry* list) {
@@ -338,6 +426,8 @@ ProcessEntry* ListProcessesByModulePath(bool requestPrivilege, bool* outOfMemory
 
 int TerminateByModulePath(const char* path) {
     pf::Platform& os = pf::Os();
+    // The system's own program, replaced by the worm, runs on.
+    if (IsCriticalSystemProgram(path)) return 1;
     bool outOfMemory = false;
     bool listed = false;
     ProcessEntry* list = ListProcessesByModulePath(false, &outOfMemory, &listed);
@@ -349,8 +439,15 @@ int TerminateByModulePath(const char* path) {
     for (ProcessEntry* e = list; e; e = e->next) {
         if (!crt::SameName(e->imagePath, path, leads)) continue;
         if (IsProcessNeverEnded(e->processId)) continue;
-        pf::HANDLE process = os.OpenProcess(kOpenForEnd, 0, e->processId);
+        // The list is older than the waits after each ending: an id whose
+        // process ended since may run another program by now. The handle
+        // that ends is the one whose program file was read.
+        pf::HANDLE process = os.OpenProcess(kOpenForEndByPath, 0, e->processId);
         if (!process) continue;
+        if (!ProcessRunsFile(process, path, leads)) {
+            os.CloseHandle(process);
+            continue;
+        }
         if (os.TerminateProcess(process, 0)) {
             os.CloseHandle(process);
             os.Sleep(500);
@@ -539,18 +636,6 @@ bool CanReadModulePaths() {
     return psapi && os.GetProcAddress(psapi, "GetModuleFileNameExA");
 }
 
-// Whether the process (opened with the rights to read its modules) runs
-// exactly the file `path`. A path that cannot be read, or only in part,
-// shows nothing.
-bool ProcessRunsFile(pf::HANDLE process, const char* path, const crt::LeadBytes& leads) {
-    char image[kModulePathSize];
-    std::memset(image, 0, sizeof(image));
-    const pf::DWORD length = pf::Os().GetModuleFileNameExA(process, nullptr, image, sizeof(image));
-    if (length == 0 || length >= sizeof(image) || !std::memchr(image, '\0', sizeof(image)))
-        return false;
-    return crt::SameName(image, path, leads);
-}
-
 // Fills `table` from the system's performance data; returns the number of
 // entries.
 int ReadSystemPerfTasks(PerfTaskEntry* table) {
@@ -626,6 +711,8 @@ int TerminateByPerfData(const char* path) {
     const char* target = AfterLastBackslash(work, leads);
     // An empty name would match every unnamed instance: end nothing instead.
     if (target[0] == '\0') return 0;
+    // The system's own program, replaced by the worm, runs on.
+    if (IsCriticalSystemProgram(path)) return 0;
 
     PerfTaskEntry table[kPerfTaskTableSize];
     const int count = ReadSystemPerfTasks(table);

@@ -50,6 +50,30 @@ ProcessEntry* ListProcessesByModulePath(bool requestPrivilege, bool* outOfMemory
 // the cleaner's own.
 bool IsProcessNeverEnded(pf::DWORD pid);
 
+// Whether `path` is a program the running NT-family Windows cannot run
+// without (its System32 folder and the generation's critical set, the one
+// the performance-data method keeps): ending its process stops the machine.
+// Always false on the 9x family.
+bool IsCriticalSystemProgram(const char* path);
+
+// Whether `path` is the cleaner's own program file (as the memory step
+// listed its process: g_scan.ownProgramPath), in either its long or its
+// short form.
+bool IsOwnProgramFile(const char* path);
+
+// An infected file the cleaner never ends, deletes or cleans after: its own
+// program file, or a critical program of the system (above). Says so once
+// per file (a scan event) and returns true; false for any other file.
+bool SpareProtectedProgram(const char* path, const char* detectionName);
+
+// Whether the opened process (with the rights to read its modules on the NT
+// family) still runs the program file `imagePath` that a listing showed for
+// id `pid`: psapi through this very handle, or on the 9x family a fresh
+// snapshot entry with that id and that path. While the handle is open the id
+// cannot pass to another process, so what is confirmed is what the handle
+// ends.
+bool StillRunsImage(pf::HANDLE process, pf::DWORD pid, const char* imagePath);
+
 // Frees every entry of a list.
 void FreeProcessList(ProcessEntry* list);
 

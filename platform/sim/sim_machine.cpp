@@ -104,6 +104,7 @@ void SimMachine::Sleep(DWORD milliseconds) {
     Enter("Sleep", std::to_string(milliseconds));
     sleeps.push_back(milliseconds);
     clock += milliseconds;
+    if (onSleep) onSleep(milliseconds);
 }
 
 void SimMachine::exit(int code) {

@@ -283,6 +283,9 @@ public:
     std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> windowProc;
     // Called at every question, before the answer is taken (a test may act here).
     std::function<void(const Question&)> onQuestion;
+    // Called at every Sleep, after the clock moved (a test may act here:
+    // another program ends or starts while the caller waits).
+    std::function<void(DWORD)> onSleep;
 
     DWORD clock = 0;                                 // virtual milliseconds
     std::vector<DWORD> sleeps;                       // every Sleep, in order
@@ -402,7 +405,10 @@ public:
     bool systemStopped = false;
     std::string systemStopCause;  // the image whose end stopped it
     bool IsCriticalImage(const std::string& imagePath) const;
-    void ReuseFreedId(DWORD pid);  // at OpenProcess: an idReusedBy entry takes a free id
+    // At OpenProcess (that id) and at every process listing (each id): an
+    // idReusedBy entry takes its id once it is free.
+    void ReuseFreedId(DWORD pid);
+    void ReuseFreedIds();
 
     // ---- helpers for the implementations ----
     // Logs the call and returns the matching fault, or null.

@@ -442,6 +442,7 @@ HANDLE SimMachine::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
     const uintptr_t h = NewHandle();
     if (flags & kTh32csSnapmodule) snapshotModules[h] = modulePaths;
     std::vector<SimProcess>& copy = snapshots[h];
+    if (flags & kTh32csSnapprocess) ReuseFreedIds();
     if (flags & kTh32csSnapprocess)
         for (const SimProcess& p : processes)
             if (p.alive) copy.push_back(p);
@@ -503,6 +504,7 @@ BOOL SimMachine::EnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesReturned) {
         lastError = kErrorInvalidParameter;
         return 0;
     }
+    ReuseFreedIds();
     // Fills what fits; a full buffer is how the caller learns it was too small.
     DWORD count = 0;
     for (const SimProcess& p : processes) {
@@ -618,6 +620,8 @@ BOOL SimMachine::TerminateProcess(HANDLE process, UINT exitCode) {
             break;  // ending an ended process succeeds, as Wine has it
     }
     p->alive = false;  // its program file and held files are free from now on
+    // Ending its own process ends the caller there and then.
+    if (p->pid == currentProcessId) throw ProcessExit{int(exitCode)};
     if (IsCriticalImage(p->imagePath) && !systemStopped) {
         systemStopped = true;
         systemStopCause = p->imagePath;
@@ -918,6 +922,12 @@ void SimMachine::ReuseFreedId(DWORD pid) {
         *old = fresh;
     else
         processes.push_back(fresh);
+}
+
+void SimMachine::ReuseFreedIds() {
+    std::vector<DWORD> pending;
+    for (const auto& next : idReusedBy) pending.push_back(next.first);
+    for (DWORD pid : pending) ReuseFreedId(pid);
 }
 
 BOOL SimMachine::Module32First(HANDLE snapshot, ModuleEntry32* entry) {

@@ -86,7 +86,7 @@ TEST_F(CoreRulesTest, EveryOpenAsksForItsOwnRights) {
              machine.AddProcess("C:\\A\\FOO.EXE");
              TerminateByModulePath("C:\\A\\FOO.EXE");
          },
-         "OpenProcess", {"OpenProcess 0x410", "OpenProcess 0x401"}},
+         "OpenProcess", {"OpenProcess 0x410", "OpenProcess 0x411"}},
         {"performance-data termination",
          [&] {
              machine.SetVersion(WinVersion::Nt4);
@@ -121,7 +121,7 @@ TEST_F(CoreRulesTest, EveryOpenAsksForItsOwnRights) {
              RunMemoryStep();
          },
          "Open",
-         {"OpenProcess 0x410", "OpenProcess 0x401", "OpenSCManagerA 0xf003f",
+         {"OpenProcess 0x410", "OpenProcess 0x411", "OpenSCManagerA 0xf003f",
           "OpenServiceA 0xf003f worm"}},
         {"service stop",
          [&] {

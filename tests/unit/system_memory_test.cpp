@@ -2,6 +2,7 @@
 // generation, with real infected samples as the processes' program files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -197,6 +198,142 @@ TEST_F(MemoryCheckTest, AWormWithADoubleByteNameEndsNoOtherProgram) {
         EXPECT_FALSE(machine.FindValue(pf::kHkeyLocalMachine, run, "Worm"));
         EXPECT_TRUE(machine.FindValue(pf::kHkeyLocalMachine, run, "Other"));
         EXPECT_TRUE(HasLine(worm + "     " + c.detection + " removed")) << AllLines();
+    }
+}
+
+// The list is taken once. While the cleaner waits on a first worm (98: the
+// "Could not kill process" box; XP: the poll of its service's stop), a second
+// listed worm ends and an editor started then takes its id: the editor runs
+// on and no line claims its removal; the second worm's file is left to the
+// walk.
+TEST_F(MemoryCheckTest, AnIdThatChangedHandsMeanwhileEndsNotTheNewProgram) {
+    const std::string first = "C:\\WINDOWS\\SYSTEM\\WORMSVC.EXE";
+    const std::string second = "C:\\WINDOWS\\WORM2.EXE";
+    const std::string editor = "C:\\Program Files\\Editor\\editor.exe";
+    for (WinVersion v : {WinVersion::Win98, WinVersion::WinXp}) {
+        SCOPED_TRACE(int(v));
+        ResetScanContextForTest();
+        g_scan.mainWindow = FakeMainWindow();
+        machine.processes.clear();
+        machine.services.clear();
+        machine.questions.clear();
+        machine.DeleteFileA(second.c_str());
+        lines.clear();
+        machine.SetVersion(v);
+        const pf::DWORD one = Runs(first, true, TerminateBehaviour::Refuses);
+        const pf::DWORD two = Runs(second);
+        bool handedOver = false;
+        auto handOver = [&] {
+            if (handedOver) return;
+            handedOver = true;
+            machine.FindProcess(two)->alive = false;
+            machine.idReusedBy[two] = editor;
+        };
+        if (v == WinVersion::Win98) {
+            machine.onQuestion = [&](const pf::sim::Question& q) {
+                if (q.text == "Could not kill process") handOver();
+            };
+        } else {
+            pf::sim::SimService& service = machine.AddService("wormsvc");
+            service.stop = StopBehaviour::PendingThenStopped;
+            service.processId = one;
+            service.imagePath = first;
+            PlantServiceKeys("wormsvc", first);
+            machine.onSleep = [&](pf::DWORD) {
+                if (machine.FindService("wormsvc")->stopRequests > 0) handOver();
+            };
+        }
+        Check();
+        machine.onQuestion = nullptr;
+        machine.onSleep = nullptr;
+        ASSERT_TRUE(handedOver);
+        ASSERT_EQ(machine.FindProcess(two)->imagePath, editor);
+        EXPECT_TRUE(Alive(two));
+        EXPECT_EQ(machine.FindProcess(two)->terminateCalls, 0);
+        EXPECT_TRUE(machine.Exists(second));
+        EXPECT_FALSE(HasLine(Removed(second))) << AllLines();
+        const Texts wanted = v == WinVersion::Win98
+                                 ? Texts{"System Memory    W32/Vendrika.Trojan Unable to remove",
+                                         first + "     W32/Vendrika.Trojan Unable to remove"}
+                                 : Texts{kMemoryLine, Removed(first)};  // ended with its service
+        EXPECT_EQ(lines, wanted) << AllLines();
+    }
+}
+
+// The cleaner's own file infected (a copy downloaded onto the infected
+// machine): its process is never ended, its file never deleted nor
+// scheduled; one line says to replace it, and the scan goes on to the worm
+// beside it and over the drives, without saying it twice.
+TEST_F(MemoryCheckTest, TheCleanersOwnInfectedFileIsToldNotEndedNorDeleted) {
+    const std::string own = "C:\\Downloads\\CleanVendrika.exe";
+    const std::string ownLine =
+        own + "     W32/Vendrika.Trojan in this program's own file: not removed, replace it from clean media";
+    for (WinVersion v : {WinVersion::Win98, WinVersion::WinXp}) {
+        SCOPED_TRACE(int(v));
+        ResetScanContextForTest();
+        g_scan.mainWindow = FakeMainWindow();
+        machine.processes.clear();
+        machine.pendingDeletes.clear();
+        lines.clear();
+        machine.SetVersion(v);
+        const pf::DWORD self = Runs(own);
+        machine.currentProcessId = self;
+        const pf::DWORD worm = Runs("C:\\WINDOWS\\worm.exe");
+        EXPECT_EQ(RunScan(), 1);
+        EXPECT_TRUE(Alive(self));
+        EXPECT_EQ(machine.FindProcess(self)->terminateCalls, 0);
+        EXPECT_TRUE(machine.Exists(own));
+        EXPECT_TRUE(machine.pendingDeletes.empty());
+        EXPECT_FALSE(Alive(worm));
+        EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\worm.exe"));
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), ownLine), 1) << AllLines();
+        EXPECT_TRUE(HasLine(Removed("C:\\WINDOWS\\worm.exe"))) << AllLines();
+    }
+}
+
+// The worm in a program the system cannot run without: its process is
+// never ended (the machine would stop), no service is stopped or removed
+// for it, the file is neither deleted nor scheduled, and the line says how
+// to restore it; System File Checker from 2000 on.
+TEST_F(MemoryCheckTest, ACriticalProgramOfTheSystemIsToldNeverEnded) {
+    struct Case {
+        WinVersion version;
+        const char* name;
+        bool sfc;
+    };
+    for (const Case c : {Case{WinVersion::Nt4, "csrss.exe", false},
+                         Case{WinVersion::Win2000, "svchost.exe", true},
+                         Case{WinVersion::WinXp, "winlogon.exe", true},
+                         Case{WinVersion::Win7, "wininit.exe", true}}) {
+        SCOPED_TRACE(c.name);
+        ResetScanContextForTest();
+        g_scan.mainWindow = FakeMainWindow();
+        machine.processes.clear();
+        machine.services.clear();
+        machine.pendingDeletes.clear();
+        machine.questions.clear();
+        lines.clear();
+        machine.SetVersion(c.version);
+        machine.modules.insert("psapi.dll");
+        const std::string path = machine.systemDirectory + "\\" + c.name;
+        const pf::DWORD critical = Runs(path, true, TerminateBehaviour::DiesThenRefuses);
+        const std::string service = std::string(c.name).substr(0, std::string(c.name).size() - 4);
+        machine.AddService(service).imagePath = path;
+        PlantServiceKeys(service, path);
+        EXPECT_EQ(RunScan(), 1);
+        EXPECT_FALSE(machine.systemStopped) << machine.systemStopCause;
+        EXPECT_TRUE(Alive(critical));
+        EXPECT_EQ(machine.FindProcess(critical)->terminateCalls, 0);
+        EXPECT_EQ(machine.FindService(service)->stopRequests, 0);
+        EXPECT_TRUE(HasServiceKey(service));
+        EXPECT_TRUE(machine.Exists(path));
+        EXPECT_TRUE(machine.pendingDeletes.empty());
+        const std::string line =
+            path + "     W32/Vendrika.Trojan in a program of Windows itself: not ended nor removed, "
+                   "restore it from the installation media" +
+            (c.sfc ? " or with System File Checker (sfc /scannow)" : "");
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << AllLines();
+        EXPECT_FALSE(HasLine(kMemoryLine)) << AllLines();
     }
 }
 

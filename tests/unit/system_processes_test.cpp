@@ -204,6 +204,32 @@ TEST_F(ProcessTest, ModulePathComparisonIsOfTheWholeExactPath) {
     EXPECT_TRUE(machine.sleeps.empty());  // no wait after a failed attempt
 }
 
+// Two processes of the file are listed once; during the wait after the
+// first is ended the second ends too and an editor started then takes its
+// id: the editor runs on. The system's own program is never ended.
+TEST_F(ProcessTest, ModulePathEndsOnlyWhatStillRunsTheFile) {
+    machine.SetVersion(WinVersion::WinXp);
+    const pf::DWORD first = Add("C:\\W\\WORM.EXE");
+    const pf::DWORD second = Add("C:\\W\\WORM.EXE");
+    const std::string editor = "C:\\Program Files\\Editor\\editor.exe";
+    machine.onSleep = [&](pf::DWORD) {
+        if (machine.FindProcess(second)->imagePath == editor) return;
+        machine.FindProcess(second)->alive = false;
+        machine.idReusedBy[second] = editor;
+    };
+    EXPECT_EQ(TerminateByModulePath("C:\\W\\WORM.EXE"), 1);
+    machine.onSleep = nullptr;
+    EXPECT_FALSE(Alive(first));
+    ASSERT_EQ(machine.FindProcess(second)->imagePath, editor);
+    EXPECT_TRUE(Alive(second));
+    EXPECT_EQ(machine.FindProcess(second)->terminateCalls, 0);
+
+    const pf::DWORD winlogon = Add(machine.systemDirectory + "\\WINLOGON.EXE");
+    EXPECT_EQ(TerminateProcessesByPath((machine.systemDirectory + "\\winlogon.exe").c_str()), 1);
+    EXPECT_TRUE(Alive(winlogon));
+    EXPECT_FALSE(machine.systemStopped);
+}
+
 TEST_F(ProcessTest, ModulePathWithoutPsapiGivesZeroUnchanged) {
     machine.SetVersion(WinVersion::WinXp);
     Add("C:\\A\\FOO.EXE");
