@@ -342,7 +342,8 @@ public:
         if (!IsShortPath(value)) {
             Problem(Display(value), "its short (8.3) name cannot be read from its FAT volume, and "
                                     "WININIT.INI takes no other: delete it by hand");
-        } else if (!AddWininitEntry(key, value, &why)) {
+        } else if (!RewriteWininit([&](const std::string& old) { return WithRenameEntry(old, key, value); },
+                                   &why)) {
             Problem(Windows().windowsDir + "\\WININIT.INI",
                     "cannot be written (" + why + "): delete " + Display(value) + " by hand");
         } else {

@@ -19,6 +19,7 @@ constexpr size_t kRenameHeaderLength = sizeof kRenameHeader - 1;
 const char kNewContentName[] = "wininit.$$$";
 
 bool WriteAll(int fd, const void* bytes, size_t count) {
+    if (count == 0) return true;
     return pf::Os()._write(fd, bytes, static_cast<unsigned>(count)) == static_cast<int>(count);
 }
 
@@ -57,88 +58,49 @@ int PieceLength(const char* buffer) {
 // so an entry must stand before it; what follows is kept as it is.
 constexpr char kEndOfFileMark = 0x1A;
 
-// Copies the lines of `copyPath` (whose length is `copyLength` bytes) to the
-// open file `out`, placing the entry at the end of the [rename] section.
-// Every byte is copied as it is, line ends included: the system reads the
-// file again at its next start, and other programs' entries must reach it
-// as they wrote them. The text ends at an end-of-file mark: the entry goes
-// before it, and the mark and anything after it follow unchanged.
-bool CopyWithEntry(const char* copyPath, int32_t copyLength, int out, const char* key,
-                   const char* value) {
+// Reads the whole copy (`copyLength` bytes) into a block of its own; null
+// when it cannot be read whole. A read that fails half-way looks like the
+// end of the file to fgets: the byte count tells the two apart.
+char* ReadWhole(const char* copyPath, int32_t copyLength) {
     pf::FILE_STREAM in = pf::Os().fopen(copyPath, "rb");
-    if (!in) return false;
+    if (!in) return nullptr;
+    char* text = static_cast<char*>(pf::Os().GlobalAlloc(0, size_t(copyLength) + 1));
+    if (!text) {
+        pf::Os().fclose(in);
+        return nullptr;
+    }
     char piece[kLineSize];
-    bool seen = false;
-    bool placed = false;
-    bool atLineStart = true;
-    bool pastMark = false;  // the end-of-file mark has been met
     int64_t consumed = 0;
-    bool ok = true;
-
-    // The entry at the end of the text: after the last line, on a line of
-    // its own, under a header of its own if there is none.
-    auto placeAtEnd = [&]() {
-        if (!atLineStart && !WriteText(out, "\r\n")) return false;
-        if (!seen && !WriteText(out, "[rename]\r\n")) return false;
-        if (!WriteEntry(out, key, value)) return false;
-        placed = true;
-        return true;
-    };
-
     for (;;) {
         std::memset(piece, 0x7F, sizeof piece);
         if (!pf::Os().fgets(piece, kLineSize, in)) break;
         const int length = PieceLength(piece);
-        if (length == 0) continue;
+        if (consumed + length > copyLength) {  // grew since it was measured
+            consumed = -1;
+            break;
+        }
+        std::memcpy(text + consumed, piece, size_t(length));
         consumed += length;
-        if (pastMark) {
-            if (!WriteAll(out, piece, static_cast<size_t>(length))) {
-                ok = false;
-                break;
-            }
-            continue;
-        }
-        const char* mark = static_cast<const char*>(std::memchr(piece, kEndOfFileMark, size_t(length)));
-        const int textLength = mark ? int(mark - piece) : length;
-
-        // Only the first read of a line can be a section header; the rest
-        // of a long line is never mistaken for one.
-        if (atLineStart && !placed && textLength > 0) {
-            if (seen && piece[0] == '[') {
-                if (!WriteEntry(out, key, value)) {
-                    ok = false;
-                    break;
-                }
-                placed = true;
-            } else if (!seen && textLength >= int(kRenameHeaderLength) &&
-                       crt::strnicmp(piece, kRenameHeader, kRenameHeaderLength) == 0) {
-                seen = true;
-            }
-        }
-
-        if (textLength > 0) {
-            if (!WriteAll(out, piece, static_cast<size_t>(textLength))) {
-                ok = false;
-                break;
-            }
-            atLineStart = piece[textLength - 1] == '\n';
-        }
-        if (mark) {
-            pastMark = true;
-            if ((!placed && !placeAtEnd()) ||
-                !WriteAll(out, mark, static_cast<size_t>(length - textLength))) {
-                ok = false;
-                break;
-            }
-        }
     }
     pf::Os().fclose(in);
-    if (!ok) return false;
-    // A read that failed half-way looks like the end of the file to fgets;
-    // the byte count tells the two apart.
-    if (consumed != copyLength) return false;
-    if (pastMark || placed) return true;
-    return placeAtEnd();
+    if (consumed != copyLength) {
+        pf::Os().GlobalFree(text);
+        return nullptr;
+    }
+    return text;
+}
+
+// Writes the copy's bytes to the open file `out` with the entry in its place.
+bool CopyWithEntry(const char* copyPath, int32_t copyLength, int out, const char* key,
+                   const char* value) {
+    char* text = ReadWhole(copyPath, copyLength);
+    if (!text) return false;
+    const RenameEntryPlace place = PlaceRenameEntry(text, size_t(copyLength));
+    const bool ok = WriteAll(out, text, place.at) && (!place.lineEndFirst || WriteText(out, "\r\n")) &&
+                    (!place.headerFirst || WriteText(out, "[rename]\r\n")) && WriteEntry(out, key, value) &&
+                    WriteAll(out, text + place.at, size_t(copyLength) - place.at);
+    pf::Os().GlobalFree(text);
+    return ok;
 }
 
 // wininit.ini exists: its lines and the entry are written to a new file,
@@ -181,6 +143,24 @@ WininitEntryWriter g_wininitWriter = nullptr;
 }  // namespace
 
 void SetWininitEntryWriter(WininitEntryWriter writer) { g_wininitWriter = writer; }
+
+RenameEntryPlace PlaceRenameEntry(const char* text, size_t length) {
+    const char* mark = static_cast<const char*>(std::memchr(text, kEndOfFileMark, length));
+    const size_t textEnd = mark ? size_t(mark - text) : length;
+    bool seen = false;
+    for (size_t line = 0; line < textEnd;) {
+        const char* lf = static_cast<const char*>(std::memchr(text + line, '\n', textEnd - line));
+        const size_t next = lf ? size_t(lf - text) + 1 : textEnd;
+        // Only a line's start can be a header.
+        if (text[line] == '[') {
+            if (seen) return {line, false, false};
+            seen = textEnd - line >= kRenameHeaderLength &&
+                   crt::strnicmp(text + line, kRenameHeader, kRenameHeaderLength) == 0;
+        }
+        line = next;
+    }
+    return {textEnd, textEnd > 0 && text[textEnd - 1] != '\n', !seen};
+}
 
 bool AddWininitRenameEntry(const char* key, const char* value) {
     if (!key || !value) return false;

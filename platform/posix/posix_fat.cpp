@@ -245,7 +245,8 @@ DWORD PosixPlatform::GetShortPathNameA(const char* longPath, char* shortPath, DW
 // section, every other byte as it was. The new content goes to a new file
 // in the Windows folder (opened without links), flushed, then renamed over
 // the old one; nothing is copied anywhere else.
-bool PosixPlatform::AddWininitEntry(const std::string& key, const std::string& value, std::string* why) {
+bool PosixPlatform::RewriteWininit(const std::function<std::string(const std::string&)>& edit,
+                                   std::string* why) {
     if (readOnly_) {
         *why = "report-only";
         return false;
@@ -291,34 +292,7 @@ bool PosixPlatform::AddWininitEntry(const std::string& key, const std::string& v
         name = "WININIT.INI";
     }
 
-    // Where the entry goes: before the header that follows [rename], else
-    // at the end of the text (before a DOS end-of-file mark), under a header
-    // of its own when there is no [rename] section.
-    const std::string entry = key + "=" + value + "\r\n";
-    const size_t textEnd = std::min(old.find('\x1A'), old.size());
-    size_t insertAt = std::string::npos;
-    bool inRename = false, seen = false;
-    for (size_t line = 0; line < textEnd;) {
-        size_t end = old.find('\n', line);
-        end = end == std::string::npos || end >= textEnd ? textEnd : end + 1;
-        if (old[line] == '[') {
-            if (inRename) {
-                insertAt = line;
-                break;
-            }
-            inRename = !seen && textEnd - line >= 8 && crt::strnicmp(&old[line], "[rename]", 8) == 0;
-            seen = seen || inRename;
-        }
-        line = end;
-    }
-    std::string added;
-    if (insertAt == std::string::npos) {
-        insertAt = textEnd;
-        if (textEnd > 0 && old[textEnd - 1] != '\n') added = "\r\n";
-        if (!seen) added += "[rename]\r\n";
-    }
-    added += entry;
-    const std::string content = old.substr(0, insertAt) + added + old.substr(insertAt);
+    const std::string content = edit(old);
 
     // A name no earlier run can have left: tried until one is free.
     std::string temp;

@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -73,10 +74,11 @@ public:
     // version read from its SOFTWARE hive); family 0 when there is none.
     static WindowsInstall FindWindows(PosixPlatform& platform, char letter);
     void SetWindows(const WindowsInstall& install) { windows_ = install; }
-    // Adds "key=value" to the [rename] section of the 95/98/Me Windows'
-    // wininit.ini, its other bytes kept (posix_fat.cpp). False, with the
-    // reason, when it could not be written; it is then as it was.
-    bool AddWininitEntry(const std::string& key, const std::string& value, std::string* why);
+    // Replaces the 95/98/Me Windows' wininit.ini (an empty text when there
+    // is none) by what `edit` makes of its bytes: written to a new file in
+    // the Windows folder, flushed and renamed over it (posix_fat.cpp). False,
+    // with the reason, when it could not be written; it is then as it was.
+    bool RewriteWininit(const std::function<std::string(const std::string&)>& edit, std::string* why);
     const WindowsInstall& Windows() const { return windows_; }
 
     // Report-only: every call that would change a file or the registry

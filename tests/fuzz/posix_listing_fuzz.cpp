@@ -33,7 +33,6 @@ struct Node {
 struct Problems : pf::posix::Events {
     std::map<std::string, int> told;
     void Problem(const std::string& what, const std::string&) override { ++told[what]; }
-    void ValueRemoved(const std::string&, const std::string&, const std::string&) override {}
 };
 
 void RemoveTree(int dirFd) {

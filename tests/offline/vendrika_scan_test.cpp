@@ -18,6 +18,7 @@
 #include "scan/scan_context.h"
 #include "app/window_report.h"
 #include "engine/scan_run.h"
+#include "persistence/delayed_delete.h"
 #include "persistence/hosts_file.h"
 #include "platform/posix/posix_platform.h"
 #include "platform/sim/sim_machine.h"
@@ -852,7 +853,9 @@ TEST(VendrikaScan, WininitEntryKeepsEveryOtherByte) {
         std::string why;
         ASSERT_TRUE(platform.AddDrive(tree.Root(), &why)) << why;
         platform.SetWindows(pf::posix::PosixPlatform::FindWindows(platform, 'C'));
-        EXPECT_TRUE(platform.AddWininitEntry("NUL", "D:\\SHARED~1\\INFECT~1.EXE", &why)) << c.what << why;
+        EXPECT_TRUE(platform.RewriteWininit(
+            [](const std::string& old) { return WithRenameEntry(old, "NUL", "D:\\SHARED~1\\INFECT~1.EXE"); }, &why))
+            << c.what << why;
         const auto after = tree.Snapshot();
         EXPECT_EQ(after.size(), 3u) << c.what;  // the folder, SYSTEM.DAT, WININIT.INI
         EXPECT_EQ(after.at("WINDOWS/WININIT.INI"), c.expected + "|mode=" + std::to_string(c.mode)) << c.what;
@@ -866,7 +869,8 @@ TEST(VendrikaScan, WininitEntryKeepsEveryOtherByte) {
     std::string why;
     ASSERT_TRUE(platform.AddDrive(tree.Root(), &why));
     platform.SetWindows(pf::posix::PosixPlatform::FindWindows(platform, 'C'));
-    EXPECT_FALSE(platform.AddWininitEntry("NUL", "D:\\X.EXE", &why));
+    EXPECT_FALSE(platform.RewriteWininit([](const std::string& old) { return WithRenameEntry(old, "NUL", "D:\\X.EXE"); },
+                                         &why));
     EXPECT_EQ(offline::ReadFile(outside.Path("precious")), "keep");
     EXPECT_EQ(tree.Snapshot().size(), 3u);  // the link as it was, nothing beside it
     EXPECT_EQ(tree.Snapshot().at("WINDOWS/WININIT.INI"), "-> " + outside.Path("precious"));

@@ -3,9 +3,11 @@
 #include <string>
 
 #include "persistence/delayed_delete.h"
+#include "persistence_model.h"
 #include "scan_test_support.h"
 
 using namespace pf;
+using namespace std::string_literals;
 
 namespace {
 
@@ -219,4 +221,28 @@ TEST_F(WininitTest, SchedulingFollowsTheOsClass) {
     EXPECT_EQ(ScheduleDeleteOnReboot(kLocked), 0);
     EXPECT_EQ(machine.CountCalls("MoveFileExA"), 0);
     EXPECT_EQ(machine.CountCalls("_open"), 0);
+}
+
+// One rule for where the entry goes: the window's writer (through the
+// system's file calls) and the whole-file form the offline writer uses give
+// the test model's bytes for the same files.
+TEST_F(WininitTest, BothWritersPlaceTheEntryAsTheModelDoes) {
+    const std::string cases[] = {
+        "",
+        "[rename]\r\nNUL=C:\\A.EXE\r\n[x]\nk=v\n",
+        "[Rename]\nNUL=C:\\A.EXE",
+        "[x]\r\nk=v\r\n",
+        "[rename]\r\nA=B\r\n\x1A\xff junk",
+        "\x1A[rename]\r\n",
+        "[rename]\r\n[rename]\r\nX=Y\r\n",
+        std::string(700, 'a') + "[rename]\r\n[x]\r\n",
+        "[ren\0ame]\r\n[rename]\nz\n[y]"s,
+    };
+    for (const std::string& old : cases) {
+        const std::string want = persistence_model::RewrittenWininit(old, "NUL=C:\\EVIL~1.EXE\r\n");
+        EXPECT_EQ(WithRenameEntry(old, "NUL", "C:\\EVIL~1.EXE"), want) << old;
+        ASSERT_TRUE(machine.AddFile(kIni, old));
+        EXPECT_TRUE(AddWininitRenameEntry("NUL", "C:\\EVIL~1.EXE")) << old;
+        EXPECT_EQ(machine.ReadFileText(kIni), want) << old;
+    }
 }
