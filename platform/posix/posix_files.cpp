@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -334,7 +335,10 @@ namespace {
 // What the walk can be given: a name that fits the 260-byte cFileName and
 // makes a path of fewer than 260 characters (a folder's with "\\*.*" after
 // it), and names no other Windows path: a backslash inside a name would.
-enum Unusable : unsigned char { kFits = 0, kTooLong, kBackslash };
+// Nor a reparse point the mount shows as a link but Windows reads as the
+// file itself (a program compressed by Windows, a deduplicated file, a
+// cloud placeholder), whose contents this mount does not give.
+enum Unusable : unsigned char { kFits = 0, kTooLong, kBackslash, kReparse, kReparseUnreadable };
 constexpr size_t kMaxWindowsPath = 260;
 constexpr size_t kFolderPatternTail = 4;  // "\\*.*"
 
@@ -345,9 +349,62 @@ unsigned char UsableAsWindowsName(size_t folderLength, const char* name, size_t 
     return std::memchr(name, '\\', length) ? kBackslash : kFits;
 }
 
-const char* WhyUnusable(unsigned char why) {
-    return why == kTooLong ? "path too long for Windows (more than 259 characters); not scanned"
-                           : "name holds a backslash, which no Windows name can; not scanned";
+std::string WhyUnusable(unsigned char why, uint32_t reparseTag) {
+    switch (why) {
+        case kTooLong: return "path too long for Windows (more than 259 characters); not scanned";
+        case kBackslash: return "name holds a backslash, which no Windows name can; not scanned";
+        case kReparse: {
+            char tag[16];
+            std::snprintf(tag, sizeof tag, "0x%08X", unsigned(reparseTag));
+            return std::string("reparse point (tag ") + tag +
+                   ") whose contents this mount does not give; Windows reads it as a file: not scanned";
+        }
+        default:
+            return std::string("shown as a link, but whether it is one (its reparse data) cannot be read: ") +
+                   std::strerror(int(reparseTag)) + "; not scanned";
+    }
+}
+
+// Reparse tags of the links Windows itself follows elsewhere: the target
+// is scanned where it lies (or lies outside the volumes given).
+constexpr uint32_t kReparseTagSymlink = 0xA000000C;
+constexpr uint32_t kReparseTagMountPoint = 0xA0000003;
+// How ntfs-3g gives a file's reparse point: its whole buffer, the tag first.
+const char kReparseAttribute[] = "system.ntfs_reparse_data";
+
+// What a listed link is: kFits for a link of the mount's own or a Windows
+// symbolic link or junction (passed over), kReparse with the tag for any
+// other reparse point, kReparseUnreadable with the errno when its reparse
+// data cannot be read.
+unsigned char ClassifyLink(int dirFd, const char* name, uint32_t* tagOrErrno) {
+    // The entry itself, never what it points to: lgetxattr through the
+    // folder's descriptor.
+    const std::string path = "/proc/self/fd/" + std::to_string(dirFd) + "/" + name;
+    // Its size first: ntfs-3g answers a buffer too small with EIO.
+    std::vector<unsigned char> data;
+    for (int tries = 0;; ++tries) {
+        ssize_t n = ::lgetxattr(path.c_str(), kReparseAttribute, nullptr, 0);
+        if (n > 0) {
+            data.resize(size_t(n));
+            n = ::lgetxattr(path.c_str(), kReparseAttribute, data.data(), data.size());
+        }
+        if (n >= 4) {
+            *tagOrErrno = uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 |
+                          uint32_t(data[3]) << 24;
+            return *tagOrErrno == kReparseTagSymlink || *tagOrErrno == kReparseTagMountPoint ? kFits
+                                                                                            : kReparse;
+        }
+        if (n >= 0) {  // no tag at all
+            *tagOrErrno = EINVAL;
+            return kReparseUnreadable;
+        }
+        const int error = errno;
+        // No reparse point: a link of the mount's own (ext4, an ntfs-3g link).
+        if (error == ENODATA || error == EOPNOTSUPP || error == ENOTSUP) return kFits;
+        if (error == ERANGE && tries < 4) continue;  // grown meanwhile
+        *tagOrErrno = uint32_t(error);
+        return kReparseUnreadable;
+    }
 }
 }  // namespace
 
@@ -385,15 +442,27 @@ bool PosixPlatform::FillListing(Listing* listing, int dirFd) {
                                std::string("cannot be examined: ") + std::strerror(errno));
                     continue;
                 }
-                e.type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
+                e.type = S_ISDIR(st.st_mode)   ? DT_DIR
+                         : S_ISREG(st.st_mode) ? DT_REG
+                         : S_ISLNK(st.st_mode) ? DT_LNK
+                                               : DT_UNKNOWN;
                 e.size = st.st_size;
                 e.readOnly = (st.st_mode & 0222) == 0;
                 e.statted = true;
             }
-            // Links, devices, pipes and sockets are no files to scan.
-            if (e.type != DT_DIR && e.type != DT_REG) continue;
+            // Links, devices, pipes and sockets are no files to scan; a
+            // reparse point shown as a link may be one.
+            uint32_t reparse = 0;
+            unsigned char linkIs = kFits;
+            if (e.type == DT_LNK) {
+                linkIs = ClassifyLink(dirFd, name, &reparse);
+                if (linkIs == kFits) continue;
+            } else if (e.type != DT_DIR && e.type != DT_REG) {
+                continue;
+            }
             const size_t length = std::strlen(name);
-            e.unusable = UsableAsWindowsName(folderLength, name, length, e.type == DT_DIR);
+            e.unusable = linkIs != kFits ? linkIs : UsableAsWindowsName(folderLength, name, length, e.type == DT_DIR);
+            e.reparseTag = reparse;
             e.nameOffset = uint32_t(listing->names.size());
             e.nameLength = uint16_t(e.unusable == kTooLong ? 0 : length);
             listing->names.insert(listing->names.end(), name, name + length + 1);
@@ -411,7 +480,7 @@ bool PosixPlatform::NextEntry(Listing* listing, FindDataA* data) {
         if (e.unusable != kFits) {
             // Passed over, never cut short into another name; said once,
             // by the folder's first listing.
-            if (listing->firstPass) Report(PosixPathIn(*listing, name), WhyUnusable(e.unusable));
+            if (listing->firstPass) Report(PosixPathIn(*listing, name), WhyUnusable(e.unusable, e.reparseTag));
             continue;
         }
         const bool isDir = e.type == DT_DIR;

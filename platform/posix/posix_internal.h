@@ -29,11 +29,12 @@ struct PosixPlatform::Hive {
 struct PosixPlatform::Entry {
     uint32_t nameOffset = 0;  // into Listing::names
     uint16_t nameLength = 0;
-    unsigned char type = 0;   // DT_DIR or DT_REG
+    unsigned char type = 0;   // DT_DIR or DT_REG (DT_LNK: a reparse point not to be given)
     bool statted = false;     // size and readOnly are known
     unsigned char unusable = 0;  // kFits, or why the walk cannot be given it
     bool readOnly = false;
     int64_t size = 0;
+    uint32_t reparseTag = 0;  // kReparse: its tag; kReparseUnreadable: the errno
 };
 
 // One folder as the find calls hand it out.
