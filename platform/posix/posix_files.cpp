@@ -72,6 +72,59 @@ struct linux_dirent64 {
 
 }  // namespace
 
+int OpenRegularFileAt(int dirFd, const char* name, int flags, unsigned mode, struct stat* identity) {
+    const int access = flags & (O_ACCMODE | O_TRUNC | O_APPEND);
+    for (int tries = 0; tries < 8; ++tries) {
+        const int held = ::openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        if (held < 0) {
+            if (errno != ENOENT || !(flags & O_CREAT)) return -1;
+            // Nothing there: a new file, or nothing if anything appeared
+            // meanwhile (then looked at again).
+            const int made = ::openat(dirFd, name, access | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY |
+                                                       O_NONBLOCK | O_CLOEXEC,
+                                      mode_t(mode));
+            if (made < 0 && errno == EEXIST && !(flags & O_EXCL)) continue;
+            if (made < 0) return -1;
+            struct stat st;
+            if (::fstat(made, &st) != 0 || !S_ISREG(st.st_mode)) {
+                ::close(made);
+                errno = EINVAL;
+                return -1;
+            }
+            if (identity) *identity = st;
+            return made;
+        }
+        struct stat was;
+        const bool regular = ::fstat(held, &was) == 0 && S_ISREG(was.st_mode);
+        if (!regular || ((flags & O_CREAT) && (flags & O_EXCL))) {
+            const int error = !regular ? EINVAL : EEXIST;
+            ::close(held);
+            errno = error;
+            return -1;
+        }
+        // Through the hold: the file checked, whatever the name holds now.
+        // Without /proc there is no such way, and nothing is opened.
+        const std::string self = "/proc/self/fd/" + std::to_string(held);
+        const int fd = ::open(self.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        int error = fd < 0 ? (errno == ENOENT ? ENOSYS : errno) : 0;
+        struct stat now;
+        if (fd >= 0 && (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode) || now.st_dev != was.st_dev ||
+                        now.st_ino != was.st_ino)) {
+            ::close(fd);
+            error = EACCES;
+        }
+        ::close(held);
+        if (error) {
+            errno = error;
+            return -1;
+        }
+        if (identity) *identity = now;
+        return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 PosixPlatform::PosixPlatform() : slots_(kMaxSlots) { lastPath_[0] = '\0'; }
 
 PosixPlatform::~PosixPlatform() {
@@ -670,25 +723,14 @@ UINT PosixPlatform::GetDriveTypeA(const char* root) {
 namespace {
 // Changes the mode of the file behind a descriptor opened with O_PATH: as
 // the file it names, never through a link.
-int ChangeModeOf(int pathFd, int dirFd, const char* name, const struct stat& was, mode_t mode) {
+int ChangeModeOf(int pathFd, mode_t mode) {
     char self[64];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", pathFd);
     if (::chmod(self, mode) == 0) return 0;
-    if (errno != ENOENT) return -1;
-    // No /proc: the file opened for real, and only when it is still the
-    // file examined.
-    const int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat now;
-    int result = -1;
-    if (::fstat(fd, &now) == 0 && now.st_dev == was.st_dev && now.st_ino == was.st_ino)
-        result = ::fchmod(fd, mode);
-    else
-        errno = EACCES;
-    const int error = errno;
-    ::close(fd);
-    errno = error;
-    return result;
+    // No /proc: no way to reach the file held without opening whatever its
+    // name holds by then; nothing is changed.
+    if (errno == ENOENT) errno = ENOSYS;
+    return -1;
 }
 }  // namespace
 
@@ -731,7 +773,7 @@ BOOL PosixPlatform::SetFileAttributesA(const char* path, DWORD attributes) {
     BOOL ok = 1;
     if (mode != (st.st_mode & 07777)) {
         Changed();
-        if (ChangeModeOf(fd, dirFd, name, st, mode) != 0) {
+        if (ChangeModeOf(fd, mode) != 0) {
             changeErrno_ = errno;
             lastError_ = Win32ErrorOf(errno);
             ok = 0;
@@ -851,31 +893,22 @@ BOOL PosixPlatform::CopyFileA(const char* existing, const char* newName, BOOL fa
         lastError_ = kErrorAccessDenied;
         return 0;
     }
-    const int in = ::openat(from.dirFd, from.name.c_str(),
-                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (in < 0) {
-        lastError_ = Win32ErrorOf(errno);
-        return 0;
-    }
     struct stat st;
-    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(in);
-        lastError_ = kErrorAccessDenied;
+    const int in = OpenRegularFileAt(from.dirFd, from.name.c_str(), O_RDONLY, 0, &st);
+    if (in < 0) {
+        lastError_ = errno == EINVAL ? kErrorAccessDenied : Win32ErrorOf(errno);
         return 0;
     }
     Changed();
-    const int out = ::openat(to.dirFd, to.name.c_str(),
-                             O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
-                                 (failIfExists ? O_EXCL : 0),
-                             st.st_mode & 0777);
+    const int out = OpenRegularFileAt(to.dirFd, to.name.c_str(), O_WRONLY | O_CREAT | (failIfExists ? O_EXCL : 0),
+                                      st.st_mode & 0777);
     if (out < 0) {
-        lastError_ = errno == EEXIST ? kErrorFileExists : Win32ErrorOf(errno);
+        lastError_ = errno == EEXIST ? kErrorFileExists : errno == EINVAL ? kErrorAccessDenied : Win32ErrorOf(errno);
         ::close(in);
         return 0;
     }
-    // Emptied only once it is known to be a plain file.
-    struct stat target;
-    bool ok = ::fstat(out, &target) == 0 && S_ISREG(target.st_mode) && ::ftruncate(out, 0) == 0;
+    // Emptied only once it is known to be a plain file (it is: see above).
+    bool ok = ::ftruncate(out, 0) == 0;
     std::vector<char> buffer(16384);
     while (ok) {
         const ssize_t n = ::read(in, buffer.data(), buffer.size());
@@ -989,8 +1022,7 @@ int PosixPlatform::_open(const char* path, int flags, int mode) {
     }
     OpenSlot& s = slots_[slot];
     const bool entry = IsLastEntry(path);
-    int oflags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
-    oflags |= access == kOWronly ? O_WRONLY : access == kORdwr ? O_RDWR : O_RDONLY;
+    int oflags = access == kOWronly ? O_WRONLY : access == kORdwr ? O_RDWR : O_RDONLY;
     if (flags & kOCreat) oflags |= O_CREAT;
     if (flags & kOTrunc) oflags |= O_TRUNC;
     if (flags & kOExcl) oflags |= O_EXCL;
@@ -998,32 +1030,30 @@ int PosixPlatform::_open(const char* path, int flags, int mode) {
     const mode_t perm = (mode & kSIwrite) ? 0666 : 0444;
     Located place;
     int fd = -1;
+    struct stat st;
+    // Only a regular file is ever opened: a device or a pipe planted at the
+    // hosts file's name, say, is refused before any open could reach it.
     if (entry) {
-        fd = ::openat(lastDirFd_, lastName_, oflags, perm);
+        fd = OpenRegularFileAt(lastDirFd_, lastName_, oflags, perm, &st);
     } else if (Locate(path, &place, (flags & kOCreat) != 0)) {
         if (place.name.empty())
             errno = EISDIR;
         else
-            fd = ::openat(place.dirFd, place.name.c_str(), oflags, perm);
-    }
-    struct stat st;
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        ::close(fd);
-        fd = -1;
-        errno = EACCES;
+            fd = OpenRegularFileAt(place.dirFd, place.name.c_str(), oflags, perm, &st);
     }
     if (fd < 0) {
         const int error = errno;
         s.used = false;
-        crtErrno_ = CrtErrnoOf(error);
+        crtErrno_ = CrtErrnoOf(error == EINVAL ? EACCES : error);
         if (!writing && WorthReporting(error))
             Report(entry || place.posix.empty() ? Display(path) : place.posix,
-                   std::string("cannot be read: ") + std::strerror(error));
+                   error == EINVAL ? std::string("not a regular file (a device, pipe or socket); not opened")
+                                   : std::string("cannot be read: ") + std::strerror(error));
         return -1;
     }
     s.windowsPath.assign(path);
     if (writing) Changed();
-    ++filesOpened;  // (O_NONBLOCK only kept a pipe from blocking the open)
+    ++filesOpened;
     s.fd = fd;
     s.size = st.st_size;
     s.writable = writing;

@@ -107,18 +107,9 @@ hive_h* OpenCopy(int fd, int flags) {
     return h;
 }
 
-// Opens a regular file of a folder without following a link; -1 with errno.
-int OpenRegularAt(int dirFd, const char* name) {
-    const int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    return fd;
-}
+// Opens a regular file of a folder without following a link, and nothing
+// else (a device named SYSTEM is never opened); -1 with errno.
+int OpenRegularAt(int dirFd, const char* name) { return OpenRegularFileAt(dirFd, name, O_RDONLY); }
 
 // UTF-16LE registry text to the single-byte text the engine reads (UTF-8 for
 // characters beyond ASCII), the terminator kept when the data had one.
@@ -501,10 +492,9 @@ bool PosixPlatform::CommitHive(Hive& hive) {
 }
 
 bool PosixPlatform::ReadNtVersion(const std::string& hivePath, DWORD* major, DWORD* minor) {
-    const int fd = ::open(hivePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat st;
+    const int fd = OpenRegularFileAt(AT_FDCWD, hivePath.c_str(), O_RDONLY);
     if (fd < 0) return false;
-    hive_h* h = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? OpenCopy(fd, 0) : nullptr;
+    hive_h* h = OpenCopy(fd, 0);
     ::close(fd);
     if (!h) return false;
     hive_node_h node = hivex_root(h);

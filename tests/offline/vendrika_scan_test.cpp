@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -1211,4 +1212,82 @@ TEST(VendrikaScan, ASecondDetectorIsFoundNamedAndRemoved) {
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, tree.Path("marked.bin") + ": " + second_detector::kName + " FOUND\n")) << r.out;
     EXPECT_EQ(tree.Snapshot(), before);
+}
+
+namespace {
+// Counts the opens of one entry (inotify IN_OPEN on it; an O_PATH hold is
+// no open).
+class OpenCounter {
+public:
+    explicit OpenCounter(const std::string& path) {
+        fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        watch_ = inotify_add_watch(fd_, path.c_str(), IN_OPEN);
+    }
+    ~OpenCounter() { close(fd_); }
+    bool Watching() const { return fd_ >= 0 && watch_ >= 0; }
+    int Count() {
+        alignas(struct inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;)
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* e = reinterpret_cast<const struct inotify_event*>(p);
+                count_ += (e->mask & IN_OPEN) != 0;
+                p += sizeof *e + e->len;
+            }
+        return count_;
+    }
+
+private:
+    int fd_ = -1, watch_ = -1;
+    int count_ = 0;
+};
+}  // namespace
+
+// A pipe or a device planted where the cleaner reads a file (the hosts
+// file, a spelling of the SYSTEM hive, WININIT.INI) is never opened, as
+// root, in a report-only or a removing run: the run ends, says what it
+// could not examine, and nothing was opened.
+TEST(VendrikaScan, DevicesAndPipesOnTheVolumeAreNeverOpened) {
+    if (geteuid() != 0) GTEST_SKIP() << "device nodes need root";
+    // An NT volume: a pipe as its hosts file, /dev/null's device as
+    // "SYSTEM" beside the real hive spelt "System".
+    for (const char* mode : {"", "--remove"}) {
+        XpVolume xp;
+        const std::string hosts = xp.tree.Path("WINDOWS/system32/drivers/etc/hosts");
+        ASSERT_EQ(unlink(hosts.c_str()), 0);
+        ASSERT_EQ(mkfifo(hosts.c_str(), 0666), 0);
+        ASSERT_EQ(rename(xp.system.c_str(), xp.tree.Path("WINDOWS/system32/config/System").c_str()), 0);
+        ASSERT_EQ(mknod(xp.system.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+        OpenCounter hostsOpens(hosts), deviceOpens(xp.system);
+        ASSERT_TRUE(hostsOpens.Watching() && deviceOpens.Watching());
+        std::vector<std::string> args = {xp.tree.Root()};
+        if (mode[0]) args.insert(args.begin(), mode);
+        const offline::RunResult r = Scan(args);
+        EXPECT_EQ(r.status, 2) << mode << r.out << r.err;
+        EXPECT_EQ(hostsOpens.Count(), 0) << mode;
+        EXPECT_EQ(deviceOpens.Count(), 0) << mode;
+        EXPECT_TRUE(Has(r.err, hosts + ": not a regular file")) << mode << r.err;
+        EXPECT_FALSE(Has(r.err, "SYSTEM hive")) << mode << r.err;  // the hive spelt "System" was read
+    }
+
+    // A 95/98/Me volume: pipes as its HOSTS and WININIT.INI, and a file on
+    // a read-only volume beside it whose deletion must wait for that
+    // Windows' next start.
+    Tree win98, readOnly, mount;
+    win98.File("WINDOWS/SYSTEM.DAT", "CREG");
+    const std::string wininit = win98.Path("WINDOWS/WININIT.INI");
+    const std::string hosts = win98.Path("WINDOWS/HOSTS");
+    ASSERT_EQ(mkfifo(wininit.c_str(), 0666), 0);
+    ASSERT_EQ(mkfifo(hosts.c_str(), 0666), 0);
+    readOnly.File("GAMES/X.EXE", offline::InfectedSample(5));
+    const std::string bind = "mount --bind '" + readOnly.Root() + "' '" + mount.Root() +
+                             "' && mount -o remount,ro,bind '" + mount.Root() + "'";
+    if (std::system((bind + " 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "the WININIT.INI case needs mount";
+    OpenCounter wininitOpens(wininit), hostsOpens(hosts);
+    const offline::RunResult r = Scan({"--remove", win98.Root(), mount.Root()});
+    std::system(("umount '" + mount.Root() + "'").c_str());
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_EQ(wininitOpens.Count(), 0);
+    EXPECT_EQ(hostsOpens.Count(), 0);
+    EXPECT_TRUE(Has(r.err, "WININIT.INI: cannot be written (not a plain file")) << r.err;
+    EXPECT_TRUE(Has(r.err, hosts + ": not a regular file")) << r.err;
 }
