@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -24,11 +26,33 @@ namespace pf::posix {
 int OpenRegularFileAt(int dirFd, const char* name, int flags, unsigned mode = 0,
                       struct stat* st = nullptr);
 
+// The values of one key, read once (names and data) and kept until this
+// run changes that key: a look-up by name costs what the name does, not
+// what the key holds.
+struct ValueIndex {
+    struct Value {
+        size_t handle = 0;      // hivex's
+        std::string name;       // as hivex gives it (UTF-8), or from the raw bytes
+        bool written = true;    // hivex can write the name back (false: not UTF-16 text)
+        bool dataRead = false;
+        DWORD type = 0;
+        std::string bytes;      // text as the engine reads it
+    };
+    bool readable = false;  // the key's value list could be read
+    bool nameMissing = false;  // a value left out: its name could not be read
+    std::vector<Value> values;
+    std::unordered_map<std::string, size_t> exact;   // the first value of each name
+    std::unordered_map<std::string, size_t> folded;  // the same, letter case folded
+    const Value* Find(const char* name) const;
+};
+
 struct PosixPlatform::Hive {
     hive_h* h = nullptr;
     bool write = false;
     std::string path;       // POSIX path, for the reports
     std::string name;       // its entry in the hives' folder
+    int copyFd = -1;        // the copy hivex opened, as read: raw bytes of names it cannot decode
+    std::unordered_map<size_t, std::unique_ptr<ValueIndex>> valueIndex;  // by key node
     int fd = -1;            // the file as read: its identity and attributes
     int newFd = -1;         // the new hive, created when the hive is opened for writing
     std::string newName;

@@ -36,6 +36,8 @@ namespace pf::posix {
 // Room for a Windows path built by the walk (260) with margin.
 constexpr size_t kPathBuffer = 520;
 
+struct ValueIndex;  // a key's values, read once (posix_internal.h)
+
 // What the platform has to tell its front end.
 class Events {
 public:
@@ -243,6 +245,8 @@ private:
     OpenSlot* Slot(int fd);
     Hive* OpenHive(int which);
     size_t KeyNode(const char* subKey, int* which, Hive** hive);  // a hivex node, 0 for none
+    // The values of a key node, read once per run (problems told then).
+    const ValueIndex& ValuesOf(Hive& hive, size_t node, const std::string& keyPath);
     void CloseHive();
     bool CommitHive(Hive& hive);
     bool CreateNewHive(Hive& hive, std::string* why);

@@ -1,6 +1,7 @@
 // vendrika-scan, the real program, over folder trees on this machine.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <hivex.h>
 #include <iconv.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -1290,4 +1291,73 @@ TEST(VendrikaScan, DevicesAndPipesOnTheVolumeAreNeverOpened) {
     EXPECT_EQ(hostsOpens.Count(), 0);
     EXPECT_TRUE(Has(r.err, "WININIT.INI: cannot be written (not a plain file")) << r.err;
     EXPECT_TRUE(Has(r.err, hosts + ": not a regular file")) << r.err;
+}
+
+namespace {
+// Replaces every place of `from` in a file by `to` (same length; hivex
+// leaves the cells it replaced behind): the hive's bytes as no tool but an
+// editor of raw hives writes them. False when there is none.
+bool PatchAll(const std::string& path, const std::string& from, const std::string& to) {
+    std::string bytes = offline::ReadFile(path);
+    size_t times = 0;
+    for (size_t at = bytes.find(from); at != std::string::npos && from.size() == to.size();
+         at = bytes.find(from, at + 1), ++times)
+        bytes.replace(at, from.size(), to);
+    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    return times > 0;
+}
+}  // namespace
+
+// A value name that is no UTF-16 text (a lone surrogate: Windows accepts
+// it, hivex cannot decode it) hides no value of its key: the worm's value
+// beside it is found, and told as not removable when the key cannot be
+// written back without that name (status 2); a worm's value so named is
+// found and removed.
+TEST(VendrikaScan, ValueNamesThatAreNoTextHideNothing) {
+    const std::string odd = "\xE4\xB8\x80odd";  // stored as UTF-16 (U+4E00 "odd"), then made U+D800 "odd"
+    const std::string worm = "\"C:\\Downloads\\setup.exe\" /silent";
+    const struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> run;  // in the key's order
+        const char* worms;  // the worm's value as told
+        bool removable;
+    } cases[] = {
+        {"the worm's value after the odd one", {{odd, "notepad.exe"}, {"Updater", worm}}, "Updater", false},
+        {"the worm's value is the odd one", {{odd, worm}, {"Notepad", "notepad.exe"}}, "\\xED\\xA0\\x80odd", true},
+    };
+    for (const Case& c : cases) {
+        for (const bool remove : {false, true}) {
+            Tree tree;
+            tree.Folder("WINDOWS/system32/config");
+            const std::string hive = tree.Path("WINDOWS/system32/config/SOFTWARE");
+            offline::WriteEmptyHive(hive);
+            offline::WriteEmptyHive(tree.Path("WINDOWS/system32/config/SYSTEM"));
+            offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", "5.1"}});
+            offline::SetHiveValues(hive, kRun, c.run);
+            ASSERT_TRUE(PatchAll(hive, std::string("\x00\x4E" "o\0d\0d\0", 8), std::string("\x00\xD8" "o\0d\0d\0", 8)))
+                << c.what;
+            tree.File("Downloads/setup.exe", offline::InfectedSample(0));
+            std::vector<std::string> args = {tree.Root()};
+            if (remove) args.insert(args.begin(), "--remove");
+            const offline::RunResult r = Scan(args);
+            const std::string label = std::string(c.what) + (remove ? ", --remove" : "");
+            EXPECT_EQ(r.status, c.removable ? 1 : 2) << label << r.out << r.err;
+            EXPECT_EQ(Has(r.err, "Run: value \"" + std::string(c.worms) + "\" cannot be removed"), !c.removable)
+                << label << r.err;
+            if (!remove && c.removable)
+                EXPECT_TRUE(Has(r.out, "Run\\" + std::string(c.worms) + " (" + hive + "): would be removed"))
+                    << label << r.out;
+            // The key as it is now: both values, or, once removed, the other one.
+            hive_h* h = hivex_open(hive.c_str(), 0);
+            ASSERT_NE(h, nullptr) << label;
+            hive_node_h node = hivex_root(h);
+            for (const char* part : {"Microsoft", "Windows", "CurrentVersion", "Run"})
+                node = node ? hivex_node_get_child(h, node, part) : 0;
+            EXPECT_EQ(node ? hivex_node_nr_values(h, node) : 0u, remove && c.removable ? 1u : 2u) << label;
+            hivex_close(h);
+            std::map<std::string, std::string> left;
+            offline::HiveValues(hive, kRun, &left);
+            EXPECT_EQ(left.count(c.removable ? "Notepad" : "Updater"), 1u) << label;
+        }
+    }
 }
