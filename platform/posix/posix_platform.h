@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -284,6 +285,8 @@ private:
     bool registryLocked_ = false;
     std::vector<std::string> wouldBeRemoved_;  // reported once each
     std::vector<uintptr_t> openKeys_;
+    std::unordered_map<std::string, size_t> keyNodes_;  // key path to hivex node, until a change
+    uint64_t keyNodesGeneration_ = 0;
 };
 
 }  // namespace pf::posix

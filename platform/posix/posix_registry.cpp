@@ -408,6 +408,7 @@ void PosixPlatform::CloseHive() {
     }
     for (uintptr_t k : openKeys_) delete reinterpret_cast<KeyHandle*>(k);
     openKeys_.clear();
+    keyNodes_.clear();
     if (registryFd_ >= 0) ::close(registryFd_);  // ends the lock
     registryFd_ = -1;
     registryLocked_ = false;
@@ -700,8 +701,27 @@ hive_node_h PosixPlatform::KeyNode(const char* subKey, int* which, Hive** hive) 
     if (*which < 0) return 0;
     *hive = OpenHive(*which);
     if (!*hive) return 0;
+    // The start-up keys are opened again for every value a detection reads;
+    // each walk down decodes every name beside the path. Until the next
+    // change (to a file or a key) the same path is the same node.
+    if (keyNodesGeneration_ != generation_) {
+        keyNodes_.clear();
+        keyNodesGeneration_ = generation_;
+    }
+    const std::string cacheKey = std::to_string(*which) + '\\' + Folded(subKey);
+    const auto cached = keyNodes_.find(cacheKey);
+    if (cached != keyNodes_.end()) {
+        // Still a key of the hive (a deletion that failed half-way changes
+        // it without being counted as a change).
+        errno = 0;
+        if (cached->second == 0 || hivex_node_timestamp((*hive)->h, cached->second) != -1 || errno == 0)
+            return cached->second;
+        keyNodes_.erase(cached);
+    }
     if (*which == kSystem) path = ResolveCurrentControlSet((*hive)->h, path, rest);
-    return Walk((*hive)->h, hivex_root((*hive)->h), path, rest);
+    const hive_node_h node = Walk((*hive)->h, hivex_root((*hive)->h), path, rest);
+    keyNodes_.emplace(cacheKey, node);
+    return node;
 }
 
 LONG PosixPlatform::RegOpenKeyExA(HKEY root, const char* subKey, DWORD, DWORD access,
