@@ -262,6 +262,7 @@ public:
 
     // ---- the scan's events ----
     void Found(const char* path, const char* name, scan::Where) override {
+        MarkFound(path);
         ++detections;
         // The services whose image is this file (SYSTEM hive).
         RemoveServicesOf(path);

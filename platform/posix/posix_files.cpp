@@ -1051,6 +1051,12 @@ int PosixPlatform::_open(const char* path, int flags, int mode) {
                                    : std::string("cannot be read: ") + std::strerror(error));
         return -1;
     }
+    if (readOnly_ && !writing && found_.count({uint64_t(st.st_dev), uint64_t(st.st_ino)})) {
+        ::close(fd);  // found already, and unchanged since: nothing to tell twice
+        s.used = false;
+        crtErrno_ = kENOENT;
+        return -1;
+    }
     s.windowsPath.assign(path);
     if (writing) Changed();
     ++filesOpened;
@@ -1059,6 +1065,25 @@ int PosixPlatform::_open(const char* path, int flags, int mode) {
     s.writable = writing;
     s.append = (flags & kOAppend) != 0;
     return kFirstFd + slot;
+}
+
+void PosixPlatform::MarkFound(const char* windowsPath) {
+    const DWORD error = lastError_;  // the core's own, as it left it
+    const int savedErrno = errno;
+    struct Restore {
+        DWORD& to;
+        DWORD value;
+        int saved;
+        ~Restore() { to = value, errno = saved; }
+    } restore{lastError_, error, savedErrno};
+    Located place;
+    int dirFd;
+    const char* name;
+    struct stat st;
+    if (!windowsPath || !PlaceOf(windowsPath, &place, &dirFd, &name) ||
+        ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        return;
+    found_.insert({uint64_t(st.st_dev), uint64_t(st.st_ino)});
 }
 
 int32_t PosixPlatform::_lseek(int fd, int32_t offset, int origin) {

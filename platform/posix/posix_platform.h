@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -117,6 +118,12 @@ public:
     // Windows path to POSIX path for display; the path as given when it
     // cannot be resolved.
     std::string Display(const char* windowsPath);
+
+    // A file the scan found infected (a Windows path). In a report-only
+    // run nothing on the volume changes, so the same file (by its identity:
+    // the hosts file met at every detection, a file reached through two
+    // overlapping PATHs) is not opened again: one detection per file.
+    void MarkFound(const char* windowsPath);
 
     // How many files were opened (for the benchmark and tests).
     long filesOpened = 0;
@@ -284,6 +291,7 @@ private:
     int registryFd_ = -1;  // the hives' folder, opened without following links
     bool registryLocked_ = false;
     std::vector<std::string> wouldBeRemoved_;  // reported once each
+    std::set<std::pair<uint64_t, uint64_t>> found_;  // device and inode of each file found
     std::vector<uintptr_t> openKeys_;
     std::unordered_map<std::string, size_t> keyNodes_;  // key path to hivex node, until a change
     uint64_t keyNodesGeneration_ = 0;

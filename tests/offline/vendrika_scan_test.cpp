@@ -1402,3 +1402,29 @@ TEST(VendrikaScan, ManyStartUpValuesCostWhatTheKeyHolds) {
     std::printf("%d start-up values, 10 detections: %.2f s\n", kValues, seconds);
 }
 
+// A report-only run tells each infected file once and counts it once: the
+// infected hosts file, which every detection looks at again, and a file
+// reached through two overlapping PATHs.
+TEST(VendrikaScan, EachFileIsFoundOncePerRun) {
+    XpVolume volume(true);  // four infected programs and the hosts file
+    const std::string hosts = volume.tree.Path("WINDOWS/system32/drivers/etc/hosts");
+    const struct {
+        const char* what;
+        std::vector<std::string> paths;
+    } cases[] = {
+        {"one PATH", {volume.tree.Root()}},
+        {"overlapping PATHs", {volume.tree.Root(), volume.tree.Path("Downloads")}},
+    };
+    for (const auto& c : cases) {
+        const offline::RunResult r = Scan(c.paths);
+        EXPECT_EQ(r.status, 1) << c.what << r.err;
+        size_t found = 0, hostsFound = 0;
+        for (const std::string& line : r.Lines()) {
+            found += Has(line, " FOUND");
+            hostsFound += Has(line, hosts + ": ") && Has(line, " FOUND");
+        }
+        EXPECT_EQ(found, 5u) << c.what << r.out;
+        EXPECT_EQ(hostsFound, 1u) << c.what << r.out;
+        EXPECT_TRUE(Has(r.out, "Total files infected\t\t:  5")) << c.what << r.out;
+    }
+}
