@@ -91,11 +91,20 @@ bool SetRaw(const std::string& hive, const std::string& keyPath,
         node = child ? child : hivex_node_add_child(h, node, part.c_str());
     }
     bool ok = node != 0;
-    for (const auto& v : values) {
-        if (!ok) break;
-        hive_set_value sv{const_cast<char*>(v.first.c_str()), hive_type(type), v.second.size(),
-                          const_cast<char*>(v.second.data())};
-        ok = hivex_node_set_value(h, node, &sv, 0) == 0;
+    if (ok && hivex_node_nr_values(h, node) == 0 && values.size() > 1) {
+        // A new key's values at once: one by one, hivex rewrites them all each time.
+        std::vector<hive_set_value> all;
+        for (const auto& v : values)
+            all.push_back(hive_set_value{const_cast<char*>(v.first.c_str()), hive_type(type), v.second.size(),
+                                         const_cast<char*>(v.second.data())});
+        ok = hivex_node_set_values(h, node, all.size(), all.data(), 0) == 0;
+    } else {
+        for (const auto& v : values) {
+            if (!ok) break;
+            hive_set_value sv{const_cast<char*>(v.first.c_str()), hive_type(type), v.second.size(),
+                              const_cast<char*>(v.second.data())};
+            ok = hivex_node_set_value(h, node, &sv, 0) == 0;
+        }
     }
     ok = ok && hivex_commit(h, nullptr, 0) == 0;
     hivex_close(h);

@@ -263,6 +263,7 @@ public:
 
     // ---- the scan's events ----
     void Found(const char* path, const char* name, scan::Where) override {
+        MarkFound(path);
         ++detections;
         // Nothing of the volume runs: a worm service is cleaned through its
         // keys, in every control set (SYSTEM hive).

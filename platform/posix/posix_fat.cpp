@@ -272,9 +272,10 @@ bool PosixPlatform::RewriteWininit(const std::function<std::string(const std::st
     struct stat st = {};
     bool exists = false;
     if (!name.empty()) {
-        const int in = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (in < 0 || ::fstat(in, &st) != 0 || !S_ISREG(st.st_mode) || size_t(st.st_size) > kMaxWininitBytes) {
-            *why = in < 0 ? std::strerror(errno) : "not a plain file of a sensible size";
+        // Only a regular file is opened: a device or pipe at its name never.
+        const int in = OpenRegularFileAt(dirFd, name.c_str(), O_RDONLY, 0, &st);
+        if (in < 0 || size_t(st.st_size) > kMaxWininitBytes) {
+            *why = in < 0 && errno != EINVAL ? std::strerror(errno) : "not a plain file of a sensible size";
             if (in >= 0) ::close(in);
             ::close(dirFd);
             return false;

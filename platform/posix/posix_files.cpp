@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -70,6 +71,59 @@ struct linux_dirent64 {
 };
 
 }  // namespace
+
+int OpenRegularFileAt(int dirFd, const char* name, int flags, unsigned mode, struct stat* identity) {
+    const int access = flags & (O_ACCMODE | O_TRUNC | O_APPEND);
+    for (int tries = 0; tries < 8; ++tries) {
+        const int held = ::openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        if (held < 0) {
+            if (errno != ENOENT || !(flags & O_CREAT)) return -1;
+            // Nothing there: a new file, or nothing if anything appeared
+            // meanwhile (then looked at again).
+            const int made = ::openat(dirFd, name, access | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY |
+                                                       O_NONBLOCK | O_CLOEXEC,
+                                      mode_t(mode));
+            if (made < 0 && errno == EEXIST && !(flags & O_EXCL)) continue;
+            if (made < 0) return -1;
+            struct stat st;
+            if (::fstat(made, &st) != 0 || !S_ISREG(st.st_mode)) {
+                ::close(made);
+                errno = EINVAL;
+                return -1;
+            }
+            if (identity) *identity = st;
+            return made;
+        }
+        struct stat was;
+        const bool regular = ::fstat(held, &was) == 0 && S_ISREG(was.st_mode);
+        if (!regular || ((flags & O_CREAT) && (flags & O_EXCL))) {
+            const int error = !regular ? EINVAL : EEXIST;
+            ::close(held);
+            errno = error;
+            return -1;
+        }
+        // Through the hold: the file checked, whatever the name holds now.
+        // Without /proc there is no such way, and nothing is opened.
+        const std::string self = "/proc/self/fd/" + std::to_string(held);
+        const int fd = ::open(self.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        int error = fd < 0 ? (errno == ENOENT ? ENOSYS : errno) : 0;
+        struct stat now;
+        if (fd >= 0 && (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode) || now.st_dev != was.st_dev ||
+                        now.st_ino != was.st_ino)) {
+            ::close(fd);
+            error = EACCES;
+        }
+        ::close(held);
+        if (error) {
+            errno = error;
+            return -1;
+        }
+        if (identity) *identity = now;
+        return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
 
 PosixPlatform::PosixPlatform() : slots_(kMaxSlots) { lastPath_[0] = '\0'; }
 
@@ -334,7 +388,10 @@ namespace {
 // What the walk can be given: a name that fits the 260-byte cFileName and
 // makes a path of fewer than 260 characters (a folder's with "\\*.*" after
 // it), and names no other Windows path: a backslash inside a name would.
-enum Unusable : unsigned char { kFits = 0, kTooLong, kBackslash };
+// Nor a reparse point the mount shows as a link but Windows reads as the
+// file itself (a program compressed by Windows, a deduplicated file, a
+// cloud placeholder), whose contents this mount does not give.
+enum Unusable : unsigned char { kFits = 0, kTooLong, kBackslash, kReparse, kReparseUnreadable };
 constexpr size_t kMaxWindowsPath = 260;
 constexpr size_t kFolderPatternTail = 4;  // "\\*.*"
 
@@ -345,9 +402,62 @@ unsigned char UsableAsWindowsName(size_t folderLength, const char* name, size_t 
     return std::memchr(name, '\\', length) ? kBackslash : kFits;
 }
 
-const char* WhyUnusable(unsigned char why) {
-    return why == kTooLong ? "path too long for Windows (more than 259 characters); not scanned"
-                           : "name holds a backslash, which no Windows name can; not scanned";
+std::string WhyUnusable(unsigned char why, uint32_t reparseTag) {
+    switch (why) {
+        case kTooLong: return "path too long for Windows (more than 259 characters); not scanned";
+        case kBackslash: return "name holds a backslash, which no Windows name can; not scanned";
+        case kReparse: {
+            char tag[16];
+            std::snprintf(tag, sizeof tag, "0x%08X", unsigned(reparseTag));
+            return std::string("reparse point (tag ") + tag +
+                   ") whose contents this mount does not give; Windows reads it as a file: not scanned";
+        }
+        default:
+            return std::string("shown as a link, but whether it is one (its reparse data) cannot be read: ") +
+                   std::strerror(int(reparseTag)) + "; not scanned";
+    }
+}
+
+// Reparse tags of the links Windows itself follows elsewhere: the target
+// is scanned where it lies (or lies outside the volumes given).
+constexpr uint32_t kReparseTagSymlink = 0xA000000C;
+constexpr uint32_t kReparseTagMountPoint = 0xA0000003;
+// How ntfs-3g gives a file's reparse point: its whole buffer, the tag first.
+const char kReparseAttribute[] = "system.ntfs_reparse_data";
+
+// What a listed link is: kFits for a link of the mount's own or a Windows
+// symbolic link or junction (passed over), kReparse with the tag for any
+// other reparse point, kReparseUnreadable with the errno when its reparse
+// data cannot be read.
+unsigned char ClassifyLink(int dirFd, const char* name, uint32_t* tagOrErrno) {
+    // The entry itself, never what it points to: lgetxattr through the
+    // folder's descriptor.
+    const std::string path = "/proc/self/fd/" + std::to_string(dirFd) + "/" + name;
+    // Its size first: ntfs-3g answers a buffer too small with EIO.
+    std::vector<unsigned char> data;
+    for (int tries = 0;; ++tries) {
+        ssize_t n = ::lgetxattr(path.c_str(), kReparseAttribute, nullptr, 0);
+        if (n > 0) {
+            data.resize(size_t(n));
+            n = ::lgetxattr(path.c_str(), kReparseAttribute, data.data(), data.size());
+        }
+        if (n >= 4) {
+            *tagOrErrno = uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 |
+                          uint32_t(data[3]) << 24;
+            return *tagOrErrno == kReparseTagSymlink || *tagOrErrno == kReparseTagMountPoint ? kFits
+                                                                                            : kReparse;
+        }
+        if (n >= 0) {  // no tag at all
+            *tagOrErrno = EINVAL;
+            return kReparseUnreadable;
+        }
+        const int error = errno;
+        // No reparse point: a link of the mount's own (ext4, an ntfs-3g link).
+        if (error == ENODATA || error == EOPNOTSUPP || error == ENOTSUP) return kFits;
+        if (error == ERANGE && tries < 4) continue;  // grown meanwhile
+        *tagOrErrno = uint32_t(error);
+        return kReparseUnreadable;
+    }
 }
 }  // namespace
 
@@ -385,15 +495,27 @@ bool PosixPlatform::FillListing(Listing* listing, int dirFd) {
                                std::string("cannot be examined: ") + std::strerror(errno));
                     continue;
                 }
-                e.type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
+                e.type = S_ISDIR(st.st_mode)   ? DT_DIR
+                         : S_ISREG(st.st_mode) ? DT_REG
+                         : S_ISLNK(st.st_mode) ? DT_LNK
+                                               : DT_UNKNOWN;
                 e.size = st.st_size;
                 e.readOnly = (st.st_mode & 0222) == 0;
                 e.statted = true;
             }
-            // Links, devices, pipes and sockets are no files to scan.
-            if (e.type != DT_DIR && e.type != DT_REG) continue;
+            // Links, devices, pipes and sockets are no files to scan; a
+            // reparse point shown as a link may be one.
+            uint32_t reparse = 0;
+            unsigned char linkIs = kFits;
+            if (e.type == DT_LNK) {
+                linkIs = ClassifyLink(dirFd, name, &reparse);
+                if (linkIs == kFits) continue;
+            } else if (e.type != DT_DIR && e.type != DT_REG) {
+                continue;
+            }
             const size_t length = std::strlen(name);
-            e.unusable = UsableAsWindowsName(folderLength, name, length, e.type == DT_DIR);
+            e.unusable = linkIs != kFits ? linkIs : UsableAsWindowsName(folderLength, name, length, e.type == DT_DIR);
+            e.reparseTag = reparse;
             e.nameOffset = uint32_t(listing->names.size());
             e.nameLength = uint16_t(e.unusable == kTooLong ? 0 : length);
             listing->names.insert(listing->names.end(), name, name + length + 1);
@@ -411,7 +533,7 @@ bool PosixPlatform::NextEntry(Listing* listing, FindDataA* data) {
         if (e.unusable != kFits) {
             // Passed over, never cut short into another name; said once,
             // by the folder's first listing.
-            if (listing->firstPass) Report(PosixPathIn(*listing, name), WhyUnusable(e.unusable));
+            if (listing->firstPass) Report(PosixPathIn(*listing, name), WhyUnusable(e.unusable, e.reparseTag));
             continue;
         }
         const bool isDir = e.type == DT_DIR;
@@ -601,25 +723,14 @@ UINT PosixPlatform::GetDriveTypeA(const char* root) {
 namespace {
 // Changes the mode of the file behind a descriptor opened with O_PATH: as
 // the file it names, never through a link.
-int ChangeModeOf(int pathFd, int dirFd, const char* name, const struct stat& was, mode_t mode) {
+int ChangeModeOf(int pathFd, mode_t mode) {
     char self[64];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", pathFd);
     if (::chmod(self, mode) == 0) return 0;
-    if (errno != ENOENT) return -1;
-    // No /proc: the file opened for real, and only when it is still the
-    // file examined.
-    const int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat now;
-    int result = -1;
-    if (::fstat(fd, &now) == 0 && now.st_dev == was.st_dev && now.st_ino == was.st_ino)
-        result = ::fchmod(fd, mode);
-    else
-        errno = EACCES;
-    const int error = errno;
-    ::close(fd);
-    errno = error;
-    return result;
+    // No /proc: no way to reach the file held without opening whatever its
+    // name holds by then; nothing is changed.
+    if (errno == ENOENT) errno = ENOSYS;
+    return -1;
 }
 }  // namespace
 
@@ -662,7 +773,7 @@ BOOL PosixPlatform::SetFileAttributesA(const char* path, DWORD attributes) {
     BOOL ok = 1;
     if (mode != (st.st_mode & 07777)) {
         Changed();
-        if (ChangeModeOf(fd, dirFd, name, st, mode) != 0) {
+        if (ChangeModeOf(fd, mode) != 0) {
             changeErrno_ = errno;
             lastError_ = Win32ErrorOf(errno);
             ok = 0;
@@ -782,31 +893,22 @@ BOOL PosixPlatform::CopyFileA(const char* existing, const char* newName, BOOL fa
         lastError_ = kErrorAccessDenied;
         return 0;
     }
-    const int in = ::openat(from.dirFd, from.name.c_str(),
-                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (in < 0) {
-        lastError_ = Win32ErrorOf(errno);
-        return 0;
-    }
     struct stat st;
-    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(in);
-        lastError_ = kErrorAccessDenied;
+    const int in = OpenRegularFileAt(from.dirFd, from.name.c_str(), O_RDONLY, 0, &st);
+    if (in < 0) {
+        lastError_ = errno == EINVAL ? kErrorAccessDenied : Win32ErrorOf(errno);
         return 0;
     }
     Changed();
-    const int out = ::openat(to.dirFd, to.name.c_str(),
-                             O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
-                                 (failIfExists ? O_EXCL : 0),
-                             st.st_mode & 0777);
+    const int out = OpenRegularFileAt(to.dirFd, to.name.c_str(), O_WRONLY | O_CREAT | (failIfExists ? O_EXCL : 0),
+                                      st.st_mode & 0777);
     if (out < 0) {
-        lastError_ = errno == EEXIST ? kErrorFileExists : Win32ErrorOf(errno);
+        lastError_ = errno == EEXIST ? kErrorFileExists : errno == EINVAL ? kErrorAccessDenied : Win32ErrorOf(errno);
         ::close(in);
         return 0;
     }
-    // Emptied only once it is known to be a plain file.
-    struct stat target;
-    bool ok = ::fstat(out, &target) == 0 && S_ISREG(target.st_mode) && ::ftruncate(out, 0) == 0;
+    // Emptied only once it is known to be a plain file (it is: see above).
+    bool ok = ::ftruncate(out, 0) == 0;
     std::vector<char> buffer(16384);
     while (ok) {
         const ssize_t n = ::read(in, buffer.data(), buffer.size());
@@ -920,8 +1022,7 @@ int PosixPlatform::_open(const char* path, int flags, int mode) {
     }
     OpenSlot& s = slots_[slot];
     const bool entry = IsLastEntry(path);
-    int oflags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
-    oflags |= access == kOWronly ? O_WRONLY : access == kORdwr ? O_RDWR : O_RDONLY;
+    int oflags = access == kOWronly ? O_WRONLY : access == kORdwr ? O_RDWR : O_RDONLY;
     if (flags & kOCreat) oflags |= O_CREAT;
     if (flags & kOTrunc) oflags |= O_TRUNC;
     if (flags & kOExcl) oflags |= O_EXCL;
@@ -929,37 +1030,60 @@ int PosixPlatform::_open(const char* path, int flags, int mode) {
     const mode_t perm = (mode & kSIwrite) ? 0666 : 0444;
     Located place;
     int fd = -1;
+    struct stat st;
+    // Only a regular file is ever opened: a device or a pipe planted at the
+    // hosts file's name, say, is refused before any open could reach it.
     if (entry) {
-        fd = ::openat(lastDirFd_, lastName_, oflags, perm);
+        fd = OpenRegularFileAt(lastDirFd_, lastName_, oflags, perm, &st);
     } else if (Locate(path, &place, (flags & kOCreat) != 0)) {
         if (place.name.empty())
             errno = EISDIR;
         else
-            fd = ::openat(place.dirFd, place.name.c_str(), oflags, perm);
-    }
-    struct stat st;
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        ::close(fd);
-        fd = -1;
-        errno = EACCES;
+            fd = OpenRegularFileAt(place.dirFd, place.name.c_str(), oflags, perm, &st);
     }
     if (fd < 0) {
         const int error = errno;
         s.used = false;
-        crtErrno_ = CrtErrnoOf(error);
+        crtErrno_ = CrtErrnoOf(error == EINVAL ? EACCES : error);
         if (!writing && WorthReporting(error))
             Report(entry || place.posix.empty() ? Display(path) : place.posix,
-                   std::string("cannot be read: ") + std::strerror(error));
+                   error == EINVAL ? std::string("not a regular file (a device, pipe or socket); not opened")
+                                   : std::string("cannot be read: ") + std::strerror(error));
+        return -1;
+    }
+    if (readOnly_ && !writing && found_.count({uint64_t(st.st_dev), uint64_t(st.st_ino)})) {
+        ::close(fd);  // found already, and unchanged since: nothing to tell twice
+        s.used = false;
+        crtErrno_ = kENOENT;
         return -1;
     }
     s.windowsPath.assign(path);
     if (writing) Changed();
-    ++filesOpened;  // (O_NONBLOCK only kept a pipe from blocking the open)
+    ++filesOpened;
     s.fd = fd;
     s.size = st.st_size;
     s.writable = writing;
     s.append = (flags & kOAppend) != 0;
     return kFirstFd + slot;
+}
+
+void PosixPlatform::MarkFound(const char* windowsPath) {
+    const DWORD error = lastError_;  // the core's own, as it left it
+    const int savedErrno = errno;
+    struct Restore {
+        DWORD& to;
+        DWORD value;
+        int saved;
+        ~Restore() { to = value, errno = saved; }
+    } restore{lastError_, error, savedErrno};
+    Located place;
+    int dirFd;
+    const char* name;
+    struct stat st;
+    if (!windowsPath || !PlaceOf(windowsPath, &place, &dirFd, &name) ||
+        ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        return;
+    found_.insert({uint64_t(st.st_dev), uint64_t(st.st_ino)});
 }
 
 int32_t PosixPlatform::_lseek(int fd, int32_t offset, int origin) {

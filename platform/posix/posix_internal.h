@@ -2,21 +2,57 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "platform/posix/posix_platform.h"
 
 struct hive_h;  // hivex's handle
+struct stat;
 
 namespace pf::posix {
+
+// Opens the entry `name` of the open folder dirFd (AT_FDCWD: a path) only
+// when it is a regular file, checked before anything is opened: the entry
+// is held with O_PATH (no link followed, no device, pipe or socket opened),
+// checked, then opened through that hold, so that whatever is put at the
+// name meanwhile is never opened. `flags` are open(2)'s: the access,
+// O_TRUNC, O_APPEND, O_CREAT (a new file made where there is none) and
+// O_EXCL. The file's identity in `st` when given. -1 with errno: EINVAL
+// for an entry that is not a regular file.
+int OpenRegularFileAt(int dirFd, const char* name, int flags, unsigned mode = 0,
+                      struct stat* st = nullptr);
+
+// The values of one key, read once (names and data) and kept until this
+// run changes that key: a look-up by name costs what the name does, not
+// what the key holds.
+struct ValueIndex {
+    struct Value {
+        size_t handle = 0;      // hivex's
+        std::string name;       // as hivex gives it (UTF-8), or from the raw bytes
+        bool written = true;    // hivex can write the name back (false: not UTF-16 text)
+        bool dataRead = false;
+        DWORD type = 0;
+        std::string bytes;      // text as the engine reads it
+    };
+    bool readable = false;  // the key's value list could be read
+    bool nameMissing = false;  // a value left out: its name could not be read
+    std::vector<Value> values;
+    std::unordered_map<std::string, size_t> exact;   // the first value of each name
+    std::unordered_map<std::string, size_t> folded;  // the same, letter case folded
+    const Value* Find(const char* name) const;
+};
 
 struct PosixPlatform::Hive {
     hive_h* h = nullptr;
     bool write = false;
     std::string path;       // POSIX path, for the reports
     std::string name;       // its entry in the hives' folder
+    int copyFd = -1;        // the copy hivex opened, as read: raw bytes of names it cannot decode
+    std::unordered_map<size_t, std::unique_ptr<ValueIndex>> valueIndex;  // by key node
     int fd = -1;            // the file as read: its identity and attributes
     int newFd = -1;         // the new hive, created when the hive is opened for writing
     std::string newName;
@@ -30,11 +66,12 @@ struct PosixPlatform::Hive {
 struct PosixPlatform::Entry {
     uint32_t nameOffset = 0;  // into Listing::names
     uint16_t nameLength = 0;
-    unsigned char type = 0;   // DT_DIR or DT_REG
+    unsigned char type = 0;   // DT_DIR or DT_REG (DT_LNK: a reparse point not to be given)
     bool statted = false;     // size and readOnly are known
     unsigned char unusable = 0;  // kFits, or why the walk cannot be given it
     bool readOnly = false;
     int64_t size = 0;
+    uint32_t reparseTag = 0;  // kReparse: its tag; kReparseUnreadable: the errno
 };
 
 // One folder as the find calls hand it out.

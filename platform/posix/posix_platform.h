@@ -26,7 +26,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -36,6 +38,8 @@ namespace pf::posix {
 
 // Room for a Windows path built by the walk (260) with margin.
 constexpr size_t kPathBuffer = 520;
+
+struct ValueIndex;  // a key's values, read once (posix_internal.h)
 
 // What the platform has to tell its front end: what it could not read,
 // examine or write (what the scan did comes from the scan's events).
@@ -98,6 +102,12 @@ public:
     // Windows path to POSIX path for display; the path as given when it
     // cannot be resolved.
     std::string Display(const char* windowsPath);
+
+    // A file the scan found infected (a Windows path). In a report-only
+    // run nothing on the volume changes, so the same file (by its identity:
+    // the hosts file met at every detection, a file reached through two
+    // overlapping PATHs) is not opened again: one detection per file.
+    void MarkFound(const char* windowsPath);
 
     // How many files were opened (for the benchmark and tests).
     long filesOpened = 0;
@@ -228,6 +238,8 @@ private:
     OpenSlot* Slot(int fd);
     Hive* OpenHive(int which);
     size_t KeyNode(const char* subKey, int* which, Hive** hive);  // a hivex node, 0 for none
+    // The values of a key node, read once per run (problems told then).
+    const ValueIndex& ValuesOf(Hive& hive, size_t node, const std::string& keyPath);
     void CloseHive();
     bool CommitHive(Hive& hive);
     bool CreateNewHive(Hive& hive, std::string* why);
@@ -263,7 +275,10 @@ private:
     bool hiveFailed_[2] = {false, false};
     int registryFd_ = -1;  // the hives' folder, opened without following links
     bool registryLocked_ = false;
+    std::set<std::pair<uint64_t, uint64_t>> found_;  // device and inode of each file found
     std::vector<uintptr_t> openKeys_;
+    std::unordered_map<std::string, size_t> keyNodes_;  // key path to hivex node, until a change
+    uint64_t keyNodesGeneration_ = 0;
 };
 
 }  // namespace pf::posix

@@ -96,29 +96,24 @@ int CopyToMemory(int fd) {
     }
 }
 
-// hivex on a copy in memory of an open file; null with errno.
-hive_h* OpenCopy(int fd, int flags) {
+// hivex on a copy in memory of an open file; null with errno. The copy
+// stays open in *kept when asked for.
+hive_h* OpenCopy(int fd, int flags, int* kept = nullptr) {
     const int copy = CopyToMemory(fd);
     if (copy < 0) return nullptr;
     hive_h* h = hivex_open(FdPath(copy).c_str(), flags);
     const int saved = errno;
-    ::close(copy);  // hivex holds its own
+    if (h && kept)
+        *kept = copy;
+    else
+        ::close(copy);  // hivex holds its own
     errno = saved;
     return h;
 }
 
-// Opens a regular file of a folder without following a link; -1 with errno.
-int OpenRegularAt(int dirFd, const char* name) {
-    const int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    return fd;
-}
+// Opens a regular file of a folder without following a link, and nothing
+// else (a device named SYSTEM is never opened); -1 with errno.
+int OpenRegularAt(int dirFd, const char* name) { return OpenRegularFileAt(dirFd, name, O_RDONLY); }
 
 // UTF-16LE registry text to the single-byte text the engine reads (UTF-8 for
 // characters beyond ASCII), the terminator kept when the data had one.
@@ -280,7 +275,8 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
         Report(path, "registry hive cannot be opened: " + why + "; left as it is");
         return nullptr;
     }
-    hive_h* h = OpenCopy(fd, write ? HIVEX_OPEN_WRITE : 0);
+    int copyFd = -1;
+    hive_h* h = OpenCopy(fd, write ? HIVEX_OPEN_WRITE : 0, &copyFd);
     if (!h) {
         const int saved = errno;
         ::close(fd);
@@ -299,9 +295,11 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
     // not be written back is not edited at all. The file itself is made at
     // the commit, so that the scan never meets it and a run killed before
     // then leaves nothing behind.
+    hive->copyFd = copyFd;
     if (write && !CreateNewHive(*hive, &why)) {
         hivex_close(h);
         ::close(fd);
+        ::close(copyFd);
         Report(path, "registry hive cannot be written: " + why + "; left as it is");
         return nullptr;
     }
@@ -366,10 +364,12 @@ void PosixPlatform::CloseHive() {
         DropNewHive(*hive);  // unchanged, or not committed
         if (hive->h) hivex_close(hive->h);
         if (hive->fd >= 0) ::close(hive->fd);
+        if (hive->copyFd >= 0) ::close(hive->copyFd);
         hive.reset();
     }
     for (uintptr_t k : openKeys_) delete reinterpret_cast<KeyHandle*>(k);
     openKeys_.clear();
+    keyNodes_.clear();
     if (registryFd_ >= 0) ::close(registryFd_);  // ends the lock
     registryFd_ = -1;
     registryLocked_ = false;
@@ -459,10 +459,9 @@ bool PosixPlatform::CommitHive(Hive& hive) {
 }
 
 bool PosixPlatform::ReadNtVersion(const std::string& hivePath, DWORD* major, DWORD* minor) {
-    const int fd = ::open(hivePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat st;
+    const int fd = OpenRegularFileAt(AT_FDCWD, hivePath.c_str(), O_RDONLY);
     if (fd < 0) return false;
-    hive_h* h = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? OpenCopy(fd, 0) : nullptr;
+    hive_h* h = OpenCopy(fd, 0);
     ::close(fd);
     if (!h) return false;
     hive_node_h node = hivex_root(h);
@@ -499,6 +498,95 @@ KeyHandle* KeyOf(const std::vector<uintptr_t>& open, HKEY key) {
     for (uintptr_t k : open)
         if (k == reinterpret_cast<uintptr_t>(key)) return reinterpret_cast<KeyHandle*>(k);
     return nullptr;
+}
+
+std::string Folded(const char* name) {
+    std::string folded(name);
+    for (char& c : folded) c = crt::ToLower(c);
+    return folded;
+}
+
+uint32_t Le(const unsigned char* p, int bytes) {
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+// The name of a value as the hive stores it, read from the copy hivex
+// opened (a value hivex cannot name was never rewritten by this run, so it
+// stands there as read): UTF-16LE that is no text (a lone surrogate, which
+// Windows accepts) turned into bytes that no other name gives: each unit
+// as UTF-8 would write it, a surrogate alone included (never valid UTF-8,
+// so never the name of a value hivex can name), an odd last byte as 0xFF
+// and its two hex digits.
+bool RawValueName(int copyFd, size_t value, std::string* name) {
+    unsigned char head[0x18];  // cell size, "vk", name length, data, type, flags
+    if (copyFd < 0 || ::pread(copyFd, head, sizeof head, off_t(value)) != ssize_t(sizeof head)) return false;
+    const int64_t cell = int32_t(Le(head, 4));
+    const size_t length = Le(head + 6, 2);
+    if (cell >= 0 || head[4] != 'v' || head[5] != 'k' || -cell < int64_t(sizeof head) ||
+        length > size_t(-cell) - sizeof head)
+        return false;
+    std::string raw(length, '\0');
+    if (length && ::pread(copyFd, &raw[0], length, off_t(value + sizeof head)) != ssize_t(length)) return false;
+    if (Le(head + 0x14, 2) & 1) {  // Latin-1
+        name->clear();
+        for (unsigned char c : raw) {
+            if (c < 0x80) {
+                *name += char(c);
+            } else {
+                *name += char(0xC0 | (c >> 6));
+                *name += char(0x80 | (c & 0x3F));
+            }
+        }
+        return true;
+    }
+    *name = TextOf(raw.data(), raw.size());
+    if (raw.size() % 2) {
+        char odd[4];
+        std::snprintf(odd, sizeof odd, "%02X", unsigned(uint8_t(raw.back())));
+        *name += '\xFF';
+        *name += odd;
+    }
+    return true;
+}
+
+// Reads every value of a key once: its names (hivex's, or the raw ones
+// where hivex cannot decode them) and its data. What cannot be read is
+// said in `problems`, never passed over.
+std::unique_ptr<ValueIndex> IndexValues(hive_h* h, int copyFd, hive_node_h node,
+                                        std::vector<std::string>* problems) {
+    auto index = std::make_unique<ValueIndex>();
+    hive_value_h* values = hivex_node_values(h, node);
+    if (!values) {
+        problems->push_back(std::string("its values cannot be read (") + std::strerror(errno) +
+                            "): not examined");
+        return index;
+    }
+    index->readable = true;
+    for (size_t i = 0; values[i]; ++i) {
+        ValueIndex::Value v;
+        v.handle = values[i];
+        if (char* name = hivex_value_key(h, values[i])) {
+            v.name = name;
+            std::free(name);
+        } else if (RawValueName(copyFd, values[i], &v.name)) {
+            v.written = false;  // hivex takes names as UTF-8 text only
+        } else {
+            problems->push_back("a value's name cannot be read: the value is not examined");
+            index->nameMissing = true;  // nor can the key's values be written back without it
+            continue;
+        }
+        v.dataRead = ValueBytes(h, values[i], &v.type, &v.bytes);
+        if (!v.dataRead) problems->push_back("value \"" + v.name + "\": its data cannot be read; not examined");
+        const size_t at = index->values.size();
+        if (!index->exact.emplace(v.name, at).second)
+            problems->push_back("holds more than one value named \"" + v.name + "\": only the first is examined");
+        index->folded.emplace(Folded(v.name.c_str()), at);
+        index->values.push_back(std::move(v));
+    }
+    std::free(values);
+    return index;
 }
 
 // Walks a path of key names below a node (empty names skipped, as the
@@ -557,6 +645,23 @@ bool PosixPlatform::HiveWritten(const char* subKey) const {
     return which >= 0 && hives_[which] && hives_[which]->written;
 }
 
+const ValueIndex::Value* ValueIndex::Find(const char* name) const {
+    const auto it = exact.find(name);
+    if (it != exact.end()) return &values[it->second];
+    const auto other = folded.find(Folded(name));
+    return other != folded.end() ? &values[other->second] : nullptr;
+}
+
+const ValueIndex& PosixPlatform::ValuesOf(Hive& hive, size_t node, const std::string& keyPath) {
+    std::unique_ptr<ValueIndex>& index = hive.valueIndex[node];
+    if (!index) {
+        std::vector<std::string> problems;
+        index = IndexValues(hive.h, hive.copyFd, node, &problems);
+        for (const std::string& p : problems) Report(hive.path, keyPath + ": " + p);
+    }
+    return *index;
+}
+
 // The node of HKEY_LOCAL_MACHINE\subKey with its hive, or 0 where it is not
 // on the volume: only Software and SYSTEM live there, as hives.
 hive_node_h PosixPlatform::KeyNode(const char* subKey, int* which, Hive** hive) {
@@ -566,8 +671,27 @@ hive_node_h PosixPlatform::KeyNode(const char* subKey, int* which, Hive** hive) 
     if (*which < 0) return 0;
     *hive = OpenHive(*which);
     if (!*hive) return 0;
+    // The start-up keys are opened again for every value a detection reads;
+    // each walk down decodes every name beside the path. Until the next
+    // change (to a file or a key) the same path is the same node.
+    if (keyNodesGeneration_ != generation_) {
+        keyNodes_.clear();
+        keyNodesGeneration_ = generation_;
+    }
+    const std::string cacheKey = std::to_string(*which) + '\\' + Folded(subKey);
+    const auto cached = keyNodes_.find(cacheKey);
+    if (cached != keyNodes_.end()) {
+        // Still a key of the hive (a deletion that failed half-way changes
+        // it without being counted as a change).
+        errno = 0;
+        if (cached->second == 0 || hivex_node_timestamp((*hive)->h, cached->second) != -1 || errno == 0)
+            return cached->second;
+        keyNodes_.erase(cached);
+    }
     if (*which == kSystem) path = ResolveCurrentControlSet((*hive)->h, path, rest);
-    return Walk((*hive)->h, hivex_root((*hive)->h), path, rest);
+    const hive_node_h node = Walk((*hive)->h, hivex_root((*hive)->h), path, rest);
+    keyNodes_.emplace(cacheKey, node);
+    return node;
 }
 
 LONG PosixPlatform::RegOpenKeyExA(HKEY root, const char* subKey, DWORD, DWORD access,
@@ -598,14 +722,13 @@ LONG PosixPlatform::RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DW
     KeyHandle* k = KeyOf(openKeys_, key);
     if (!k || !hives_[k->hive]) return LONG(kErrorInvalidHandle);
     if (k->deleted) return LONG(kErrorKeyDeleted);
-    hive_h* h = hives_[k->hive]->h;
-    hive_value_h v = hivex_node_get_value(h, k->node, valueName ? valueName : "");
+    const ValueIndex& index = ValuesOf(*hives_[k->hive], k->node, k->path);
+    if (!index.readable) return LONG(kErrorAccessDenied);
+    const ValueIndex::Value* v = index.Find(valueName ? valueName : "");
     if (!v) return LONG(kErrorFileNotFound);
-    DWORD t;
-    std::string bytes;
-    if (!ValueBytes(h, v, &t, &bytes)) return LONG(kErrorAccessDenied);
-    if (type) *type = t;
-    return CopyData(bytes, data, dataSize);
+    if (!v->dataRead) return LONG(kErrorAccessDenied);
+    if (type) *type = v->type;
+    return CopyData(v->bytes, data, dataSize);
 }
 
 LONG PosixPlatform::RegQueryInfoKeyA(HKEY key, DWORD* subKeys, DWORD* values) {
@@ -614,7 +737,11 @@ LONG PosixPlatform::RegQueryInfoKeyA(HKEY key, DWORD* subKeys, DWORD* values) {
     if (k->deleted) return LONG(kErrorKeyDeleted);
     hive_h* h = hives_[k->hive]->h;
     if (subKeys) *subKeys = DWORD(hivex_node_nr_children(h, k->node));
-    if (values) *values = DWORD(hivex_node_nr_values(h, k->node));
+    if (values) {
+        const ValueIndex& index = ValuesOf(*hives_[k->hive], k->node, k->path);
+        if (!index.readable) return LONG(kErrorAccessDenied);
+        *values = DWORD(index.values.size());
+    }
     return 0;
 }
 
@@ -623,41 +750,18 @@ LONG PosixPlatform::RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* name
     KeyHandle* k = KeyOf(openKeys_, key);
     if (!k || !hives_[k->hive]) return LONG(kErrorInvalidHandle);
     if (k->deleted) return LONG(kErrorKeyDeleted);
-    hive_h* h = hives_[k->hive]->h;
-    hive_value_h* values = hivex_node_values(h, k->node);
-    if (!values) return LONG(kErrorAccessDenied);
-    size_t count = 0;
-    while (values[count]) ++count;
-    LONG result = 0;
-    if (index >= count) {
-        result = LONG(kErrorNoMoreItems);
-    } else {
-        char* valueName = hivex_value_key(h, values[index]);
-        if (!valueName) {
-            result = LONG(kErrorAccessDenied);
-        } else {
-            const size_t length = std::strlen(valueName);
-            if (!name || !nameSize || length >= *nameSize) {
-                result = LONG(kErrorMoreData);
-            } else {
-                std::memcpy(name, valueName, length + 1);
-                *nameSize = DWORD(length);
-                if (type || data || dataSize) {
-                    DWORD t;
-                    std::string bytes;
-                    if (!ValueBytes(h, values[index], &t, &bytes)) {
-                        result = LONG(kErrorAccessDenied);
-                    } else {
-                        if (type) *type = t;
-                        if (dataSize) result = CopyData(bytes, data, dataSize);
-                    }
-                }
-            }
-            std::free(valueName);
-        }
-    }
-    std::free(values);
-    return result;
+    const ValueIndex& values = ValuesOf(*hives_[k->hive], k->node, k->path);
+    if (!values.readable) return LONG(kErrorAccessDenied);
+    if (index >= values.values.size()) return LONG(kErrorNoMoreItems);
+    const ValueIndex::Value& v = values.values[index];
+    const size_t length = v.name.size();
+    if (!name || !nameSize || length >= *nameSize) return LONG(kErrorMoreData);
+    std::memcpy(name, v.name.c_str(), length + 1);
+    *nameSize = DWORD(length);
+    if (!type && !data && !dataSize) return 0;
+    if (!v.dataRead) return LONG(kErrorAccessDenied);
+    if (type) *type = v.type;
+    return dataSize ? CopyData(v.bytes, data, dataSize) : 0;
 }
 
 LONG PosixPlatform::RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize) {
@@ -696,39 +800,42 @@ LONG PosixPlatform::RegDeleteValueA(HKEY key, const char* valueName) {
     Hive& hive = *hives_[k->hive];
     if (!k->write) return LONG(kErrorAccessDenied);
     hive_h* h = hive.h;
-    hive_value_h* values = hivex_node_values(h, k->node);
-    if (!values) return LONG(kErrorAccessDenied);
-    // hivex sets a key's values as a whole: every value but the one named.
+    const ValueIndex& index = ValuesOf(hive, k->node, k->path);
+    if (!index.readable) return LONG(kErrorAccessDenied);
+    const ValueIndex::Value* gone = index.Find(valueName ? valueName : "");
+    // hivex sets a key's values as a whole: every value but the one named,
+    // each by its name, which hivex takes as text only.
     std::vector<hive_set_value> keep;
     std::vector<char*> owned;
-    bool found = false;
+    const bool found = gone != nullptr;
     bool ok = true;
     std::string removedName;
-    for (size_t i = 0; values[i] && ok; ++i) {
-        char* name = hivex_value_key(h, values[i]);
-        if (!name) {
-            ok = false;
-            break;
+    if (found) {
+        removedName = gone->name;
+        bool writable = !index.nameMissing;
+        for (const ValueIndex::Value& v : index.values) writable = writable && (&v == gone || v.written);
+        if (!writable) {
+            // Said in a report-only run too: --remove could not do it either.
+            Report(hive.path, k->path + ": value \"" + removedName +
+                                  "\" cannot be removed: a value beside it has a name that is no UTF-16 "
+                                  "text, which this program cannot write back; remove it with that "
+                                  "Windows' registry editor");
+            return LONG(kErrorAccessDenied);
         }
-        owned.push_back(name);
-        if (!found && crt::stricmp(name, valueName ? valueName : "") == 0) {
-            found = true;
-            removedName = name;
-            if (!hive.write) break;  // report-only: nothing to rebuild
-            continue;
-        }
-        if (!hive.write) continue;
+    }
+    for (size_t i = 0; found && hive.write && ok && i < index.values.size(); ++i) {
+        const ValueIndex::Value& v = index.values[i];
+        if (&v == gone) continue;
         hive_type t;
         size_t length = 0;
-        char* raw = hivex_value_value(h, values[i], &t, &length);
+        char* raw = hivex_value_value(h, v.handle, &t, &length);
         if (!raw) {
             ok = false;
             break;
         }
         owned.push_back(raw);
-        keep.push_back(hive_set_value{name, t, length, raw});
+        keep.push_back(hive_set_value{const_cast<char*>(v.name.c_str()), t, length, raw});
     }
-    std::free(values);
     LONG result = 0;
     if (!ok) {
         result = LONG(kErrorAccessDenied);
@@ -740,6 +847,7 @@ LONG PosixPlatform::RegDeleteValueA(HKEY key, const char* valueName) {
         result = LONG(kErrorAccessDenied);
     }
     for (char* p : owned) std::free(p);
+    if (result == 0) hive.valueIndex.erase(k->node);  // read again when next asked
     if (result == 0) {
         Changed();
         hive.changed = true;

@@ -1,13 +1,16 @@
 // vendrika-scan, the real program, over folder trees on this machine.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <hivex.h>
 #include <iconv.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -1215,4 +1218,217 @@ TEST(VendrikaScan, ASecondDetectorIsFoundNamedAndRemoved) {
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, tree.Path("marked.bin") + ": " + second_detector::kName + " FOUND\n")) << r.out;
     EXPECT_EQ(tree.Snapshot(), before);
+}
+
+namespace {
+// Counts the opens of one entry (inotify IN_OPEN on it; an O_PATH hold is
+// no open).
+class OpenCounter {
+public:
+    explicit OpenCounter(const std::string& path) {
+        fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        watch_ = inotify_add_watch(fd_, path.c_str(), IN_OPEN);
+    }
+    ~OpenCounter() { close(fd_); }
+    bool Watching() const { return fd_ >= 0 && watch_ >= 0; }
+    int Count() {
+        alignas(struct inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;)
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* e = reinterpret_cast<const struct inotify_event*>(p);
+                count_ += (e->mask & IN_OPEN) != 0;
+                p += sizeof *e + e->len;
+            }
+        return count_;
+    }
+
+private:
+    int fd_ = -1, watch_ = -1;
+    int count_ = 0;
+};
+}  // namespace
+
+// A pipe or a device planted where the cleaner reads a file (the hosts
+// file, a spelling of the SYSTEM hive, WININIT.INI) is never opened, as
+// root, in a report-only or a removing run: the run ends, says what it
+// could not examine, and nothing was opened.
+TEST(VendrikaScan, DevicesAndPipesOnTheVolumeAreNeverOpened) {
+    if (geteuid() != 0) GTEST_SKIP() << "device nodes need root";
+    // An NT volume: a pipe as its hosts file, /dev/null's device as
+    // "SYSTEM" beside the real hive spelt "System".
+    for (const char* mode : {"", "--remove"}) {
+        XpVolume xp;
+        const std::string hosts = xp.tree.Path("WINDOWS/system32/drivers/etc/hosts");
+        ASSERT_EQ(unlink(hosts.c_str()), 0);
+        ASSERT_EQ(mkfifo(hosts.c_str(), 0666), 0);
+        ASSERT_EQ(rename(xp.system.c_str(), xp.tree.Path("WINDOWS/system32/config/System").c_str()), 0);
+        ASSERT_EQ(mknod(xp.system.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+        OpenCounter hostsOpens(hosts), deviceOpens(xp.system);
+        ASSERT_TRUE(hostsOpens.Watching() && deviceOpens.Watching());
+        std::vector<std::string> args = {xp.tree.Root()};
+        if (mode[0]) args.insert(args.begin(), mode);
+        const offline::RunResult r = Scan(args);
+        EXPECT_EQ(r.status, 2) << mode << r.out << r.err;
+        EXPECT_EQ(hostsOpens.Count(), 0) << mode;
+        EXPECT_EQ(deviceOpens.Count(), 0) << mode;
+        EXPECT_TRUE(Has(r.err, hosts + ": not a regular file")) << mode << r.err;
+        EXPECT_FALSE(Has(r.err, "SYSTEM hive")) << mode << r.err;  // the hive spelt "System" was read
+    }
+
+    // A 95/98/Me volume: pipes as its HOSTS and WININIT.INI, and a file on
+    // a read-only volume beside it whose deletion must wait for that
+    // Windows' next start.
+    Tree win98, readOnly, mount;
+    win98.File("WINDOWS/SYSTEM.DAT", "CREG");
+    const std::string wininit = win98.Path("WINDOWS/WININIT.INI");
+    const std::string hosts = win98.Path("WINDOWS/HOSTS");
+    ASSERT_EQ(mkfifo(wininit.c_str(), 0666), 0);
+    ASSERT_EQ(mkfifo(hosts.c_str(), 0666), 0);
+    readOnly.File("GAMES/X.EXE", offline::InfectedSample(5));
+    const std::string bind = "mount --bind '" + readOnly.Root() + "' '" + mount.Root() +
+                             "' && mount -o remount,ro,bind '" + mount.Root() + "'";
+    if (std::system((bind + " 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "the WININIT.INI case needs mount";
+    OpenCounter wininitOpens(wininit), hostsOpens(hosts);
+    const offline::RunResult r = Scan({"--remove", win98.Root(), mount.Root()});
+    std::system(("umount '" + mount.Root() + "'").c_str());
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_EQ(wininitOpens.Count(), 0);
+    EXPECT_EQ(hostsOpens.Count(), 0);
+    EXPECT_TRUE(Has(r.err, "WININIT.INI: cannot be written (not a plain file")) << r.err;
+    EXPECT_TRUE(Has(r.err, hosts + ": not a regular file")) << r.err;
+}
+
+namespace {
+// Replaces every place of `from` in a file by `to` (same length; hivex
+// leaves the cells it replaced behind): the hive's bytes as no tool but an
+// editor of raw hives writes them. False when there is none.
+bool PatchAll(const std::string& path, const std::string& from, const std::string& to) {
+    std::string bytes = offline::ReadFile(path);
+    size_t times = 0;
+    for (size_t at = bytes.find(from); at != std::string::npos && from.size() == to.size();
+         at = bytes.find(from, at + 1), ++times)
+        bytes.replace(at, from.size(), to);
+    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    return times > 0;
+}
+}  // namespace
+
+// A value name that is no UTF-16 text (a lone surrogate: Windows accepts
+// it, hivex cannot decode it) hides no value of its key: the worm's value
+// beside it is found, and told as not removable when the key cannot be
+// written back without that name (status 2); a worm's value so named is
+// found and removed.
+TEST(VendrikaScan, ValueNamesThatAreNoTextHideNothing) {
+    const std::string odd = "\xE4\xB8\x80odd";  // stored as UTF-16 (U+4E00 "odd"), then made U+D800 "odd"
+    const std::string worm = "\"C:\\Downloads\\setup.exe\" /silent";
+    const struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> run;  // in the key's order
+        const char* worms;  // the worm's value as told
+        bool removable;
+    } cases[] = {
+        {"the worm's value after the odd one", {{odd, "notepad.exe"}, {"Updater", worm}}, "Updater", false},
+        {"the worm's value is the odd one", {{odd, worm}, {"Notepad", "notepad.exe"}}, "\\xED\\xA0\\x80odd", true},
+    };
+    for (const Case& c : cases) {
+        for (const bool remove : {false, true}) {
+            Tree tree;
+            tree.Folder("WINDOWS/system32/config");
+            const std::string hive = tree.Path("WINDOWS/system32/config/SOFTWARE");
+            offline::WriteEmptyHive(hive);
+            offline::WriteEmptyHive(tree.Path("WINDOWS/system32/config/SYSTEM"));
+            offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", "5.1"}});
+            offline::SetHiveValues(hive, kRun, c.run);
+            ASSERT_TRUE(PatchAll(hive, std::string("\x00\x4E" "o\0d\0d\0", 8), std::string("\x00\xD8" "o\0d\0d\0", 8)))
+                << c.what;
+            tree.File("Downloads/setup.exe", offline::InfectedSample(0));
+            std::vector<std::string> args = {tree.Root()};
+            if (remove) args.insert(args.begin(), "--remove");
+            const offline::RunResult r = Scan(args);
+            const std::string label = std::string(c.what) + (remove ? ", --remove" : "");
+            EXPECT_EQ(r.status, c.removable ? 1 : 2) << label << r.out << r.err;
+            EXPECT_EQ(Has(r.err, "Run: value \"" + std::string(c.worms) + "\" cannot be removed"), !c.removable)
+                << label << r.err;
+            if (!remove && c.removable) {
+                EXPECT_TRUE(Has(r.out, "Run\\" + std::string(c.worms) + " (" + hive + "): would be removed"))
+                    << label << r.out;
+            }
+            // The key as it is now: both values, or, once removed, the other one.
+            hive_h* h = hivex_open(hive.c_str(), 0);
+            ASSERT_NE(h, nullptr) << label;
+            hive_node_h node = hivex_root(h);
+            for (const char* part : {"Microsoft", "Windows", "CurrentVersion", "Run"})
+                node = node ? hivex_node_get_child(h, node, part) : 0;
+            EXPECT_EQ(node ? hivex_node_nr_values(h, node) : 0u, remove && c.removable ? 1u : 2u) << label;
+            hivex_close(h);
+            std::map<std::string, std::string> left;
+            offline::HiveValues(hive, kRun, &left);
+            EXPECT_EQ(left.count(c.removable ? "Notepad" : "Updater"), 1u) << label;
+        }
+    }
+}
+
+// A start-up key of many values costs each detection what the key holds,
+// not its square: 8,000 values and ten infected programs (each detection
+// reads the whole key, and looks up every value by its name) take well
+// under a second here; reading the key's values again at each look-up took
+// over a minute. The bound leaves room for a loaded machine.
+TEST(VendrikaScan, ManyStartUpValuesCostWhatTheKeyHolds) {
+    const int kValues = 8000;
+    Tree tree;
+    tree.Folder("WINDOWS/system32/config");
+    const std::string hive = tree.Path("WINDOWS/system32/config/SOFTWARE");
+    offline::WriteEmptyHive(hive);
+    offline::WriteEmptyHive(tree.Path("WINDOWS/system32/config/SYSTEM"));
+    offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", "5.1"}});
+    // Keys beside the path, as a real SOFTWARE hive has them (each open of
+    // the key walks past them).
+    for (int i = 0; i < 200; ++i) {
+        offline::SetHiveValues(hive, "Microsoft\\Vendor" + std::to_string(i), {{"x", "y"}});
+        if (i < 60) offline::SetHiveValues(hive, "Microsoft\\Windows\\CurrentVersion\\Part" + std::to_string(i), {{"x", "y"}});
+    }
+    std::vector<std::pair<std::string, std::string>> run;
+    for (int i = 0; i < kValues; ++i)
+        run.push_back({"App" + std::to_string(i), "C:\\Apps\\app" + std::to_string(i) + ".exe"});
+    run.push_back({"Updater", "C:\\Downloads\\setup0.exe"});
+    ASSERT_TRUE(offline::SetHiveValues(hive, kRun, run));
+    for (int i = 0; i < 10; ++i)
+        tree.File("Downloads/setup" + std::to_string(i) + ".exe", offline::InfectedSample(i));
+    struct timespec start, end;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    const offline::RunResult r = Scan({tree.Root()});
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    const double seconds = double(end.tv_sec - start.tv_sec) + (end.tv_nsec - start.tv_nsec) / 1e9;
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(FoundPaths(r).size(), 10u) << r.out;
+    EXPECT_TRUE(Has(r.out, "Run\\Updater (" + hive + "): would be removed")) << r.out;
+    EXPECT_LT(seconds, 20.0) << kValues << " values";
+    std::printf("%d start-up values, 10 detections: %.2f s\n", kValues, seconds);
+}
+
+// A report-only run tells each infected file once and counts it once: the
+// infected hosts file, which every detection looks at again, and a file
+// reached through two overlapping PATHs.
+TEST(VendrikaScan, EachFileIsFoundOncePerRun) {
+    XpVolume volume(true);  // four infected programs and the hosts file
+    const std::string hosts = volume.tree.Path("WINDOWS/system32/drivers/etc/hosts");
+    const struct {
+        const char* what;
+        std::vector<std::string> paths;
+    } cases[] = {
+        {"one PATH", {volume.tree.Root()}},
+        {"overlapping PATHs", {volume.tree.Root(), volume.tree.Path("Downloads")}},
+    };
+    for (const auto& c : cases) {
+        const offline::RunResult r = Scan(c.paths);
+        EXPECT_EQ(r.status, 1) << c.what << r.err;
+        size_t found = 0, hostsFound = 0;
+        for (const std::string& line : r.Lines()) {
+            found += Has(line, " FOUND");
+            hostsFound += Has(line, hosts + ": ") && Has(line, " FOUND");
+        }
+        EXPECT_EQ(found, 5u) << c.what << r.out;
+        EXPECT_EQ(hostsFound, 1u) << c.what << r.out;
+        EXPECT_TRUE(Has(r.out, "Total files infected\t\t:  5")) << c.what << r.out;
+    }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -429,3 +430,68 @@ TEST(VendrikaScanVolumes, DemoVolumeIsCleanedFromItsRootDown) {
     }
 }
 #endif
+
+namespace {
+// Gives an entry of an ntfs-3g volume a reparse point, as Windows would
+// have left it: a symbolic link or junction to C:\Windows (ntfs-3g checks
+// those), any other tag with a few bytes of data.
+bool PlantReparsePoint(const std::string& path, uint32_t tag) {
+    std::string body;
+    auto u16 = [&](size_t v) { body += char(v & 0xFF), body += char(v >> 8); };
+    auto wide = [](const std::string& s) {
+        std::string w;
+        for (char c : s) w += std::string{c, '\0'};
+        return w;
+    };
+    const std::string target = wide("\\??\\C:\\Windows"), shown = wide("C:\\Windows");
+    if (tag == 0xA000000C) {  // substitute name, print name, flags
+        u16(0), u16(target.size()), u16(target.size()), u16(shown.size());
+        body += std::string(4, '\0') + target + shown;
+    } else if (tag == 0xA0000003) {  // each name ended by a 0
+        u16(0), u16(target.size()), u16(target.size() + 2), u16(shown.size());
+        body += target + std::string(2, '\0') + shown + std::string(2, '\0');
+    } else {
+        body = std::string(8, '\0');
+    }
+    std::string point;
+    for (int i = 0; i < 4; ++i) point += char(uint8_t(tag >> (8 * i)));
+    point += char(body.size() & 0xFF), point += char(body.size() >> 8), point += std::string(2, '\0');
+    point += body;
+    return lsetxattr(path.c_str(), "system.ntfs_reparse_data", point.data(), point.size(), 0) == 0;
+}
+}  // namespace
+
+// ntfs-3g shows a file with a reparse point it cannot read as a symbolic
+// link. Windows follows only its symbolic links and junctions; every other
+// reparse point it reads as the file itself (a program Windows compressed,
+// a deduplicated file, a cloud placeholder and what lies below it): each
+// such entry is told as not scanned, status 2. Real links stay unsaid.
+TEST(VendrikaScanVolumes, ReparsePointsWindowsReadsAreNeverPassedInSilence) {
+    ImageVolume volume(ImageVolume::kNtfs);
+    if (!volume.Unavailable().empty()) GTEST_SKIP() << volume.Unavailable();
+    const struct {
+        const char* path;
+        bool folder;
+        uint32_t tag;
+        bool told;
+    } points[] = {
+        {"compact/app.exe", false, 0x80000017, true},  // compact /exe, CompactOS
+        {"dedup/data.exe", false, 0x80000013, true},
+        {"cloud", true, 0x9000601A, true},  // a placeholder folder, its files below
+        {"links/target.exe", false, 0xA000000C, false},
+        {"links/junction", true, 0xA0000003, false},
+    };
+    volume.File("ok/infected.exe", offline::InfectedSample(1));
+    for (const auto& p : points) {
+        volume.File(p.folder ? std::string(p.path) + "/inside.exe" : p.path, offline::InfectedSample(2));
+        ASSERT_TRUE(PlantReparsePoint(volume.Path(p.path), p.tag)) << p.path << ": " << strerror(errno);
+    }
+    ASSERT_EQ(symlink("ok/infected.exe", volume.Path("links/own-link.exe").c_str()), 0);  // ntfs-3g's own
+
+    const offline::RunResult r = Scan({volume.Root()});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    for (const auto& p : points)
+        EXPECT_EQ(Count(r.err, volume.Path(p.path) + ": reparse point"), p.told ? 1u : 0u) << p.path << r.err;
+    EXPECT_FALSE(Has(r.err, volume.Path("links"))) << r.err;
+    EXPECT_TRUE(Has(r.out, "Total files infected\t\t:  1")) << r.out;
+}
