@@ -9,12 +9,59 @@
 #include "platform/crt.h"
 #include "platform/platform.h"
 #include "scan/scan_events.h"
+#include "system/processes.h"
 
 namespace {
 
+constexpr pf::DWORD kServiceWin32ShareProcess = 0x20;
+
+// A text value (REG_SZ or REG_EXPAND_SZ) of a machine key, ended within
+// `size`; false when the key or value cannot be read or is of another type.
+bool ReadMachineText(const std::string& keyPath, const char* name, char* out, pf::DWORD size) {
+    pf::Platform& os = pf::Os();
+    pf::HKEY key = nullptr;
+    if (os.RegOpenKeyExA(pf::kHkeyLocalMachine, keyPath.c_str(), 0, pf::kKeyRead, &key) != 0) return false;
+    std::memset(out, 0, size);
+    pf::DWORD type = 0;
+    pf::DWORD length = size - 1;  // the spare zero ends any text
+    const pf::LONG rc = os.RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<pf::BYTE*>(out), &length);
+    os.RegCloseKey(key);
+    return rc == 0 && (type == pf::kRegSz || type == pf::kRegExpandSz);
+}
+
+// The ServiceDll of a service hosted in a shared process: in the key's
+// Parameters (XP and later) or in the key itself (2000).
+bool ReadServiceDll(const std::string& serviceKey, char* out, pf::DWORD size) {
+    return (ReadMachineText(serviceKey + "\\Parameters", "ServiceDll", out, size) && out[0]) ||
+           (ReadMachineText(serviceKey, "ServiceDll", out, size) && out[0]);
+}
+
+// Whether a ServiceDll names `image`: a library path, loaded whole (no
+// arguments, no quotes), after its environment strings.
+bool ServiceDllNamesFile(const char* serviceDll, const char* image) {
+    char expanded[kImagePathSize];
+    const pf::DWORD n = pf::Os().ExpandEnvironmentStringsA(serviceDll, expanded, sizeof(expanded));
+    if (n == 0 || n > sizeof(expanded)) return false;
+    expanded[sizeof(expanded) - 1] = '\0';
+    return crt::SameName(expanded, image, pf::AnsiLeadBytes());
+}
+
+// Whether a service runs `image` as its own program. A shared host (svchost
+// -k, services.exe, lsass.exe) runs many services: its ImagePath condemns
+// none of them, and a hosted service's own image is its ServiceDll.
+bool ServiceRunsFile(pf::DWORD type, const char* imagePath, const char* serviceDll, const char* image) {
+    if (serviceDll && serviceDll[0]) return ServiceDllNamesFile(serviceDll, image);
+    if (type & kServiceWin32ShareProcess) return false;
+    return ImagePathNamesFile(imagePath, image);
+}
+
+// Services are never stopped or removed for a program of Windows itself that
+// the worm replaced: the services it hosts are the system's own.
+bool ServicesMayGoFor(const char* image) { return image && image[0] && !IsCriticalSystemProgram(image); }
+
 // Whether the service manager's configuration of the service names `image`.
 // Windows keeps it in at most 8 KB.
-bool ServiceConfigNames(pf::SC_HANDLE service, const char* image) {
+bool ServiceConfigNames(pf::SC_HANDLE service, const char* name, const char* image) {
     union {
         pf::ServiceConfig config;
         char bytes[8192];
@@ -28,7 +75,10 @@ bool ServiceConfigNames(pf::SC_HANDLE service, const char* image) {
     if (!path || path < buffer.bytes || path >= buffer.bytes + sizeof(buffer) ||
         !std::memchr(path, '\0', size_t(buffer.bytes + sizeof(buffer) - path)))
         return false;
-    return ImagePathNamesFile(path, image);
+    char serviceDll[kImagePathSize + 1];
+    const bool hosted =
+        ReadServiceDll(std::string("SYSTEM\\CurrentControlSet\\Services\\") + name, serviceDll, sizeof serviceDll);
+    return ServiceRunsFile(buffer.config.dwServiceType, path, hosted ? serviceDll : nullptr, image);
 }
 
 // Stops the service; with `image`, only when its configuration names that
@@ -47,7 +97,7 @@ int StopServiceChecked(const char* name, unsigned char stop, const char* image) 
     }
 
     // Another program's service keeps running, whatever its name.
-    if (image && !ServiceConfigNames(service, image)) {
+    if (image && !ServiceConfigNames(service, name, image)) {
         os.CloseServiceHandle(service);
         os.CloseServiceHandle(manager);
         return 0;
@@ -77,23 +127,25 @@ int StopServiceChecked(const char* name, unsigned char stop, const char* image) 
     return result;
 }
 
-// A control set's ImagePath of the service names `image`; a key or value
-// that cannot be read names nothing.
+// A control set's key of the service runs `image` (its ImagePath, its Type
+// and its ServiceDll); a key or value that cannot be read names nothing.
 bool ControlSetNames(const char* set, const char* name, const char* image) {
+    const std::string key = std::string(set) + name;
+    char imagePath[kImagePathSize + 1];
+    if (!ReadMachineText(key, "ImagePath", imagePath, sizeof imagePath)) return false;
     pf::Platform& os = pf::Os();
-    char path[512];
-    if (!crt::FormatText(path, sizeof(path), "%s%s", set, name)) return false;
-    pf::HKEY key = nullptr;
-    if (os.RegOpenKeyExA(pf::kHkeyLocalMachine, path, 0, pf::kKeyRead, &key) != 0) return false;
-    char value[kImagePathSize + 1];
-    std::memset(value, 0, sizeof(value));
     pf::DWORD type = 0;
-    pf::DWORD size = kImagePathSize;
-    const pf::LONG rc = os.RegQueryValueExA(key, "ImagePath", nullptr, &type,
-                                            reinterpret_cast<pf::BYTE*>(value), &size);
-    os.RegCloseKey(key);
-    if (rc != 0 || (type != pf::kRegSz && type != pf::kRegExpandSz)) return false;
-    return ImagePathNamesFile(value, image);  // the spare zero ends any text
+    pf::HKEY handle = nullptr;
+    if (os.RegOpenKeyExA(pf::kHkeyLocalMachine, key.c_str(), 0, pf::kKeyRead, &handle) == 0) {
+        pf::DWORD valueType = 0, size = sizeof type;
+        if (os.RegQueryValueExA(handle, "Type", nullptr, &valueType, reinterpret_cast<pf::BYTE*>(&type), &size) != 0 ||
+            valueType != pf::kRegDword || size != sizeof type)
+            type = 0;
+        os.RegCloseKey(handle);
+    }
+    char serviceDll[kImagePathSize + 1];
+    const bool hosted = ReadServiceDll(key, serviceDll, sizeof serviceDll);
+    return ServiceRunsFile(type, imagePath, hosted ? serviceDll : nullptr, image);
 }
 
 }  // namespace
@@ -103,14 +155,14 @@ int StopService(const char* name, unsigned char stop) {
 }
 
 int StopServiceOfImage(const char* name, const char* image) {
-    if (!image || !image[0]) return 0;
+    if (!ServicesMayGoFor(image)) return 0;
     if (!StopServiceChecked(name, 1, image)) return 0;
     scan::Events().ServiceStopped({name, image, nullptr});
     return 1;
 }
 
-// ImagePath forms: "%SystemRoot%\System32\x.exe -k y", "\SystemRoot\System32\
-// drivers\x.sys", "System32\drivers\x.sys" (relative to the Windows folder),
+// ImagePath forms: "%SystemRoot%\System32\x.exe -k y",
+// "\SystemRoot\System32\drivers\x.sys", "System32\drivers\x.sys" (relative to the Windows folder),
 // "\??\C:\x.exe", "\"C:\Program Files\x.exe\" /s" and an unquoted path
 // followed by its arguments.
 bool ImagePathNamesFile(const char* imagePath, const char* image) {
@@ -200,7 +252,7 @@ int CurrentControlSet() {
 }  // namespace
 
 int RemoveServicesOfImage(const char* image) {
-    if (!image || !image[0]) return 0;
+    if (!ServicesMayGoFor(image)) return 0;
     std::vector<std::string> sets;
     if (!SubkeysOf("SYSTEM", &sets)) return 0;
     int found = 0;
@@ -228,7 +280,7 @@ int DeleteMachineKey(const char* path) {
 }
 
 int DeleteServiceKeysOfImage(const char* name, const char* image) {
-    if (!name || !name[0] || !image || !image[0]) return 0;
+    if (!name || !name[0] || !ServicesMayGoFor(image)) return 0;
     // Every numbered control set there is: after a Last Known Good start the
     // current one can be the third or a later one. Each set on its own: a
     // set whose ImagePath names another program keeps its keys, so Last
@@ -237,18 +289,15 @@ int DeleteServiceKeysOfImage(const char* name, const char* image) {
     SubkeysOf("SYSTEM", &sets);
     const int current = CurrentControlSet();
     bool currentCleaned = false, allCleaned = true, any = false;
-    static const char* const kSuffixes[3] = {"\\Enum", "\\Security", ""};
     for (const std::string& set : sets) {
         if (!IsNumberedControlSet(set.c_str())) continue;
         const std::string services = "SYSTEM\\" + set + "\\Services\\";
         if (!ControlSetNames(services.c_str(), name, image)) continue;
         any = true;
-        bool gone = false;
-        for (const char* suffix : kSuffixes) {
-            const std::string path = services + name + suffix;
-            gone = path.size() < 512 && DeleteMachineKey(path.c_str());
-        }
-        // The service key itself, last: cleaned only when it is gone.
+        // The whole key, deepest first (Enum, Security, a hosted service's
+        // Parameters): the service key is cleaned only when it is gone.
+        const std::string key = services + name;
+        const bool gone = key.size() < 512 && DeleteKeyTree(key) == 0;
         if (gone) scan::Events().ServiceKeysRemoved({name, image, set.c_str()});
         allCleaned = allCleaned && gone;
         if (gone && std::atoi(set.c_str() + 10) == current) currentCleaned = true;

@@ -14,17 +14,21 @@ int DeleteServiceKeys(const char* name);
 // RegDeleteKeyA on HKEY_LOCAL_MACHINE; 1 on ERROR_SUCCESS.
 int DeleteMachineKey(const char* path);
 
-// The guarded forms the memory step uses: a service is touched only when its
-// ImagePath (environment strings, \SystemRoot\ and \??\ resolved, quotes and
-// arguments taken off) names the program file `image`. The stop asks the
-// service manager's configuration; the keys of each control set go only
-// when that set's own ImagePath names the file.
+// The guarded forms the memory step uses: a service is touched only when it
+// runs the program file `image` as its own: its ImagePath (environment
+// strings, \SystemRoot\ and \??\ resolved, quotes and arguments taken off)
+// names the file, or, for a service hosted in a shared process (svchost -k),
+// its ServiceDll does. A shared host's ImagePath names none of the services
+// it hosts, and nothing is stopped or removed for a program of Windows itself
+// (IsCriticalSystemProgram). The stop asks the service manager's
+// configuration; the keys of each control set go only when that set's own
+// key names the file.
 int StopServiceOfImage(const char* name, const char* image);
 int DeleteServiceKeysOfImage(const char* name, const char* image);
 bool ImagePathNamesFile(const char* imagePath, const char* image);
 
 // Every service, in every numbered control set of the SYSTEM hive that
-// exists, whose ImagePath names the infected file `image`: its whole key
+// exists, that runs the infected file `image` (the rule above): its whole key
 // (every subkey, deepest first) is deleted, and each is told as removed or
 // left. For a system that is not running (a mounted volume), where a worm
 // service can only be cleaned through its keys. Returns how many keys were

@@ -142,6 +142,7 @@ struct SimService {
     // Its ImagePath as the service manager keeps it (QueryServiceConfigA's
     // lpBinaryPathName): unexpanded, quoted or not, with arguments.
     std::string imagePath;
+    DWORD type = 0x10;  // SERVICE_WIN32_OWN_PROCESS; 0x20 shares a host process
     int stopRequests = 0;  // maintained by the machine
     int statusQueries = 0;  // status queries since the last stop request (maintained)
 };

@@ -1017,7 +1017,7 @@ BOOL SimMachine::QueryServiceConfigA(SC_HANDLE service, ServiceConfig* config,
         fields[i] = at;
         at += texts[i].size() + 1;
     }
-    config->dwServiceType = 0x10;  // SERVICE_WIN32_OWN_PROCESS
+    config->dwServiceType = s->type;
     config->dwStartType = 2;       // SERVICE_AUTO_START
     config->dwErrorControl = 1;
     config->lpBinaryPathName = fields[0];

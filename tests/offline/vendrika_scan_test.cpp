@@ -987,6 +987,7 @@ TEST(VendrikaScan, RemovesTheWormsServicesAndWow64Values) {
         const char* imagePath;
         int type;
         bool worms;
+        const char* serviceDll;  // hosted in a shared svchost (Type 0x20)
     } services[] = {
         {"evil", "\"C:\\Downloads\\setup.exe\" -service", 1, true},
         {"evildrv", "\\??\\c:\\downloads\\SETUP.EXE", 1, true},
@@ -997,12 +998,17 @@ TEST(VendrikaScan, RemovesTheWormsServicesAndWow64Values) {
         {"alg", "%SystemRoot%\\System32\\alg.exe", 2, false},
         {"prefix", "C:\\Downloads\\setup.exe.bak", 1, false},        // a longer name
         {"quoted", "\"C:\\Downloads\\setup.exe -q\"", 1, false},      // a quoted other file
+        {"evilhosted", "%SystemRoot%\\system32\\svchost.exe -k netsvcs", 2, true, "%SystemRoot%\\system32\\evil.exe"},
+        {"RpcSs", "%SystemRoot%\\system32\\svchost.exe -k rpcss", 2, false, "%SystemRoot%\\system32\\rpcss.dll"},
     };
     for (const char* set : {"ControlSet001", "ControlSet002"})
         for (const Service& s : services) {
             const std::string key = std::string(set) + "\\Services\\" + s.name;
             ASSERT_TRUE(offline::SetHiveValues(volume.system, key, {{"ImagePath", s.imagePath}}, s.type));
             ASSERT_TRUE(offline::SetHiveValues(volume.system, key + "\\Enum", {{"0", "Root\\LEGACY"}}));
+            if (!s.serviceDll) continue;
+            ASSERT_TRUE(offline::SetHiveDword(volume.system, key, "Type", 0x20));
+            ASSERT_TRUE(offline::SetHiveValues(volume.system, key + "\\Parameters", {{"ServiceDll", s.serviceDll}}, 2));
         }
     const auto before = volume.tree.Snapshot();
 
@@ -1022,7 +1028,7 @@ TEST(VendrikaScan, RemovesTheWormsServicesAndWow64Values) {
     RenameCounter written(volume.tree.Path("WINDOWS/system32/config"), "SYSTEM");
     const offline::RunResult r = Scan({"--remove", volume.tree.Root()});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_EQ(written.Count(), 1);  // ten keys, one write
+    EXPECT_EQ(written.Count(), 1);  // twelve keys, one write
     std::map<std::string, std::string> values;
     for (const char* set : {"ControlSet001", "ControlSet002"})
         for (const Service& s : services) {
@@ -1034,6 +1040,55 @@ TEST(VendrikaScan, RemovesTheWormsServicesAndWow64Values) {
     ASSERT_TRUE(offline::HiveValues(volume.hive, kWow, &values));
     EXPECT_EQ(values, (std::map<std::string, std::string>{{"Keep32", "C:\\other.exe"}}));
     EXPECT_FALSE(Exists(volume.tree.Path("WINDOWS/system32/evil.exe")));
+}
+
+// Windows' own service host replaced by the worm: it is told with how to
+// restore it and stays, and so does every service it hosts (their keys are
+// what Windows needs to start); a worm's service the host runs goes.
+TEST(VendrikaScan, AnInfectedServiceHostKeepsTheServicesItHosts) {
+    XpVolume volume;
+    volume.tree.File("WINDOWS/system32/svchost.exe", offline::InfectedSample(12));
+    volume.tree.File("WINDOWS/system32/services.exe", offline::InfectedSample(14));
+    volume.tree.File("WINDOWS/system32/wormsvc.dll", offline::InfectedSample(5));
+    struct Service {
+        const char* name;
+        const char* imagePath;
+        unsigned type;
+        const char* serviceDll;
+        bool worms;
+    } services[] = {
+        {"RpcSs", "%SystemRoot%\\system32\\svchost.exe -k rpcss", 0x20, "%SystemRoot%\\system32\\rpcss.dll", false},
+        {"DcomLaunch", "%SystemRoot%\\system32\\svchost.exe -k DcomLaunch", 0x20, "%SystemRoot%\\system32\\rpcss.dll", false},
+        {"Dhcp", "%SystemRoot%\\system32\\svchost.exe -k netsvcs", 0x20, "%SystemRoot%\\system32\\dhcpcsvc.dll", false},
+        {"Eventlog", "%SystemRoot%\\system32\\services.exe", 0x20, nullptr, false},
+        {"wormsvc", "%SystemRoot%\\system32\\svchost.exe -k netsvcs", 0x20, "%SystemRoot%\\system32\\wormsvc.dll", true},
+    };
+    for (const char* set : {"ControlSet001", "ControlSet002"})
+        for (const Service& s : services) {
+            const std::string key = std::string(set) + "\\Services\\" + s.name;
+            ASSERT_TRUE(offline::SetHiveValues(volume.system, key, {{"ImagePath", s.imagePath}}, 2));
+            ASSERT_TRUE(offline::SetHiveDword(volume.system, key, "Type", s.type));
+            if (s.serviceDll)
+                ASSERT_TRUE(offline::SetHiveValues(volume.system, key + "\\Parameters", {{"ServiceDll", s.serviceDll}}, 2));
+        }
+
+    const offline::RunResult r = Scan({"--remove", volume.tree.Root()});
+    // Two programs of Windows could not be removed: not all of it went.
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    for (const char* program : {"svchost.exe", "services.exe"}) {
+        EXPECT_TRUE(Exists(volume.tree.Path(std::string("WINDOWS/system32/") + program))) << program;
+        EXPECT_TRUE(Has(r.out, std::string("C:\\WINDOWS\\system32\\") + program +
+                                   "     W32/Vendrika.Gen.Trojan in a program of Windows itself: not ended nor removed, "
+                                   "restore it from the installation media"))
+            << r.out;
+    }
+    EXPECT_FALSE(Exists(volume.tree.Path("WINDOWS/system32/wormsvc.dll")));
+    std::map<std::string, std::string> values;
+    for (const char* set : {"ControlSet001", "ControlSet002"})
+        for (const Service& s : services) {
+            const std::string key = std::string(set) + "\\Services\\" + s.name;
+            EXPECT_EQ(offline::HiveValues(volume.system, key, &values), !s.worms) << key << r.out;
+        }
 }
 
 // A second process plants symbolic links to a file outside the volume at

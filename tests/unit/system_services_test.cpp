@@ -266,6 +266,70 @@ TEST_F(ServiceTest, OnlyAnImagePathNamingTheFileMakesAServiceTheWorms) {
     }
 }
 
+// A shared host (svchost -k, services.exe) runs many services: its ImagePath
+// makes none of them the worm's; a hosted service is the worm's when its
+// ServiceDll is the file. For svchost.exe of Windows itself nothing goes.
+TEST_F(ServiceTest, ASharedHostNamesNoneOfTheServicesItHosts) {
+    machine.SetVersion(pf::sim::WinVersion::WinXp);
+    machine.windowsDirectory = "C:\\WINDOWS";
+    machine.systemDirectory = "C:\\WINDOWS\\system32";
+    const char* const kSvchost = "%SystemRoot%\\system32\\svchost.exe -k netsvcs";
+    enum Dll { kNone, kParameters, kInKey };  // where ServiceDll is: XP and later, 2000
+    struct Case {
+        pf::DWORD type;
+        const char* imagePath;
+        Dll where;
+        const char* serviceDll;
+        const char* file;  // the infected file
+        bool worms;
+    } cases[] = {
+        {0x20, kSvchost, kParameters, "%SystemRoot%\\system32\\wormsvc.dll", "C:\\WINDOWS\\system32\\wormsvc.dll", true},
+        {0x20, kSvchost, kInKey, "C:\\WINDOWS\\system32\\wormsvc.dll", "c:\\windows\\system32\\WORMSVC.DLL", true},
+        {0x120, kSvchost, kParameters, "C:\\WINDOWS\\system32\\wormsvc.dll", "C:\\WINDOWS\\system32\\wormsvc.dll", true},
+        {0x20, kSvchost, kParameters, "%SystemRoot%\\system32\\rpcss.dll", "C:\\WINDOWS\\system32\\svchost.exe", false},
+        {0x20, kSvchost, kNone, "", "C:\\WINDOWS\\system32\\svchost.exe", false},
+        {0x20, "C:\\Tools\\host.exe -k g", kParameters, "C:\\Tools\\one.dll", "C:\\Tools\\host.exe", false},
+        {0x20, "C:\\Tools\\host.exe", kNone, "", "C:\\Tools\\host.exe", false},  // a host like services.exe
+        {0x10, "C:\\Tools\\host.exe -k g", kParameters, "C:\\Tools\\one.dll", "C:\\Tools\\host.exe", false},
+        {0x10, "C:\\Tools\\host.exe -k g", kParameters, "C:\\Tools\\one.dll", "C:\\Tools\\one.dll", true},
+        {0x20, kSvchost, kParameters, "C:\\Program Files\\x.dll", "C:\\Program", false},  // loaded whole
+        {0x10, "C:\\Tools\\worm.exe", kNone, "", "C:\\Tools\\worm.exe", true},
+        // A program of Windows itself, however its service is configured.
+        {0x10, kSvchost, kNone, "", "C:\\WINDOWS\\system32\\svchost.exe", false},
+        {0x10, "%SystemRoot%\\system32\\lsass.exe", kNone, "", "C:\\WINDOWS\\system32\\lsass.exe", false},
+    };
+    const std::string sets[] = {"SYSTEM\\ControlSet001\\Services\\wormsvc", "SYSTEM\\ControlSet002\\Services\\wormsvc",
+                                "SYSTEM\\CurrentControlSet\\Services\\wormsvc"};
+    for (const Case& c : cases) {
+        const std::string what = std::string(c.imagePath) + " / " + c.serviceDll + " / " + c.file;
+        for (int use = 0; use < 3; ++use) {
+            machine.services.clear();
+            machine.hklm.subkeys.clear();
+            pf::sim::SimService& service = Service(StopBehaviour::StopsAtOnce);
+            service.imagePath = c.imagePath;
+            service.type = c.type;
+            for (const std::string& key : sets) {
+                machine.SetString(pf::kHkeyLocalMachine, key, "ImagePath", c.imagePath, pf::kRegExpandSz);
+                const std::string type(reinterpret_cast<const char*>(&c.type), 4);
+                machine.SetValue(pf::kHkeyLocalMachine, key, "Type", pf::kRegDword, type);
+                if (c.where != kNone)
+                    machine.SetString(pf::kHkeyLocalMachine, c.where == kParameters ? key + "\\Parameters" : key,
+                                      "ServiceDll", c.serviceDll, pf::kRegExpandSz);
+            }
+            if (use == 0) {
+                EXPECT_EQ(StopServiceOfImage("wormsvc", c.file), c.worms ? 1 : 0) << what;
+                EXPECT_EQ(machine.FindService("wormsvc")->stopRequests, c.worms ? 1 : 0) << what;
+            } else if (use == 1) {
+                EXPECT_EQ(DeleteServiceKeysOfImage("wormsvc", c.file), c.worms ? 1 : 0) << what;
+            } else {
+                EXPECT_EQ(RemoveServicesOfImage(c.file), c.worms ? 2 : 0) << what;
+            }
+            if (use > 0)
+                for (int i = 0; i < 2; ++i) EXPECT_EQ(HasKey(sets[i]), !c.worms) << what << " use " << use;
+        }
+    }
+}
+
 TEST_F(ServiceTest, ANameTooLongForTheKeyBufferDeletesNothing) {
     const std::string name(600, 'n');
     PlantKey("SYSTEM\\ControlSet001\\Services\\" + name.substr(0, 400));
