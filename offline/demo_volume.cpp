@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     const std::string hive = root + "/WINDOWS/system32/config/SOFTWARE";
     mkdir((root + "/WINDOWS/system32/config").c_str(), 0755);
     offline::WriteEmptyHive(hive);
-    ok = ok && offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", "5.1"}}) &&
+    ok = ok && offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", "5.1"}, {"SystemRoot", "C:\\WINDOWS"}}) &&
          offline::SetHiveValues(hive, "Microsoft\\Windows\\CurrentVersion\\Run",
                                 {{"DemoUpdater", "\"C:\\Downloads\\setup.exe\" /silent"},
                                  {"DemoAutorun", "C:\\autorun.exe"},

@@ -2,7 +2,7 @@
 // folders, from a Linux rescue system, with the conventions of command-line
 // scanners.
 //
-//   vendrika-scan [--remove] [--quiet] [--json] PATH...
+//   vendrika-scan [--remove] [--quiet] [--json] [--drive X:=PATH] PATH...
 //
 // Each PATH is one fixed drive, the first C:, then D:, ... The scan is the
 // window's scan (RunScan) through the POSIX platform: the same walk, table,
@@ -24,6 +24,8 @@
 #include "app/window_report.h"
 #include "engine/scan_run.h"
 #include "persistence/delayed_delete.h"
+#include "persistence/hosts_file.h"
+#include "platform/crt.h"
 #include "platform/posix/posix_platform.h"
 #include "scan/scan_context.h"
 #include "scan/scan_events.h"
@@ -37,8 +39,12 @@ const char kUsage[] =
     "Usage: vendrika-scan [OPTIONS] [--] PATH...\n"
     "Scan mounted Windows volumes and folders for W32/Vendrika.Trojan.\n"
     "Each PATH is one fixed drive, scanned with all its folders. The first PATH\n"
-    "holding a Windows is C: (as that Windows names it), the others follow as D:,\n"
-    "E:, ... in their order.\n"
+    "holding a Windows gets the letter that Windows gives its drive (SystemRoot in\n"
+    "its registry; on 95/98/Me WinDir in MSDOS.SYS; else C:, and said so); the\n"
+    "others follow from C: in their order, or as told with --drive. What is found\n"
+    "on a drive whose letter that Windows may give another volume exits 2.\n"
+    "Every other Windows on the PATHs is named and its hosts file checked; its\n"
+    "registry is not examined (exit 2 when something is found).\n"
     "\n"
     "      --remove   remove what is found, as CleanVendrika's window does: infected\n"
     "                 files, the start-up values and service keys that launch them\n"
@@ -46,6 +52,8 @@ const char kUsage[] =
     "                 hosts file; on a 95/98/Me Windows what cannot be deleted now\n"
     "                 goes into its WININIT.INI by its short (8.3) name. Removal has\n"
     "                 no short option ('-r' is refused).\n"
+    "      --drive X:=PATH\n"
+    "                 PATH is the drive that the Windows calls X: (C: to Z:)\n"
     "  -q, --quiet    print only detections, what could not be removed, and problems\n"
     "      --json     one JSON object per line: each detection, then a summary\n"
     "  -h, --help     this text\n"
@@ -227,7 +235,13 @@ struct Options {
     bool quiet = false;
     bool json = false;
     std::vector<std::string> paths;
+    std::vector<char> letters;  // each PATH's drive letter as its Windows names it; 0: not told
 };
+
+// A Windows' hosts file (a Windows path).
+std::string HostsFileOf(const pf::posix::WindowsInstall& w) {
+    return w.family == 4 ? w.windowsDir + "\\hosts" : w.systemDir + "\\drivers\\etc\\hosts";
+}
 
 struct Detection {
     std::string windowsPath;
@@ -265,20 +279,32 @@ public:
     void Found(const char* path, const char* name, scan::Where) override {
         MarkFound(path);
         ++detections;
+        if (path[0] && path[1] == ':') foundOn_.insert(crt::ToUpper(path[0]));
         // Nothing of the volume runs: a worm service is cleaned through its
         // keys, in every control set (SYSTEM hive).
         RemoveServicesOfImage(path);
         Detection d{path, Display(path), name};
         ClearProgress();
-        if (!options_.json) {
+        if (!options_.json)
             Print(Shown(d.path) + ": " + Shown(d.name) + " FOUND", true);
-            return;
-        }
-        // With --remove the outcome follows.
-        if (options_.remove)
-            pending_.push_back(d);
+        else if (options_.remove)
+            pending_.push_back(d);  // the outcome follows
         else
             Emit(d, "found");
+        CheckOtherHostsFiles();
+    }
+
+    // The other Windows on the PATHs: their hosts files are checked at the
+    // scan's first detection, as the Windows' own is at every one.
+    std::vector<pf::posix::WindowsInstall> otherWindows;
+
+    // Letters of this scan that may not be the ones the Windows gives those
+    // drives; whether something was found on one of them.
+    std::set<char> guessedLetters;
+    bool FoundOnGuessedLetter() const {
+        for (char letter : foundOn_)
+            if (guessedLetters.count(letter)) return true;
+        return false;
     }
 
     void Removed(const char* path, const char* name, scan::Where where) override {
@@ -340,7 +366,11 @@ public:
     // holds anything else would delete nothing.
     bool Schedule(const char* key, const char* value) {
         std::string why;
-        if (!IsShortPath(value)) {
+        if (guessedLetters.count(crt::ToUpper(value[0]))) {
+            Problem(Display(value), std::string("the letter that Windows gives drive ") + value[0] +
+                                        ": is not known, and an entry "
+                                        "by another letter could delete another file: delete it by hand");
+        } else if (!IsShortPath(value)) {
             Problem(Display(value), "its short (8.3) name cannot be read from its FAT volume, and "
                                     "WININIT.INI takes no other: delete it by hand");
         } else if (!RewriteWininit([&](const std::string& old) { return WithRenameEntry(old, key, value); },
@@ -417,6 +447,13 @@ protected:
     void Status(const char* text) override { status = text; }
 
 private:
+    void CheckOtherHostsFiles() {
+        if (hostsChecked_) return;
+        hostsChecked_ = true;
+        for (const pf::posix::WindowsInstall& w : otherWindows)
+            CheckTextFile(scan::kFamilyName, HostsFileOf(w).c_str());
+    }
+
     // A path every component of which is an 8.3 name ("C:\WINDOWS\X~1.EXE").
     static bool IsShortPath(const char* path) {
         if (!path || !path[0] || path[1] != ':') return false;
@@ -547,6 +584,8 @@ private:
     std::vector<RegistryChange> changes_;
     std::set<std::string> told_;
     std::vector<std::string> deferred_;
+    std::set<char> foundOn_;
+    bool hostsChecked_ = false;
 };
 
 ScanPlatform* g_platform = nullptr;
@@ -613,31 +652,53 @@ int VendrikaScanMain(int argc, char** argv) {
             options.quiet = true;
         } else if (!endOfOptions && a == "--json") {
             options.json = true;
+        } else if (!endOfOptions && a == "--drive") {
+            // "--drive D:=PATH": PATH is the drive that Windows calls D:.
+            const std::string d = i + 1 < argc ? argv[++i] : "";
+            const char letter = d.size() > 3 ? crt::ToUpper(d[0]) : 0;
+            if (letter < 'C' || letter > 'Z' || d[1] != ':' || d[2] != '=')
+                return BadArguments("'--drive' takes LETTER:=PATH (C: to Z:), as in --drive D:=/mnt/data");
+            options.paths.push_back(d.substr(3));
+            options.letters.push_back(letter);
         } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
             return BadArguments("unknown option '%s'", Shown(a).c_str());
         } else if (a.empty()) {
             return BadArguments("an empty path");
         } else {
             options.paths.push_back(a);
+            options.letters.push_back(0);
         }
     }
     if (options.paths.empty()) return BadArguments("no path to scan");
 
-    // The first PATH holding a Windows is C:, whatever its place on the
-    // command line: its registry names its own files C:\...
+    // The PATH holding the Windows gets the letter that Windows gives its
+    // drive (C: when it cannot be told), whatever its place on the command
+    // line: its registry names its own files so. The others follow from C:.
     ScanPlatform platform(options);
-    std::vector<size_t> order;
+    size_t windowsPath = options.paths.size();
     pf::posix::WindowsInstall windows;
     for (size_t i = 0; i < options.paths.size() && windows.family == 0; ++i) {
         windows = WindowsOn(options.paths[i]);
-        if (windows.family != 0) order.push_back(i);
+        if (windows.family != 0) windowsPath = i;
     }
-    for (size_t i = 0; i < options.paths.size(); ++i)
-        if (order.empty() || order[0] != i) order.push_back(i);
-    // Every path is checked before anything is read or changed.
-    for (size_t i : order) {
+    // A: and B: are the floppies, never walked. A letter told with --drive
+    // must be the one the Windows gives itself.
+    bool letterKnown = windows.family != 0 && windows.ownLetter >= 'C';
+    char windowsLetter = letterKnown ? windows.ownLetter : 'C';
+    if (windowsPath < options.paths.size() && options.letters[windowsPath] != 0) {
+        if (letterKnown && options.letters[windowsPath] != windowsLetter)
+            return BadArguments("%s: its Windows calls this drive %c:, not %c:", Shown(options.paths[windowsPath]).c_str(),
+                                windowsLetter, options.letters[windowsPath]);
+        windowsLetter = options.letters[windowsPath];
+        letterKnown = true;
+    }
+    // Every path is checked before anything is read or changed; the
+    // Windows' PATH first, so that its letter is free.
+    for (size_t k = 0; k <= options.paths.size(); ++k) {
+        const size_t i = k == 0 ? windowsPath : k - 1;
+        if (i >= options.paths.size() || (k > 0 && i == windowsPath)) continue;
         std::string why;
-        if (!platform.AddDrive(options.paths[i], &why))
+        if (!platform.AddDrive(options.paths[i], &why, i == windowsPath ? windowsLetter : options.letters[i]))
             return BadArguments("%s: %s", Shown(options.paths[i]).c_str(), Shown(why).c_str());
     }
 
@@ -653,17 +714,16 @@ int VendrikaScanMain(int argc, char** argv) {
     // One note on the Windows whose registry and hosts file the cleanup
     // uses, or on what was not examined for want of one.
     bool registryExamined = false;
-    if (windows.family != 0) windows = pf::posix::PosixPlatform::FindWindows(platform, 'C');
+    if (windows.family != 0) windows = pf::posix::PosixPlatform::FindWindows(platform, windowsLetter);
     if (windows.family == 0) {
         platform.Note("no Windows found on any PATH (no Windows or WINNT folder with System32\\config "
                       "or SYSTEM.DAT): no registry and no hosts file were examined",
                       true);
     } else {
         platform.SetWindows(windows);
-        const std::string where = windows.windowsDir + " (" + platform.DriveRoot('C') +
-                                  (order[0] != 0 ? ", PATH " + std::to_string(order[0] + 1) + ")" : ")");
-        const std::string hosts = windows.family == 4 ? windows.windowsDir + "\\hosts"
-                                                      : windows.systemDir + "\\drivers\\etc\\hosts";
+        const std::string where = windows.windowsDir + " (" + platform.DriveRoot(windowsLetter) +
+                                  (windowsPath != 0 ? ", PATH " + std::to_string(windowsPath + 1) + ")" : ")");
+        const std::string hosts = HostsFileOf(windows);
         if (windows.family == 4) {
             platform.Note("Windows: " + where + ", " + FamilyName(windows) + "; hosts file " + hosts +
                               "; its registry (SYSTEM.DAT, USER.DAT) is not examined: start-up values "
@@ -678,12 +738,43 @@ int VendrikaScanMain(int argc, char** argv) {
             platform.Note("Windows: " + where + ", " + FamilyName(windows) + "; registry " +
                           windows.softwareHive + "; hosts file " + hosts);
         }
-        for (int i = 1; i < platform.DriveCount(); ++i) {
-            const char letter = char('C' + i);
-            if (pf::posix::PosixPlatform::FindWindows(platform, letter).family != 0)
-                platform.Note(std::string(1, letter) + ": (" + platform.DriveRoot(letter) +
-                              ") holds another Windows: its registry and hosts file were not examined",
+        // Which letters that Windows gives the drives: its own from
+        // SystemRoot (MSDOS.SYS on 95/98/Me); the other PATHs' are this
+        // scan's.
+        if (!letterKnown) {
+            platform.guessedLetters.insert(windowsLetter);
+            platform.Note(std::string("the letter that Windows gives its own drive cannot be read (") +
+                              (windows.family == 4 ? "no WinDir in MSDOS.SYS at the drive's root"
+                                                   : "no SystemRoot in its SOFTWARE hive") +
+                              "): taken as C:; what names a file there by another letter was not matched",
+                          true);
+        }
+        const std::set<char> told(options.letters.begin(), options.letters.end());
+        for (int i = 0; i < platform.DriveCount(); ++i) {
+            const char letter = platform.DriveLetter(i);
+            if (letter == windowsLetter || told.count(letter)) continue;
+            platform.guessedLetters.insert(letter);
+            platform.Note(std::string(1, letter) + ": (" + platform.DriveRoot(letter) +
+                              ") is this scan's letter; the one that Windows gives that drive is not "
+                              "known (tell it with --drive): what names a file there by another letter was "
+                              "not matched",
+                          true);
+        }
+        // Every other Windows on every PATH is named; its hosts file is
+        // checked, its registry is not.
+        for (int i = 0; i < platform.DriveCount(); ++i) {
+            const char letter = platform.DriveLetter(i);
+            for (const pf::posix::WindowsInstall& other :
+                 pf::posix::PosixPlatform::FindEveryWindows(platform, letter)) {
+                if (letter == windowsLetter && crt::stricmp(other.windowsDir.c_str(), windows.windowsDir.c_str()) == 0)
+                    continue;
+                platform.otherWindows.push_back(other);
+                platform.Note("another Windows: " + other.windowsDir + " (" + platform.DriveRoot(letter) + "), " +
+                                  FamilyName(other) + "; its hosts file " + HostsFileOf(other) +
+                                  " is checked; its registry is not examined: start-up values and "
+                                  "services there stay",
                               true);
+            }
         }
     }
     // One removing run at a time per Windows: a second one is refused
@@ -721,7 +812,11 @@ int VendrikaScanMain(int argc, char** argv) {
     // registry of the Windows was examined too.
     const bool incomplete = options.remove && g_scan.infectedCount > 0 &&
                             (g_scan.removedCount < g_scan.infectedCount || !registryExamined);
-    if (platform.problems > 0 || g_scan.cancelled || incomplete || g_outputError) status = 2;
+    // Something found while a Windows' registry went unexamined, or where
+    // the letters that registry names files by are not known.
+    const bool unexamined = g_scan.infectedCount > 0 &&
+                            (!platform.otherWindows.empty() || (registryExamined && platform.FoundOnGuessedLetter()));
+    if (platform.problems > 0 || g_scan.cancelled || incomplete || unexamined || g_outputError) status = 2;
 
     if (!options.quiet) {
         if (options.json) {

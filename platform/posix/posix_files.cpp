@@ -139,9 +139,18 @@ PosixPlatform::~PosixPlatform() {
 // ---------------------------------------------------------------------------
 // Drives and paths
 // ---------------------------------------------------------------------------
-bool PosixPlatform::AddDrive(const std::string& folder, std::string* why) {
+bool PosixPlatform::AddDrive(const std::string& folder, std::string* why, char letter) {
     if (drives_.size() >= 24) {
         *why = "more folders than drive letters C: to Z:";
+        return false;
+    }
+    // The next free letter from C:, or the one asked for.
+    if (letter == 0)
+        for (letter = 'C'; !DriveRoot(letter).empty(); ++letter) {
+        }
+    letter = crt::ToUpper(letter);
+    if (letter < 'A' || letter > 'Z' || !DriveRoot(letter).empty()) {
+        *why = std::string("the drive letter ") + letter + ": is taken";
         return false;
     }
     // The folder as the user named it, a link to a mount point included; it
@@ -153,7 +162,7 @@ bool PosixPlatform::AddDrive(const std::string& folder, std::string* why) {
     }
     std::string root = folder;
     while (root.size() > 1 && root.back() == '/') root.pop_back();
-    drives_.push_back({char('C' + drives_.size()), root, fd});
+    drives_.push_back({letter, root, fd});
     return true;
 }
 
@@ -1406,19 +1415,55 @@ std::vector<std::string> SpellingsOf(const std::string& folder, const char* name
 }
 }  // namespace
 
-// A Windows folder wins by what it holds: a SOFTWARE hive in
-// System32\config, else SYSTEM.DAT, else a System32\config without a hive.
-// Every spelling of every name is looked at, so an empty decoy in another
-// letter case cannot hide the real one.
-WindowsInstall PosixPlatform::FindWindows(PosixPlatform& platform, char letter) {
-    WindowsInstall best;
-    int bestRank = 0;
+namespace {
+// The drive letter a path such as "D:\\WINDOWS" begins with; 0 when it is
+// no such path.
+char LetterOf(const std::string& path) {
+    if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return 0;
+    const char letter = crt::ToUpper(path[0]);
+    return letter >= 'A' && letter <= 'Z' ? letter : 0;
+}
+
+// The letter a 95/98/Me Windows gives the drive of its folder: MSDOS.SYS at
+// the drive's root, a text file ("[Paths]" ... "WinDir=C:\\WINDOWS"); 0 when
+// it cannot be read or tells none.
+char WinDirLetterOf(const std::string& root) {
+    for (const std::string& path : SpellingsOf(root, "MSDOS.SYS")) {
+        const int fd = OpenRegularFileAt(AT_FDCWD, path.c_str(), O_RDONLY);
+        if (fd < 0) continue;
+        std::string text(64 * 1024, '\0');  // the real one holds about 2 KB
+        const ssize_t n = ::read(fd, &text[0], text.size());
+        ::close(fd);
+        if (n <= 0) continue;
+        text.resize(size_t(n));
+        for (size_t at = 0; at < text.size();) {
+            size_t end = text.find_first_of("\r\n", at);
+            if (end == std::string::npos) end = text.size();
+            const std::string line = text.substr(at, end - at);
+            at = end + 1;
+            if (line.size() > 7 && crt::strnicmp(line.c_str(), "WinDir=", 7) == 0)
+                return LetterOf(line.substr(7));
+        }
+    }
+    return 0;
+}
+}  // namespace
+
+// Every Windows folder on the drive, the one that wins first. A Windows
+// folder wins by what it holds: a SOFTWARE hive in System32\config, else
+// SYSTEM.DAT, else a System32\config without a hive. Every spelling of
+// every name is looked at, so an empty decoy in another letter case cannot
+// hide the real one; each folder counts once, by the best it holds.
+std::vector<WindowsInstall> PosixPlatform::FindEveryWindows(PosixPlatform& platform, char letter) {
+    std::vector<std::pair<int, WindowsInstall>> found;  // rank, install
     const std::string root = platform.DriveRoot(letter);
-    if (root.empty()) return best;
+    if (root.empty()) return {};
     for (const char* folder : {"Windows", "WINNT"}) {
         for (const std::string& windows : SpellingsOf(root, folder)) {
             if (!IsFolder(windows)) continue;
             const std::string windowsDir = WindowsPathOf(letter, root, windows);
+            int bestRank = 0;
+            WindowsInstall best;
             // The NT family keeps its hives in System32\config.
             for (const std::string& system : SpellingsOf(windows, "System32")) {
                 if (!IsFolder(system)) continue;
@@ -1440,31 +1485,46 @@ WindowsInstall PosixPlatform::FindWindows(PosixPlatform& platform, char letter) 
                     // newest the cleaner knows nothing particular about.
                     best.major = 6;
                     best.minor = 0;
-                    if (!hive.empty()) ReadNtVersion(hive, &best.major, &best.minor);
-                    if (rank == 3) return best;
+                    std::string systemRoot;
+                    if (!hive.empty()) ReadNtVersion(hive, &best.major, &best.minor, &systemRoot);
+                    best.ownLetter = LetterOf(systemRoot);
                 }
             }
             // The 95/98/Me family keeps SYSTEM.DAT in the Windows folder.
             bool systemDat = false;
             for (const std::string& dat : SpellingsOf(windows, "SYSTEM.DAT"))
                 systemDat = systemDat || IsFile(dat);
-            if (!systemDat || bestRank >= 2) continue;
-            bestRank = 2;
-            best = WindowsInstall();
-            best.family = 4;
-            best.drive = letter;
-            best.major = 4;
-            best.minor = 10;
-            best.windowsDir = windowsDir;
-            best.systemDir = windowsDir + "\\SYSTEM";
-            for (const std::string& system : SpellingsOf(windows, "SYSTEM"))
-                if (IsFolder(system)) {
-                    best.systemDir = WindowsPathOf(letter, root, system);
-                    break;
-                }
+            if (systemDat && bestRank < 2) {
+                bestRank = 2;
+                best = WindowsInstall();
+                best.family = 4;
+                best.drive = letter;
+                best.major = 4;
+                best.minor = 10;
+                best.windowsDir = windowsDir;
+                best.systemDir = windowsDir + "\\SYSTEM";
+                for (const std::string& system : SpellingsOf(windows, "SYSTEM"))
+                    if (IsFolder(system)) {
+                        best.systemDir = WindowsPathOf(letter, root, system);
+                        break;
+                    }
+                best.ownLetter = WinDirLetterOf(root);
+            }
+            if (bestRank > 0) found.emplace_back(bestRank, best);
         }
     }
-    return best;
+    std::stable_sort(found.begin(), found.end(),
+                     [](const std::pair<int, WindowsInstall>& a, const std::pair<int, WindowsInstall>& b) {
+                         return a.first > b.first;
+                     });
+    std::vector<WindowsInstall> every;
+    for (auto& f : found) every.push_back(f.second);
+    return every;
+}
+
+WindowsInstall PosixPlatform::FindWindows(PosixPlatform& platform, char letter) {
+    std::vector<WindowsInstall> every = FindEveryWindows(platform, letter);
+    return every.empty() ? WindowsInstall() : every.front();
 }
 
 }  // namespace pf::posix

@@ -60,6 +60,9 @@ struct WindowsInstall {
     std::string systemDir;    // "C:\WINDOWS\system32"
     std::string softwareHive; // POSIX path of the SOFTWARE hive (NT family), may be empty
     char drive = 0;
+    // The letter that Windows gives its own drive (SystemRoot; on 95/98/Me
+    // MSDOS.SYS's WinDir); 0 when it cannot be told.
+    char ownLetter = 0;
 };
 
 class PosixPlatform : public OfflinePlatform {
@@ -67,16 +70,21 @@ public:
     PosixPlatform();
     ~PosixPlatform() override;
 
-    // Adds a folder as the next fixed drive. False (with the reason) when
-    // it is not a readable folder or every letter is taken.
-    bool AddDrive(const std::string& folder, std::string* why);
+    // Adds a folder as a fixed drive: `letter`, or the next free one from
+    // C:. False (with the reason) when it is not a readable folder or the
+    // letter is taken.
+    bool AddDrive(const std::string& folder, std::string* why, char letter = 0);
     // The POSIX folder of a drive letter, or "".
     std::string DriveRoot(char letter) const;
     int DriveCount() const { return int(drives_.size()); }
+    char DriveLetter(int index) const { return drives_[size_t(index)].letter; }
 
     // Looks for a Windows on a drive (its folders named as on disk, its
     // version read from its SOFTWARE hive); family 0 when there is none.
     static WindowsInstall FindWindows(PosixPlatform& platform, char letter);
+    // Every Windows on the drive (a volume can hold more than one), the one
+    // FindWindows gives first.
+    static std::vector<WindowsInstall> FindEveryWindows(PosixPlatform& platform, char letter);
     void SetWindows(const WindowsInstall& install) { windows_ = install; }
     // Replaces the 95/98/Me Windows' wininit.ini (an empty text when there
     // is none) by what `edit` makes of its bytes: written to a new file in
@@ -175,7 +183,9 @@ public:
 
     // The registry (posix_registry.cpp). Reads the version of an NT-family
     // Windows from its SOFTWARE hive; false when the hive cannot be read.
-    static bool ReadNtVersion(const std::string& hivePath, DWORD* major, DWORD* minor);
+    // `systemRoot`, when given, gets the SystemRoot value ("D:\\WINDOWS").
+    static bool ReadNtVersion(const std::string& hivePath, DWORD* major, DWORD* minor,
+                              std::string* systemRoot = nullptr);
     // For a removing run: takes the lock on the folder of the Windows' hives
     // before anything is changed. False, with the reason, when another run
     // holds it or it cannot be locked; true when there is no hive or its

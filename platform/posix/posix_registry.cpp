@@ -458,7 +458,8 @@ bool PosixPlatform::CommitHive(Hive& hive) {
     return true;
 }
 
-bool PosixPlatform::ReadNtVersion(const std::string& hivePath, DWORD* major, DWORD* minor) {
+bool PosixPlatform::ReadNtVersion(const std::string& hivePath, DWORD* major, DWORD* minor,
+                                  std::string* systemRoot) {
     const int fd = OpenRegularFileAt(AT_FDCWD, hivePath.c_str(), O_RDONLY);
     if (fd < 0) return false;
     hive_h* h = OpenCopy(fd, 0);
@@ -471,6 +472,9 @@ bool PosixPlatform::ReadNtVersion(const std::string& hivePath, DWORD* major, DWO
     if (node) {
         DWORD type;
         std::string bytes;
+        hive_value_h root = hivex_node_get_value(h, node, "SystemRoot");
+        if (systemRoot && root && ValueBytes(h, root, &type, &bytes) && IsTextType(type))
+            *systemRoot = bytes.c_str();
         hive_value_h v = hivex_node_get_value(h, node, "CurrentMajorVersionNumber");
         if (v && ValueBytes(h, v, &type, &bytes) && type == kRegDword && bytes.size() >= 4) {
             std::memcpy(major, bytes.data(), 4);

@@ -58,14 +58,14 @@ TEST(NothingRuns, RunningSystemStepsGiveUpAtOnce) {
         {"XP", [](offline::Tree& t) {
              t.Folder("WINDOWS/system32/config");
              offline::WriteEmptyHive(t.Path("WINDOWS/system32/config/SYSTEM"));
-             offline::WriteEmptyHive(t.Path("WINDOWS/system32/config/SOFTWARE"));
+             offline::WriteSoftwareHive(t.Path("WINDOWS/system32/config/SOFTWARE"));
              offline::SetHiveValues(t.Path("WINDOWS/system32/config/SOFTWARE"),
                                     "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", "5.1"}});
          }, 5, false},
         {"NT 4.0", [](offline::Tree& t) {
              t.Folder("WINNT/system32/config");
              offline::WriteEmptyHive(t.Path("WINNT/system32/config/SYSTEM"));
-             offline::WriteEmptyHive(t.Path("WINNT/system32/config/SOFTWARE"));
+             offline::WriteSoftwareHive(t.Path("WINNT/system32/config/SOFTWARE"), "C:\\WINNT");
              offline::SetHiveValues(t.Path("WINNT/system32/config/SOFTWARE"),
                                     "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", "4.0"}});
          }, 5, true},

@@ -262,6 +262,16 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
+void WriteSoftwareHive(const std::string& path, const std::string& systemRoot) {
+    WriteEmptyHive(path);
+    SetHiveValues(path, "Microsoft\\Windows NT\\CurrentVersion", {{"SystemRoot", systemRoot}});
+}
+
+std::string MsdosSys(const std::string& winDir) {
+    return "[Paths]\r\nWinDir=" + winDir + "\r\nWinBootDir=" + winDir + "\r\nHostWinBootDrv=C\r\n\r\n"
+           "[Options]\r\nBootGUI=1\r\n;" + std::string(1024, 'x') + "\r\n";
+}
+
 std::string InfectedSample(int record, unsigned seed) {
     const std::vector<cvsamples::Record> table = cvsamples::BuiltInRecords();
     cvsamples::Bytes bytes;

@@ -79,6 +79,11 @@ private:
 };
 
 std::string InfectedSample(int record, unsigned seed = 1);
+// An empty SOFTWARE hive that names its Windows' folder, as every installed
+// one does (SystemRoot "C:\\WINDOWS": the Windows calls its drive C:).
+void WriteSoftwareHive(const std::string& path, const std::string& systemRoot = "C:\\WINDOWS");
+// MSDOS.SYS of a 95/98/Me Windows installed as C:\\WINDOWS (at the drive's root).
+std::string MsdosSys(const std::string& winDir = "C:\\WINDOWS");
 std::string DecoySample(int index);  // same length as record 0's sample, wrong bytes
 // A hosts file that the built-in text signature matches.
 std::string InfectedHosts();

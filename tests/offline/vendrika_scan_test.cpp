@@ -118,7 +118,7 @@ struct XpVolume {
         offline::WriteEmptyHive(system);
         offline::SetHiveValues(system, "ControlSet001\\Services\\Tcpip",
                                {{"ImagePath", "system32\\DRIVERS\\tcpip.sys"}}, 2);
-        offline::WriteEmptyHive(hive);
+        offline::WriteSoftwareHive(hive);
         offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", "5.1"}});
         offline::SetHiveValues(hive, kRun,
                                {{"Updater", "\"C:\\Downloads\\setup.exe\" /silent"},
@@ -375,7 +375,7 @@ std::string PlantWindows(Tree& tree, const std::string& system32, const char* ve
                          const std::vector<std::pair<std::string, std::string>>& run) {
     tree.Folder(system32 + "/config");
     const std::string hive = tree.Path(system32 + "/config/SOFTWARE");
-    offline::WriteEmptyHive(hive);
+    offline::WriteSoftwareHive(hive);
     offline::WriteEmptyHive(tree.Path(system32 + "/config/SYSTEM"));
     offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", version}});
     offline::SetHiveValues(hive, kRun, run);
@@ -396,6 +396,8 @@ TEST(VendrikaScan, FindsTheWindowsWhateverItsNamesAndPlace) {
         bool secondFirst;  // the second tree is the first PATH
         const char* note;
         int status;
+        const char* gone = nullptr;  // a file of the first tree that must be removed
+        char told = 0;               // the second tree's letter, told with --drive
     } cases[] = {
         {"letter case", [](Tree& a, Tree&) {
              a.File("a/b.exe", offline::InfectedSample(3));
@@ -415,13 +417,46 @@ TEST(VendrikaScan, FindsTheWindowsWhateverItsNamesAndPlace) {
              b.File("Data/other.exe", offline::InfectedSample(6));
              return PlantWindows(a, "WINDOWS/system32", "5.1",
                                  {{"e", "C:\\Programs\\evil.exe"}, {"o", "D:\\Data\\other.exe"}});
-         }, true, ", PATH 2)", 1},
+         }, true, ", PATH 2)", 2},  // D: may be another volume to that Windows
+        {"second volume's letter told", [](Tree& a, Tree& b) {
+             a.File("Programs/evil.exe", offline::InfectedSample(5));
+             b.File("Data/other.exe", offline::InfectedSample(6));
+             return PlantWindows(a, "WINDOWS/system32", "5.1",
+                                 {{"e", "C:\\Programs\\evil.exe"}, {"o", "E:\\Data\\other.exe"}});
+         }, false, "Windows: C:\\WINDOWS (", 1, nullptr, 'E'},
         {"two Windows volumes", [](Tree& a, Tree& b) {
              a.File("x.exe", offline::InfectedSample(7));
              // The second Windows: its registry is not the one cleaned.
              PlantWindows(b, "WINDOWS/system32", "5.1", {{"keep", "D:\\y.exe"}});
              return PlantWindows(a, "WINDOWS/system32", "5.1", {{"x", "C:\\x.exe"}});
-         }, false, "D: (", 1},
+         }, false, "another Windows: D:\\WINDOWS (", 2},
+        {"WINNT beside WINDOWS", [](Tree& a, Tree&) {
+             a.File("x.exe", offline::InfectedSample(7));
+             a.Folder("WINNT/system32/config");
+             offline::WriteSoftwareHive(a.Path("WINNT/system32/config/SOFTWARE"), "C:\\WINNT");
+             a.File("WINNT/system32/drivers/etc/hosts", offline::InfectedHosts());
+             return PlantWindows(a, "WINDOWS/system32", "5.1", {{"x", "C:\\x.exe"}});
+         }, false, "another Windows: C:\\WINNT (", 2, "WINNT/system32/drivers/etc/hosts"},
+        {"Windows calling itself D:", [](Tree& a, Tree&) {
+             a.File("Downloads/setup.exe", offline::InfectedSample(0));
+             const std::string hive = PlantWindows(a, "WINDOWS/system32", "5.1", {{"u", "D:\\Downloads\\setup.exe"}});
+             offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"SystemRoot", "D:\\WINDOWS"}});
+             return hive;
+         }, false, "Windows: D:\\WINDOWS (", 1, "Downloads/setup.exe"},
+        {"no SystemRoot", [](Tree& a, Tree&) {
+             a.File("x.exe", offline::InfectedSample(7));
+             a.Folder("WINDOWS/system32/config");
+             const std::string hive = a.Path("WINDOWS/system32/config/SOFTWARE");
+             offline::WriteEmptyHive(hive);
+             offline::SetHiveValues(hive, kRun, {{"x", "C:\\x.exe"}});
+             return hive;
+         }, false, "cannot be read (no SystemRoot in its SOFTWARE hive): taken as C:", 2},
+        {"95/98/Me calling itself D:", [](Tree& a, Tree&) {
+             a.File("x.exe", offline::InfectedSample(7));
+             a.File("WINDOWS/SYSTEM.DAT", "CREG");
+             a.File("msdos.sys", offline::MsdosSys("D:\\WINDOWS"));
+             return std::string();  // its registry is not examined: exit 2
+         }, false, "Windows: D:\\WINDOWS (", 2, "x.exe"},
         {"beyond ASCII", [](Tree& a, Tree&) {
              a.File("Donn\xc3\xa9" "es/\xc3\xa9t\xc3\xa9.exe", offline::InfectedSample(8));
              return PlantWindows(a, "WINDOWS/system32", "5.1",
@@ -440,11 +475,15 @@ TEST(VendrikaScan, FindsTheWindowsWhateverItsNamesAndPlace) {
         offline::HiveValues(otherHive, kRun, &otherBefore);
         const offline::RunResult r =
             Scan(c.secondFirst ? std::vector<std::string>{"--remove", b.Root(), a.Root()}
+                 : c.told      ? std::vector<std::string>{"--remove", a.Root(), "--drive",
+                                                     std::string(1, c.told) + ":=" + b.Root()}
                                : std::vector<std::string>{"--remove", a.Root(), b.Root()});
+        if (c.gone) EXPECT_FALSE(Exists(a.Path(c.gone))) << c.what << r.out;
         EXPECT_EQ(r.status, c.status) << c.what << r.out << r.err;
         EXPECT_TRUE(Has(r.out, c.note)) << c.what << r.out;
         EXPECT_EQ(FoundPaths(r).size(), Has(c.what, "second") ? 2u : 1u) << c.what << r.out;
-        EXPECT_TRUE(Has(r.out, "Total files removed\t\t:  " + std::to_string(FoundPaths(r).size())))
+        const size_t hostsFiles = c.gone && Has(c.gone, "hosts") ? 1 : 0;  // counted, not a program
+        EXPECT_TRUE(Has(r.out, "Total files removed\t\t:  " + std::to_string(FoundPaths(r).size() + hostsFiles)))
             << c.what << r.out;
         if (hive.empty()) continue;
         std::map<std::string, std::string> run, otherAfter;
@@ -471,7 +510,7 @@ TEST(VendrikaScan, FindsTheWindowsWhateverItsNamesAndPlace) {
     Tree tree;
     tree.Folder("windows/SYSTEM32/Config");
     const std::string hive = tree.Path("windows/SYSTEM32/Config/software");
-    offline::WriteEmptyHive(hive);
+    offline::WriteSoftwareHive(hive);
     offline::WriteEmptyHive(tree.Path("windows/SYSTEM32/Config/system"));
     offline::SetHiveValues(hive, "microsoft\\windows\\currentversion\\run", {{"x", "C:\\A\\B.EXE"}});
     tree.File("windows/SYSTEM32/Drivers/ETC/HOSTS", offline::InfectedHosts());
@@ -544,7 +583,7 @@ TEST(VendrikaScan, ReportsWhatItCannotReadOrRemove) {
         // and its start-up value: neither is the worm's.
         volume.Folder("WINDOWS/system32/config");
         const std::string hive = volume.Path("WINDOWS/system32/config/SOFTWARE");
-        offline::WriteEmptyHive(hive);
+        offline::WriteSoftwareHive(hive);
         offline::SetHiveValues(hive, kRun, {{"Updater", "C:\\Downloads\\setup.exe"}});
         volume.File("Downloads/setup.exe", "MZ clean program");
         const offline::RunResult r = Scan({"--remove", volume.Root()});
@@ -693,7 +732,7 @@ TEST(VendrikaScan, InterruptedRunLeavesNothingHalfWritten) {
         Tree tree;
         tree.Folder("WINDOWS/system32/config");
         const std::string hive = tree.Path("WINDOWS/system32/config/SOFTWARE");
-        offline::WriteEmptyHive(hive);
+        offline::WriteSoftwareHive(hive);
         std::vector<std::pair<std::string, std::string>> values;
         const int kInfected = 60;
         for (int i = 0; i < kInfected; ++i) {
@@ -1166,7 +1205,7 @@ TEST(VendrikaScan, HiveKeepsItsNtfsAttributes) {
     } unmount{mount};
     const std::string config = mount + "/WINDOWS/system32/config/";
     std::system(("mkdir -p " + config + " " + mount + "/apps").c_str());
-    offline::WriteEmptyHive(config + "SOFTWARE");
+    offline::WriteSoftwareHive(config + "SOFTWARE");
     offline::WriteEmptyHive(config + "SYSTEM");
     EXPECT_TRUE(offline::SetHiveValues(config + "SOFTWARE", kRun, {{"t", "C:\\apps\\p.exe"}, {"k", "x.exe"}}));
     std::ofstream(mount + "/apps/p.exe", std::ios::binary) << offline::InfectedSample(3);
@@ -1333,24 +1372,56 @@ TEST(VendrikaScan, DevicesAndPipesOnTheVolumeAreNeverOpened) {
     // A 95/98/Me volume: pipes as its HOSTS and WININIT.INI, and a file on
     // a read-only volume beside it whose deletion must wait for that
     // Windows' next start.
-    Tree win98, readOnly, mount;
+    Tree win98, mount;
     win98.File("WINDOWS/SYSTEM.DAT", "CREG");
-    const std::string wininit = win98.Path("WINDOWS/WININIT.INI");
-    const std::string hosts = win98.Path("WINDOWS/HOSTS");
-    ASSERT_EQ(mkfifo(wininit.c_str(), 0666), 0);
-    ASSERT_EQ(mkfifo(hosts.c_str(), 0666), 0);
-    readOnly.File("GAMES/X.EXE", offline::InfectedSample(5));
-    const std::string bind = "mount --bind '" + readOnly.Root() + "' '" + mount.Root() +
+    win98.File("MSDOS.SYS", offline::MsdosSys());
+    ASSERT_EQ(mkfifo(win98.Path("WINDOWS/WININIT.INI").c_str(), 0666), 0);
+    ASSERT_EQ(mkfifo(win98.Path("WINDOWS/HOSTS").c_str(), 0666), 0);
+    win98.File("GAMES/X.EXE", offline::InfectedSample(5));
+    const std::string bind = "mount --bind '" + win98.Root() + "' '" + mount.Root() +
                              "' && mount -o remount,ro,bind '" + mount.Root() + "'";
     if (std::system((bind + " 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "the WININIT.INI case needs mount";
+    const std::string wininit = mount.Path("WINDOWS/WININIT.INI");
+    const std::string hosts = mount.Path("WINDOWS/HOSTS");
     OpenCounter wininitOpens(wininit), hostsOpens(hosts);
-    const offline::RunResult r = Scan({"--remove", win98.Root(), mount.Root()});
+    const offline::RunResult r = Scan({"--remove", mount.Root()});
     std::system(("umount '" + mount.Root() + "'").c_str());
     EXPECT_EQ(r.status, 2) << r.out << r.err;
     EXPECT_EQ(wininitOpens.Count(), 0);
     EXPECT_EQ(hostsOpens.Count(), 0);
     EXPECT_TRUE(Has(r.err, "WININIT.INI: cannot be written (not a plain file")) << r.err;
     EXPECT_TRUE(Has(r.err, hosts + ": not a regular file")) << r.err;
+}
+
+// A 95/98/Me WININIT.INI entry is run by that Windows at its next start
+// with the letters it gives its drives: one for a drive whose letter is this
+// scan's guess could delete another volume's file. It is written only for a
+// letter that Windows tells (MSDOS.SYS) or the user tells (--drive).
+TEST(VendrikaScan, Win98EntriesNameOnlyDrivesWhoseLetterIsKnown) {
+    Tree win98, readOnly, mount;
+    win98.File("WINDOWS/SYSTEM.DAT", "CREG");
+    readOnly.File("GAMES/X.EXE", offline::InfectedSample(5));
+    const std::string bind = "mount --bind '" + readOnly.Root() + "' '" + mount.Root() +
+                             "' && mount -o remount,ro,bind '" + mount.Root() + "'";
+    if (std::system((bind + " 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "needs mount";
+    struct Case {
+        bool msdosSys;
+        bool told;
+        bool written;
+    } cases[] = {{false, false, false}, {true, false, false}, {false, true, true}, {true, true, true}};
+    for (const Case& c : cases) {
+        ::unlink(win98.Path("MSDOS.SYS").c_str());
+        ::unlink(win98.Path("WINDOWS/WININIT.INI").c_str());
+        if (c.msdosSys) win98.File("MSDOS.SYS", offline::MsdosSys());
+        const offline::RunResult r = c.told ? Scan({"--remove", win98.Root(), "--drive", "D:=" + mount.Root()})
+                                            : Scan({"--remove", win98.Root(), mount.Root()});
+        const std::string what = std::string(c.msdosSys ? "MSDOS.SYS " : "") + (c.told ? "--drive" : "");
+        EXPECT_EQ(r.status, 2) << what << r.out << r.err;
+        EXPECT_EQ(Exists(win98.Path("WINDOWS/WININIT.INI")), c.written) << what << r.err;
+        EXPECT_EQ(Has(r.err, "is not known, and an entry by another letter could delete another file"), !c.written)
+            << what << r.err;
+    }
+    std::system(("umount '" + mount.Root() + "'").c_str());
 }
 
 namespace {
@@ -1390,7 +1461,7 @@ TEST(VendrikaScan, ValueNamesThatAreNoTextHideNothing) {
             Tree tree;
             tree.Folder("WINDOWS/system32/config");
             const std::string hive = tree.Path("WINDOWS/system32/config/SOFTWARE");
-            offline::WriteEmptyHive(hive);
+            offline::WriteSoftwareHive(hive);
             offline::WriteEmptyHive(tree.Path("WINDOWS/system32/config/SYSTEM"));
             offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", "5.1"}});
             offline::SetHiveValues(hive, kRun, c.run);
@@ -1433,7 +1504,7 @@ TEST(VendrikaScan, ManyStartUpValuesCostWhatTheKeyHolds) {
     Tree tree;
     tree.Folder("WINDOWS/system32/config");
     const std::string hive = tree.Path("WINDOWS/system32/config/SOFTWARE");
-    offline::WriteEmptyHive(hive);
+    offline::WriteSoftwareHive(hive);
     offline::WriteEmptyHive(tree.Path("WINDOWS/system32/config/SYSTEM"));
     offline::SetHiveValues(hive, "Microsoft\\Windows NT\\CurrentVersion", {{"CurrentVersion", "5.1"}});
     // Keys beside the path, as a real SOFTWARE hive has them (each open of

@@ -147,7 +147,7 @@ TEST(VendrikaScanVolumes, LinksPlantedByARacerNeverLeadOutside) {
             t->File("a/rw.exe", offline::InfectedSample(2, unsigned(run)));
             if (nt) {
                 t->Folder("WINDOWS/system32/config");
-                offline::WriteEmptyHive(t->Path("WINDOWS/system32/config/SOFTWARE"));
+                offline::WriteSoftwareHive(t->Path("WINDOWS/system32/config/SOFTWARE"));
                 offline::SetHiveValues(t->Path("WINDOWS/system32/config/SOFTWARE"),
                                        "Microsoft\\Windows\\CurrentVersion\\Run",
                                        {{"a", "C:\\a\\rw.exe"}, {"b", "C:\\a\\ro.exe"}});
@@ -272,6 +272,7 @@ TEST(VendrikaScanVolumes, Win98WininitNamesFilesByTheirShortNames) {
     if (!c.Unavailable().empty()) GTEST_SKIP() << c.Unavailable();
     const std::string oldLines = "[Rename]\r\nNUL=C:\\OLDPROG\\OLD.EXE\r\n[Other]\nkey=value\n";
     c.File("WINDOWS/SYSTEM.DAT", "CREG");
+    c.File("MSDOS.SYS", offline::MsdosSys());
     c.File("WINDOWS/WININIT.INI", oldLines);
     c.File("My Documents/letter.txt", "Dear customer,\r\n");
     // D:'s folders and files made as Windows makes them, with mtools (the
@@ -296,7 +297,7 @@ TEST(VendrikaScanVolumes, Win98WininitNamesFilesByTheirShortNames) {
     ASSERT_TRUE(d.Mount(true));  // read-only: nothing on it can be deleted now
     const auto beforeC = Tree::SnapshotOf(c.Root());
 
-    const offline::RunResult r = Scan({"--remove", c.Root(), d.Root()});
+    const offline::RunResult r = Scan({"--remove", c.Root(), "--drive", "D:=" + d.Root()});
     EXPECT_EQ(r.status, 2) << r.out << r.err;  // not removed yet
     EXPECT_TRUE(Has(r.out, "W32/Vendrika.Gen.Trojan Unable to remove")) << r.out;
     EXPECT_TRUE(Has(r.out, "NUL=D:\\GAMES\\X.EXE added")) << r.out;
@@ -324,7 +325,7 @@ TEST(VendrikaScanVolumes, Win98WininitNamesFilesByTheirShortNames) {
                              mount.Root() + "'";
     ASSERT_EQ(std::system(bind.c_str()), 0);
     const std::string before = offline::ReadFile(c.Path("WINDOWS/WININIT.INI"));
-    const offline::RunResult none = Scan({"--remove", c.Root(), mount.Root()});
+    const offline::RunResult none = Scan({"--remove", c.Root(), "--drive", "D:=" + mount.Root()});
     std::system(("umount '" + mount.Root() + "'").c_str());
     EXPECT_EQ(none.status, 2);
     EXPECT_TRUE(Has(none.err, mount.Root() + "/Long Name/evil program.exe: its short (8.3) name cannot be read "
@@ -356,7 +357,7 @@ TEST(VendrikaScanVolumes, Win98WininitNamesFilesByTheirShortNames) {
         ASSERT_TRUE(PatchShortName(e.Image(), k.from, k.to)) << k.what;
         ASSERT_TRUE(e.Mount(true));
         const std::string unchanged = offline::ReadFile(c.Path("WINDOWS/WININIT.INI"));
-        const offline::RunResult crafty = Scan({"--remove", c.Root(), e.Root()});
+        const offline::RunResult crafty = Scan({"--remove", c.Root(), "--drive", "D:=" + e.Root()});
         EXPECT_EQ(crafty.status, 2) << k.what;
         EXPECT_TRUE(Has(crafty.err, e.Root() + "/Bad Names/evil one.exe: its short (8.3) name cannot be read"))
             << k.what << crafty.err;
