@@ -277,6 +277,7 @@ public:
 
     // ---- the scan's events ----
     void Found(const char* path, const char* name, scan::Where) override {
+        TellLeftover(path);
         MarkFound(path);
         ++detections;
         if (path[0] && path[1] == ':') foundOn_.insert(crt::ToUpper(path[0]));
@@ -447,6 +448,18 @@ protected:
     void Status(const char* text) override { status = text; }
 
 private:
+    // A file a killed run was deleting, found again: said once, with the
+    // name it had.
+    void TellLeftover(const char* windowsPath) {
+        const char* slash = std::strrchr(windowsPath, '\\');
+        const std::string name = slash ? slash + 1 : windowsPath;
+        const size_t mark = name.find(pf::posix::kDeletingMark);
+        if (mark == std::string::npos) return;
+        Note(Display(windowsPath) + ": left by an interrupted run of vendrika-scan while it deleted " +
+                 (mark > 0 ? "the file " + name.substr(0, mark) : std::string("a file of a long name")),
+             true);
+    }
+
     void CheckOtherHostsFiles() {
         if (hostsChecked_) return;
         hostsChecked_ = true;
@@ -784,6 +797,22 @@ int VendrikaScanMain(int argc, char** argv) {
         if (!platform.LockRegistry(&why)) {
             std::fprintf(stderr, "vendrika-scan: %s: nothing was done\n", Shown(why).c_str());
             return 2;
+        }
+    }
+    // New hives an interrupted run left: the hives beside them are as they
+    // were; --remove removes them.
+    if (registryExamined) {
+        std::vector<bool> removed;
+        const std::vector<std::string> leftovers = platform.HiveLeftovers(options.remove, &removed);
+        for (size_t i = 0; i < leftovers.size(); ++i) {
+            if (options.remove && !removed[i]) {
+                platform.Problem(leftovers[i], "a new hive left by an interrupted run cannot be removed");
+                continue;
+            }
+            platform.Note(leftovers[i] + ": a new hive left by an interrupted run of vendrika-scan, never put "
+                                         "in place (the hive beside it is as it was): " +
+                              (options.remove ? "removed" : "would be removed with --remove"),
+                          true);
         }
     }
     pf::SetPlatform(&platform);

@@ -838,8 +838,13 @@ BOOL PosixPlatform::DeleteFileA(const char* path) {
     // deleted there only if it is still the file checked: whatever another
     // process puts at the old name meanwhile is put back, not deleted.
     Changed();
-    char own[64];
-    std::snprintf(own, sizeof own, ".vendrika-deleting-%ld-%lu", long(::getpid()), ++deletions_);
+    // The name says what the file was, should the run be killed before the
+    // deletion ("setup.exe.vendrika-deleting-PID-N"); a name too long for
+    // that loses its first part.
+    char tail[64];
+    std::snprintf(tail, sizeof tail, "%s%ld-%lu", kDeletingMark, long(::getpid()), ++deletions_);
+    const std::string ownName = std::strlen(name) + std::strlen(tail) <= NAME_MAX ? name + std::string(tail) : tail;
+    const char* own = ownName.c_str();
     if (RenameNoReplace(dirFd, name, dirFd, own) != 0) {
         changeErrno_ = errno;
         lastError_ = errno == EISDIR ? kErrorAccessDenied : Win32ErrorOf(errno);

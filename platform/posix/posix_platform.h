@@ -36,6 +36,11 @@
 
 namespace pf::posix {
 
+// What a file being deleted is renamed with, after its own name: a file of
+// that name on a volume was left by a run killed in the middle of a
+// deletion.
+constexpr const char kDeletingMark[] = ".vendrika-deleting-";
+
 // Room for a Windows path built by the walk (260) with margin.
 constexpr size_t kPathBuffer = 520;
 
@@ -191,6 +196,12 @@ public:
     // holds it or it cannot be locked; true when there is no hive or its
     // folder cannot be opened (the hive is then reported when first used).
     bool LockRegistry(std::string* why);
+    // New hives left beside the Windows' hives by a run killed while it
+    // wrote them (never put in place: the hives are as they were), as POSIX
+    // paths. With `remove` (a removing run holding the lock) each is
+    // deleted, a link itself and never what it points to; `removed` tells
+    // which went.
+    std::vector<std::string> HiveLeftovers(bool remove, std::vector<bool>* removed);
     // The POSIX path of the hive holding HKEY_LOCAL_MACHINE\subKey, once
     // it is open ("" before, or for a key the volume does not hold).
     std::string HiveFileOf(const char* subKey) const;

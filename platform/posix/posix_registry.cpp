@@ -223,6 +223,33 @@ bool PosixPlatform::LockRegistry(std::string* why) {
     return true;
 }
 
+std::vector<std::string> PosixPlatform::HiveLeftovers(bool remove, std::vector<bool>* removed) {
+    std::vector<std::string> found;
+    std::string why;
+    const int dirFd = RegistryFolder(&why);
+    if (dirFd < 0) return found;
+    const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0) ::close(listFd);
+        return found;
+    }
+    const std::string folder = windows_.softwareHive.substr(0, windows_.softwareHive.find_last_of('/'));
+    const size_t suffix = std::strlen(kNewSuffix);
+    while (const struct dirent* e = ::readdir(dir)) {
+        const size_t length = std::strlen(e->d_name);
+        if (length <= suffix || std::strcmp(e->d_name + length - suffix, kNewSuffix) != 0) continue;
+        struct stat st;
+        if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)))
+            continue;
+        found.push_back(folder + "/" + e->d_name);
+        removed->push_back(remove && registryLocked_ && !readOnly_ && ::unlinkat(dirFd, e->d_name, 0) == 0);
+    }
+    ::closedir(dir);
+    return found;
+}
+
 PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
     if (hives_[which]) return hives_[which].get();
     if (hiveFailed_[which] || windows_.softwareHive.empty()) return nullptr;

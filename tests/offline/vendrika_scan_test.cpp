@@ -922,7 +922,9 @@ namespace {
 // Counts what is renamed into a folder under a name, while it runs.
 class RenameCounter {
 public:
-    RenameCounter(const std::string& folder, const std::string& name) : name_(name) {
+    // `prefix`: names that begin with `name` count.
+    RenameCounter(const std::string& folder, const std::string& name, bool prefix = false)
+        : name_(name), prefix_(prefix) {
         fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         inotify_add_watch(fd_, folder.c_str(), IN_MOVED_TO);
     }
@@ -932,7 +934,7 @@ public:
         for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;)
             for (char* p = buffer; p < buffer + n;) {
                 const auto* e = reinterpret_cast<const struct inotify_event*>(p);
-                if (e->len && name_ == e->name) ++count_;
+                if (e->len && (prefix_ ? std::string(e->name).rfind(name_, 0) == 0 : name_ == e->name)) ++count_;
                 p += sizeof *e + e->len;
             }
         return count_;
@@ -941,9 +943,48 @@ public:
 private:
     int fd_;
     std::string name_;
+    bool prefix_;
     int count_ = 0;
 };
 }  // namespace
+
+// What a run killed with SIGKILL leaves: a file it was deleting, under a
+// name that says what it was, and new hives never put in place. Every run
+// tells them; --remove removes them (a link itself, never its target).
+TEST(VendrikaScan, WhatAKilledRunLeftIsToldAndRemoved) {
+    XpVolume volume;
+    Tree outside;
+    outside.File("precious", "keep");
+    const std::string config = volume.tree.Path("WINDOWS/system32/config/");
+    volume.tree.File("Downloads/setup.exe.vendrika-deleting-999-1", offline::InfectedSample(4));
+    volume.tree.File("WINDOWS/system32/config/SOFTWARE.vendrika-new", "regf, half written");
+    volume.tree.File("WINDOWS/system32/config/SYSTEM.vendrika-new", "");
+    ASSERT_EQ(symlink(outside.Path("precious").c_str(), (config + "SAM.vendrika-new").c_str()), 0);
+    const auto before = volume.tree.Snapshot();
+
+    const offline::RunResult report = Scan({volume.tree.Root()});
+    EXPECT_EQ(report.status, 1) << report.out << report.err;
+    EXPECT_EQ(volume.tree.Snapshot(), before);
+    EXPECT_TRUE(Has(report.out, volume.tree.Path("Downloads/setup.exe.vendrika-deleting-999-1") +
+                                    ": left by an interrupted run of vendrika-scan while it deleted the file setup.exe"))
+        << report.out;
+    for (const char* hive : {"SOFTWARE", "SYSTEM", "SAM"})
+        EXPECT_TRUE(Has(report.out, config + hive + ".vendrika-new: a new hive left by an interrupted run of "
+                                                     "vendrika-scan, never put in place (the hive beside it is as it "
+                                                     "was): would be removed with --remove"))
+            << hive << report.out;
+
+    RenameCounter deleting(volume.tree.Path("Games"), "game.exe.vendrika-deleting-", true);
+    const offline::RunResult r = Scan({"--remove", volume.tree.Root()});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(deleting.Count(), 1);  // the file being deleted is named after itself
+    EXPECT_FALSE(Exists(volume.tree.Path("Downloads/setup.exe.vendrika-deleting-999-1")));
+    for (const char* hive : {"SOFTWARE", "SYSTEM", "SAM"}) {
+        EXPECT_FALSE(Exists(config + hive + ".vendrika-new")) << hive;
+        EXPECT_TRUE(Has(r.out, config + hive + ".vendrika-new: a new hive left")) << hive << r.out;
+    }
+    EXPECT_EQ(offline::ReadFile(outside.Path("precious")), "keep");
+}
 
 // Each hive is written once per run, through a new file beside it that
 // takes the old one's place with its owner and mode; an earlier run's
