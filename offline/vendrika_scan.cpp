@@ -2,7 +2,7 @@
 // folders, from a Linux rescue system, with the conventions of command-line
 // scanners.
 //
-//   vendrika-scan [--remove] [--quiet] [--json] [--drive X:=PATH] PATH...
+//   vendrika-scan [--remove] [--quiet] [--json] [--drive X:=PATH] [--one-file-system] [-f FILE] PATH...
 //
 // Each PATH is one fixed drive, the first C:, then D:, ... The scan is the
 // window's scan (RunScan) through the POSIX platform: the same walk, table,
@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cerrno>
 #include <cstring>
 #include <set>
@@ -37,6 +38,7 @@ const char kVersionNumber[] = "1.0";
 const char kVersion[] = "vendrika-scan 1.0 (CleanVendrika Ver 1.0 engine)";
 const char kUsage[] =
     "Usage: vendrika-scan [OPTIONS] [--] PATH...\n"
+    "       vendrika-scan [OPTIONS] -f FILE [PATH...]\n"
     "Scan mounted Windows volumes and folders for W32/Vendrika.Trojan.\n"
     "Each PATH is one fixed drive, scanned with all its folders. The first PATH\n"
     "holding a Windows gets the letter that Windows gives its drive (SystemRoot in\n"
@@ -54,8 +56,16 @@ const char kUsage[] =
     "                 no short option ('-r' is refused).\n"
     "      --drive X:=PATH\n"
     "                 PATH is the drive that the Windows calls X: (C: to Z:)\n"
-    "  -q, --quiet    print only detections, what could not be removed, and problems\n"
-    "      --json     one JSON object per line: each detection, then a summary\n"
+    "  -f, --file-list FILE\n"
+    "                 read PATHs from FILE ('-' for standard input), one per line,\n"
+    "                 in their place among the PATH arguments; may be repeated\n"
+    "      --one-file-system\n"
+    "                 do not descend into a folder on another file system than its\n"
+    "                 PATH (a mount point below it); each one is told in a note\n"
+    "  -q, --quiet    print only detections, what could not be removed, problems\n"
+    "                 and folders not scanned; with --json the summary too\n"
+    "      --json     one JSON object per line (detections, notes, errors, ...), the\n"
+    "                 last one a summary\n"
     "  -h, --help     this text\n"
     "  -V, --version  the version\n"
     "      --         what follows is a PATH, even when it begins with '-'\n"
@@ -63,6 +73,12 @@ const char kUsage[] =
     "Without --remove nothing is changed; the start-up values, service keys and\n"
     "hosts file that --remove would remove are listed, marked \"would be removed\n"
     "with --remove\".\n"
+    "\n"
+    "PATH lists (-f): each line, ended by LF, is one PATH as written (spaces kept,\n"
+    "a leading '-' is no option); a CR before the LF is dropped, an empty line is\n"
+    "skipped, the last line needs no LF. A PATH from a list is checked as an\n"
+    "argument is. A list that cannot be read, or holding a NUL byte, is wrong\n"
+    "arguments (exit status 2): nothing is scanned.\n"
     "\n"
     "Names as shown: in text output a control character, a byte that is not part\n"
     "of valid UTF-8, and the characters that could reorder or break a terminal\n"
@@ -76,15 +92,33 @@ const char kUsage[] =
     "or \"summary\". \"action\" is one of: \"found\" (report-only), \"removed\",\n"
     "\"not_removed\" (the removal failed), \"would_remove\" (report-only: what\n"
     "--remove would remove). Errors also go to standard error as text. The summary\n"
-    "holds \"version\", the counts and \"exit_code\".\n"
+    "comes last, always (--quiet too), and holds \"version\", the counts and\n"
+    "\"exit_code\".\n"
     "\n"
     "Exit status: 0 nothing found, 1 found (and, with --remove, all of it removed,\n"
     "the start-up values and hosts file of its Windows included), 2 something could\n"
     "not be removed, read or examined, the scan was interrupted (Ctrl-C, SIGTERM, a\n"
-    "closed or full output), or the arguments were wrong.\n";
+    "closed or full output), or the arguments were wrong. A second Ctrl-C (or\n"
+    "SIGTERM) while the first one is being handled ends the run at once, without\n"
+    "the summary (exit status 2).\n";
 
 volatile sig_atomic_t g_interrupted = 0;
-void OnSignal(int) { g_interrupted = 1; }
+volatile sig_atomic_t g_signalled = 0;
+// The first signal stops the walk at its next entry, and the run ends as
+// after the last (hives written, summary). A second one while that is under
+// way (a stuck or very slow volume) ends the run at once: only what is safe
+// in a handler, one line and _exit. A hive half written is a new file beside
+// the old one, which stays as it was; the next run removes the new file.
+void OnSignal(int) {
+    if (g_signalled) {
+        static const char kAgain[] = "\nvendrika-scan: interrupted again: ended at once, without the summary\n";
+        const ssize_t written = ::write(STDERR_FILENO, kAgain, sizeof kAgain - 1);
+        (void)written;
+        ::_exit(2);
+    }
+    g_signalled = 1;
+    g_interrupted = 1;
+}
 
 // The length of the well-formed UTF-8 sequence at `p` (of `n` bytes), its
 // code point in `cp`; 0 when the bytes there are not UTF-8 (overlong forms,
@@ -234,13 +268,57 @@ struct Options {
     bool remove = false;
     bool quiet = false;
     bool json = false;
+    bool oneFileSystem = false;
     std::vector<std::string> paths;
     std::vector<char> letters;  // each PATH's drive letter as its Windows names it; 0: not told
+    std::vector<std::string> origins;  // where each PATH came from ("" for an argument)
 };
 
 // A Windows' hosts file (a Windows path).
 std::string HostsFileOf(const pf::posix::WindowsInstall& w) {
     return w.family == 4 ? w.windowsDir + "\\hosts" : w.systemDir + "\\drivers\\etc\\hosts";
+}
+
+// A PATH list (-f): one PATH per line, each line ended by LF; a CR before
+// the LF is dropped (a list written on Windows), an empty line is skipped,
+// the last line may lack its LF; nothing else is trimmed. Lines of any
+// length. False, with the reason, when the list cannot be read or holds a
+// NUL byte: then nothing is scanned.
+bool ReadPathList(const std::string& name, Options* options, std::string* why) {
+    FILE* f = name == "-" ? stdin : std::fopen(name.c_str(), "re");
+    if (!f) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    const std::string shownName = name == "-" ? "standard input" : name;
+    char* line = nullptr;
+    size_t capacity = 0;
+    long number = 0;
+    bool ok = true;
+    errno = 0;
+    for (ssize_t n; (n = ::getline(&line, &capacity, f)) >= 0;) {
+        ++number;
+        size_t length = size_t(n);
+        if (length > 0 && line[length - 1] == '\n') --length;
+        if (length > 0 && line[length - 1] == '\r') --length;
+        if (std::memchr(line, '\0', length)) {
+            *why = "line " + std::to_string(number) + " holds a NUL byte, which no path can";
+            ok = false;
+            break;
+        }
+        if (length == 0) continue;
+        options->paths.emplace_back(line, length);
+        options->letters.push_back(0);
+        options->origins.push_back(shownName + ", line " + std::to_string(number));
+        errno = 0;
+    }
+    if (ok && std::ferror(f)) {
+        *why = std::strerror(errno ? errno : EIO);
+        ok = false;
+    }
+    std::free(line);
+    if (f != stdin) std::fclose(f);
+    return ok;
 }
 
 struct Detection {
@@ -258,7 +336,18 @@ public:
         progress_ = !options.quiet && ::isatty(STDERR_FILENO);
         SetEvents(this);
         SetReadOnly(!options.remove);
+        SetOneFileSystem(options.oneFileSystem);
         ::clock_gettime(CLOCK_MONOTONIC, &started_);
+    }
+
+    // A folder on another file system than its PATH (--one-file-system):
+    // a note, shown with --quiet too, since part of the volume was left.
+    void NotScanned(const std::string& what, const std::string& why) override {
+        ClearProgress();
+        if (options_.json)
+            Print(JsonObject("note").Text("path", what).Text("message", why).Done(), true);
+        else
+            Print(Shown(what) + ": " + Shown(why), true);
     }
 
     int problems = 0;
@@ -645,6 +734,7 @@ pf::posix::WindowsInstall WindowsOn(const std::string& path) {
 int VendrikaScanMain(int argc, char** argv) {
     Options options;
     bool endOfOptions = false;
+    bool stdinListed = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (!endOfOptions && a == "--") {
@@ -673,6 +763,24 @@ int VendrikaScanMain(int argc, char** argv) {
                 return BadArguments("'--drive' takes LETTER:=PATH (C: to Z:), as in --drive D:=/mnt/data");
             options.paths.push_back(d.substr(3));
             options.letters.push_back(letter);
+        } else if (!endOfOptions && a == "--one-file-system") {
+            options.oneFileSystem = true;
+        } else if (!endOfOptions && (a == "-f" || a == "--file-list" || a.rfind("--file-list=", 0) == 0)) {
+            std::string list;
+            if (a[1] != '-' || a.find('=') == std::string::npos) {
+                if (i + 1 >= argc) return BadArguments("'%s' needs a FILE (a PATH list, '-' for standard input)", a.c_str());
+                list = argv[++i];
+            } else {
+                list = a.substr(a.find('=') + 1);
+            }
+            if (list.empty()) return BadArguments("'%s': an empty FILE name", Shown(a).c_str());
+            if (list == "-" && stdinListed)
+                return BadArguments("standard input can be read as a PATH list only once");
+            stdinListed = stdinListed || list == "-";
+            std::string why;
+            if (!ReadPathList(list, &options, &why))
+                return BadArguments("PATH list %s: %s", Shown(list == "-" ? "(standard input)" : list).c_str(),
+                                    Shown(why).c_str());
         } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
             return BadArguments("unknown option '%s'", Shown(a).c_str());
         } else if (a.empty()) {
@@ -680,6 +788,7 @@ int VendrikaScanMain(int argc, char** argv) {
         } else {
             options.paths.push_back(a);
             options.letters.push_back(0);
+            options.origins.push_back("");
         }
     }
     if (options.paths.empty()) return BadArguments("no path to scan");
@@ -712,7 +821,9 @@ int VendrikaScanMain(int argc, char** argv) {
         if (i >= options.paths.size() || (k > 0 && i == windowsPath)) continue;
         std::string why;
         if (!platform.AddDrive(options.paths[i], &why, i == windowsPath ? windowsLetter : options.letters[i]))
-            return BadArguments("%s: %s", Shown(options.paths[i]).c_str(), Shown(why).c_str());
+            return BadArguments("%s%s%s: %s", Shown(options.origins[i]).c_str(),
+                                options.origins[i].empty() ? "" : ": ", Shown(options.paths[i]).c_str(),
+                                Shown(why).c_str());
     }
 
     struct sigaction action;
@@ -847,7 +958,9 @@ int VendrikaScanMain(int argc, char** argv) {
                             (!platform.otherWindows.empty() || (registryExamined && platform.FoundOnGuessedLetter()));
     if (platform.problems > 0 || g_scan.cancelled || incomplete || unexamined || g_outputError) status = 2;
 
-    if (!options.quiet) {
+    // JSON always ends with its summary (the exit code a reader checks);
+    // quiet text only drops the status line.
+    if (options.json || !options.quiet) {
         if (options.json) {
             Print(JsonObject("summary")
                       .Text("version", kVersionNumber)

@@ -2,8 +2,8 @@
 # Installs everything the project needs on Debian 12 (idempotent): the host
 # compilers and GoogleTest, clang with libFuzzer, MinGW-w64, Wine, Xvfb and
 # the X and image tools of the window tests, the FAT tools (mkfs, mtools and
-# a FUSE driver) of the offline tests. When every package is present already
-# it only says so.
+# a FUSE driver) of the offline tests, and man for the manual page's test.
+# When every package is present already it only says so.
 #
 # wine32 (from the i386 architecture) is wanted only where this kernel runs
 # 32-bit x86 code; elsewhere the i386 architecture is never added and the
@@ -28,6 +28,7 @@ needed=(
     xvfb x11-utils imagemagick
     libhivex-dev libhivex-bin
     ntfs-3g dosfstools mtools fusefat
+    man-db
 )
 optional=()
 case "${CV_WINE32:-auto}" in

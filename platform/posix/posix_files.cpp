@@ -160,9 +160,15 @@ bool PosixPlatform::AddDrive(const std::string& folder, std::string* why, char l
         *why = errno == ENOTDIR ? "not a folder" : std::strerror(errno);
         return false;
     }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        *why = std::strerror(errno);
+        ::close(fd);
+        return false;
+    }
     std::string root = folder;
     while (root.size() > 1 && root.back() == '/') root.pop_back();
-    drives_.push_back({letter, root, fd});
+    drives_.push_back({letter, root, fd, uint64_t(st.st_dev)});
     return true;
 }
 
@@ -400,7 +406,7 @@ namespace {
 // Nor a reparse point the mount shows as a link but Windows reads as the
 // file itself (a program compressed by Windows, a deduplicated file, a
 // cloud placeholder), whose contents this mount does not give.
-enum Unusable : unsigned char { kFits = 0, kTooLong, kBackslash, kReparse, kReparseUnreadable };
+enum Unusable : unsigned char { kFits = 0, kTooLong, kBackslash, kReparse, kReparseUnreadable, kOtherFileSystem };
 constexpr size_t kMaxWindowsPath = 260;
 constexpr size_t kFolderPatternTail = 4;  // "\\*.*"
 
@@ -481,6 +487,8 @@ bool PosixPlatform::FillListing(Listing* listing, int dirFd) {
     listing->cursor = 0;
     listing->generation = generation_;
     const size_t folderLength = listing->winFolder.size();
+    // --one-file-system: the file system of the folders' drive.
+    const Drive* drive = oneFileSystem_ ? DriveOf(listing->winFolder.c_str()) : nullptr;
     alignas(8) static char buffer[64 * 1024];
     for (;;) {
         const long n = ::syscall(SYS_getdents64, dirFd, buffer, sizeof buffer);
@@ -494,6 +502,7 @@ bool PosixPlatform::FillListing(Listing* listing, int dirFd) {
                 continue;
             Entry e;
             e.type = d->d_type;
+            int64_t device = -1;  // a folder's, where the listing looked (drive set)
             if (e.type == DT_UNKNOWN) {
                 struct stat st;
                 if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -511,6 +520,14 @@ bool PosixPlatform::FillListing(Listing* listing, int dirFd) {
                 e.size = st.st_size;
                 e.readOnly = (st.st_mode & 0222) == 0;
                 e.statted = true;
+                device = int64_t(st.st_dev);
+            }
+            // A folder's file system costs one fstatat per folder, none per
+            // file; an automount point is not mounted by looking.
+            if (drive && e.type == DT_DIR && device < 0) {
+                struct stat st;
+                if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0)
+                    device = int64_t(st.st_dev);
             }
             // Links, devices, pipes and sockets are no files to scan; a
             // reparse point shown as a link may be one.
@@ -524,6 +541,8 @@ bool PosixPlatform::FillListing(Listing* listing, int dirFd) {
             }
             const size_t length = std::strlen(name);
             e.unusable = linkIs != kFits ? linkIs : UsableAsWindowsName(folderLength, name, length, e.type == DT_DIR);
+            if (drive && e.type == DT_DIR && device >= 0 && uint64_t(device) != drive->device)
+                e.unusable = kOtherFileSystem;
             e.reparseTag = reparse;
             e.nameOffset = uint32_t(listing->names.size());
             e.nameLength = uint16_t(e.unusable == kTooLong ? 0 : length);
@@ -539,6 +558,11 @@ bool PosixPlatform::NextEntry(Listing* listing, FindDataA* data) {
         Entry& e = listing->entries[listing->cursor++];
         const char* name = listing->names.data() + e.nameOffset;
         if (!listing->wholeMask && !WildMatch(listing->mask, name)) continue;
+        if (e.unusable == kOtherFileSystem) {
+            if (listing->firstPass && events_)
+                events_->NotScanned(PosixPathIn(*listing, name), "not scanned: another file system");
+            continue;
+        }
         if (e.unusable != kFits) {
             // Passed over, never cut short into another name; said once,
             // by the folder's first listing.

@@ -54,6 +54,9 @@ public:
     // A folder or file that could not be read, a path too long for the
     // scan, a hive that could not be opened or written (POSIX path or text).
     virtual void Problem(const std::string& what, const std::string& why) = 0;
+    // A folder left out on purpose (SetOneFileSystem): not a problem, but
+    // never passed over in silence.
+    virtual void NotScanned(const std::string& what, const std::string& why) {}
 };
 
 // The Windows found on a drive: family (4: 95/98/Me, 5: NT), version and
@@ -105,6 +108,9 @@ public:
     void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
     bool ReadOnly() const { return readOnly_; }
     void SetEvents(Events* events) { events_ = events; }
+    // Folders on another file system than their drive's folder (a mount
+    // point below it) are not listed, each told as NotScanned.
+    void SetOneFileSystem(bool on) { oneFileSystem_ = on; }
 
     // Resolves a Windows path to the POSIX one (letter case as on disk).
     // When the last component is missing, it is kept as written if
@@ -219,6 +225,7 @@ private:
         char letter;
         std::string root;  // no trailing slash ("/" stays "/")
         int fd;            // the folder, opened once as the user named it
+        uint64_t device;   // its file system (st_dev)
     };
     // A Windows path opened down to its folder: that folder (each component
     // opened relative to the one before, from the drive's folder, never
@@ -270,6 +277,7 @@ private:
     std::vector<Drive> drives_;
     WindowsInstall windows_;
     bool readOnly_ = false;
+    bool oneFileSystem_ = false;
     Events* events_ = nullptr;
     DWORD lastError_ = 0;
     int changeErrno_ = 0;

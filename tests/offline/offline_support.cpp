@@ -52,7 +52,7 @@ RunResult Scan(const std::vector<std::string>& args, const RunOptions& options) 
         dup2(options.terminal && options.outputOnTerminal ? slave : outPipe[1], 1);
         if (options.outputTo) dup2(open(options.outputTo, O_WRONLY), 1);
         dup2(options.terminal ? slave : errPipe[1], 2);
-        int devnull = open("/dev/null", O_RDONLY);
+        int devnull = open(options.inputFrom ? options.inputFrom : "/dev/null", O_RDONLY);
         dup2(devnull, 0);
         if (options.asNobody && geteuid() == 0) {
             if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(120);

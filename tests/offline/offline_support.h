@@ -29,6 +29,7 @@ struct RunOptions {
     const char* outputTo = nullptr;       // standard output to this file (e.g. /dev/full)
     bool outputOnTerminal = false;        // standard output to the terminal too
     const char* program = nullptr;        // another build of vendrika-scan
+    const char* inputFrom = nullptr;      // standard input from this file (else /dev/null)
 };
 
 RunResult Scan(const std::vector<std::string>& args, const RunOptions& options = {});
