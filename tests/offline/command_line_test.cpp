@@ -60,7 +60,7 @@ TEST(VendrikaScanCommandLine, QuietJsonStillEndsWithTheSummary) {
     Tree clean, infected;
     clean.File("Documents/letter.txt", "Dear customer,\r\n");
     infected.Folder("WINDOWS/system32/config");
-    offline::WriteEmptyHive(infected.Path("WINDOWS/system32/config/SOFTWARE"));
+    offline::WriteSoftwareHive(infected.Path("WINDOWS/system32/config/SOFTWARE"));
     infected.File("Downloads/setup.exe", offline::InfectedSample(0));
 
     const offline::RunResult none = Scan({"--quiet", "--json", clean.Root()});
