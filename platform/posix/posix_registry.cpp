@@ -41,6 +41,7 @@ constexpr int kSoftware = 0, kSystem = 1;
 // The name the new hive is written under, beside the old one, until the
 // rename; an interrupted run may leave one behind.
 const char kNewSuffix[] = ".vendrika-new";
+constexpr size_t kLongestValueName = 16383;
 // How ntfs-3g (and the kernel's ntfs3) show a file's NTFS attributes.
 const char* const kNtfsAttributes[] = {"system.ntfs_attrib_be", "system.ntfs_attrib"};
 
@@ -608,6 +609,12 @@ std::unique_ptr<ValueIndex> IndexValues(hive_h* h, int copyFd, hive_node_h node,
             index->nameMissing = true;  // nor can the key's values be written back without it
             continue;
         }
+        // Windows gives a program no value name longer than 16,383
+        // characters, and the cleaner reads no longer one: such a value
+        // cannot be examined, and is told.
+        if (v.name.size() > kLongestValueName)
+            problems->push_back("a value name of " + std::to_string(v.name.size()) +
+                                " bytes, longer than Windows gives a program: that value is not examined");
         v.dataRead = ValueBytes(h, values[i], &v.type, &v.bytes);
         if (!v.dataRead) problems->push_back("value \"" + v.name + "\": its data cannot be read; not examined");
         const size_t at = index->values.size();

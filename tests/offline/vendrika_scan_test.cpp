@@ -1533,6 +1533,14 @@ TEST(VendrikaScan, ValueNamesThatAreNoTextHideNothing) {
             EXPECT_EQ(left.count(c.removable ? "Notepad" : "Updater"), 1u) << label;
         }
     }
+
+    // A name longer than Windows gives a program (a hive edited by hand):
+    // its value cannot be enumerated, and is told, never passed in silence.
+    XpVolume volume;
+    ASSERT_TRUE(offline::SetHiveValues(volume.hive, kRun, {{std::string(17000, 'n'), worm}}));
+    const offline::RunResult r = Scan({volume.tree.Root()});
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_TRUE(Has(r.err, "Run: a value name of 17000 bytes, longer than Windows gives a program")) << r.err;
 }
 
 // A start-up key of many values costs each detection what the key holds,
