@@ -1444,6 +1444,31 @@ std::vector<std::string> SpellingsOf(const std::string& folder, const char* name
 }
 }  // namespace
 
+int OpenParentBelow(const std::string& root, const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (root.empty() || slash == std::string::npos || path.compare(0, root.size(), root) != 0 ||
+        (root != "/" && path.size() > root.size() && path[root.size()] != '/')) {
+        errno = ENOENT;
+        return -1;
+    }
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    size_t at = root == "/" ? 0 : root.size();
+    while (fd >= 0 && at < slash) {
+        while (at < slash && path[at] == '/') ++at;
+        size_t end = path.find('/', at);
+        if (end == std::string::npos || end > slash) end = slash;
+        if (end == at) break;
+        const std::string part = path.substr(at, end - at);
+        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        fd = next;
+        at = end;
+    }
+    return fd;
+}
+
 namespace {
 // The drive letter a path such as "D:\\WINDOWS" begins with; 0 when it is
 // no such path.
@@ -1458,7 +1483,10 @@ char LetterOf(const std::string& path) {
 // it cannot be read or tells none.
 char WinDirLetterOf(const std::string& root) {
     for (const std::string& path : SpellingsOf(root, "MSDOS.SYS")) {
-        const int fd = OpenRegularFileAt(AT_FDCWD, path.c_str(), O_RDONLY);
+        const int dirFd = OpenParentBelow(root, path);
+        if (dirFd < 0) continue;
+        const int fd = OpenRegularFileAt(dirFd, path.substr(path.find_last_of('/') + 1).c_str(), O_RDONLY);
+        ::close(dirFd);
         if (fd < 0) continue;
         std::string text(64 * 1024, '\0');  // the real one holds about 2 KB
         const ssize_t n = ::read(fd, &text[0], text.size());
@@ -1515,7 +1543,7 @@ std::vector<WindowsInstall> PosixPlatform::FindEveryWindows(PosixPlatform& platf
                     best.major = 6;
                     best.minor = 0;
                     std::string systemRoot;
-                    if (!hive.empty()) ReadNtVersion(hive, &best.major, &best.minor, &systemRoot);
+                    if (!hive.empty()) ReadNtVersion(root, hive, &best.major, &best.minor, &systemRoot);
                     best.ownLetter = LetterOf(systemRoot);
                 }
             }

@@ -26,6 +26,11 @@ namespace pf::posix {
 int OpenRegularFileAt(int dirFd, const char* name, int flags, unsigned mode = 0,
                       struct stat* st = nullptr);
 
+// The folder that holds the last component of `path`, a POSIX path below
+// the drive folder `root`: every folder from the root down is opened without
+// following a link. -1 with errno (ENOENT for a path outside the root).
+int OpenParentBelow(const std::string& root, const std::string& path);
+
 // The values of one key, read once (names and data) and kept until this
 // run changes that key: a look-up by name costs what the name does, not
 // what the key holds.

@@ -195,8 +195,10 @@ public:
     // The registry (posix_registry.cpp). Reads the version of an NT-family
     // Windows from its SOFTWARE hive; false when the hive cannot be read.
     // `systemRoot`, when given, gets the SystemRoot value ("D:\\WINDOWS").
-    static bool ReadNtVersion(const std::string& hivePath, DWORD* major, DWORD* minor,
-                              std::string* systemRoot = nullptr);
+    // The hive is reached from the drive folder `root` without following a
+    // link.
+    static bool ReadNtVersion(const std::string& root, const std::string& hivePath, DWORD* major,
+                              DWORD* minor, std::string* systemRoot = nullptr);
     // For a removing run: takes the lock on the folder of the Windows' hives
     // before anything is changed. False, with the reason, when another run
     // holds it or it cannot be locked; true when there is no hive or its

@@ -181,21 +181,7 @@ int PosixPlatform::RegistryFolder(std::string* why) {
         return -1;
     }
     // Every folder from the drive's root down, none of them through a link.
-    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    size_t at = root.size();
-    while (fd >= 0 && at < slash) {
-        while (at < slash && hive[at] == '/') ++at;
-        size_t end = hive.find('/', at);
-        if (end == std::string::npos || end > slash) end = slash;
-        if (end == at) break;
-        const std::string part = hive.substr(at, end - at);
-        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        const int saved = errno;
-        ::close(fd);
-        errno = saved;
-        fd = next;
-        at = end;
-    }
+    const int fd = OpenParentBelow(root, hive);
     if (fd < 0) {
         *why = std::strerror(errno);
         return -1;
@@ -486,9 +472,12 @@ bool PosixPlatform::CommitHive(Hive& hive) {
     return true;
 }
 
-bool PosixPlatform::ReadNtVersion(const std::string& hivePath, DWORD* major, DWORD* minor,
-                                  std::string* systemRoot) {
-    const int fd = OpenRegularFileAt(AT_FDCWD, hivePath.c_str(), O_RDONLY);
+bool PosixPlatform::ReadNtVersion(const std::string& root, const std::string& hivePath, DWORD* major,
+                                  DWORD* minor, std::string* systemRoot) {
+    const int dirFd = OpenParentBelow(root, hivePath);
+    if (dirFd < 0) return false;
+    const int fd = OpenRegularFileAt(dirFd, hivePath.substr(hivePath.find_last_of('/') + 1).c_str(), O_RDONLY);
+    ::close(dirFd);
     if (fd < 0) return false;
     hive_h* h = OpenCopy(fd, 0);
     ::close(fd);
