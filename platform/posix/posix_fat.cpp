@@ -207,7 +207,7 @@ DWORD PosixPlatform::GetShortPathNameA(const char* longPath, char* shortPath, DW
         for (const std::string& b : FuseBackings()) backings.push_back(b);
 
     for (const std::string& backing : backings) {
-        const int fd = ::open(backing.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        const int fd = OpenOnVolume(AT_FDCWD, backing.c_str(), O_RDONLY);
         if (fd < 0) continue;
         FatVolume volume;
         std::string shortForm(1, drive->letter);
@@ -256,14 +256,14 @@ bool PosixPlatform::RewriteWininit(const std::function<std::string(const std::st
         *why = "the Windows folder cannot be found";
         return false;
     }
-    const int dirFd = ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int dirFd = OpenOnVolume(AT_FDCWD, folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
     if (dirFd < 0) {
         *why = std::strerror(errno);
         return false;
     }
     // Its name in any letter case.
     std::string name;
-    if (DIR* dir = ::fdopendir(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))) {
+    if (DIR* dir = ::fdopendir(OpenOnVolume(dirFd, ".", O_RDONLY | O_DIRECTORY))) {
         while (struct dirent* e = ::readdir(dir))
             if (crt::stricmp(e->d_name, "wininit.ini") == 0) name = e->d_name;
         ::closedir(dir);
@@ -301,8 +301,8 @@ bool PosixPlatform::RewriteWininit(const std::function<std::string(const std::st
     for (int i = 0; i < 100 && out < 0; ++i) {
         char candidate[16];
         std::snprintf(candidate, sizeof candidate, "WININIT.V%02d", i);
-        out = ::openat(dirFd, candidate, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                       exists ? (st.st_mode & 0777) : 0644);
+        out = OpenOnVolume(dirFd, candidate, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
+                           exists ? (st.st_mode & 0777) : 0644);
         if (out >= 0) temp = candidate;
         else if (errno != EEXIST) break;
     }
@@ -318,7 +318,7 @@ bool PosixPlatform::RewriteWininit(const std::function<std::string(const std::st
         if (ok) at += size_t(n);
     }
     if (!ok) *why = std::string("the new file cannot be written: ") + std::strerror(errno);
-    if (ok && ::fsync(out) != 0) {
+    if (ok && Sys().fsync(out) != 0) {
         ok = false;
         *why = std::string("the new file cannot be flushed: ") + std::strerror(errno);
     }
@@ -328,7 +328,7 @@ bool PosixPlatform::RewriteWininit(const std::function<std::string(const std::st
         *why = std::string("it cannot be replaced: ") + std::strerror(errno);
     }
     if (!ok) ::unlinkat(dirFd, temp.c_str(), 0);
-    if (ok) ::fsync(dirFd);
+    if (ok) Sys().fsync(dirFd);
     ::close(dirFd);
     Changed();
     return ok;

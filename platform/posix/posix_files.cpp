@@ -72,17 +72,35 @@ struct linux_dirent64 {
 
 }  // namespace
 
+namespace {
+int RealOpenat(int dirFd, const char* name, int flags, mode_t mode) { return ::openat(dirFd, name, flags, mode); }
+int RealFstatat(int dirFd, const char* name, struct stat* st, int flags) { return ::fstatat(dirFd, name, st, flags); }
+int RealFsync(int fd) { return ::fsync(fd); }
+const SystemCalls kRealCalls = {RealOpenat, RealFstatat, RealFsync};
+SystemCalls g_calls = kRealCalls;
+}  // namespace
+
+SystemCalls& Sys() { return g_calls; }
+const SystemCalls& RealSystemCalls() { return kRealCalls; }
+
+int OpenOnVolume(int dirFd, const char* name, int flags, mode_t mode) {
+    flags |= O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    if (!(flags & (O_PATH | O_CREAT))) {
+        const int fd = Sys().openat(dirFd, name, flags | O_NOATIME, mode);
+        if (fd >= 0 || errno != EPERM) return fd;
+    }
+    return Sys().openat(dirFd, name, flags, mode);
+}
+
 int OpenRegularFileAt(int dirFd, const char* name, int flags, unsigned mode, struct stat* identity) {
     const int access = flags & (O_ACCMODE | O_TRUNC | O_APPEND);
     for (int tries = 0; tries < 8; ++tries) {
-        const int held = ::openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        const int held = OpenOnVolume(dirFd, name, O_PATH | O_NOFOLLOW);
         if (held < 0) {
             if (errno != ENOENT || !(flags & O_CREAT)) return -1;
             // Nothing there: a new file, or nothing if anything appeared
             // meanwhile (then looked at again).
-            const int made = ::openat(dirFd, name, access | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY |
-                                                       O_NONBLOCK | O_CLOEXEC,
-                                      mode_t(mode));
+            const int made = OpenOnVolume(dirFd, name, access | O_CREAT | O_EXCL | O_NOFOLLOW, mode_t(mode));
             if (made < 0 && errno == EEXIST && !(flags & O_EXCL)) continue;
             if (made < 0) return -1;
             struct stat st;
@@ -105,7 +123,7 @@ int OpenRegularFileAt(int dirFd, const char* name, int flags, unsigned mode, str
         // Through the hold: the file checked, whatever the name holds now.
         // Without /proc there is no such way, and nothing is opened.
         const std::string self = "/proc/self/fd/" + std::to_string(held);
-        const int fd = ::open(self.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const int fd = OpenOnVolume(AT_FDCWD, self.c_str(), access);
         int error = fd < 0 ? (errno == ENOENT ? ENOSYS : errno) : 0;
         struct stat now;
         if (fd >= 0 && (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode) || now.st_dev != was.st_dev ||
@@ -146,7 +164,7 @@ bool PosixPlatform::AddDrive(const std::string& folder, std::string* why) {
     }
     // The folder as the user named it, a link to a mount point included; it
     // is opened once here, and nothing below it is reached through a link.
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = OpenOnVolume(AT_FDCWD, folder.c_str(), O_RDONLY | O_DIRECTORY);
     if (fd < 0) {
         *why = errno == ENOTDIR ? "not a folder" : std::strerror(errno);
         return false;
@@ -184,10 +202,10 @@ namespace {
 // Whether `folder` (an entry of the open folder dirFd) is a folder holding
 // an entry named `next` in any letter case.
 bool HoldsEntry(int dirFd, const char* folder, const std::string& next) {
-    const int fd = ::openat(dirFd, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = OpenOnVolume(dirFd, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
     if (fd < 0) return false;
     struct stat st;
-    if (::fstatat(fd, next.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (Sys().fstatat(fd, next.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         ::close(fd);
         return true;
     }
@@ -211,16 +229,16 @@ bool HoldsEntry(int dirFd, const char* folder, const std::string& next) {
 // there is none.
 bool FindInFolder(int dirFd, const std::string& wanted, const std::string& next, std::string* actual,
                   struct stat* st) {
-    const bool exact = ::fstatat(dirFd, wanted.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool exact = Sys().fstatat(dirFd, wanted.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exact && errno != ENOENT) return false;
     if (exact) {
         *actual = wanted;
         struct stat below;
         if (next.empty() || !S_ISDIR(st->st_mode) ||
-            ::fstatat(dirFd, (wanted + "/" + next).c_str(), &below, AT_SYMLINK_NOFOLLOW) == 0)
+            Sys().fstatat(dirFd, (wanted + "/" + next).c_str(), &below, AT_SYMLINK_NOFOLLOW) == 0)
             return true;
     }
-    const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int listFd = OpenOnVolume(dirFd, ".", O_RDONLY | O_DIRECTORY);
     if (listFd < 0) return exact;
     DIR* dir = ::fdopendir(listFd);
     if (!dir) {
@@ -234,7 +252,7 @@ bool FindInFolder(int dirFd, const std::string& wanted, const std::string& next,
         if (crt::stricmp(e->d_name, wanted.c_str()) != 0 || (exact && wanted == e->d_name)) continue;
         if (found && (next.empty() || ++tries > 16)) break;
         struct stat other;
-        if (::fstatat(dirFd, e->d_name, &other, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (Sys().fstatat(dirFd, e->d_name, &other, AT_SYMLINK_NOFOLLOW) != 0) {
             error = errno;
             continue;
         }
@@ -296,8 +314,7 @@ bool PosixPlatform::Locate(const char* windowsPath, Located* place, bool lastMay
             here.name = actual;
             break;
         }
-        const int next = ::openat(here.dirFd, actual.c_str(),
-                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int next = OpenOnVolume(here.dirFd, actual.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
         if (next < 0) return false;
         ::close(here.dirFd);
         here.dirFd = next;
@@ -487,7 +504,7 @@ bool PosixPlatform::FillListing(Listing* listing, int dirFd) {
             e.type = d->d_type;
             if (e.type == DT_UNKNOWN) {
                 struct stat st;
-                if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (Sys().fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                     // Listed but not to be examined (a folder that may be
                     // read but not searched, a damaged record): not clean.
                     if (errno != ENOENT && listing->firstPass)
@@ -539,7 +556,7 @@ bool PosixPlatform::NextEntry(Listing* listing, FindDataA* data) {
         const bool isDir = e.type == DT_DIR;
         if (!isDir && !e.statted) {
             struct stat st;
-            if (::fstatat(listing->dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (Sys().fstatat(listing->dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 if (errno != ENOENT && listing->firstPass)
                     Report(PosixPathIn(*listing, name),
                            std::string("cannot be examined: ") + std::strerror(errno));
@@ -619,7 +636,7 @@ HANDLE PosixPlatform::FindFirstFileA(const char* pattern, FindDataA* data) {
         }
         int dirFd = -1;
         std::string posixFolder;
-        const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
         const Listing* parent = nullptr;
         if (lastIsFile_ == false && lastPathLength_ + 1 == folderLength &&
             std::memcmp(lastPath_, pattern, lastPathLength_) == 0 && lastDirFd_ >= 0) {
@@ -628,7 +645,7 @@ HANDLE PosixPlatform::FindFirstFileA(const char* pattern, FindDataA* data) {
         }
         if (parent) {
             // The folder just listed by its parent.
-            dirFd = ::openat(lastDirFd_, lastName_, flags);
+            dirFd = OpenOnVolume(lastDirFd_, lastName_, flags);
             posixFolder = PosixPathIn(*parent, lastName_);
         } else {
             std::string folder(pattern, folderLength);
@@ -638,7 +655,7 @@ HANDLE PosixPlatform::FindFirstFileA(const char* pattern, FindDataA* data) {
                 // drive's descriptor would share its read position, and a
                 // second listing of the root would start where the first
                 // ended, empty.
-                dirFd = ::openat(place.dirFd, place.name.empty() ? "." : place.name.c_str(), flags);
+                dirFd = OpenOnVolume(place.dirFd, place.name.empty() ? "." : place.name.c_str(), flags);
                 posixFolder = place.posix;
             } else {
                 posixFolder = Display(folder.c_str());
@@ -749,7 +766,7 @@ BOOL PosixPlatform::SetFileAttributesA(const char* path, DWORD attributes) {
     }
     // The file itself, held while it is checked and changed: a link put in
     // its place is never followed, whatever moment it appears.
-    const int fd = ::openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = OpenOnVolume(dirFd, name, O_PATH | O_NOFOLLOW);
     struct stat st;
     if (fd < 0 || ::fstat(fd, &st) != 0) {
         changeErrno_ = errno;
@@ -790,7 +807,7 @@ int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
     if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS) return -1;
     struct stat st;
-    if (::fstatat(toDir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (Sys().fstatat(toDir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         errno = EEXIST;
         return -1;
     }
@@ -815,7 +832,7 @@ BOOL PosixPlatform::DeleteFileA(const char* path) {
     // Only a plain file is deleted; a link put in its place is refused,
     // never reported removed.
     struct stat st;
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (Sys().fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         changeErrno_ = errno;
         lastError_ = Win32ErrorOf(errno);
         return 0;
@@ -837,7 +854,7 @@ BOOL PosixPlatform::DeleteFileA(const char* path) {
         return 0;
     }
     struct stat moved;
-    const bool same = ::fstatat(dirFd, own, &moved, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(moved.st_mode) &&
+    const bool same = Sys().fstatat(dirFd, own, &moved, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(moved.st_mode) &&
                       moved.st_dev == st.st_dev && moved.st_ino == st.st_ino;
     if (same && ::unlinkat(dirFd, own, 0) == 0) return 1;
     const int error = same ? errno : EACCES;
@@ -864,7 +881,7 @@ BOOL PosixPlatform::MoveFileExA(const char* existing, const char* newName, DWORD
     }
     struct stat st;
     if (from.name.empty() || to.name.empty() ||
-        ::fstatat(from.dirFd, from.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+        Sys().fstatat(from.dirFd, from.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
         lastError_ = kErrorAccessDenied;
         return 0;
     }
@@ -1081,7 +1098,7 @@ void PosixPlatform::MarkFound(const char* windowsPath) {
     const char* name;
     struct stat st;
     if (!windowsPath || !PlaceOf(windowsPath, &place, &dirFd, &name) ||
-        ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        Sys().fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
         return;
     found_.insert({uint64_t(st.st_dev), uint64_t(st.st_ino)});
 }
@@ -1389,8 +1406,12 @@ bool IsFile(const std::string& path) {
 std::vector<std::string> SpellingsOf(const std::string& folder, const char* name, size_t limit = 16) {
     std::vector<std::string> found;
     const std::string base = folder == "/" ? std::string() : folder;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return found;
+    const int fd = OpenOnVolume(AT_FDCWD, folder.c_str(), O_RDONLY | O_DIRECTORY);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0) ::close(fd);
+        return found;
+    }
     bool exact = false;
     while (struct dirent* e = ::readdir(dir)) {
         if (crt::stricmp(e->d_name, name) != 0) continue;

@@ -180,7 +180,7 @@ int PosixPlatform::RegistryFolder(std::string* why) {
         return -1;
     }
     // Every folder from the drive's root down, none of them through a link.
-    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = OpenOnVolume(AT_FDCWD, root.c_str(), O_RDONLY | O_DIRECTORY);
     size_t at = root.size();
     while (fd >= 0 && at < slash) {
         while (at < slash && hive[at] == '/') ++at;
@@ -188,7 +188,7 @@ int PosixPlatform::RegistryFolder(std::string* why) {
         if (end == std::string::npos || end > slash) end = slash;
         if (end == at) break;
         const std::string part = hive.substr(at, end - at);
-        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int next = OpenOnVolume(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
         const int saved = errno;
         ::close(fd);
         errno = saved;
@@ -234,7 +234,7 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
     const int dirFd = RegistryFolder(&why);
     if (dirFd >= 0 && which == kSystem) {
         // Its name in any letter case; of several, one that is a hive.
-        const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int listFd = OpenOnVolume(dirFd, ".", O_RDONLY | O_DIRECTORY);
         DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
         if (!dir && listFd >= 0) ::close(listFd);
         bool isHive = false;
@@ -317,7 +317,7 @@ bool PosixPlatform::CreateNewHive(Hive& hive, std::string* why) {
     // first: a file or a link is unlinked itself, never what it points to.
     // The lock keeps every other run of ours away from it.
     struct stat st;
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (Sys().fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
             *why = "something that is not a file stands at " + hive.newName;
             return false;
@@ -329,7 +329,7 @@ bool PosixPlatform::CreateNewHive(Hive& hive, std::string* why) {
     }
     // A new file or nothing: a name planted meanwhile makes this fail. Only
     // this user may open it until it has the old hive's mode.
-    hive.newFd = ::openat(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    hive.newFd = OpenOnVolume(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     if (hive.newFd < 0) {
         *why = std::strerror(errno);
         return false;
@@ -351,7 +351,7 @@ void PosixPlatform::DropNewHive(Hive& hive) {
     if (hive.newFd < 0) return;
     struct stat mine, there;
     if (::fstat(hive.newFd, &mine) == 0 &&
-        ::fstatat(registryFd_, hive.newName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        Sys().fstatat(registryFd_, hive.newName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
         mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
         ::unlinkat(registryFd_, hive.newName.c_str(), 0);
     ::close(hive.newFd);
@@ -417,13 +417,13 @@ bool PosixPlatform::CommitHive(Hive& hive) {
             ok = failErrno("its NTFS attributes cannot be kept: ");
         break;
     }
-    if (ok && ::fsync(fd) != 0) ok = failErrno("it cannot be flushed: ");
-    if (ok && ::fsync(dirFd) != 0) ok = failErrno("its folder cannot be flushed: ");
+    if (ok && Sys().fsync(fd) != 0) ok = failErrno("it cannot be flushed: ");
+    if (ok && Sys().fsync(dirFd) != 0) ok = failErrno("its folder cannot be flushed: ");
     // Both names must still hold the files this run read and wrote.
-    if (ok && (::fstatat(dirFd, hive.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (ok && (Sys().fstatat(dirFd, hive.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
                st.st_dev != original.st_dev || st.st_ino != original.st_ino))
         ok = fail("it was replaced while the scan ran");
-    if (ok && (::fstatat(dirFd, hive.newName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (ok && (Sys().fstatat(dirFd, hive.newName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
                st.st_dev != mine.st_dev || st.st_ino != mine.st_ino))
         ok = fail("the new hive was replaced while the scan ran");
     if (ok && ::renameat(dirFd, hive.newName.c_str(), dirFd, hive.name.c_str()) != 0) ok = failErrno("");
@@ -440,13 +440,13 @@ bool PosixPlatform::CommitHive(Hive& hive) {
     ++hiveWrites;
     // Anybody who may write the folder can swap the new name between that
     // check and the rename (as they could the hive itself): say so.
-    if (::fstatat(dirFd, hive.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (Sys().fstatat(dirFd, hive.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         st.st_dev != mine.st_dev || st.st_ino != mine.st_ino) {
         Report(hive.path, "registry hive was replaced by another program while it was written: "
                           "it is not the hive this run wrote; look at it");
         return false;
     }
-    if (::fsync(dirFd) != 0)
+    if (Sys().fsync(dirFd) != 0)
         Report(hive.path, std::string("registry hive written, but its folder cannot be flushed: ") +
                               std::strerror(errno) + "; a crash now could bring back the old one");
     if (original.st_nlink > 1)
