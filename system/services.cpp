@@ -93,7 +93,8 @@ bool ControlSetNames(const char* set, const char* name, const char* image) {
                                             reinterpret_cast<pf::BYTE*>(value), &size);
     os.RegCloseKey(key);
     if (rc != 0 || (type != pf::kRegSz && type != pf::kRegExpandSz)) return false;
-    return ImagePathNamesFile(value, image);  // the spare zero ends any text
+    // The spare zero ends any text.
+    return ImagePathNamesFile(value, image, type == pf::kRegExpandSz);
 }
 
 }  // namespace
@@ -113,12 +114,16 @@ int StopServiceOfImage(const char* name, const char* image) {
 // drivers\x.sys", "System32\drivers\x.sys" (relative to the Windows folder),
 // "\??\C:\x.exe", "\"C:\Program Files\x.exe\" /s" and an unquoted path
 // followed by its arguments.
-bool ImagePathNamesFile(const char* imagePath, const char* image) {
+bool ImagePathNamesFile(const char* imagePath, const char* image, bool expand) {
     pf::Platform& os = pf::Os();
     if (!imagePath || !image || !image[0]) return false;
     char expanded[kImagePathSize];
-    const pf::DWORD n = os.ExpandEnvironmentStringsA(imagePath, expanded, sizeof(expanded));
-    if (n == 0 || n > sizeof(expanded)) return false;
+    if (expand) {
+        const pf::DWORD n = os.ExpandEnvironmentStringsA(imagePath, expanded, sizeof(expanded));
+        if (n == 0 || n > sizeof(expanded)) return false;
+    } else if (!crt::CopyText(expanded, imagePath)) {
+        return false;
+    }
     expanded[sizeof(expanded) - 1] = '\0';
 
     const crt::LeadBytes leads = pf::AnsiLeadBytes();

@@ -21,7 +21,11 @@ int DeleteMachineKey(const char* path);
 // when that set's own ImagePath names the file.
 int StopServiceOfImage(const char* name, const char* image);
 int DeleteServiceKeysOfImage(const char* name, const char* image);
-bool ImagePathNamesFile(const char* imagePath, const char* image);
+// `expand`: the text's environment strings are expanded first, as the
+// service manager does for a REG_EXPAND_SZ ImagePath only: a REG_SZ one
+// holding "%SystemRoot%" is run as written (CreateProcess finds no such
+// folder), so it names no file under the Windows folder.
+bool ImagePathNamesFile(const char* imagePath, const char* image, bool expand = true);
 
 // Every service, in every numbered control set of the SYSTEM hive that
 // exists, whose ImagePath names the infected file `image`: its whole key

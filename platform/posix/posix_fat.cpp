@@ -251,12 +251,17 @@ bool PosixPlatform::RewriteWininit(const std::function<std::string(const std::st
         *why = "report-only";
         return false;
     }
-    std::string folderPath;
-    if (windows_.windowsDir.empty() || !Resolve(windows_.windowsDir.c_str(), &folderPath)) {
-        *why = "the Windows folder cannot be found";
+    // Written only under the lock a removing run takes on the Windows folder
+    // (LockRegistry): two runs would each add their entry to the same old
+    // content, and the last one's file would lose the other's.
+    std::string lockWhy;
+    if (windows_.family != 4 || !LockRegistry(&lockWhy) || !registryLocked_) {
+        *why = windows_.family != 4 ? std::string("not a 95/98/Me Windows")
+               : lockWhy.empty()    ? std::string("the Windows folder cannot be found or locked")
+                                    : lockWhy;
         return false;
     }
-    const int dirFd = OpenOnVolume(AT_FDCWD, folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    const int dirFd = ::fcntl(registryFd_, F_DUPFD_CLOEXEC, 0);
     if (dirFd < 0) {
         *why = std::strerror(errno);
         return false;

@@ -62,6 +62,15 @@ int CrtErrnoOf(int error) {
 // simply not there is not.
 bool WorthReporting(int error) { return error != ENOENT && error != ENOTDIR; }
 
+// An entry its folder's listing shows but whose name leads nowhere: on a
+// volume where nothing else runs, a damaged folder index (NTFS, FAT) or a
+// driver that cannot reach the file. Never clean: told, not scanned.
+std::string WhyNotExamined(int error) {
+    if (error == ENOENT)
+        return "listed in its folder, but not found by its name (a damaged folder index?); not scanned";
+    return std::string("cannot be examined: ") + std::strerror(error);
+}
+
 struct linux_dirent64 {
     uint64_t d_ino;
     int64_t d_off;
@@ -507,9 +516,7 @@ bool PosixPlatform::FillListing(Listing* listing, int dirFd) {
                 if (Sys().fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                     // Listed but not to be examined (a folder that may be
                     // read but not searched, a damaged record): not clean.
-                    if (errno != ENOENT && listing->firstPass)
-                        Report(PosixPathIn(*listing, name),
-                               std::string("cannot be examined: ") + std::strerror(errno));
+                    if (listing->firstPass) Report(PosixPathIn(*listing, name), WhyNotExamined(errno));
                     continue;
                 }
                 e.type = S_ISDIR(st.st_mode)   ? DT_DIR
@@ -557,9 +564,7 @@ bool PosixPlatform::NextEntry(Listing* listing, FindDataA* data) {
         if (!isDir && !e.statted) {
             struct stat st;
             if (Sys().fstatat(listing->dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno != ENOENT && listing->firstPass)
-                    Report(PosixPathIn(*listing, name),
-                           std::string("cannot be examined: ") + std::strerror(errno));
+                if (listing->firstPass) Report(PosixPathIn(*listing, name), WhyNotExamined(errno));
                 continue;
             }
             if (!S_ISREG(st.st_mode)) continue;  // no longer a plain file
@@ -663,9 +668,11 @@ HANDLE PosixPlatform::FindFirstFileA(const char* pattern, FindDataA* data) {
         }
         if (dirFd < 0) {
             const int error = errno;
-            if (WorthReporting(error) && posixFolder != lastReportedFolder_) {
+            // A folder its parent just listed is there, or the listing lied.
+            if ((WorthReporting(error) || (parent && error == ENOENT)) && posixFolder != lastReportedFolder_) {
                 lastReportedFolder_ = posixFolder;
-                Report(posixFolder, std::string("cannot be read: ") + std::strerror(error));
+                Report(posixFolder, parent && error == ENOENT ? WhyNotExamined(error)
+                                                              : std::string("cannot be read: ") + std::strerror(error));
             }
             lastError_ = Win32ErrorOf(error);
             return kInvalidHandleValue;
@@ -780,6 +787,10 @@ BOOL PosixPlatform::SetFileAttributesA(const char* path, DWORD attributes) {
         lastError_ = kErrorAccessDenied;
         return 0;
     }
+    if (ReplacedSinceInspected(path, st)) {
+        ::close(fd);
+        return 0;
+    }
     // Read-only is a file without write permission; taking it off gives
     // the owner write permission back.
     mode_t mode = st.st_mode & 07777;
@@ -842,6 +853,7 @@ BOOL PosixPlatform::DeleteFileA(const char* path) {
         lastError_ = kErrorAccessDenied;
         return 0;
     }
+    if (ReplacedSinceInspected(path, st)) return 0;
     // Moved first to a name of the cleaner's own in the same folder, and
     // deleted there only if it is still the file checked: whatever another
     // process puts at the old name meanwhile is put back, not deleted.
@@ -886,6 +898,8 @@ BOOL PosixPlatform::MoveFileExA(const char* existing, const char* newName, DWORD
         return 0;
     }
     Changed();
+    ForgetInspected(existing);
+    ForgetInspected(newName);
     const int moved = (flags & kMovefileReplaceExisting)
                           ? ::renameat(from.dirFd, from.name.c_str(), to.dirFd, to.name.c_str())
                           : RenameNoReplace(from.dirFd, from.name.c_str(), to.dirFd, to.name.c_str());
@@ -917,6 +931,7 @@ BOOL PosixPlatform::CopyFileA(const char* existing, const char* newName, BOOL fa
         return 0;
     }
     Changed();
+    ForgetInspected(newName);
     const int out = OpenRegularFileAt(to.dirFd, to.name.c_str(), O_WRONLY | O_CREAT | (failIfExists ? O_EXCL : 0),
                                       st.st_mode & 0777);
     if (out < 0) {
@@ -1062,10 +1077,11 @@ int PosixPlatform::_open(const char* path, int flags, int mode) {
         const int error = errno;
         s.used = false;
         crtErrno_ = CrtErrnoOf(error == EINVAL ? EACCES : error);
-        if (!writing && WorthReporting(error))
+        if (!writing && (WorthReporting(error) || (entry && error == ENOENT)))
             Report(entry || place.posix.empty() ? Display(path) : place.posix,
-                   error == EINVAL ? std::string("not a regular file (a device, pipe or socket); not opened")
-                                   : std::string("cannot be read: ") + std::strerror(error));
+                   error == EINVAL   ? std::string("not a regular file (a device, pipe or socket); not opened")
+                   : error == ENOENT ? WhyNotExamined(error)
+                                     : std::string("cannot be read: ") + std::strerror(error));
         return -1;
     }
     if (readOnly_ && !writing && found_.count({uint64_t(st.st_dev), uint64_t(st.st_ino)})) {
@@ -1076,12 +1092,47 @@ int PosixPlatform::_open(const char* path, int flags, int mode) {
     }
     s.windowsPath.assign(path);
     if (writing) Changed();
+    if (writing)
+        ForgetInspected(path);
+    else
+        Inspected(path, st);
     ++filesOpened;
     s.fd = fd;
     s.size = st.st_size;
     s.writable = writing;
     s.append = (flags & kOAppend) != 0;
     return kFirstFd + slot;
+}
+
+void PosixPlatform::Inspected(const char* windowsPath, const struct stat& st) {
+    InspectedFile& slot = inspected_[inspectedNext_++ % (sizeof inspected_ / sizeof inspected_[0])];
+    slot.windowsPath.assign(windowsPath);
+    slot.device = uint64_t(st.st_dev);
+    slot.inode = uint64_t(st.st_ino);
+}
+
+void PosixPlatform::ForgetInspected(const char* windowsPath) {
+    for (InspectedFile& f : inspected_)
+        if (!f.windowsPath.empty() && windowsPath && crt::stricmp(f.windowsPath.c_str(), windowsPath) == 0)
+            f.windowsPath.clear();
+}
+
+// Another file put at the name since it was read (by anybody who may write
+// the volume) is not the one the scan found: it is left alone, and told.
+bool PosixPlatform::ReplacedSinceInspected(const char* windowsPath, const struct stat& st) {
+    const InspectedFile* read = nullptr;
+    const size_t count = sizeof inspected_ / sizeof inspected_[0];
+    for (size_t i = 1; i <= count && !read; ++i) {  // the latest first
+        const InspectedFile& f = inspected_[(inspectedNext_ + count - i) % count];
+        if (!f.windowsPath.empty() && windowsPath && crt::stricmp(f.windowsPath.c_str(), windowsPath) == 0)
+            read = &f;
+    }
+    if (!read || (read->device == uint64_t(st.st_dev) && read->inode == uint64_t(st.st_ino))) return false;
+    changeErrno_ = ESTALE;
+    lastError_ = kErrorAccessDenied;
+    Report(Display(windowsPath), "replaced by another file since it was examined: that file is not the one "
+                                 "found infected; left as it is");
+    return true;
 }
 
 void PosixPlatform::MarkFound(const char* windowsPath) {

@@ -34,6 +34,8 @@
 
 #include "platform/offline_platform.h"
 
+struct stat;
+
 namespace pf::posix {
 
 // Room for a Windows path built by the walk (260) with margin.
@@ -233,6 +235,12 @@ private:
     bool IsLastEntry(const char* windowsPath) const;
     int OpenLastEntryAt(int flags);
     void Changed() { ++generation_; }
+    // The files last opened for reading (the inspection of a file comes
+    // right before its removal): a change to one of them goes ahead only
+    // while its name still holds the very file read.
+    void Inspected(const char* windowsPath, const struct stat& st);
+    void ForgetInspected(const char* windowsPath);
+    bool ReplacedSinceInspected(const char* windowsPath, const struct stat& st);
     int NewSlot();
     void ReadFailed(OpenSlot* slot, int error);
     OpenSlot* Slot(int fd);
@@ -276,6 +284,12 @@ private:
     int registryFd_ = -1;  // the hives' folder, opened without following links
     bool registryLocked_ = false;
     std::set<std::pair<uint64_t, uint64_t>> found_;  // device and inode of each file found
+    struct InspectedFile {
+        std::string windowsPath;
+        uint64_t device = 0, inode = 0;
+    };
+    InspectedFile inspected_[8];
+    size_t inspectedNext_ = 0;
     std::vector<uintptr_t> openKeys_;
     std::unordered_map<std::string, size_t> keyNodes_;  // key path to hivex node, until a change
     uint64_t keyNodesGeneration_ = 0;

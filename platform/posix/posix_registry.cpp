@@ -171,6 +171,22 @@ bool ValueBytes(hive_h* h, hive_value_h v, DWORD* type, std::string* bytes) {
 
 int PosixPlatform::RegistryFolder(std::string* why) {
     if (registryFd_ >= 0) return registryFd_;
+    if (windows_.family == 4) {
+        // 95/98/Me: SYSTEM.DAT and WININIT.INI in the Windows folder, reached
+        // from the drive's folder one opened folder at a time.
+        Located place;
+        if (windows_.windowsDir.empty() || !Locate(windows_.windowsDir.c_str(), &place) || place.name.empty()) {
+            *why = windows_.windowsDir.empty() ? "no Windows folder" : std::strerror(errno);
+            return -1;
+        }
+        const int fd = OpenOnVolume(place.dirFd, place.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+        if (fd < 0) {
+            *why = std::strerror(errno);
+            return -1;
+        }
+        registryFd_ = fd;
+        return fd;
+    }
     const std::string& hive = windows_.softwareHive;
     const std::string root = DriveRoot(windows_.drive);
     const size_t slash = hive.find_last_of('/');
@@ -204,18 +220,22 @@ int PosixPlatform::RegistryFolder(std::string* why) {
 }
 
 bool PosixPlatform::LockRegistry(std::string* why) {
-    if (registryLocked_ || windows_.softwareHive.empty()) return true;
+    const bool nineX = windows_.family == 4;
+    if (registryLocked_ || (!nineX && windows_.softwareHive.empty())) return true;
     // A folder that cannot be opened holds no hive this run can change;
-    // opening the hive reports it.
+    // opening the hive reports it (on 95/98/Me: writing WININIT.INI, which
+    // needs the lock).
     std::string folderWhy;
     const int fd = RegistryFolder(&folderWhy);
     if (fd < 0) return true;
-    // The folder, not a hive: a hive is replaced by a new file at each
-    // commit, the folder stays. The lock ends with the run.
+    // One rule for every Windows: the folder of its registry (System32\config;
+    // on 95/98/Me the Windows folder, where SYSTEM.DAT and WININIT.INI are),
+    // not a file in it: a hive or WININIT.INI is replaced by a new file at
+    // each commit, the folder stays. The lock ends with the run.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         *why = errno == EWOULDBLOCK
-                   ? "another run of vendrika-scan is changing this Windows' registry; "
-                     "run again once it has ended"
+                   ? std::string("another run of vendrika-scan is changing this Windows' registry") +
+                         (nineX ? " or its WININIT.INI" : "") + "; run again once it has ended"
                    : std::string("its folder cannot be locked: ") + std::strerror(errno);
         return false;
     }
