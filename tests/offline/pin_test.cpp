@@ -21,6 +21,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -766,4 +767,59 @@ TEST(VendrikaScanPins, DirtyHiveWithAValidChecksumIsLeftAlone) {
     EXPECT_FALSE(Exists(xp.hive + ".vendrika-new"));
     EXPECT_FALSE(Exists(tree.Path("Downloads/setup.exe")));
     EXPECT_FALSE(Exists(tree.Path("autorun.exe")));
+}
+
+namespace {
+// Holds a write lease on a file, as a program sharing the volume does (a
+// Samba oplock): any open of it by another process is made to wait until
+// the lease is given back or the system breaks it (lease-break-time,
+// 45 s by default), or fails at once with EWOULDBLOCK when non-blocking.
+struct Lease {
+    int fd = -1;
+    explicit Lease(const std::string& path) {
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0 && fcntl(fd, F_SETLEASE, F_WRLCK) != 0) {
+            close(fd);
+            fd = -1;
+        }
+    }
+    ~Lease() {
+        if (fd < 0) return;
+        fcntl(fd, F_SETLEASE, F_UNLCK);
+        close(fd);
+    }
+};
+}  // namespace
+
+// Rule 4c, as a program on the volume sees it: files that another process
+// holds a lease on (an infected program, the hosts file, the hive) are told
+// as unreadable at once, never waited for; the run ends in seconds.
+TEST(VendrikaScanPins, LeasedFilesAreNeverWaitedFor) {
+    Tree tree;
+    Xp xp(tree);
+    const std::string leased[] = {tree.Path("Downloads/setup.exe"), tree.Path("WINDOWS/system32/drivers/etc/hosts"),
+                                  xp.hive};
+    struct sigaction ignore {}, saved {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGIO, &ignore, &saved);  // the lease holder's notice of a break
+    {
+        std::vector<std::unique_ptr<Lease>> leases;
+        for (const std::string& path : leased) {
+            leases.push_back(std::make_unique<Lease>(path));
+            if (leases.back()->fd < 0) {
+                sigaction(SIGIO, &saved, nullptr);
+                GTEST_SKIP() << "no lease can be taken here: " << strerror(errno);
+            }
+        }
+        struct timespec start, end;
+        clock_gettime(CLOCK_MONOTONIC, &start);
+        const offline::RunResult r = Scan({tree.Root()});
+        clock_gettime(CLOCK_MONOTONIC, &end);
+        EXPECT_LT(end.tv_sec - start.tv_sec, 20) << "the run waited for a lease";
+        EXPECT_EQ(r.status, 2) << r.out << r.err;
+        for (const std::string& path : leased)
+            EXPECT_TRUE(Has(r.err, path + ": ") && Has(r.err, strerror(EWOULDBLOCK))) << path << "\n" << r.err;
+        EXPECT_TRUE(Has(r.out, tree.Path("autorun.exe") + ": " + kName + " FOUND")) << r.out;
+    }
+    sigaction(SIGIO, &saved, nullptr);
 }
