@@ -982,6 +982,31 @@ DWORD PosixPlatform::GetTempPathA(DWORD size, char* buffer) {
     return CopyOut(temp, buffer, size);
 }
 
+// %ProgramFiles% as that Windows sets it: from the ProgramFilesDir value of
+// its SOFTWARE hive ("C:\Programme" on a German XP), else the usual name.
+const std::string& PosixPlatform::ProgramFilesDir(const std::string& systemDrive) {
+    if (programFilesRead_) return programFiles_;
+    programFilesRead_ = true;
+    programFiles_ = systemDrive + "\\Program Files";
+    if (windows_.family != 5 || windows_.softwareHive.empty()) return programFiles_;
+    const DWORD error = lastError_;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(kHkeyLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion", 0, kKeyRead, &key) == 0) {
+        char value[kPathBuffer] = {};
+        DWORD type = 0, length = sizeof value - 1;
+        if (RegQueryValueExA(key, "ProgramFilesDir", nullptr, &type, reinterpret_cast<BYTE*>(value), &length) == 0 &&
+            (type == kRegSz || type == kRegExpandSz)) {
+            value[length < sizeof value ? length : sizeof value - 1] = '\0';
+            const size_t n = std::strlen(value);
+            // A drive's path ("X:\..."), nothing that would name another place.
+            if (n >= 3 && value[1] == ':' && value[2] == '\\' && !std::strchr(value, '%')) programFiles_ = value;
+        }
+        RegCloseKey(key);
+    }
+    lastError_ = error;
+    return programFiles_;
+}
+
 DWORD PosixPlatform::ExpandEnvironmentStringsA(const char* src, char* dst, DWORD size) {
     if (!src) return 0;
     // The variables a start-up value uses, as the Windows on the volume sets them.
@@ -994,7 +1019,7 @@ DWORD PosixPlatform::ExpandEnvironmentStringsA(const char* src, char* dst, DWORD
             if (end) {
                 const std::string name(p + 1, end);
                 const char* value = nullptr;
-                std::string programFiles = systemDrive + "\\Program Files";
+                const std::string& programFiles = ProgramFilesDir(systemDrive);
                 if (!windows_.windowsDir.empty() &&
                     (crt::stricmp(name.c_str(), "SystemRoot") == 0 ||
                      crt::stricmp(name.c_str(), "windir") == 0))

@@ -79,7 +79,10 @@ public:
     // Looks for a Windows on a drive (its folders named as on disk, its
     // version read from its SOFTWARE hive); family 0 when there is none.
     static WindowsInstall FindWindows(PosixPlatform& platform, char letter);
-    void SetWindows(const WindowsInstall& install) { windows_ = install; }
+    void SetWindows(const WindowsInstall& install) {
+        windows_ = install;
+        programFilesRead_ = false;
+    }
     // Replaces the 95/98/Me Windows' wininit.ini (an empty text when there
     // is none) by what `edit` makes of its bytes: written to a new file in
     // the Windows folder, flushed and renamed over it (posix_fat.cpp). False,
@@ -253,6 +256,7 @@ private:
     bool CreateNewHive(Hive& hive, std::string* why);
     void DropNewHive(Hive& hive);
     int RegistryFolder(std::string* why);
+    const std::string& ProgramFilesDir(const std::string& systemDrive);
 
     std::vector<Drive> drives_;
     WindowsInstall windows_;
@@ -293,6 +297,8 @@ private:
     std::vector<uintptr_t> openKeys_;
     std::unordered_map<std::string, size_t> keyNodes_;  // key path to hivex node, until a change
     uint64_t keyNodesGeneration_ = 0;
+    std::string programFiles_;  // %ProgramFiles%, read once
+    bool programFilesRead_ = false;
 };
 
 }  // namespace pf::posix

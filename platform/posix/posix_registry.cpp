@@ -54,6 +54,8 @@ struct KeyHandle {
 
 std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
+const char kNotClosedCleanly[] = "the hive was not closed cleanly (its log holds changes)";
+
 // A hive whose two sequence numbers differ holds changes that only its log
 // files carry; Windows would replay them over anything written here.
 bool HiveCleanlyClosed(int fd, std::string* why) {
@@ -64,7 +66,7 @@ bool HiveCleanlyClosed(int fd, std::string* why) {
         return false;
     }
     if (std::memcmp(header + 4, header + 8, 4) != 0) {
-        *why = "the hive was not closed cleanly (its log holds changes)";
+        *why = kNotClosedCleanly;
         return false;
     }
     return true;
@@ -295,6 +297,11 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
         Report(path, "registry hive cannot be opened: " + why + "; left as it is");
         return nullptr;
     }
+    // Read as it is, it may lack what its log holds (a worm's start-up value
+    // written just before a crash): what is listed from it may be incomplete.
+    if (!write && !HiveCleanlyClosed(fd, &why) && why == kNotClosedCleanly)
+        Report(path, "registry hive read without its log: " + why +
+                         ", which this program does not read; what is listed from it may be incomplete");
     int copyFd = -1;
     hive_h* h = OpenCopy(fd, write ? HIVEX_OPEN_WRITE : 0, &copyFd);
     if (!h) {

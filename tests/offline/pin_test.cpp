@@ -706,6 +706,18 @@ TEST(VendrikaScanPins, EnvironmentStringsAsWindowsExpandsThem) {
             << s.name;
     ASSERT_TRUE(offline::HiveValues(xp.hive, kRun, &values));
     EXPECT_EQ(values, (std::map<std::string, std::string>{{"Notepad", "notepad.exe"}}));
+
+    // %ProgramFiles% is what the hive's ProgramFilesDir says (a German XP).
+    Tree german;
+    Xp de(german);
+    german.File("Programme/Tools/tool.exe", offline::InfectedSample(28));
+    german.File("Program Files/Tools/tool.exe", "not the worm");
+    ASSERT_TRUE(offline::SetHiveValues(de.hive, "Microsoft\\Windows\\CurrentVersion",
+                                       {{"ProgramFilesDir", "C:\\Programme"}}));
+    ASSERT_TRUE(offline::SetHiveValues(de.hive, kRun, {{"Tool", "%ProgramFiles%\\Tools\\tool.exe"}}, 2));
+    const offline::RunResult programme = Scan({german.Root()});
+    EXPECT_TRUE(Has(programme.out, "CurrentVersion\\Run\\Tool (" + de.hive + "): would be removed with --remove"))
+        << programme.out;
 }
 
 // Rule 4f: with --quiet the notes (which Windows, what was not examined)
@@ -749,7 +761,8 @@ TEST(VendrikaScanPins, QuietRunShowsItsNotesOnlyAfterADetection) {
 // Rule 4g: a hive Windows left dirty (its sequence numbers differ: the
 // newer changes are in its log) but whose header checksum is valid, so
 // that hivex reads it: a removing run leaves it byte for byte and says why;
-// the files are cleaned all the same.
+// the files are cleaned all the same. A report-only run reads it, lists
+// what --remove would remove from it and says that its log was not read.
 TEST(VendrikaScanPins, DirtyHiveWithAValidChecksumIsLeftAlone) {
     Tree tree;
     Xp xp(tree);
@@ -758,6 +771,13 @@ TEST(VendrikaScanPins, DirtyHiveWithAValidChecksumIsLeftAlone) {
     ASSERT_NE(h, nullptr) << "hivex refuses the hive: " << strerror(errno);
     hivex_close(h);
     const std::string before = offline::ReadFile(xp.hive);
+    const offline::RunResult report = Scan({tree.Root()});
+    EXPECT_EQ(report.status, 2) << report.out << report.err;
+    EXPECT_EQ(Count(report.err, xp.hive + ": registry hive read without its log: the hive was not closed cleanly"),
+              1u)
+        << report.err;
+    EXPECT_TRUE(Has(report.out, "Run\\Autorun (" + xp.hive + "): would be removed with --remove")) << report.out;
+    EXPECT_EQ(offline::ReadFile(xp.hive), before);
     const offline::RunResult r = Scan({"--remove", tree.Root()});
     EXPECT_EQ(r.status, 2) << r.out << r.err;
     EXPECT_TRUE(Has(r.err, xp.hive + ": registry hive cannot be opened: the hive was not closed cleanly (its log "
