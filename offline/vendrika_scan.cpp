@@ -689,6 +689,12 @@ int VendrikaScanMain(int argc, char** argv) {
                               true);
         }
     }
+    // A report-only run changes nothing of its own; where the driver itself
+    // updates access times as files are read, the user is told first.
+    for (int i = 0; !options.remove && i < platform.DriveCount(); ++i) {
+        const std::string why = platform.AccessTimesNotKept(char('C' + i));
+        if (!why.empty()) platform.Note(why, true);
+    }
     // One removing run at a time per Windows: a second one is refused
     // before it changes anything.
     if (options.remove) {

@@ -173,6 +173,50 @@ std::vector<std::string> FuseBackings() {
 
 }  // namespace
 
+namespace {
+// Whether the options of a mount (comma-separated) hold `option`.
+bool HasOption(const std::string& options, const char* option) {
+    std::istringstream in(options);
+    for (std::string o; std::getline(in, o, ',');)
+        if (o == option) return true;
+    return false;
+}
+
+// The mount of a drive's folder with its per-mount options in `options`.
+bool MountOfFolder(const std::string& folder, Mount* mount, std::string* options) {
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (!real) return false;
+    const std::string path = real;
+    std::free(real);
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !MountOf(path, st.st_dev, mount)) return false;
+    std::ifstream in("/proc/self/mountinfo");
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, numbers, root, point, opts;
+        fields >> id >> parent >> numbers >> root >> point >> opts;
+        if (Unescape(point) == mount->mountPoint) *options = opts;  // the last one listed is the one seen
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string PosixPlatform::AccessTimesNotKept(char letter) const {
+    const std::string root = DriveRoot(letter);
+    Mount mount;
+    std::string options;
+    if (root.empty() || !MountOfFolder(root, &mount, &options)) return std::string();
+    // A kernel file system keeps the times itself and honours O_NOATIME; a
+    // FUSE driver keeps them in its own process, and ntfs-3g updates them as
+    // files are read whatever the reader asks, unless mounted so.
+    if (mount.type.compare(0, 4, "fuse") != 0 || HasOption(options, "ro") || HasOption(options, "noatime"))
+        return std::string();
+    return root + " is a FUSE mount (" + mount.type + ", " + mount.source +
+           ") whose driver keeps the access times itself and may update them as files are read (ntfs-3g "
+           "does, whatever a reader asks): to keep them, mount it read-only or with -o noatime";
+}
+
 // The short form of a whole path, as Windows gives it; it fails when any of
 // its names cannot be read from the volume behind the mount.
 DWORD PosixPlatform::GetShortPathNameA(const char* longPath, char* shortPath, DWORD size) {

@@ -98,6 +98,11 @@ public:
     bool ReadOnly() const { return readOnly_; }
     void SetEvents(Events* events) { events_ = events; }
 
+    // Where the access times of a drive's files change as they are read,
+    // whatever the scanner asks (a FUSE driver such as ntfs-3g, mounted
+    // writable without noatime), why, with the remedy; "" elsewhere.
+    std::string AccessTimesNotKept(char letter) const;
+
     // Resolves a Windows path to the POSIX one (letter case as on disk).
     // When the last component is missing, it is kept as written if
     // `lastMayBeMissing`. False when a component cannot be found, names a
