@@ -254,12 +254,12 @@ TEST(VendrikaScanPins, ListedEntryThatLeadsNowhereIsTold) {
     offline::ImageVolume volume(offline::ImageVolume::kNtfs);
     if (!volume.Unavailable().empty()) GTEST_SKIP() << volume.Unavailable();
     volume.File("idx/bbb.exe", offline::InfectedSample(1));
-    volume.File("idx/ccc/inside.exe", offline::InfectedSample(2));
+    volume.File("idx/qqq/inside.exe", offline::InfectedSample(2));
     volume.File("idx/mmm.txt", "plain");
     volume.File("idx/ppp.exe", offline::InfectedSample(3));
     ASSERT_TRUE(volume.Unmount());
     ASSERT_TRUE(DamageIndexKey(volume.Image(), "ppp.exe", "aaa.exe"));
-    ASSERT_TRUE(DamageIndexKey(volume.Image(), "ccc", "aab"));
+    ASSERT_TRUE(DamageIndexKey(volume.Image(), "qqq", "aab"));
     ASSERT_TRUE(volume.Mount());
     struct stat st;
     ASSERT_NE(lstat(volume.Path("idx/aaa.exe").c_str(), &st), 0);  // listed, but no such name
@@ -269,12 +269,11 @@ TEST(VendrikaScanPins, ListedEntryThatLeadsNowhereIsTold) {
          {std::vector<std::string>{volume.Root()}, std::vector<std::string>{"--remove", volume.Root()}}) {
         const offline::RunResult r = Scan(args);
         EXPECT_EQ(r.status, 2) << r.out << r.err;
-        EXPECT_EQ(Count(r.err, volume.Path("idx/aaa.exe") + ": listed in its folder, but not found by its name "
-                                                          "(a damaged folder index?); not scanned"),
-                  1u)
-            << r.err;
-        // (ntfs-3g answers the folder's look-up with EIO, told as ever.)
-        EXPECT_EQ(Count(r.err, volume.Path("idx/aab") + ": "), 1u) << r.err;
+        for (const char* entry : {"idx/aaa.exe", "idx/aab"})
+            EXPECT_EQ(Count(r.err, volume.Path(entry) + ": listed in its folder, but not found by its name "
+                                                        "(a damaged folder index?); not scanned"),
+                      1u)
+                << entry << r.err;
         EXPECT_TRUE(Has(r.out, "Total files infected\t\t:  1")) << r.out;
     }
     EXPECT_FALSE(Exists(volume.Path("idx/bbb.exe")));
