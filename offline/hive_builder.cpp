@@ -145,4 +145,24 @@ bool SetHiveDword(const std::string& hive, const std::string& keyPath, const std
     return SetRaw(hive, keyPath, {{name, bytes}}, 4);
 }
 
+bool MarkHiveDirty(const std::string& path) {
+    std::string bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream all;
+        all << in.rdbuf();
+        bytes = all.str();
+    }
+    if (bytes.size() < 4096 || bytes.compare(0, 4, "regf") != 0) return false;
+    // The primary sequence number is raised when a write begins, the
+    // secondary one when it has ended.
+    Put32(bytes, 0x04, Get32(bytes, 0x08) + 1);
+    uint32_t checksum = 0;
+    for (size_t i = 0; i < 0x1FC; i += 4) checksum ^= Get32(bytes, i);
+    Put32(bytes, 0x1FC, checksum);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+    return bool(out);
+}
+
 }  // namespace offline

@@ -191,7 +191,8 @@ std::string Shown(const std::string& s, bool tabs = false) {
 }
 
 // A JSON string of valid UTF-8: U+FFFD for each byte that is not; `exact`
-// tells whether it stands for the bytes as they are.
+// tells whether it stands for the bytes as they are. What Invisible names
+// is escaped (\uXXXX).
 std::string JsonString(const std::string& s, bool* exact) {
     std::string out = "\"";
     *exact = true;
@@ -209,7 +210,9 @@ std::string JsonString(const std::string& s, bool* exact) {
         if (cp == '"' || cp == '\\') {
             out += '\\';
             out += char(cp);
-        } else if (cp < 0x20 || cp == 0x7F) {
+        } else if (Invisible(cp)) {
+            // Exact all the same, and a JSON line on a terminal is no
+            // less safe than a text one.
             std::snprintf(esc, sizeof esc, "\\u%04x", unsigned(cp));
             out += esc;
         } else {
@@ -900,6 +903,12 @@ int VendrikaScanMain(int argc, char** argv) {
                               true);
             }
         }
+    }
+    // A report-only run changes nothing of its own; where the driver itself
+    // updates access times as files are read, the user is told first.
+    for (int i = 0; !options.remove && i < platform.DriveCount(); ++i) {
+        const std::string why = platform.AccessTimesNotKept(char('C' + i));
+        if (!why.empty()) platform.Note(why, true);
     }
     // One removing run at a time per Windows: a second one is refused
     // before it changes anything.

@@ -17,7 +17,8 @@ constexpr pf::DWORD kServiceWin32ShareProcess = 0x20;
 
 // A text value (REG_SZ or REG_EXPAND_SZ) of a machine key, ended within
 // `size`; false when the key or value cannot be read or is of another type.
-bool ReadMachineText(const std::string& keyPath, const char* name, char* out, pf::DWORD size) {
+bool ReadMachineText(const std::string& keyPath, const char* name, char* out, pf::DWORD size,
+                     bool* expandable = nullptr) {
     pf::Platform& os = pf::Os();
     pf::HKEY key = nullptr;
     if (os.RegOpenKeyExA(pf::kHkeyLocalMachine, keyPath.c_str(), 0, pf::kKeyRead, &key) != 0) return false;
@@ -26,33 +27,45 @@ bool ReadMachineText(const std::string& keyPath, const char* name, char* out, pf
     pf::DWORD length = size - 1;  // the spare zero ends any text
     const pf::LONG rc = os.RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<pf::BYTE*>(out), &length);
     os.RegCloseKey(key);
+    if (expandable) *expandable = type == pf::kRegExpandSz;
     return rc == 0 && (type == pf::kRegSz || type == pf::kRegExpandSz);
 }
 
 // The ServiceDll of a service hosted in a shared process: in the key's
 // Parameters (XP and later) or in the key itself (2000).
-bool ReadServiceDll(const std::string& serviceKey, char* out, pf::DWORD size) {
-    return (ReadMachineText(serviceKey + "\\Parameters", "ServiceDll", out, size) && out[0]) ||
-           (ReadMachineText(serviceKey, "ServiceDll", out, size) && out[0]);
+bool ReadServiceDll(const std::string& serviceKey, char* out, pf::DWORD size, bool* expandable) {
+    return (ReadMachineText(serviceKey + "\\Parameters", "ServiceDll", out, size, expandable) && out[0]) ||
+           (ReadMachineText(serviceKey, "ServiceDll", out, size, expandable) && out[0]);
 }
 
 // Whether a ServiceDll names `image`: a library path, loaded whole (no
-// arguments, no quotes), after its environment strings.
-bool ServiceDllNamesFile(const char* serviceDll, const char* image) {
+// arguments, no quotes), after its environment strings where it is
+// REG_EXPAND_SZ.
+bool ServiceDllNamesFile(const char* serviceDll, bool expand, const char* image) {
     char expanded[kImagePathSize];
-    const pf::DWORD n = pf::Os().ExpandEnvironmentStringsA(serviceDll, expanded, sizeof(expanded));
-    if (n == 0 || n > sizeof(expanded)) return false;
+    if (expand) {
+        const pf::DWORD n = pf::Os().ExpandEnvironmentStringsA(serviceDll, expanded, sizeof(expanded));
+        if (n == 0 || n > sizeof(expanded)) return false;
+    } else if (!crt::CopyText(expanded, serviceDll)) {
+        return false;
+    }
     expanded[sizeof(expanded) - 1] = '\0';
     return crt::SameName(expanded, image, pf::AnsiLeadBytes());
 }
 
+// A service's text value and whether the service manager expands it.
+struct ServiceText {
+    const char* text;
+    bool expand;
+};
+
 // Whether a service runs `image` as its own program. A shared host (svchost
 // -k, services.exe, lsass.exe) runs many services: its ImagePath condemns
 // none of them, and a hosted service's own image is its ServiceDll.
-bool ServiceRunsFile(pf::DWORD type, const char* imagePath, const char* serviceDll, const char* image) {
-    if (serviceDll && serviceDll[0]) return ServiceDllNamesFile(serviceDll, image);
+bool ServiceRunsFile(pf::DWORD type, ServiceText imagePath, ServiceText serviceDll, const char* image) {
+    if (serviceDll.text && serviceDll.text[0]) return ServiceDllNamesFile(serviceDll.text, serviceDll.expand, image);
     if (type & kServiceWin32ShareProcess) return false;
-    return ImagePathNamesFile(imagePath, image);
+    return ImagePathNamesFile(imagePath.text, image, imagePath.expand);
 }
 
 // Services are never stopped or removed for a program of Windows itself that
@@ -76,9 +89,12 @@ bool ServiceConfigNames(pf::SC_HANDLE service, const char* name, const char* ima
         !std::memchr(path, '\0', size_t(buffer.bytes + sizeof(buffer) - path)))
         return false;
     char serviceDll[kImagePathSize + 1];
-    const bool hosted =
-        ReadServiceDll(std::string("SYSTEM\\CurrentControlSet\\Services\\") + name, serviceDll, sizeof serviceDll);
-    return ServiceRunsFile(buffer.config.dwServiceType, path, hosted ? serviceDll : nullptr, image);
+    bool dllExpands = false;
+    const bool hosted = ReadServiceDll(std::string("SYSTEM\\CurrentControlSet\\Services\\") + name, serviceDll,
+                                       sizeof serviceDll, &dllExpands);
+    // The configuration does not tell the ImagePath's type: expanded.
+    return ServiceRunsFile(buffer.config.dwServiceType, {path, true}, {hosted ? serviceDll : nullptr, dllExpands},
+                           image);
 }
 
 // Stops the service; with `image`, only when its configuration names that
@@ -132,7 +148,8 @@ int StopServiceChecked(const char* name, unsigned char stop, const char* image) 
 bool ControlSetNames(const char* set, const char* name, const char* image) {
     const std::string key = std::string(set) + name;
     char imagePath[kImagePathSize + 1];
-    if (!ReadMachineText(key, "ImagePath", imagePath, sizeof imagePath)) return false;
+    bool imageExpands = false;
+    if (!ReadMachineText(key, "ImagePath", imagePath, sizeof imagePath, &imageExpands)) return false;
     pf::Platform& os = pf::Os();
     pf::DWORD type = 0;
     pf::HKEY handle = nullptr;
@@ -144,8 +161,9 @@ bool ControlSetNames(const char* set, const char* name, const char* image) {
         os.RegCloseKey(handle);
     }
     char serviceDll[kImagePathSize + 1];
-    const bool hosted = ReadServiceDll(key, serviceDll, sizeof serviceDll);
-    return ServiceRunsFile(type, imagePath, hosted ? serviceDll : nullptr, image);
+    bool dllExpands = false;
+    const bool hosted = ReadServiceDll(key, serviceDll, sizeof serviceDll, &dllExpands);
+    return ServiceRunsFile(type, {imagePath, imageExpands}, {hosted ? serviceDll : nullptr, dllExpands}, image);
 }
 
 }  // namespace
@@ -165,12 +183,16 @@ int StopServiceOfImage(const char* name, const char* image) {
 // "\SystemRoot\System32\drivers\x.sys", "System32\drivers\x.sys" (relative to the Windows folder),
 // "\??\C:\x.exe", "\"C:\Program Files\x.exe\" /s" and an unquoted path
 // followed by its arguments.
-bool ImagePathNamesFile(const char* imagePath, const char* image) {
+bool ImagePathNamesFile(const char* imagePath, const char* image, bool expand) {
     pf::Platform& os = pf::Os();
     if (!imagePath || !image || !image[0]) return false;
     char expanded[kImagePathSize];
-    const pf::DWORD n = os.ExpandEnvironmentStringsA(imagePath, expanded, sizeof(expanded));
-    if (n == 0 || n > sizeof(expanded)) return false;
+    if (expand) {
+        const pf::DWORD n = os.ExpandEnvironmentStringsA(imagePath, expanded, sizeof(expanded));
+        if (n == 0 || n > sizeof(expanded)) return false;
+    } else if (!crt::CopyText(expanded, imagePath)) {
+        return false;
+    }
     expanded[sizeof(expanded) - 1] = '\0';
 
     const crt::LeadBytes leads = pf::AnsiLeadBytes();

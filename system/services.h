@@ -25,7 +25,11 @@ int DeleteMachineKey(const char* path);
 // key names the file.
 int StopServiceOfImage(const char* name, const char* image);
 int DeleteServiceKeysOfImage(const char* name, const char* image);
-bool ImagePathNamesFile(const char* imagePath, const char* image);
+// `expand`: the text's environment strings are expanded first, as the
+// service manager does for a REG_EXPAND_SZ ImagePath only: a REG_SZ one
+// holding "%SystemRoot%" is run as written (CreateProcess finds no such
+// folder), so it names no file under the Windows folder.
+bool ImagePathNamesFile(const char* imagePath, const char* image, bool expand = true);
 
 // Every service, in every numbered control set of the SYSTEM hive that
 // exists, that runs the infected file `image` (the rule above): its whole key

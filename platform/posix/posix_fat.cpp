@@ -173,6 +173,50 @@ std::vector<std::string> FuseBackings() {
 
 }  // namespace
 
+namespace {
+// Whether the options of a mount (comma-separated) hold `option`.
+bool HasOption(const std::string& options, const char* option) {
+    std::istringstream in(options);
+    for (std::string o; std::getline(in, o, ',');)
+        if (o == option) return true;
+    return false;
+}
+
+// The mount of a drive's folder with its per-mount options in `options`.
+bool MountOfFolder(const std::string& folder, Mount* mount, std::string* options) {
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (!real) return false;
+    const std::string path = real;
+    std::free(real);
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !MountOf(path, st.st_dev, mount)) return false;
+    std::ifstream in("/proc/self/mountinfo");
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, numbers, root, point, opts;
+        fields >> id >> parent >> numbers >> root >> point >> opts;
+        if (Unescape(point) == mount->mountPoint) *options = opts;  // the last one listed is the one seen
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string PosixPlatform::AccessTimesNotKept(char letter) const {
+    const std::string root = DriveRoot(letter);
+    Mount mount;
+    std::string options;
+    if (root.empty() || !MountOfFolder(root, &mount, &options)) return std::string();
+    // A kernel file system keeps the times itself and honours O_NOATIME; a
+    // FUSE driver keeps them in its own process, and ntfs-3g updates them as
+    // files are read whatever the reader asks, unless mounted so.
+    if (mount.type.compare(0, 4, "fuse") != 0 || HasOption(options, "ro") || HasOption(options, "noatime"))
+        return std::string();
+    return root + " is a FUSE mount (" + mount.type + ", " + mount.source +
+           ") whose driver keeps the access times itself and may update them as files are read (ntfs-3g "
+           "does, whatever a reader asks): to keep them, mount it read-only or with -o noatime";
+}
+
 // The short form of a whole path, as Windows gives it; it fails when any of
 // its names cannot be read from the volume behind the mount.
 DWORD PosixPlatform::GetShortPathNameA(const char* longPath, char* shortPath, DWORD size) {
@@ -207,7 +251,7 @@ DWORD PosixPlatform::GetShortPathNameA(const char* longPath, char* shortPath, DW
         for (const std::string& b : FuseBackings()) backings.push_back(b);
 
     for (const std::string& backing : backings) {
-        const int fd = ::open(backing.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        const int fd = OpenOnVolume(AT_FDCWD, backing.c_str(), O_RDONLY);
         if (fd < 0) continue;
         FatVolume volume;
         std::string shortForm(1, drive->letter);
@@ -251,19 +295,24 @@ bool PosixPlatform::RewriteWininit(const std::function<std::string(const std::st
         *why = "report-only";
         return false;
     }
-    std::string folderPath;
-    if (windows_.windowsDir.empty() || !Resolve(windows_.windowsDir.c_str(), &folderPath)) {
-        *why = "the Windows folder cannot be found";
+    // Written only under the lock a removing run takes on the Windows folder
+    // (LockRegistry): two runs would each add their entry to the same old
+    // content, and the last one's file would lose the other's.
+    std::string lockWhy;
+    if (windows_.family != 4 || !LockRegistry(&lockWhy) || !registryLocked_) {
+        *why = windows_.family != 4 ? std::string("not a 95/98/Me Windows")
+               : lockWhy.empty()    ? std::string("the Windows folder cannot be found or locked")
+                                    : lockWhy;
         return false;
     }
-    const int dirFd = ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int dirFd = ::fcntl(registryFd_, F_DUPFD_CLOEXEC, 0);
     if (dirFd < 0) {
         *why = std::strerror(errno);
         return false;
     }
     // Its name in any letter case.
     std::string name;
-    if (DIR* dir = ::fdopendir(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))) {
+    if (DIR* dir = ::fdopendir(OpenOnVolume(dirFd, ".", O_RDONLY | O_DIRECTORY))) {
         while (struct dirent* e = ::readdir(dir))
             if (crt::stricmp(e->d_name, "wininit.ini") == 0) name = e->d_name;
         ::closedir(dir);
@@ -301,8 +350,8 @@ bool PosixPlatform::RewriteWininit(const std::function<std::string(const std::st
     for (int i = 0; i < 100 && out < 0; ++i) {
         char candidate[16];
         std::snprintf(candidate, sizeof candidate, "WININIT.V%02d", i);
-        out = ::openat(dirFd, candidate, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                       exists ? (st.st_mode & 0777) : 0644);
+        out = OpenOnVolume(dirFd, candidate, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
+                           exists ? (st.st_mode & 0777) : 0644);
         if (out >= 0) temp = candidate;
         else if (errno != EEXIST) break;
     }
@@ -318,7 +367,7 @@ bool PosixPlatform::RewriteWininit(const std::function<std::string(const std::st
         if (ok) at += size_t(n);
     }
     if (!ok) *why = std::string("the new file cannot be written: ") + std::strerror(errno);
-    if (ok && ::fsync(out) != 0) {
+    if (ok && Sys().fsync(out) != 0) {
         ok = false;
         *why = std::string("the new file cannot be flushed: ") + std::strerror(errno);
     }
@@ -328,7 +377,7 @@ bool PosixPlatform::RewriteWininit(const std::function<std::string(const std::st
         *why = std::string("it cannot be replaced: ") + std::strerror(errno);
     }
     if (!ok) ::unlinkat(dirFd, temp.c_str(), 0);
-    if (ok) ::fsync(dirFd);
+    if (ok) Sys().fsync(dirFd);
     ::close(dirFd);
     Changed();
     return ok;

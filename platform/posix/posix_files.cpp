@@ -62,6 +62,15 @@ int CrtErrnoOf(int error) {
 // simply not there is not.
 bool WorthReporting(int error) { return error != ENOENT && error != ENOTDIR; }
 
+// An entry its folder's listing shows but whose name leads nowhere: on a
+// volume where nothing else runs, a damaged folder index (NTFS, FAT) or a
+// driver that cannot reach the file. Never clean: told, not scanned.
+std::string WhyNotExamined(int error) {
+    if (error == ENOENT)
+        return "listed in its folder, but not found by its name (a damaged folder index?); not scanned";
+    return std::string("cannot be examined: ") + std::strerror(error);
+}
+
 struct linux_dirent64 {
     uint64_t d_ino;
     int64_t d_off;
@@ -72,17 +81,35 @@ struct linux_dirent64 {
 
 }  // namespace
 
+namespace {
+int RealOpenat(int dirFd, const char* name, int flags, mode_t mode) { return ::openat(dirFd, name, flags, mode); }
+int RealFstatat(int dirFd, const char* name, struct stat* st, int flags) { return ::fstatat(dirFd, name, st, flags); }
+int RealFsync(int fd) { return ::fsync(fd); }
+const SystemCalls kRealCalls = {RealOpenat, RealFstatat, RealFsync};
+SystemCalls g_calls = kRealCalls;
+}  // namespace
+
+SystemCalls& Sys() { return g_calls; }
+const SystemCalls& RealSystemCalls() { return kRealCalls; }
+
+int OpenOnVolume(int dirFd, const char* name, int flags, mode_t mode) {
+    flags |= O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    if (!(flags & (O_PATH | O_CREAT))) {
+        const int fd = Sys().openat(dirFd, name, flags | O_NOATIME, mode);
+        if (fd >= 0 || errno != EPERM) return fd;
+    }
+    return Sys().openat(dirFd, name, flags, mode);
+}
+
 int OpenRegularFileAt(int dirFd, const char* name, int flags, unsigned mode, struct stat* identity) {
     const int access = flags & (O_ACCMODE | O_TRUNC | O_APPEND);
     for (int tries = 0; tries < 8; ++tries) {
-        const int held = ::openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        const int held = OpenOnVolume(dirFd, name, O_PATH | O_NOFOLLOW);
         if (held < 0) {
             if (errno != ENOENT || !(flags & O_CREAT)) return -1;
             // Nothing there: a new file, or nothing if anything appeared
             // meanwhile (then looked at again).
-            const int made = ::openat(dirFd, name, access | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY |
-                                                       O_NONBLOCK | O_CLOEXEC,
-                                      mode_t(mode));
+            const int made = OpenOnVolume(dirFd, name, access | O_CREAT | O_EXCL | O_NOFOLLOW, mode_t(mode));
             if (made < 0 && errno == EEXIST && !(flags & O_EXCL)) continue;
             if (made < 0) return -1;
             struct stat st;
@@ -105,7 +132,7 @@ int OpenRegularFileAt(int dirFd, const char* name, int flags, unsigned mode, str
         // Through the hold: the file checked, whatever the name holds now.
         // Without /proc there is no such way, and nothing is opened.
         const std::string self = "/proc/self/fd/" + std::to_string(held);
-        const int fd = ::open(self.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const int fd = OpenOnVolume(AT_FDCWD, self.c_str(), access);
         int error = fd < 0 ? (errno == ENOENT ? ENOSYS : errno) : 0;
         struct stat now;
         if (fd >= 0 && (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode) || now.st_dev != was.st_dev ||
@@ -155,7 +182,7 @@ bool PosixPlatform::AddDrive(const std::string& folder, std::string* why, char l
     }
     // The folder as the user named it, a link to a mount point included; it
     // is opened once here, and nothing below it is reached through a link.
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = OpenOnVolume(AT_FDCWD, folder.c_str(), O_RDONLY | O_DIRECTORY);
     if (fd < 0) {
         *why = errno == ENOTDIR ? "not a folder" : std::strerror(errno);
         return false;
@@ -199,10 +226,10 @@ namespace {
 // Whether `folder` (an entry of the open folder dirFd) is a folder holding
 // an entry named `next` in any letter case.
 bool HoldsEntry(int dirFd, const char* folder, const std::string& next) {
-    const int fd = ::openat(dirFd, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = OpenOnVolume(dirFd, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
     if (fd < 0) return false;
     struct stat st;
-    if (::fstatat(fd, next.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (Sys().fstatat(fd, next.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         ::close(fd);
         return true;
     }
@@ -226,16 +253,16 @@ bool HoldsEntry(int dirFd, const char* folder, const std::string& next) {
 // there is none.
 bool FindInFolder(int dirFd, const std::string& wanted, const std::string& next, std::string* actual,
                   struct stat* st) {
-    const bool exact = ::fstatat(dirFd, wanted.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool exact = Sys().fstatat(dirFd, wanted.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exact && errno != ENOENT) return false;
     if (exact) {
         *actual = wanted;
         struct stat below;
         if (next.empty() || !S_ISDIR(st->st_mode) ||
-            ::fstatat(dirFd, (wanted + "/" + next).c_str(), &below, AT_SYMLINK_NOFOLLOW) == 0)
+            Sys().fstatat(dirFd, (wanted + "/" + next).c_str(), &below, AT_SYMLINK_NOFOLLOW) == 0)
             return true;
     }
-    const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int listFd = OpenOnVolume(dirFd, ".", O_RDONLY | O_DIRECTORY);
     if (listFd < 0) return exact;
     DIR* dir = ::fdopendir(listFd);
     if (!dir) {
@@ -249,7 +276,7 @@ bool FindInFolder(int dirFd, const std::string& wanted, const std::string& next,
         if (crt::stricmp(e->d_name, wanted.c_str()) != 0 || (exact && wanted == e->d_name)) continue;
         if (found && (next.empty() || ++tries > 16)) break;
         struct stat other;
-        if (::fstatat(dirFd, e->d_name, &other, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (Sys().fstatat(dirFd, e->d_name, &other, AT_SYMLINK_NOFOLLOW) != 0) {
             error = errno;
             continue;
         }
@@ -311,8 +338,7 @@ bool PosixPlatform::Locate(const char* windowsPath, Located* place, bool lastMay
             here.name = actual;
             break;
         }
-        const int next = ::openat(here.dirFd, actual.c_str(),
-                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int next = OpenOnVolume(here.dirFd, actual.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
         if (next < 0) return false;
         ::close(here.dirFd);
         here.dirFd = next;
@@ -505,12 +531,10 @@ bool PosixPlatform::FillListing(Listing* listing, int dirFd) {
             int64_t device = -1;  // a folder's, where the listing looked (drive set)
             if (e.type == DT_UNKNOWN) {
                 struct stat st;
-                if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (Sys().fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                     // Listed but not to be examined (a folder that may be
                     // read but not searched, a damaged record): not clean.
-                    if (errno != ENOENT && listing->firstPass)
-                        Report(PosixPathIn(*listing, name),
-                               std::string("cannot be examined: ") + std::strerror(errno));
+                    if (listing->firstPass) Report(PosixPathIn(*listing, name), WhyNotExamined(errno));
                     continue;
                 }
                 e.type = S_ISDIR(st.st_mode)   ? DT_DIR
@@ -526,7 +550,7 @@ bool PosixPlatform::FillListing(Listing* listing, int dirFd) {
             // file; an automount point is not mounted by looking.
             if (drive && e.type == DT_DIR && device < 0) {
                 struct stat st;
-                if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0)
+                if (Sys().fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0)
                     device = int64_t(st.st_dev);
             }
             // Links, devices, pipes and sockets are no files to scan; a
@@ -572,10 +596,8 @@ bool PosixPlatform::NextEntry(Listing* listing, FindDataA* data) {
         const bool isDir = e.type == DT_DIR;
         if (!isDir && !e.statted) {
             struct stat st;
-            if (::fstatat(listing->dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno != ENOENT && listing->firstPass)
-                    Report(PosixPathIn(*listing, name),
-                           std::string("cannot be examined: ") + std::strerror(errno));
+            if (Sys().fstatat(listing->dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (listing->firstPass) Report(PosixPathIn(*listing, name), WhyNotExamined(errno));
                 continue;
             }
             if (!S_ISREG(st.st_mode)) continue;  // no longer a plain file
@@ -652,7 +674,7 @@ HANDLE PosixPlatform::FindFirstFileA(const char* pattern, FindDataA* data) {
         }
         int dirFd = -1;
         std::string posixFolder;
-        const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
         const Listing* parent = nullptr;
         if (lastIsFile_ == false && lastPathLength_ + 1 == folderLength &&
             std::memcmp(lastPath_, pattern, lastPathLength_) == 0 && lastDirFd_ >= 0) {
@@ -661,7 +683,7 @@ HANDLE PosixPlatform::FindFirstFileA(const char* pattern, FindDataA* data) {
         }
         if (parent) {
             // The folder just listed by its parent.
-            dirFd = ::openat(lastDirFd_, lastName_, flags);
+            dirFd = OpenOnVolume(lastDirFd_, lastName_, flags);
             posixFolder = PosixPathIn(*parent, lastName_);
         } else {
             std::string folder(pattern, folderLength);
@@ -671,7 +693,7 @@ HANDLE PosixPlatform::FindFirstFileA(const char* pattern, FindDataA* data) {
                 // drive's descriptor would share its read position, and a
                 // second listing of the root would start where the first
                 // ended, empty.
-                dirFd = ::openat(place.dirFd, place.name.empty() ? "." : place.name.c_str(), flags);
+                dirFd = OpenOnVolume(place.dirFd, place.name.empty() ? "." : place.name.c_str(), flags);
                 posixFolder = place.posix;
             } else {
                 posixFolder = Display(folder.c_str());
@@ -679,9 +701,11 @@ HANDLE PosixPlatform::FindFirstFileA(const char* pattern, FindDataA* data) {
         }
         if (dirFd < 0) {
             const int error = errno;
-            if (WorthReporting(error) && posixFolder != lastReportedFolder_) {
+            // A folder its parent just listed is there, or the listing lied.
+            if ((WorthReporting(error) || (parent && error == ENOENT)) && posixFolder != lastReportedFolder_) {
                 lastReportedFolder_ = posixFolder;
-                Report(posixFolder, std::string("cannot be read: ") + std::strerror(error));
+                Report(posixFolder, parent && error == ENOENT ? WhyNotExamined(error)
+                                                              : std::string("cannot be read: ") + std::strerror(error));
             }
             lastError_ = Win32ErrorOf(error);
             return kInvalidHandleValue;
@@ -782,7 +806,7 @@ BOOL PosixPlatform::SetFileAttributesA(const char* path, DWORD attributes) {
     }
     // The file itself, held while it is checked and changed: a link put in
     // its place is never followed, whatever moment it appears.
-    const int fd = ::openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = OpenOnVolume(dirFd, name, O_PATH | O_NOFOLLOW);
     struct stat st;
     if (fd < 0 || ::fstat(fd, &st) != 0) {
         changeErrno_ = errno;
@@ -794,6 +818,10 @@ BOOL PosixPlatform::SetFileAttributesA(const char* path, DWORD attributes) {
         ::close(fd);
         changeErrno_ = EACCES;
         lastError_ = kErrorAccessDenied;
+        return 0;
+    }
+    if (ReplacedSinceInspected(path, st)) {
+        ::close(fd);
         return 0;
     }
     // Read-only is a file without write permission; taking it off gives
@@ -823,7 +851,7 @@ int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
     if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS) return -1;
     struct stat st;
-    if (::fstatat(toDir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (Sys().fstatat(toDir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         errno = EEXIST;
         return -1;
     }
@@ -848,7 +876,7 @@ BOOL PosixPlatform::DeleteFileA(const char* path) {
     // Only a plain file is deleted; a link put in its place is refused,
     // never reported removed.
     struct stat st;
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (Sys().fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         changeErrno_ = errno;
         lastError_ = Win32ErrorOf(errno);
         return 0;
@@ -858,6 +886,7 @@ BOOL PosixPlatform::DeleteFileA(const char* path) {
         lastError_ = kErrorAccessDenied;
         return 0;
     }
+    if (ReplacedSinceInspected(path, st)) return 0;
     // Moved first to a name of the cleaner's own in the same folder, and
     // deleted there only if it is still the file checked: whatever another
     // process puts at the old name meanwhile is put back, not deleted.
@@ -875,7 +904,7 @@ BOOL PosixPlatform::DeleteFileA(const char* path) {
         return 0;
     }
     struct stat moved;
-    const bool same = ::fstatat(dirFd, own, &moved, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(moved.st_mode) &&
+    const bool same = Sys().fstatat(dirFd, own, &moved, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(moved.st_mode) &&
                       moved.st_dev == st.st_dev && moved.st_ino == st.st_ino;
     if (same && ::unlinkat(dirFd, own, 0) == 0) return 1;
     const int error = same ? errno : EACCES;
@@ -902,11 +931,13 @@ BOOL PosixPlatform::MoveFileExA(const char* existing, const char* newName, DWORD
     }
     struct stat st;
     if (from.name.empty() || to.name.empty() ||
-        ::fstatat(from.dirFd, from.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+        Sys().fstatat(from.dirFd, from.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
         lastError_ = kErrorAccessDenied;
         return 0;
     }
     Changed();
+    ForgetInspected(existing);
+    ForgetInspected(newName);
     const int moved = (flags & kMovefileReplaceExisting)
                           ? ::renameat(from.dirFd, from.name.c_str(), to.dirFd, to.name.c_str())
                           : RenameNoReplace(from.dirFd, from.name.c_str(), to.dirFd, to.name.c_str());
@@ -938,6 +969,7 @@ BOOL PosixPlatform::CopyFileA(const char* existing, const char* newName, BOOL fa
         return 0;
     }
     Changed();
+    ForgetInspected(newName);
     const int out = OpenRegularFileAt(to.dirFd, to.name.c_str(), O_WRONLY | O_CREAT | (failIfExists ? O_EXCL : 0),
                                       st.st_mode & 0777);
     if (out < 0) {
@@ -988,6 +1020,31 @@ DWORD PosixPlatform::GetTempPathA(DWORD size, char* buffer) {
     return CopyOut(temp, buffer, size);
 }
 
+// %ProgramFiles% as that Windows sets it: from the ProgramFilesDir value of
+// its SOFTWARE hive ("C:\Programme" on a German XP), else the usual name.
+const std::string& PosixPlatform::ProgramFilesDir(const std::string& systemDrive) {
+    if (programFilesRead_) return programFiles_;
+    programFilesRead_ = true;
+    programFiles_ = systemDrive + "\\Program Files";
+    if (windows_.family != 5 || windows_.softwareHive.empty()) return programFiles_;
+    const DWORD error = lastError_;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(kHkeyLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion", 0, kKeyRead, &key) == 0) {
+        char value[kPathBuffer] = {};
+        DWORD type = 0, length = sizeof value - 1;
+        if (RegQueryValueExA(key, "ProgramFilesDir", nullptr, &type, reinterpret_cast<BYTE*>(value), &length) == 0 &&
+            (type == kRegSz || type == kRegExpandSz)) {
+            value[length < sizeof value ? length : sizeof value - 1] = '\0';
+            const size_t n = std::strlen(value);
+            // A drive's path ("X:\..."), nothing that would name another place.
+            if (n >= 3 && value[1] == ':' && value[2] == '\\' && !std::strchr(value, '%')) programFiles_ = value;
+        }
+        RegCloseKey(key);
+    }
+    lastError_ = error;
+    return programFiles_;
+}
+
 DWORD PosixPlatform::ExpandEnvironmentStringsA(const char* src, char* dst, DWORD size) {
     if (!src) return 0;
     // The variables a start-up value uses, as the Windows on the volume sets them.
@@ -1000,7 +1057,7 @@ DWORD PosixPlatform::ExpandEnvironmentStringsA(const char* src, char* dst, DWORD
             if (end) {
                 const std::string name(p + 1, end);
                 const char* value = nullptr;
-                std::string programFiles = systemDrive + "\\Program Files";
+                const std::string& programFiles = ProgramFilesDir(systemDrive);
                 if (!windows_.windowsDir.empty() &&
                     (crt::stricmp(name.c_str(), "SystemRoot") == 0 ||
                      crt::stricmp(name.c_str(), "windir") == 0))
@@ -1083,10 +1140,11 @@ int PosixPlatform::_open(const char* path, int flags, int mode) {
         const int error = errno;
         s.used = false;
         crtErrno_ = CrtErrnoOf(error == EINVAL ? EACCES : error);
-        if (!writing && WorthReporting(error))
+        if (!writing && (WorthReporting(error) || (entry && error == ENOENT)))
             Report(entry || place.posix.empty() ? Display(path) : place.posix,
-                   error == EINVAL ? std::string("not a regular file (a device, pipe or socket); not opened")
-                                   : std::string("cannot be read: ") + std::strerror(error));
+                   error == EINVAL   ? std::string("not a regular file (a device, pipe or socket); not opened")
+                   : error == ENOENT ? WhyNotExamined(error)
+                                     : std::string("cannot be read: ") + std::strerror(error));
         return -1;
     }
     if (readOnly_ && !writing && found_.count({uint64_t(st.st_dev), uint64_t(st.st_ino)})) {
@@ -1097,12 +1155,47 @@ int PosixPlatform::_open(const char* path, int flags, int mode) {
     }
     s.windowsPath.assign(path);
     if (writing) Changed();
+    if (writing)
+        ForgetInspected(path);
+    else
+        Inspected(path, st);
     ++filesOpened;
     s.fd = fd;
     s.size = st.st_size;
     s.writable = writing;
     s.append = (flags & kOAppend) != 0;
     return kFirstFd + slot;
+}
+
+void PosixPlatform::Inspected(const char* windowsPath, const struct stat& st) {
+    InspectedFile& slot = inspected_[inspectedNext_++ % (sizeof inspected_ / sizeof inspected_[0])];
+    slot.windowsPath.assign(windowsPath);
+    slot.device = uint64_t(st.st_dev);
+    slot.inode = uint64_t(st.st_ino);
+}
+
+void PosixPlatform::ForgetInspected(const char* windowsPath) {
+    for (InspectedFile& f : inspected_)
+        if (!f.windowsPath.empty() && windowsPath && crt::stricmp(f.windowsPath.c_str(), windowsPath) == 0)
+            f.windowsPath.clear();
+}
+
+// Another file put at the name since it was read (by anybody who may write
+// the volume) is not the one the scan found: it is left alone, and told.
+bool PosixPlatform::ReplacedSinceInspected(const char* windowsPath, const struct stat& st) {
+    const InspectedFile* read = nullptr;
+    const size_t count = sizeof inspected_ / sizeof inspected_[0];
+    for (size_t i = 1; i <= count && !read; ++i) {  // the latest first
+        const InspectedFile& f = inspected_[(inspectedNext_ + count - i) % count];
+        if (!f.windowsPath.empty() && windowsPath && crt::stricmp(f.windowsPath.c_str(), windowsPath) == 0)
+            read = &f;
+    }
+    if (!read || (read->device == uint64_t(st.st_dev) && read->inode == uint64_t(st.st_ino))) return false;
+    changeErrno_ = ESTALE;
+    lastError_ = kErrorAccessDenied;
+    Report(Display(windowsPath), "replaced by another file since it was examined: that file is not the one "
+                                 "found infected; left as it is");
+    return true;
 }
 
 void PosixPlatform::MarkFound(const char* windowsPath) {
@@ -1119,7 +1212,7 @@ void PosixPlatform::MarkFound(const char* windowsPath) {
     const char* name;
     struct stat st;
     if (!windowsPath || !PlaceOf(windowsPath, &place, &dirFd, &name) ||
-        ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        Sys().fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
         return;
     found_.insert({uint64_t(st.st_dev), uint64_t(st.st_ino)});
 }
@@ -1427,8 +1520,12 @@ bool IsFile(const std::string& path) {
 std::vector<std::string> SpellingsOf(const std::string& folder, const char* name, size_t limit = 16) {
     std::vector<std::string> found;
     const std::string base = folder == "/" ? std::string() : folder;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return found;
+    const int fd = OpenOnVolume(AT_FDCWD, folder.c_str(), O_RDONLY | O_DIRECTORY);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0) ::close(fd);
+        return found;
+    }
     bool exact = false;
     while (struct dirent* e = ::readdir(dir)) {
         if (crt::stricmp(e->d_name, name) != 0) continue;
@@ -1451,7 +1548,7 @@ int OpenParentBelow(const std::string& root, const std::string& path) {
         errno = ENOENT;
         return -1;
     }
-    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = OpenOnVolume(AT_FDCWD, root.c_str(), O_RDONLY | O_DIRECTORY);
     size_t at = root == "/" ? 0 : root.size();
     while (fd >= 0 && at < slash) {
         while (at < slash && path[at] == '/') ++at;
@@ -1459,7 +1556,7 @@ int OpenParentBelow(const std::string& root, const std::string& path) {
         if (end == std::string::npos || end > slash) end = slash;
         if (end == at) break;
         const std::string part = path.substr(at, end - at);
-        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int next = OpenOnVolume(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
         const int saved = errno;
         ::close(fd);
         errno = saved;

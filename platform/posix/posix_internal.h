@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/posix_syscalls.h"
 
 struct hive_h;  // hivex's handle
 struct stat;

@@ -34,6 +34,8 @@
 
 #include "platform/offline_platform.h"
 
+struct stat;
+
 namespace pf::posix {
 
 // What a file being deleted is renamed with, after its own name: a file of
@@ -93,7 +95,10 @@ public:
     // Every Windows on the drive (a volume can hold more than one), the one
     // FindWindows gives first.
     static std::vector<WindowsInstall> FindEveryWindows(PosixPlatform& platform, char letter);
-    void SetWindows(const WindowsInstall& install) { windows_ = install; }
+    void SetWindows(const WindowsInstall& install) {
+        windows_ = install;
+        programFilesRead_ = false;
+    }
     // Replaces the 95/98/Me Windows' wininit.ini (an empty text when there
     // is none) by what `edit` makes of its bytes: written to a new file in
     // the Windows folder, flushed and renamed over it (posix_fat.cpp). False,
@@ -111,6 +116,11 @@ public:
     // Folders on another file system than their drive's folder (a mount
     // point below it) are not listed, each told as NotScanned.
     void SetOneFileSystem(bool on) { oneFileSystem_ = on; }
+
+    // Where the access times of a drive's files change as they are read,
+    // whatever the scanner asks (a FUSE driver such as ntfs-3g, mounted
+    // writable without noatime), why, with the remedy; "" elsewhere.
+    std::string AccessTimesNotKept(char letter) const;
 
     // Resolves a Windows path to the POSIX one (letter case as on disk).
     // When the last component is missing, it is kept as written if
@@ -263,6 +273,12 @@ private:
     bool IsLastEntry(const char* windowsPath) const;
     int OpenLastEntryAt(int flags);
     void Changed() { ++generation_; }
+    // The files last opened for reading (the inspection of a file comes
+    // right before its removal): a change to one of them goes ahead only
+    // while its name still holds the very file read.
+    void Inspected(const char* windowsPath, const struct stat& st);
+    void ForgetInspected(const char* windowsPath);
+    bool ReplacedSinceInspected(const char* windowsPath, const struct stat& st);
     int NewSlot();
     void ReadFailed(OpenSlot* slot, int error);
     OpenSlot* Slot(int fd);
@@ -275,6 +291,7 @@ private:
     bool CreateNewHive(Hive& hive, std::string* why);
     void DropNewHive(Hive& hive);
     int RegistryFolder(std::string* why);
+    const std::string& ProgramFilesDir(const std::string& systemDrive);
 
     std::vector<Drive> drives_;
     WindowsInstall windows_;
@@ -307,9 +324,17 @@ private:
     int registryFd_ = -1;  // the hives' folder, opened without following links
     bool registryLocked_ = false;
     std::set<std::pair<uint64_t, uint64_t>> found_;  // device and inode of each file found
+    struct InspectedFile {
+        std::string windowsPath;
+        uint64_t device = 0, inode = 0;
+    };
+    InspectedFile inspected_[8];
+    size_t inspectedNext_ = 0;
     std::vector<uintptr_t> openKeys_;
     std::unordered_map<std::string, size_t> keyNodes_;  // key path to hivex node, until a change
     uint64_t keyNodesGeneration_ = 0;
+    std::string programFiles_;  // %ProgramFiles%, read once
+    bool programFilesRead_ = false;
 };
 
 }  // namespace pf::posix

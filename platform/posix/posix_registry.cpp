@@ -55,6 +55,8 @@ struct KeyHandle {
 
 std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
+const char kNotClosedCleanly[] = "the hive was not closed cleanly (its log holds changes)";
+
 // A hive whose two sequence numbers differ holds changes that only its log
 // files carry; Windows would replay them over anything written here.
 bool HiveCleanlyClosed(int fd, std::string* why) {
@@ -65,7 +67,7 @@ bool HiveCleanlyClosed(int fd, std::string* why) {
         return false;
     }
     if (std::memcmp(header + 4, header + 8, 4) != 0) {
-        *why = "the hive was not closed cleanly (its log holds changes)";
+        *why = kNotClosedCleanly;
         return false;
     }
     return true;
@@ -172,6 +174,22 @@ bool ValueBytes(hive_h* h, hive_value_h v, DWORD* type, std::string* bytes) {
 
 int PosixPlatform::RegistryFolder(std::string* why) {
     if (registryFd_ >= 0) return registryFd_;
+    if (windows_.family == 4) {
+        // 95/98/Me: SYSTEM.DAT and WININIT.INI in the Windows folder, reached
+        // from the drive's folder one opened folder at a time.
+        Located place;
+        if (windows_.windowsDir.empty() || !Locate(windows_.windowsDir.c_str(), &place) || place.name.empty()) {
+            *why = windows_.windowsDir.empty() ? "no Windows folder" : std::strerror(errno);
+            return -1;
+        }
+        const int fd = OpenOnVolume(place.dirFd, place.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+        if (fd < 0) {
+            *why = std::strerror(errno);
+            return -1;
+        }
+        registryFd_ = fd;
+        return fd;
+    }
     const std::string& hive = windows_.softwareHive;
     const std::string root = DriveRoot(windows_.drive);
     const size_t slash = hive.find_last_of('/');
@@ -191,18 +209,22 @@ int PosixPlatform::RegistryFolder(std::string* why) {
 }
 
 bool PosixPlatform::LockRegistry(std::string* why) {
-    if (registryLocked_ || windows_.softwareHive.empty()) return true;
+    const bool nineX = windows_.family == 4;
+    if (registryLocked_ || (!nineX && windows_.softwareHive.empty())) return true;
     // A folder that cannot be opened holds no hive this run can change;
-    // opening the hive reports it.
+    // opening the hive reports it (on 95/98/Me: writing WININIT.INI, which
+    // needs the lock).
     std::string folderWhy;
     const int fd = RegistryFolder(&folderWhy);
     if (fd < 0) return true;
-    // The folder, not a hive: a hive is replaced by a new file at each
-    // commit, the folder stays. The lock ends with the run.
+    // One rule for every Windows: the folder of its registry (System32\config;
+    // on 95/98/Me the Windows folder, where SYSTEM.DAT and WININIT.INI are),
+    // not a file in it: a hive or WININIT.INI is replaced by a new file at
+    // each commit, the folder stays. The lock ends with the run.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         *why = errno == EWOULDBLOCK
-                   ? "another run of vendrika-scan is changing this Windows' registry; "
-                     "run again once it has ended"
+                   ? std::string("another run of vendrika-scan is changing this Windows' registry") +
+                         (nineX ? " or its WININIT.INI" : "") + "; run again once it has ended"
                    : std::string("its folder cannot be locked: ") + std::strerror(errno);
         return false;
     }
@@ -215,7 +237,7 @@ std::vector<std::string> PosixPlatform::HiveLeftovers(bool remove, std::vector<b
     std::string why;
     const int dirFd = RegistryFolder(&why);
     if (dirFd < 0) return found;
-    const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int listFd = OpenOnVolume(dirFd, ".", O_RDONLY | O_DIRECTORY);
     DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
     if (!dir) {
         if (listFd >= 0) ::close(listFd);
@@ -227,7 +249,7 @@ std::vector<std::string> PosixPlatform::HiveLeftovers(bool remove, std::vector<b
         const size_t length = std::strlen(e->d_name);
         if (length <= suffix || std::strcmp(e->d_name + length - suffix, kNewSuffix) != 0) continue;
         struct stat st;
-        if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        if (Sys().fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)))
             continue;
         found.push_back(folder + "/" + e->d_name);
@@ -248,7 +270,7 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
     const int dirFd = RegistryFolder(&why);
     if (dirFd >= 0 && which == kSystem) {
         // Its name in any letter case; of several, one that is a hive.
-        const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int listFd = OpenOnVolume(dirFd, ".", O_RDONLY | O_DIRECTORY);
         DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
         if (!dir && listFd >= 0) ::close(listFd);
         bool isHive = false;
@@ -289,6 +311,11 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
         Report(path, "registry hive cannot be opened: " + why + "; left as it is");
         return nullptr;
     }
+    // Read as it is, it may lack what its log holds (a worm's start-up value
+    // written just before a crash): what is listed from it may be incomplete.
+    if (!write && !HiveCleanlyClosed(fd, &why) && why == kNotClosedCleanly)
+        Report(path, "registry hive read without its log: " + why +
+                         ", which this program does not read; what is listed from it may be incomplete");
     int copyFd = -1;
     hive_h* h = OpenCopy(fd, write ? HIVEX_OPEN_WRITE : 0, &copyFd);
     if (!h) {
@@ -331,7 +358,7 @@ bool PosixPlatform::CreateNewHive(Hive& hive, std::string* why) {
     // first: a file or a link is unlinked itself, never what it points to.
     // The lock keeps every other run of ours away from it.
     struct stat st;
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (Sys().fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
             *why = "something that is not a file stands at " + hive.newName;
             return false;
@@ -343,7 +370,7 @@ bool PosixPlatform::CreateNewHive(Hive& hive, std::string* why) {
     }
     // A new file or nothing: a name planted meanwhile makes this fail. Only
     // this user may open it until it has the old hive's mode.
-    hive.newFd = ::openat(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    hive.newFd = OpenOnVolume(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     if (hive.newFd < 0) {
         *why = std::strerror(errno);
         return false;
@@ -365,7 +392,7 @@ void PosixPlatform::DropNewHive(Hive& hive) {
     if (hive.newFd < 0) return;
     struct stat mine, there;
     if (::fstat(hive.newFd, &mine) == 0 &&
-        ::fstatat(registryFd_, hive.newName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        Sys().fstatat(registryFd_, hive.newName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
         mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
         ::unlinkat(registryFd_, hive.newName.c_str(), 0);
     ::close(hive.newFd);
@@ -431,13 +458,13 @@ bool PosixPlatform::CommitHive(Hive& hive) {
             ok = failErrno("its NTFS attributes cannot be kept: ");
         break;
     }
-    if (ok && ::fsync(fd) != 0) ok = failErrno("it cannot be flushed: ");
-    if (ok && ::fsync(dirFd) != 0) ok = failErrno("its folder cannot be flushed: ");
+    if (ok && Sys().fsync(fd) != 0) ok = failErrno("it cannot be flushed: ");
+    if (ok && Sys().fsync(dirFd) != 0) ok = failErrno("its folder cannot be flushed: ");
     // Both names must still hold the files this run read and wrote.
-    if (ok && (::fstatat(dirFd, hive.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (ok && (Sys().fstatat(dirFd, hive.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
                st.st_dev != original.st_dev || st.st_ino != original.st_ino))
         ok = fail("it was replaced while the scan ran");
-    if (ok && (::fstatat(dirFd, hive.newName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (ok && (Sys().fstatat(dirFd, hive.newName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
                st.st_dev != mine.st_dev || st.st_ino != mine.st_ino))
         ok = fail("the new hive was replaced while the scan ran");
     if (ok && ::renameat(dirFd, hive.newName.c_str(), dirFd, hive.name.c_str()) != 0) ok = failErrno("");
@@ -454,13 +481,13 @@ bool PosixPlatform::CommitHive(Hive& hive) {
     ++hiveWrites;
     // Anybody who may write the folder can swap the new name between that
     // check and the rename (as they could the hive itself): say so.
-    if (::fstatat(dirFd, hive.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (Sys().fstatat(dirFd, hive.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         st.st_dev != mine.st_dev || st.st_ino != mine.st_ino) {
         Report(hive.path, "registry hive was replaced by another program while it was written: "
                           "it is not the hive this run wrote; look at it");
         return false;
     }
-    if (::fsync(dirFd) != 0)
+    if (Sys().fsync(dirFd) != 0)
         Report(hive.path, std::string("registry hive written, but its folder cannot be flushed: ") +
                               std::strerror(errno) + "; a crash now could bring back the old one");
     if (original.st_nlink > 1)

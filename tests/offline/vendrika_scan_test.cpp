@@ -96,8 +96,16 @@ std::string JsonField(const std::string& line, const std::string& name) {
         }
         const unsigned cp = unsigned(std::stoi(line.substr(at + 1, 4), nullptr, 16));
         at += 4;
-        if (cp >= 0x80) return "<not ASCII: " + line.substr(at - 5, 6) + ">";
-        bytes += char(cp);
+        // Escaped beyond ASCII: C1 controls, separators and bidi controls
+        // (none of them a surrogate).
+        if (cp >= 0xD800 && cp < 0xE000) return "<surrogate: " + line.substr(at - 5, 6) + ">";
+        if (cp < 0x80) {
+            bytes += char(cp);
+        } else if (cp < 0x800) {
+            bytes += char(0xC0 | (cp >> 6)), bytes += char(0x80 | (cp & 0x3F));
+        } else {
+            bytes += char(0xE0 | (cp >> 12)), bytes += char(0x80 | ((cp >> 6) & 0x3F)), bytes += char(0x80 | (cp & 0x3F));
+        }
     }
     return bytes;
 }

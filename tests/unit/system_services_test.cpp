@@ -330,6 +330,33 @@ TEST_F(ServiceTest, ASharedHostNamesNoneOfTheServicesItHosts) {
     }
 }
 
+// The service manager expands the environment strings of an ImagePath only
+// when it is REG_EXPAND_SZ; a REG_SZ one holding "%SystemRoot%" is run as
+// written and starts no file of the Windows folder: its keys stay. The
+// kernel's own forms (\SystemRoot\, relative) need no expansion.
+TEST_F(ServiceTest, OnlyAnExpandableImagePathIsExpanded) {
+    machine.windowsDirectory = "C:\\WINDOWS";
+    const std::string file = "C:\\WINDOWS\\system32\\alg.exe";
+    const struct {
+        const char* imagePath;
+        pf::DWORD type;
+        bool names;
+    } cases[] = {
+        {"%SystemRoot%\\system32\\alg.exe", pf::kRegExpandSz, true},
+        {"%SystemRoot%\\system32\\alg.exe", pf::kRegSz, false},
+        {"%windir%\\system32\\alg.exe -k x", pf::kRegSz, false},
+        {"\\SystemRoot\\system32\\alg.exe", pf::kRegSz, true},
+        {"system32\\alg.exe", pf::kRegSz, true},
+    };
+    for (const auto& c : cases) {
+        machine.hklm.subkeys.clear();
+        machine.SetString(pf::kHkeyLocalMachine, "SYSTEM\\ControlSet001\\Services\\wormsvc", "ImagePath",
+                          c.imagePath, c.type);
+        EXPECT_EQ(DeleteServiceKeysOfImage("wormsvc", file.c_str()), c.names ? 1 : 0) << c.imagePath << c.type;
+        EXPECT_EQ(HasKey("SYSTEM\\ControlSet001\\Services\\wormsvc"), !c.names) << c.imagePath << c.type;
+    }
+}
+
 TEST_F(ServiceTest, ANameTooLongForTheKeyBufferDeletesNothing) {
     const std::string name(600, 'n');
     PlantKey("SYSTEM\\ControlSet001\\Services\\" + name.substr(0, 400));
