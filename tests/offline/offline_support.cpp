@@ -267,6 +267,26 @@ void WriteSoftwareHive(const std::string& path, const std::string& systemRoot) {
     SetHiveValues(path, "Microsoft\\Windows NT\\CurrentVersion", {{"SystemRoot", systemRoot}});
 }
 
+std::string MdirShortName(const std::string& image, const std::string& folder, const std::string& longName) {
+    const std::string command = "MTOOLS_SKIP_CHECK=1 mdir -i '" + image + "' '::" + folder + "' 2>/dev/null";
+    FILE* in = popen(command.c_str(), "r");
+    if (!in) return "";
+    std::string found;
+    char line[512];
+    while (fgets(line, sizeof line, in)) {
+        std::string l(line);
+        while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
+        const std::string tail = "  " + longName;
+        if (l.size() < 12 + tail.size() || l.compare(l.size() - tail.size(), tail.size(), tail) != 0) continue;
+        std::string base = l.substr(0, 8), ext = l.substr(9, 3);
+        while (!base.empty() && base.back() == ' ') base.pop_back();
+        while (!ext.empty() && ext.back() == ' ') ext.pop_back();
+        found = ext.empty() ? base : base + "." + ext;
+    }
+    pclose(in);
+    return found;
+}
+
 std::string MsdosSys(const std::string& winDir) {
     return "[Paths]\r\nWinDir=" + winDir + "\r\nWinBootDir=" + winDir + "\r\nHostWinBootDrv=C\r\n\r\n"
            "[Options]\r\nBootGUI=1\r\n;" + std::string(1024, 'x') + "\r\n";

@@ -83,6 +83,9 @@ std::string InfectedSample(int record, unsigned seed = 1);
 // An empty SOFTWARE hive that names its Windows' folder, as every installed
 // one does (SystemRoot "C:\\WINDOWS": the Windows calls its drive C:).
 void WriteSoftwareHive(const std::string& path, const std::string& systemRoot = "C:\\WINDOWS");
+// The short name `mdir` (mtools) lists for `longName` in a folder of a FAT
+// image ("INFECT~1.EXE"), or "".
+std::string MdirShortName(const std::string& image, const std::string& folder, const std::string& longName);
 // MSDOS.SYS of a 95/98/Me Windows installed as C:\\WINDOWS (at the drive's root).
 std::string MsdosSys(const std::string& winDir = "C:\\WINDOWS");
 std::string DecoySample(int index);  // same length as record 0's sample, wrong bytes

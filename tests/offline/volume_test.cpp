@@ -212,28 +212,6 @@ TEST(VendrikaScanVolumes, LinksPlantedByARacerNeverLeadOutside) {
 }
 
 namespace {
-// The short name `mdir` (mtools) lists for `longName` in a folder of a FAT
-// image ("INFECT~1.EXE"), or "".
-std::string MdirShortName(const std::string& image, const std::string& folder, const std::string& longName) {
-    const std::string command = "MTOOLS_SKIP_CHECK=1 mdir -i '" + image + "' '::" + folder + "' 2>/dev/null";
-    FILE* in = popen(command.c_str(), "r");
-    if (!in) return "";
-    std::string found;
-    char line[512];
-    while (fgets(line, sizeof line, in)) {
-        std::string l(line);
-        while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
-        const std::string tail = "  " + longName;
-        if (l.size() < 12 + tail.size() || l.compare(l.size() - tail.size(), tail.size(), tail) != 0) continue;
-        std::string base = l.substr(0, 8), ext = l.substr(9, 3);
-        while (!base.empty() && base.back() == ' ') base.pop_back();
-        while (!ext.empty() && ext.back() == ' ') ext.pop_back();
-        found = ext.empty() ? base : base + "." + ext;
-    }
-    pclose(in);
-    return found;
-}
-
 // Rewrites a short directory entry of a FAT image in place, with the
 // checksum its long-name pieces carry brought up to date.
 bool PatchShortName(const std::string& image, const std::string& from, const std::string& to) {
@@ -290,9 +268,9 @@ TEST(VendrikaScanVolumes, Win98WininitNamesFilesByTheirShortNames) {
                               .c_str()),
               0);
     const std::string expected =
-        "NUL=D:\\" + MdirShortName(d.Image(), "/", "Shared Stuff") + "\\" +
-        MdirShortName(d.Image(), "/Shared Stuff", "Long Folder Name") + "\\" +
-        MdirShortName(d.Image(), "/Shared Stuff/Long Folder Name", "infected program.exe") + "\r\n";
+        "NUL=D:\\" + offline::MdirShortName(d.Image(), "/", "Shared Stuff") + "\\" +
+        offline::MdirShortName(d.Image(), "/Shared Stuff", "Long Folder Name") + "\\" +
+        offline::MdirShortName(d.Image(), "/Shared Stuff/Long Folder Name", "infected program.exe") + "\r\n";
     ASSERT_EQ(expected.find("\\\\"), std::string::npos) << expected;
     ASSERT_TRUE(d.Mount(true));  // read-only: nothing on it can be deleted now
     const auto beforeC = Tree::SnapshotOf(c.Root());
