@@ -169,6 +169,18 @@ bool ValueBytes(hive_h* h, hive_value_h v, DWORD* type, std::string* bytes) {
 
 }  // namespace
 
+bool ReadNtfsAttributes(int fd, std::string* name, std::string* bytes) {
+    for (const char* attribute : kNtfsAttributes) {
+        unsigned char value[64];
+        const ssize_t n = ::fgetxattr(fd, attribute, value, sizeof value);
+        if (n < 0) continue;  // not on NTFS, or not this form
+        *name = attribute;
+        bytes->assign(reinterpret_cast<const char*>(value), size_t(n));
+        return true;
+    }
+    return false;
+}
+
 int PosixPlatform::RegistryFolder(std::string* why) {
     if (registryFd_ >= 0) return registryFd_;
     const std::string& hive = windows_.softwareHive;
@@ -435,15 +447,10 @@ bool PosixPlatform::CommitHive(Hive& hive) {
     if (ok && (mine.st_mode & 07777) != (original.st_mode & 07777) &&
         ::fchmod(fd, original.st_mode & 07777) != 0)
         ok = failErrno("its mode cannot be kept: ");
-    for (const char* attribute : kNtfsAttributes) {
-        if (!ok) break;
-        unsigned char value[64];
-        const ssize_t n = ::fgetxattr(hive.fd, attribute, value, sizeof value);
-        if (n < 0) continue;  // not on NTFS, or not this form
-        if (::fsetxattr(fd, attribute, value, size_t(n), 0) != 0)
-            ok = failErrno("its NTFS attributes cannot be kept: ");
-        break;
-    }
+    std::string attributeName, attributes;
+    if (ok && ReadNtfsAttributes(hive.fd, &attributeName, &attributes) &&
+        ::fsetxattr(fd, attributeName.c_str(), attributes.data(), attributes.size(), 0) != 0)
+        ok = failErrno("its NTFS attributes cannot be kept: ");
     if (ok && ::fsync(fd) != 0) ok = failErrno("it cannot be flushed: ");
     if (ok && ::fsync(dirFd) != 0) ok = failErrno("its folder cannot be flushed: ");
     // Both names must still hold the files this run read and wrote.
