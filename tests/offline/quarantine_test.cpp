@@ -378,3 +378,49 @@ TEST(VendrikaScanQuarantine, NtfsVolumeGetsItsAttributesBack) {
     EXPECT_EQ(restore.status, 0) << restore.out << restore.err;
     EXPECT_EQ(Differences(before, Snapshot(volume.Root())), "");
 }
+
+// A quarantine damaged since (an item's bytes changed, lines that are no
+// manifest's, a line cut short): nothing that does not match its SHA-256 is
+// put back, what cannot be read is said (exit 2), and nothing crashes.
+TEST(VendrikaScanQuarantine, DamagedQuarantineIsNeverPutBack) {
+    Volume volume(2);
+    QuarantineDir q;
+    const auto before = Snapshot(volume.tree.Root());
+    ASSERT_EQ(Scan({"--remove", "--quarantine", q.dir, volume.tree.Root()}).status, 1);
+    // Item 1 (the hosts file): one byte changed.
+    {
+        const int fd = open((q.dir + "/00000001.item").c_str(), O_RDWR);
+        unsigned char c;
+        ASSERT_EQ(pread(fd, &c, 1, 40), 1);
+        c ^= 1;
+        ASSERT_EQ(pwrite(fd, &c, 1, 40), 1);
+        close(fd);
+    }
+    const std::string manifest = offline::ReadFile(q.dir + "/manifest");
+    const std::string garbage[] = {
+        "not json",
+        "{\"type\":\"item\",\"id\":99999999999999999999999,\"root_hex\":\"zz\"}",
+        "{\"type\":\"outcome\",\"id\":77,\"action\":\"removed\"}",
+        "{\"type\":\"item\",\"id\":5,\"relative_hex\":\"2e2e2f2e2e2f6574632f706173737764\"}",
+        std::string("{\"type\":\"restored\",\"id\":2\0}", 27),
+        "{\"type\":\"restored\",\"id\":2",  // cut short, the last line
+    };
+    std::string damaged = manifest;
+    for (const std::string& line : garbage) damaged += line + (&line == &garbage[5] ? "" : "\n");
+    {
+        const int fd = open((q.dir + "/manifest").c_str(), O_WRONLY | O_TRUNC);
+        ASSERT_EQ(write(fd, damaged.data(), damaged.size()), ssize_t(damaged.size()));
+        close(fd);
+    }
+    const offline::RunResult listed = Scan({"--quarantine", q.dir, "--json"});
+    EXPECT_EQ(listed.status, 2) << listed.out << listed.err;
+    EXPECT_TRUE(Has(listed.out, "\"items\":3,\"unreadable_lines\":5")) << listed.out;
+
+    const offline::RunResult r = Scan({"--restore", q.dir, "--json"});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "does not match the SHA-256")) << r.out;
+    EXPECT_TRUE(Has(r.out, "\"restored\":2,")) << r.out;
+    auto expected = before;
+    expected.erase("WINDOWS/system32/drivers/etc/hosts");
+    EXPECT_EQ(Differences(expected, Snapshot(volume.tree.Root())), "");
+}
