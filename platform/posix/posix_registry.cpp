@@ -332,8 +332,9 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
     // Whether the new hive's file can be made (beside the old one, with its
     // owner) is tried now, before anything is changed: a hive that could
     // not be written back is not edited at all. The file itself is made at
-    // the commit, so that the scan never meets it and a run killed before
-    // then leaves nothing behind.
+    // the commit, so that the scan never meets it; a run killed during the
+    // trial leaves it empty, named as a leftover, which the next removing
+    // run removes.
     hive->copyFd = copyFd;
     if (write && !CreateNewHive(*hive, &why)) {
         hivex_close(h);
