@@ -2,7 +2,8 @@
 // folders, from a Linux rescue system, with the conventions of command-line
 // scanners.
 //
-//   vendrika-scan [--remove] [--quiet] [--json] [--drive X:=PATH] [--one-file-system] [-f FILE] PATH...
+//   vendrika-scan [--remove [--quarantine DIR]] [--quiet] [--json] [--drive X:=PATH] [--one-file-system] [-f FILE] PATH...
+//   vendrika-scan --restore DIR [ID...]     vendrika-scan --quarantine DIR
 //
 // Each PATH is one fixed drive, the first C:, then D:, ... The scan is the
 // window's scan (RunScan) through the POSIX platform: the same walk, table,
@@ -18,12 +19,15 @@
 #include <cstdlib>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "app/window_report.h"
 #include "engine/scan_run.h"
+#include "offline/output_text.h"
+#include "offline/quarantine.h"
 #include "persistence/delayed_delete.h"
 #include "persistence/hosts_file.h"
 #include "platform/crt.h"
@@ -39,6 +43,8 @@ const char kVersion[] = "vendrika-scan 1.0 (CleanVendrika Ver 1.0 engine)";
 const char kUsage[] =
     "Usage: vendrika-scan [OPTIONS] [--] PATH...\n"
     "       vendrika-scan [OPTIONS] -f FILE [PATH...]\n"
+    "       vendrika-scan [--json] [--quiet] --restore DIR [ID...]\n"
+    "       vendrika-scan [--json] [--quiet] --quarantine DIR\n"
     "Scan mounted Windows volumes and folders for W32/Vendrika.Trojan.\n"
     "Each PATH is one fixed drive, scanned with all its folders. The first PATH\n"
     "holding a Windows gets the letter that Windows gives its drive (SystemRoot in\n"
@@ -54,6 +60,17 @@ const char kUsage[] =
     "                 hosts file; on a 95/98/Me Windows what cannot be deleted now\n"
     "                 goes into its WININIT.INI by its short (8.3) name. Removal has\n"
     "                 no short option ('-r' is refused).\n"
+    "      --quarantine DIR\n"
+    "                 with --remove: keep each file and hosts file in DIR before it\n"
+    "                 is deleted (or its read-only attribute taken off); one that\n"
+    "                 cannot be kept stays on the volume (exit 2). Start-up values,\n"
+    "                 service keys and WININIT.INI entries are not kept. DIR may not\n"
+    "                 lie inside a PATH. Without --remove: list what DIR holds\n"
+    "      --restore DIR\n"
+    "                 put back every item of DIR (or the IDs given after DIR) as it\n"
+    "                 was: bytes checked against their SHA-256, mode, owner, times,\n"
+    "                 NTFS attributes; a place now taken is not overwritten (exit 2);\n"
+    "                 an item restored already is left as it is\n"
     "      --drive X:=PATH\n"
     "                 PATH is the drive that the Windows calls X: (C: to Z:)\n"
     "  -f, --file-list FILE\n"
@@ -79,6 +96,15 @@ const char kUsage[] =
     "skipped, the last line needs no LF. A PATH from a list is checked as an\n"
     "argument is. A list that cannot be read, or holding a NUL byte, is wrong\n"
     "arguments (exit status 2): nothing is scanned.\n"
+    "\n"
+    "Quarantine (DIR, mode 0700): a file \"manifest\", one JSON object per line,\n"
+    "appended and flushed before each change (what was kept, where it was on the\n"
+    "volume, its SHA-256, mode, owner, times; then whether the change happened\n"
+    "and whether it was restored), and one item per file (NNNNNNNN.item, mode\n"
+    "0600): the bytes behind a fixed header, transformed, so that no item is a\n"
+    "program, bears a name from the volume or matches a scanner's signature.\n"
+    "Nothing in DIR can be run. A run or a restore that was killed can be\n"
+    "followed by --restore, which completes.\n"
     "\n"
     "Names as shown: in text output a control character, a byte that is not part\n"
     "of valid UTF-8, and the characters that could reorder or break a terminal\n"
@@ -121,137 +147,9 @@ void OnSignal(int) {
     g_interrupted = 1;
 }
 
-// The length of the well-formed UTF-8 sequence at `p` (of `n` bytes), its
-// code point in `cp`; 0 when the bytes there are not UTF-8 (overlong forms,
-// surrogates, beyond U+10FFFF, cut short).
-size_t Utf8Sequence(const unsigned char* p, size_t n, uint32_t* cp) {
-    const unsigned char c = p[0];
-    if (c < 0x80) {
-        *cp = c;
-        return 1;
-    }
-    size_t length;
-    uint32_t value;
-    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-        value = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        value = c & 0x0F;
-        if (c == 0xE0) low = 0xA0;
-        if (c == 0xED) high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        value = c & 0x07;
-        if (c == 0xF0) low = 0x90;
-        if (c == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (n < length || p[1] < low || p[1] > high) return 0;
-    for (size_t k = 1; k < length; ++k) {
-        if ((p[k] & 0xC0) != 0x80) return 0;
-        value = (value << 6) | (p[k] & 0x3F);
-    }
-    *cp = value;
-    return length;
-}
-
-// Characters a terminal acts on rather than shows, or that move text
-// around a line: controls, line and paragraph separators, bidi controls.
-bool Invisible(uint32_t cp) {
-    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029 ||
-           (cp >= 0x200E && cp <= 0x200F) || (cp >= 0x202A && cp <= 0x202E) ||
-           (cp >= 0x2066 && cp <= 0x2069);
-}
-
-// A text for the terminal: what Invisible names and bytes that are not
-// UTF-8 as \xHH per byte. `tabs` keeps tabs (the statistics' own).
-std::string Shown(const std::string& s, bool tabs = false) {
-    std::string out;
-    out.reserve(s.size());
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    for (size_t i = 0; i < s.size();) {
-        uint32_t cp = 0;
-        size_t n = Utf8Sequence(p + i, s.size() - i, &cp);
-        if (n > 0 && (!Invisible(cp) || (tabs && cp == '\t'))) {
-            out.append(s, i, n);
-            i += n;
-            continue;
-        }
-        if (n == 0) n = 1;
-        for (size_t k = 0; k < n; ++k) {
-            char esc[5];
-            std::snprintf(esc, sizeof esc, "\\x%02X", p[i + k]);
-            out += esc;
-        }
-        i += n;
-    }
-    return out;
-}
-
-// A JSON string of valid UTF-8: U+FFFD for each byte that is not; `exact`
-// tells whether it stands for the bytes as they are. What Invisible names
-// is escaped (\uXXXX).
-std::string JsonString(const std::string& s, bool* exact) {
-    std::string out = "\"";
-    *exact = true;
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    for (size_t i = 0; i < s.size();) {
-        uint32_t cp = 0;
-        const size_t n = Utf8Sequence(p + i, s.size() - i, &cp);
-        char esc[8];
-        if (n == 0) {
-            out += "\\ufffd";
-            *exact = false;
-            ++i;
-            continue;
-        }
-        if (cp == '"' || cp == '\\') {
-            out += '\\';
-            out += char(cp);
-        } else if (Invisible(cp)) {
-            // Exact all the same, and a JSON line on a terminal is no
-            // less safe than a text one.
-            std::snprintf(esc, sizeof esc, "\\u%04x", unsigned(cp));
-            out += esc;
-        } else {
-            out.append(s, i, n);
-        }
-        i += n;
-    }
-    return out + "\"";
-}
-
-// One JSON object, built field by field.
-class JsonObject {
-public:
-    explicit JsonObject(const char* type) { text_ = std::string("{\"type\":\"") + type + "\""; }
-    // A text field; one that is not valid UTF-8 gets its bytes beside it.
-    JsonObject& Text(const char* name, const std::string& value) {
-        bool exact;
-        text_ += std::string(",\"") + name + "\":" + JsonString(value, &exact);
-        if (!exact) {
-            text_ += std::string(",\"") + name + "_hex\":\"";
-            static const char kHex[] = "0123456789abcdef";
-            for (unsigned char c : value) {
-                text_ += kHex[c >> 4];
-                text_ += kHex[c & 15];
-            }
-            text_ += '"';
-        }
-        return *this;
-    }
-    JsonObject& Number(const char* name, long value) {
-        text_ += std::string(",\"") + name + "\":" + std::to_string(value);
-        return *this;
-    }
-    std::string Done() const { return text_ + "}"; }
-
-private:
-    std::string text_;
-};
+using offline::JsonObject;
+using offline::JsonString;
+using offline::Shown;
 
 // Standard output: a write that fails (a full disk, a closed pipe) ends the
 // scan as an interruption does, so nothing is left half-done, and is told
@@ -273,6 +171,8 @@ struct Options {
     bool quiet = false;
     bool json = false;
     bool oneFileSystem = false;
+    std::string quarantine;  // --quarantine DIR
+    std::string restore;     // --restore DIR
     std::vector<std::string> paths;
     std::vector<char> letters;  // each PATH's drive letter as its Windows names it; 0: not told
     std::vector<std::string> origins;  // where each PATH came from ("" for an argument)
@@ -369,7 +269,28 @@ public:
     }
 
     // ---- the scan's events ----
-    void Found(const char* path, const char* name, scan::Where) override {
+    // Keeps each file in the quarantine before its change.
+    void SetQuarantine(offline::Quarantine* quarantine) {
+        quarantine_ = quarantine;
+        SetKeepChanges(quarantine != nullptr);
+    }
+
+    bool BeforeChange(const pf::posix::FileChange& change) override {
+        if (!quarantine_) return true;
+        const auto found = foundAt_.find(change.windowsPath);
+        const bool hosts = found != foundAt_.end() && found->second.second == scan::Where::kHostsFile;
+        std::string why;
+        if (quarantine_->Keep(change, hosts ? "hosts" : "file", found != foundAt_.end() ? found->second.first : "",
+                              &why))
+            return true;
+        const int error = errno;
+        Problem(Display(change.windowsPath), "cannot be kept in the quarantine (" + why + "): left as it is");
+        errno = error;
+        return false;
+    }
+
+    void Found(const char* path, const char* name, scan::Where where) override {
+        foundAt_[path] = {name, where};
         TellLeftover(path);
         MarkFound(path);
         ++detections;
@@ -402,6 +323,7 @@ public:
     }
 
     void Removed(const char* path, const char* name, scan::Where where) override {
+        KeptOutcome(path, true);
         Outcome(path, name, "removed");
         WindowLines::Removed(path, name, where);
     }
@@ -413,6 +335,7 @@ public:
             if (where == scan::Where::kHostsFile) WouldRemoveHosts(path, name);
             return;
         }
+        KeptOutcome(path, false);
         Unchanged(path);
         Outcome(path, name, "not_removed");
         failure_ = true;
@@ -541,6 +464,14 @@ protected:
     void Status(const char* text) override { status = text; }
 
 private:
+    // The quarantine's account of a change it kept the file of.
+    void KeptOutcome(const char* path, bool changed) {
+        std::string why;
+        if (quarantine_ && !quarantine_->Outcome(path, changed, &why))
+            Problem(Display(path), "kept in the quarantine, but what became of it is not recorded there (" + why +
+                                       "); --restore finds out from the volume");
+    }
+
     // A file a killed run was deleting, found again: said once, with the
     // name it had.
     void TellLeftover(const char* windowsPath) {
@@ -692,6 +623,8 @@ private:
     std::vector<std::string> deferred_;
     std::set<char> foundOn_;
     bool hostsChecked_ = false;
+    offline::Quarantine* quarantine_ = nullptr;
+    std::map<std::string, std::pair<std::string, scan::Where>> foundAt_;  // detection name and place
 };
 
 ScanPlatform* g_platform = nullptr;
@@ -733,6 +666,110 @@ pf::posix::WindowsInstall WindowsOn(const std::string& path) {
     return pf::posix::PosixPlatform::FindWindows(probe, 'C');
 }
 
+// An item of a quarantine as listed and as a restore tells it.
+JsonObject ItemObject(const char* type, const offline::QuarantineItem& item) {
+    JsonObject o(type);
+    o.Number("id", item.id).Text("kind", item.kind).Text("path", item.posixPath).Text("windows_path", item.windowsPath);
+    return o;
+}
+
+std::string ItemText(const offline::QuarantineItem& item) {
+    if (item.posixPath.empty()) return "item " + std::to_string(item.id);
+    return std::to_string(item.id) + ": " + Shown(item.posixPath) + " (" + Shown(item.windowsPath) + ")";
+}
+
+// --quarantine DIR without --remove: what DIR holds.
+int ListQuarantine(const Options& options) {
+    const int dirFd = offline::OpenQuarantineFolder(options.quarantine);
+    offline::Manifest manifest;
+    std::string why = std::string("cannot be opened as a folder (a link is not followed): ") + std::strerror(errno);
+    if (dirFd < 0 || !offline::ReadManifest(dirFd, &manifest, &why)) {
+        if (dirFd >= 0) ::close(dirFd);
+        std::fprintf(stderr, "vendrika-scan: quarantine %s: %s\n", Shown(options.quarantine).c_str(), Shown(why).c_str());
+        return 2;
+    }
+    ::close(dirFd);
+    for (const offline::QuarantineItem& item : manifest.items) {
+        const std::string state = item.restored ? "restored" : item.outcome.empty() ? "unknown" : item.outcome;
+        if (options.json) {
+            Print(ItemObject("item", item).Text("detection", item.detection).Unsigned("size", item.size)
+                      .Text("sha256", item.sha256).Text("state", state).Done(), false);
+        } else if (!options.quiet || state != "restored") {
+            Print(ItemText(item) + ": " + item.kind + ", " + std::to_string(item.size) + " bytes, SHA-256 " +
+                      item.sha256 + ", " +
+                      (state == "unknown" ? std::string("its removal was not recorded (an interrupted run)")
+                                          : state == "not_removed" ? std::string("left on the volume")
+                                                                   : state),
+                  false);
+        }
+    }
+    const int status = manifest.unreadableLines > 0 ? 2 : 0;
+    if (manifest.unreadableLines > 0)
+        std::fprintf(stderr, "vendrika-scan: quarantine %s: %ld manifest lines cannot be read\n",
+                     Shown(options.quarantine).c_str(), manifest.unreadableLines);
+    if (options.json)
+        Print(JsonObject("summary").Text("version", kVersionNumber).Number("items", long(manifest.items.size()))
+                  .Number("unreadable_lines", manifest.unreadableLines).Number("exit_code", status).Done(), false);
+    else if (!options.quiet)
+        Print(std::to_string(manifest.items.size()) + " items in " + Shown(options.quarantine), false);
+    if (std::fflush(stdout) != 0 || g_outputError) return 2;
+    return status;
+}
+
+// --restore DIR [ID...]: every item (or those named) back in its place.
+int RestoreQuarantine(const Options& options) {
+    std::vector<long> ids;
+    for (const std::string& a : options.paths) {
+        char* end = nullptr;
+        errno = 0;
+        const long id = std::strtol(a.c_str(), &end, 10);
+        if (a.empty() || *end || errno || id <= 0)
+            return BadArguments("'--restore DIR' takes item numbers after DIR, not '%s'", Shown(a).c_str());
+        ids.push_back(id);
+    }
+    std::vector<offline::RestoreResult> results;
+    std::string why;
+    if (!offline::Restore(options.restore, ids, &results, &why)) {
+        std::fprintf(stderr, "vendrika-scan: quarantine %s: %s: nothing was restored\n",
+                     Shown(options.restore).c_str(), Shown(why).c_str());
+        return 2;
+    }
+    long restored = 0, already = 0, failed = 0;
+    for (const offline::RestoreResult& r : results) {
+        const bool bad = r.action == "place_taken" || r.action == "not_restored";
+        restored += r.action == "restored";
+        already += r.action == "already_restored";
+        failed += bad;
+        if (options.json) {
+            JsonObject o = ItemObject("restore", r.item);
+            o.Text("action", r.action);
+            if (!r.message.empty()) o.Text("message", r.message);
+            Print(o.Done(), true);
+        } else if (bad || !options.quiet) {
+            const std::string what = r.action == "restored"           ? "restored"
+                                     : r.action == "already_restored" ? "restored already: nothing changed"
+                                     : r.action == "place_taken"      ? "not restored: its place is taken"
+                                                                      : "not restored";
+            Print(ItemText(r.item) + ": " + what + (r.message.empty() ? "" : " (" + Shown(r.message) + ")"), true);
+        }
+        if (bad) std::fprintf(stderr, "vendrika-scan: %s: %s\n", ItemText(r.item).c_str(), Shown(r.message).c_str());
+    }
+    const int status = failed > 0 || g_outputError ? 2 : 0;
+    if (options.json) {
+        Print(JsonObject("summary").Text("version", kVersionNumber).Number("items", long(results.size()))
+                  .Number("restored", restored).Number("already_restored", already).Number("not_restored", failed)
+                  .Number("exit_code", status).Done(), false);
+    } else if (!options.quiet) {
+        if (restored == 0 && failed == 0)
+            Print("Nothing to restore: every item of " + Shown(options.restore) + " was restored already", false);
+        else
+            Print(std::to_string(restored) + " restored, " + std::to_string(already) + " restored already, " +
+                      std::to_string(failed) + " not restored", false);
+    }
+    if (std::fflush(stdout) != 0 || g_outputError) return 2;
+    return status;
+}
+
 }  // namespace
 
 int VendrikaScanMain(int argc, char** argv) {
@@ -767,6 +804,9 @@ int VendrikaScanMain(int argc, char** argv) {
                 return BadArguments("'--drive' takes LETTER:=PATH (C: to Z:), as in --drive D:=/mnt/data");
             options.paths.push_back(d.substr(3));
             options.letters.push_back(letter);
+        } else if (!endOfOptions && (a == "--quarantine" || a == "--restore")) {
+            if (i + 1 >= argc || !argv[i + 1][0]) return BadArguments("'%s' needs a DIR", a.c_str());
+            (a == "--quarantine" ? options.quarantine : options.restore) = argv[++i];
         } else if (!endOfOptions && a == "--one-file-system") {
             options.oneFileSystem = true;
         } else if (!endOfOptions && (a == "-f" || a == "--file-list" || a.rfind("--file-list=", 0) == 0)) {
@@ -795,7 +835,22 @@ int VendrikaScanMain(int argc, char** argv) {
             options.origins.push_back("");
         }
     }
+    if (!options.restore.empty()) {
+        if (options.remove || !options.quarantine.empty())
+            return BadArguments("'--restore' takes neither '--remove' nor '--quarantine'");
+        return RestoreQuarantine(options);
+    }
+    if (!options.quarantine.empty() && !options.remove) {
+        if (!options.paths.empty())
+            return BadArguments("'--quarantine DIR' without '--remove' lists DIR and takes no PATH");
+        return ListQuarantine(options);
+    }
     if (options.paths.empty()) return BadArguments("no path to scan");
+    // What is kept must not be on what is scanned and changed.
+    size_t holder = 0;
+    if (!options.quarantine.empty() && offline::InsideAnyPath(options.quarantine, options.paths, &holder))
+        return BadArguments("the quarantine %s is inside %s, which is scanned: nothing was read",
+                            Shown(options.quarantine).c_str(), Shown(options.paths[holder]).c_str());
 
     // The PATH holding the Windows gets the letter that Windows gives its
     // drive (C: when it cannot be told), whatever its place on the command
@@ -828,6 +883,21 @@ int VendrikaScanMain(int argc, char** argv) {
             return BadArguments("%s%s%s: %s", Shown(options.origins[i]).c_str(),
                                 options.origins[i].empty() ? "" : ": ", Shown(options.paths[i]).c_str(),
                                 Shown(why).c_str());
+    }
+
+    offline::Quarantine quarantine;
+    if (!options.quarantine.empty()) {
+        std::string why;
+        if (!quarantine.Open(options.quarantine, &why)) {
+            std::fprintf(stderr, "vendrika-scan: quarantine %s: %s: nothing was done\n",
+                         Shown(options.quarantine).c_str(), Shown(why).c_str());
+            return 2;
+        }
+        platform.SetQuarantine(&quarantine);
+        platform.Note("quarantine " + options.quarantine +
+                          ": each file and hosts file is kept there before it is removed; start-up values, "
+                          "service keys and WININIT.INI entries are not",
+                      true);
     }
 
     struct sigaction action;
@@ -955,6 +1025,10 @@ int VendrikaScanMain(int argc, char** argv) {
                           "delete it by hand, or run CleanVendrika on the started Windows",
                           true);
     }
+
+    if (!options.quarantine.empty())
+        platform.Note(std::to_string(quarantine.Kept()) + " files kept in the quarantine " + options.quarantine +
+                      " (vendrika-scan --restore " + options.quarantine + " puts them back)");
 
     int status = 0;
     if (g_scan.infectedCount > 0) status = 1;

@@ -833,6 +833,10 @@ BOOL PosixPlatform::SetFileAttributesA(const char* path, DWORD attributes) {
         mode |= S_IWUSR;
     BOOL ok = 1;
     if (mode != (st.st_mode & 07777)) {
+        if (!KeptBeforeChange(path, dirFd, name, st, false)) {
+            ::close(fd);
+            return 0;
+        }
         Changed();
         if (ChangeModeOf(fd, mode) != 0) {
             changeErrno_ = errno;
@@ -844,9 +848,6 @@ BOOL PosixPlatform::SetFileAttributesA(const char* path, DWORD attributes) {
     return ok;
 }
 
-namespace {
-// renameat2 with RENAME_NOREPLACE, or, where the file system lacks it (FUSE
-// drivers of the older protocol), a rename onto a name checked to be free.
 int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
     if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS) return -1;
@@ -858,7 +859,57 @@ int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
     if (errno != ENOENT) return -1;
     return ::renameat(fromDir, from, toDir, to);
 }
-}  // namespace
+
+int OpenFolderBelow(const std::string& root, const std::string& relative) {
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (size_t at = 0; fd >= 0 && at < relative.size();) {
+        size_t end = relative.find('/', at);
+        if (end == std::string::npos) end = relative.size();
+        const std::string name = relative.substr(at, end - at);
+        at = end + 1;
+        if (name.empty() || name == "." || name == "..") {
+            ::close(fd);
+            errno = EINVAL;
+            return -1;
+        }
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int error = errno;
+        ::close(fd);
+        fd = next;
+        errno = error;
+    }
+    return fd;
+}
+
+bool PosixPlatform::KeptBeforeChange(const char* path, int dirFd, const char* name, const struct stat& st,
+                                     bool deletion) {
+    if (!keepChanges_ || !events_) return true;
+    const Drive* drive = DriveOf(path);
+    const std::string posix = Display(path);
+    std::string root = drive ? drive->root : "", relative;
+    const std::string prefix = root == "/" ? "/" : root + "/";
+    if (drive && posix.size() > prefix.size() && posix.compare(0, prefix.size(), prefix) == 0)
+        relative = posix.substr(prefix.size());
+    struct stat now;
+    const int fd = relative.empty() ? -1 : OpenRegularFileAt(dirFd, name, O_RDONLY, 0, &now);
+    int error = relative.empty() ? ENOENT : errno;
+    bool kept = false;
+    if (fd >= 0 && (now.st_dev != st.st_dev || now.st_ino != st.st_ino)) {
+        error = EACCES;  // not the file checked: nothing is changed
+    } else if (fd >= 0) {
+        errno = 0;
+        kept = events_->BeforeChange(FileChange{path, root, relative, fd, now, deletion});
+        error = errno ? errno : EIO;
+    } else {
+        Report(posix, std::string("cannot be read to be kept before it is changed: ") + std::strerror(error) +
+                          "; left as it is");
+    }
+    if (fd >= 0) ::close(fd);
+    if (kept) return true;
+    changeErrno_ = error;
+    lastError_ = Win32ErrorOf(error);
+    return false;
+}
 
 BOOL PosixPlatform::DeleteFileA(const char* path) {
     if (readOnly_) {
@@ -887,6 +938,7 @@ BOOL PosixPlatform::DeleteFileA(const char* path) {
         return 0;
     }
     if (ReplacedSinceInspected(path, st)) return 0;
+    if (!KeptBeforeChange(path, dirFd, name, st, true)) return 0;
     // Moved first to a name of the cleaner's own in the same folder, and
     // deleted there only if it is still the file checked: whatever another
     // process puts at the old name meanwhile is put back, not deleted.

@@ -16,16 +16,6 @@ struct stat;
 
 namespace pf::posix {
 
-// Opens the entry `name` of the open folder dirFd (AT_FDCWD: a path) only
-// when it is a regular file, checked before anything is opened: the entry
-// is held with O_PATH (no link followed, no device, pipe or socket opened),
-// checked, then opened through that hold, so that whatever is put at the
-// name meanwhile is never opened. `flags` are open(2)'s: the access,
-// O_TRUNC, O_APPEND, O_CREAT (a new file made where there is none) and
-// O_EXCL. The file's identity in `st` when given. -1 with errno: EINVAL
-// for an entry that is not a regular file.
-int OpenRegularFileAt(int dirFd, const char* name, int flags, unsigned mode = 0,
-                      struct stat* st = nullptr);
 
 // The folder that holds the last component of `path`, a POSIX path below
 // the drive folder `root`: every folder from the root down is opened without

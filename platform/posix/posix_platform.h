@@ -23,6 +23,8 @@
 // folder pass that follows a file pass reuses it.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,6 +45,10 @@ namespace pf::posix {
 // deletion.
 constexpr const char kDeletingMark[] = ".vendrika-deleting-";
 
+// What a file being put back is named, after its own name, until it is
+// complete (where the file system cannot make a file without a name).
+constexpr const char kRestoringMark[] = ".vendrika-restoring-";
+
 // Room for a Windows path built by the walk (260) with margin.
 constexpr size_t kPathBuffer = 520;
 
@@ -50,9 +56,24 @@ struct ValueIndex;  // a key's values, read once (posix_internal.h)
 
 // What the platform has to tell its front end: what it could not read,
 // examine or write (what the scan did comes from the scan's events).
+// A file of the volume about to be changed (SetKeepChanges): its mode (the
+// read-only attribute taken off) or its deletion.
+struct FileChange {
+    const char* windowsPath;
+    const std::string& root;      // its drive's folder, as named
+    const std::string& relative;  // its path below that folder, names as on disk, '/' between them
+    int fd;                       // the file, opened read-only without following links
+    const struct stat& st;        // its identity, mode, owner and times
+    bool deletion;
+};
+
 class Events {
 public:
     virtual ~Events() = default;
+    // Before a change of SetKeepChanges: the listener keeps what it needs
+    // of the file. False (errno set, the listener having said why): the
+    // change is not made.
+    virtual bool BeforeChange(const FileChange& change) { (void)change; return true; }
     // A folder or file that could not be read, a path too long for the
     // scan, a hive that could not be opened or written (POSIX path or text).
     virtual void Problem(const std::string& what, const std::string& why) = 0;
@@ -113,6 +134,9 @@ public:
     void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
     bool ReadOnly() const { return readOnly_; }
     void SetEvents(Events* events) { events_ = events; }
+    // Each change to a file (its mode, its deletion) is first offered to
+    // Events::BeforeChange, and made only when that keeps it.
+    void SetKeepChanges(bool on) { keepChanges_ = on; }
     // Folders on another file system than their drive's folder (a mount
     // point below it) are not listed, each told as NotScanned.
     void SetOneFileSystem(bool on) { oneFileSystem_ = on; }
@@ -292,10 +316,15 @@ private:
     void DropNewHive(Hive& hive);
     int RegistryFolder(std::string* why);
     const std::string& ProgramFilesDir(const std::string& systemDrive);
+    // Offers the file at dirFd/name (checked to be `st`) to BeforeChange;
+    // false (lastError_ and changeErrno_ set) when it was not kept.
+    bool KeptBeforeChange(const char* windowsPath, int dirFd, const char* name, const struct stat& st,
+                          bool deletion);
 
     std::vector<Drive> drives_;
     WindowsInstall windows_;
     bool readOnly_ = false;
+    bool keepChanges_ = false;
     bool oneFileSystem_ = false;
     Events* events_ = nullptr;
     DWORD lastError_ = 0;
@@ -336,5 +365,27 @@ private:
     std::string programFiles_;  // %ProgramFiles%, read once
     bool programFilesRead_ = false;
 };
+
+// Opens the entry `name` of the open folder dirFd (AT_FDCWD: a path) only
+// when it is a regular file, checked before anything is opened: the entry
+// is held with O_PATH (no link followed, no device, pipe or socket opened),
+// checked, then opened through that hold, so that whatever is put at the
+// name meanwhile is never opened. `flags` are open(2)'s: the access,
+// O_TRUNC, O_APPEND, O_CREAT (a new file made where there is none) and
+// O_EXCL. The file's identity in `st` when given. -1 with errno: EINVAL
+// for an entry that is not a regular file.
+int OpenRegularFileAt(int dirFd, const char* name, int flags, unsigned mode = 0,
+                      struct stat* st = nullptr);
+
+// Opens the folder `relative` ('/' between names, "" for the folder
+// itself) below `root`: the root as named, every name below it without
+// following a link. -1 with errno.
+int OpenFolderBelow(const std::string& root, const std::string& relative);
+// renameat2 with RENAME_NOREPLACE, or where the file system lacks it a
+// rename onto a name checked to be free; -1 with errno (EEXIST: taken).
+int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to);
+// A file's NTFS attributes as ntfs-3g (or the kernel's ntfs3) shows them:
+// the attribute's name and bytes; false where the file system has none.
+bool ReadNtfsAttributes(int fd, std::string* name, std::string* bytes);
 
 }  // namespace pf::posix

@@ -172,6 +172,18 @@ bool ValueBytes(hive_h* h, hive_value_h v, DWORD* type, std::string* bytes) {
 
 }  // namespace
 
+bool ReadNtfsAttributes(int fd, std::string* name, std::string* bytes) {
+    for (const char* attribute : kNtfsAttributes) {
+        unsigned char value[64];
+        const ssize_t n = ::fgetxattr(fd, attribute, value, sizeof value);
+        if (n < 0) continue;  // not on NTFS, or not this form
+        *name = attribute;
+        bytes->assign(reinterpret_cast<const char*>(value), size_t(n));
+        return true;
+    }
+    return false;
+}
+
 int PosixPlatform::RegistryFolder(std::string* why) {
     if (registryFd_ >= 0) return registryFd_;
     if (windows_.family == 4) {
@@ -334,8 +346,9 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
     // Whether the new hive's file can be made (beside the old one, with its
     // owner) is tried now, before anything is changed: a hive that could
     // not be written back is not edited at all. The file itself is made at
-    // the commit, so that the scan never meets it and a run killed before
-    // then leaves nothing behind.
+    // the commit, so that the scan never meets it; a run killed during the
+    // trial leaves it empty, named as a leftover, which the next removing
+    // run removes.
     hive->copyFd = copyFd;
     if (write && !CreateNewHive(*hive, &why)) {
         hivex_close(h);
@@ -449,15 +462,10 @@ bool PosixPlatform::CommitHive(Hive& hive) {
     if (ok && (mine.st_mode & 07777) != (original.st_mode & 07777) &&
         ::fchmod(fd, original.st_mode & 07777) != 0)
         ok = failErrno("its mode cannot be kept: ");
-    for (const char* attribute : kNtfsAttributes) {
-        if (!ok) break;
-        unsigned char value[64];
-        const ssize_t n = ::fgetxattr(hive.fd, attribute, value, sizeof value);
-        if (n < 0) continue;  // not on NTFS, or not this form
-        if (::fsetxattr(fd, attribute, value, size_t(n), 0) != 0)
-            ok = failErrno("its NTFS attributes cannot be kept: ");
-        break;
-    }
+    std::string attributeName, attributes;
+    if (ok && ReadNtfsAttributes(hive.fd, &attributeName, &attributes) &&
+        ::fsetxattr(fd, attributeName.c_str(), attributes.data(), attributes.size(), 0) != 0)
+        ok = failErrno("its NTFS attributes cannot be kept: ");
     if (ok && Sys().fsync(fd) != 0) ok = failErrno("it cannot be flushed: ");
     if (ok && Sys().fsync(dirFd) != 0) ok = failErrno("its folder cannot be flushed: ");
     // Both names must still hold the files this run read and wrote.
