@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <set>
+#include <sstream>
 
 #include "scan/scan_context.h"
 #include "app/window_report.h"
@@ -1215,10 +1216,18 @@ TEST(VendrikaScan, LinksPlantedBesideTheHiveRedirectNothing) {
         waitpid(planter, nullptr, 0);
         ASSERT_EQ(offline::ReadFile(target), "outside the volume") << "run " << round;
         ASSERT_TRUE(r.status == 1 || r.status == 2) << r.out << r.err;
+        // A link the planter made and took away again while the walk looked
+        // at the folder is told as not scanned: true, and no other problem.
+        bool onlyTransient = true;
+        std::istringstream errors(r.err);
+        for (std::string line; std::getline(errors, line);) {
+            const bool planters = Has(line, config + "planted: ") || Has(line, ".vendrika-new: ");
+            if (!(planters && Has(line, "not scanned"))) onlyTransient = false;
+        }
         std::map<std::string, std::string> run;
-        if (r.status == 1) {
+        if (r.status == 1 || onlyTransient) {
             ASSERT_TRUE(offline::HiveValues(hive, kRun, &run)) << r.err;
-            EXPECT_EQ(run.size(), 1u);
+            EXPECT_EQ(run.size(), 1u) << r.err;
             ++cleaned;
         } else if (Has(r.err, "registry hive was replaced by another program")) {
             ++swapped;  // the planter's link now stands at the hive's name
