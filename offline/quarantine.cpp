@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include "offline/output_text.h"
@@ -311,6 +313,9 @@ std::string ItemLine(const QuarantineItem& item) {
         .Unsigned("ino", item.ino)
         .Text("store", ItemName(item.id));
     if (!item.ntfsName.empty()) o.Text("ntfs_xattr", item.ntfsName).Text("ntfs_attrib_hex", Hex(item.ntfsBytes));
+    if (item.replacement)
+        o.Number("replacement", 1).Number("absent", item.absent).Text("new_sha256", item.newSha256)
+            .Unsigned("new_size", item.newSize).Text("changes", item.changes);
     return o.Done();
 }
 
@@ -343,6 +348,16 @@ bool ItemOfLine(const std::map<std::string, std::string>& f, QuarantineItem* ite
     item->ntfsName = Text(f, "ntfs_xattr");
     auto ntfs = f.find("ntfs_attrib_hex");
     if (!item->ntfsName.empty() && (ntfs == f.end() || !FromHex(ntfs->second, &item->ntfsBytes))) return false;
+    int64_t replacement = 0, absent = 0, newSize = 0;
+    if (Number(f, "replacement", &replacement) && replacement == 1) {
+        item->replacement = true;
+        item->newSha256 = Text(f, "new_sha256");
+        item->changes = Text(f, "changes");
+        if (!Number(f, "absent", &absent) || !Number(f, "new_size", &newSize) || item->newSha256.size() != 64)
+            return false;
+        item->absent = absent != 0;
+        item->newSize = uint64_t(newSize);
+    }
     return true;
 }
 
@@ -588,14 +603,31 @@ bool Quarantine::Keep(const pf::posix::FileChange& change, const std::string& ki
     item.atimeNs = change.st.st_atim.tv_nsec;
     item.mtime = change.st.st_mtim.tv_sec;
     item.mtimeNs = change.st.st_mtim.tv_nsec;
-    pf::posix::ReadNtfsAttributes(change.fd, &item.ntfsName, &item.ntfsBytes);
+    if (change.fd >= 0) pf::posix::ReadNtfsAttributes(change.fd, &item.ntfsName, &item.ntfsBytes);
+    if (change.newFd >= 0) {
+        // The new file, opened again for reading (it was made write-only).
+        item.replacement = true;
+        item.absent = change.fd < 0;
+        for (size_t i = 0; change.changes && i < change.changes->size(); ++i)
+            item.changes += (i ? "; " : "") + (*change.changes)[i];
+        const std::string self = "/proc/self/fd/" + std::to_string(change.newFd);
+        const int in = ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+        const bool hashed = in >= 0 && HashOf(in, &item.newSha256, &item.newSize);
+        const int error = errno;
+        if (in >= 0) ::close(in);
+        if (!hashed) {
+            *why = std::string("its new bytes cannot be read: ") + std::strerror(error);
+            errno = error;
+            return false;
+        }
+    }
 
     // Kept already (its mode changed before its deletion): the same file
     // with the same bytes needs nothing more.
     std::string sha;
     uint64_t size = 0;
     for (const QuarantineItem& k : items_) {
-        if (k.dev != item.dev || k.ino != item.ino || k.relative != item.relative) continue;
+        if (item.replacement || k.dev != item.dev || k.ino != item.ino || k.relative != item.relative) continue;
         if (!HashOf(change.fd, &sha, &size)) {
             *why = std::string("it cannot be read: ") + std::strerror(errno);
             return false;
@@ -631,7 +663,7 @@ bool Quarantine::Keep(const pf::posix::FileChange& change, const std::string& ki
     Keystream stream(item.id);
     std::vector<unsigned char> buffer(1 << 16);
     uint64_t total = 0;
-    for (;;) {
+    while (change.fd >= 0) {  // (none: a file that did not exist, kept as such)
         const ssize_t n = ::pread(change.fd, buffer.data(), buffer.size(), off_t(total));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return fail("it cannot be read: ");
@@ -670,8 +702,9 @@ bool Quarantine::Outcome(const std::string& windowsPath, bool changed, std::stri
         const auto item = std::find_if(items_.begin(), items_.end(), [&](const QuarantineItem& k) { return k.id == id; });
         if (item == items_.end() || item->windowsPath != windowsPath) continue;
         waiting_.erase(waiting_.begin() + long(i));
-        return Append(JsonObject("outcome").Number("id", id).Text("action", changed ? "removed" : "not_removed").Done(),
-                      why);
+        const char* action = item->replacement ? (changed ? "replaced" : "not_replaced")
+                                               : (changed ? "removed" : "not_removed");
+        return Append(JsonObject("outcome").Number("id", id).Text("action", action).Done(), why);
     }
     return true;
 }
@@ -698,37 +731,57 @@ struct RestoreRun {
 };
 
 // Gives an open file the owner, mode, NTFS attributes and times it had,
-// and flushes it. False with the reason.
-bool GiveBack(int fd, const QuarantineItem& item, std::string* why) {
+// and flushes it (always when its bytes were just `written`); what it has
+// already is left alone (a file never removed may sit on a volume mounted
+// read-only). False with the reason.
+bool GiveBack(int fd, const QuarantineItem& item, std::string* why, bool written = false) {
     struct stat st;
     if (::fstat(fd, &st) != 0) {
         *why = std::strerror(errno);
         return false;
     }
-    if ((st.st_uid != item.uid || st.st_gid != item.gid) && ::fchown(fd, item.uid, item.gid) != 0) {
-        *why = std::string("its owner cannot be given back: ") + std::strerror(errno);
-        return false;
+    bool changed = false;
+    if (st.st_uid != item.uid || st.st_gid != item.gid) {
+        if (::fchown(fd, item.uid, item.gid) != 0) {
+            *why = std::string("its owner cannot be given back: ") + std::strerror(errno);
+            return false;
+        }
+        changed = true;
     }
     // (After fchown, which takes set-user-ID bits off.)
     if (::fstat(fd, &st) != 0 || ((st.st_mode & 07777) != item.mode && ::fchmod(fd, item.mode) != 0)) {
         *why = std::string("its mode cannot be given back: ") + std::strerror(errno);
         return false;
     }
-    if (!item.ntfsName.empty() &&
-        ::fsetxattr(fd, item.ntfsName.c_str(), item.ntfsBytes.data(), item.ntfsBytes.size(), 0) != 0) {
-        *why = std::string("its NTFS attributes cannot be given back: ") + std::strerror(errno);
-        return false;
+    changed = changed || (st.st_mode & 07777) != item.mode;
+    if (!item.ntfsName.empty()) {
+        std::string name, bytes;
+        if (!pf::posix::ReadNtfsAttributes(fd, &name, &bytes) || name != item.ntfsName || bytes != item.ntfsBytes) {
+            if (::fsetxattr(fd, item.ntfsName.c_str(), item.ntfsBytes.data(), item.ntfsBytes.size(), 0) != 0) {
+                *why = std::string("its NTFS attributes cannot be given back: ") + std::strerror(errno);
+                return false;
+            }
+            changed = true;
+        }
     }
     struct timespec times[2];
     times[0].tv_sec = time_t(item.atime);
     times[0].tv_nsec = long(item.atimeNs);
     times[1].tv_sec = time_t(item.mtime);
     times[1].tv_nsec = long(item.mtimeNs);
-    if (::futimens(fd, times) != 0) {
-        *why = std::string("its times cannot be given back: ") + std::strerror(errno);
+    if (::fstat(fd, &st) != 0) {
+        *why = std::strerror(errno);
         return false;
     }
-    if (::fsync(fd) != 0) {
+    if (st.st_atim.tv_sec != times[0].tv_sec || st.st_atim.tv_nsec != times[0].tv_nsec ||
+        st.st_mtim.tv_sec != times[1].tv_sec || st.st_mtim.tv_nsec != times[1].tv_nsec) {
+        if (::futimens(fd, times) != 0) {
+            *why = std::string("its times cannot be given back: ") + std::strerror(errno);
+            return false;
+        }
+        changed = true;
+    }
+    if ((changed || written) && ::fsync(fd) != 0) {
         *why = std::string("it cannot be flushed: ") + std::strerror(errno);
         return false;
     }
@@ -796,6 +849,211 @@ bool CopyBack(int dirFd, const QuarantineItem& item, int out, std::string* why) 
     return ok;
 }
 
+// Some drivers (FAT through FUSE) stamp a file written with the time it is
+// closed: its times once more at `leaf`, while that is still the file made
+// (`made`). False with the reason.
+bool TimesAfterClose(int folderFd, const std::string& leaf, const struct stat& made, const QuarantineItem& item,
+                     std::string* why) {
+    struct stat now;
+    const int fd = pf::posix::OpenRegularFileAt(folderFd, leaf.c_str(), O_RDONLY, 0, &now);
+    if (fd < 0 || now.st_dev != made.st_dev || now.st_ino != made.st_ino) {
+        *why = fd < 0 ? std::string(std::strerror(errno)) : "it was replaced as it was put back";
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    const bool given = GiveBack(fd, item, why);
+    ::close(fd);
+    return given;
+}
+
+// The entries of the folder named `leaf` followed by `mark` (or, where such
+// a name would be too long, beginning with the mark).
+std::vector<std::string> NamesBeside(int folderFd, const std::string& leaf, const char* mark) {
+    std::vector<std::string> names;
+    const int copy = ::dup(folderFd);
+    DIR* listing = copy >= 0 ? ::fdopendir(copy) : nullptr;
+    if (!listing) {
+        if (copy >= 0) ::close(copy);
+        return names;
+    }
+    ::rewinddir(listing);  // (the copy shares the folder's offset)
+    const std::string prefix = leaf + mark;
+    while (dirent* e = ::readdir(listing)) {
+        const std::string name = e->d_name;
+        if (name.compare(0, prefix.size(), prefix) == 0 ||
+            (prefix.size() > NAME_MAX && name.compare(0, std::strlen(mark), mark) == 0))
+            names.push_back(name);
+    }
+    ::closedir(listing);
+    return names;
+}
+
+// Removes what an earlier restore of the item made beside its place and
+// never put there (a restore killed midway).
+void DropOwnFiles(int folderFd, const std::string& leaf, const QuarantineItem& item) {
+    for (const std::string& name : NamesBeside(folderFd, leaf, pf::posix::kRestoringMark)) {
+        struct stat r;
+        if (::fstatat(folderFd, name.c_str(), &r, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(r.st_mode)) continue;
+        for (const auto& id : item.restoring)
+            if (id == std::make_pair(uint64_t(r.st_dev), uint64_t(r.st_ino))) ::unlinkat(folderFd, name.c_str(), 0);
+    }
+}
+
+// A name of the restore's own for a file it makes beside `leaf`.
+std::string OwnName(RestoreRun& run, const std::string& leaf) {
+    char tail[64];
+    std::snprintf(tail, sizeof tail, "%s%ld-%lu", pf::posix::kRestoringMark, long(::getpid()), ++run.made);
+    return leaf.size() + std::strlen(tail) <= NAME_MAX ? leaf + tail : tail;
+}
+
+// Makes the item's file at `leaf` of the folder, where there is none: a new
+// file, unnamed until complete where the file system can, else under a name
+// of the restore's own; linked into place without replacing whatever
+// appeared there meanwhile. `done` says it restored.
+using Done = std::function<void(const char*)>;
+
+void PutNewFile(RestoreRun& run, const QuarantineItem& item, int folderFd, const std::string& leaf, const Done& done,
+                RestoreResult* result) {
+    std::string why;
+    struct stat st;
+    std::string own;
+    int fd = ::openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        own = OwnName(run, leaf);
+        fd = ::openat(folderFd, own.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }
+    if (fd < 0) {
+        result->message = std::string("no file can be made in its folder: ") + std::strerror(errno);
+        return;
+    }
+    auto drop = [&](const std::string& message) {
+        ::close(fd);
+        if (!own.empty()) ::unlinkat(folderFd, own.c_str(), 0);
+        result->message = message;
+    };
+    if (::fstat(fd, &st) != 0) return drop(std::strerror(errno));
+    // Said before it gets a name, so that a restore run again knows it.
+    if (!run.Append(JsonObject("restoring").Number("id", item.id).Unsigned("dev", uint64_t(st.st_dev))
+                        .Unsigned("ino", uint64_t(st.st_ino)).Done(),
+                    &why))
+        return drop(why);
+    if (!CopyBack(run.dirFd, item, fd, &why) || !GiveBack(fd, item, &why, true)) return drop(why);
+    int placed;
+    if (own.empty()) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        placed = ::linkat(AT_FDCWD, self.c_str(), folderFd, leaf.c_str(), AT_SYMLINK_FOLLOW);
+    } else {
+        placed = pf::posix::RenameNoReplace(folderFd, own.c_str(), folderFd, leaf.c_str());
+    }
+    if (placed != 0) {
+        const int error = errno;
+        drop(error == EEXIST ? "another file appeared there meanwhile: it is not overwritten"
+                             : std::string("it cannot be put in place: ") + std::strerror(error));
+        if (error == EEXIST) result->action = "place_taken";
+        return;
+    }
+    ::close(fd);
+    if (!TimesAfterClose(folderFd, leaf, st, item, &why)) {
+        result->message = "put back, but " + why;
+        return;
+    }
+    done("put back");
+}
+
+// A hive or WININIT.INI replaced whole: its old bytes back in place of the
+// file the run wrote, only while that file is still there as written, and
+// under the lock a removing run takes on that folder.
+void ReplaceBack(RestoreRun& run, const QuarantineItem& item, int folderFd, const std::string& leaf,
+                 const Done& done, RestoreResult* result) {
+    if (::flock(folderFd, LOCK_EX | LOCK_NB) != 0) {
+        result->message = errno == EWOULDBLOCK
+                              ? std::string("a run of vendrika-scan is changing this Windows' registry now; "
+                                            "restore once it has ended")
+                              : std::string("its folder cannot be locked: ") + std::strerror(errno);
+        return;
+    }
+    DropOwnFiles(folderFd, leaf, item);
+    struct stat st;
+    const int fd = pf::posix::OpenRegularFileAt(folderFd, leaf.c_str(), O_RDONLY, 0, &st);
+    if (fd < 0 && errno == ENOENT) {
+        if (item.absent) return done("there is none, as before the run");
+        return PutNewFile(run, item, folderFd, leaf, done, result);
+    }
+    if (fd < 0) {
+        result->message = std::string("it cannot be read: ") + std::strerror(errno);
+        return;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    std::string sha, why;
+    uint64_t size = 0;
+    if (!HashOf(fd, &sha, &size)) {
+        result->message = std::string("it cannot be read: ") + std::strerror(errno);
+        return;
+    }
+    if (!item.absent && sha == item.sha256 && size == item.size) {
+        // Never replaced, or put back by a restore stopped before it said so.
+        if (!GiveBack(fd, item, &why)) {
+            result->message = why;
+            return;
+        }
+        return done("in its place as it was: its attributes and times given back");
+    }
+    if (sha != item.newSha256 || size != item.newSize) {
+        result->action = "place_taken";
+        result->message = "it changed after the run replaced it (was that Windows started since?): it is not "
+                          "overwritten" +
+                          (item.changes.empty() ? std::string() : "; what the run removed from it: " + item.changes);
+        return;
+    }
+    // Right before it goes, the name must still hold the file just read.
+    auto stillThere = [&] {
+        struct stat now;
+        return ::fstatat(folderFd, leaf.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == st.st_dev &&
+               now.st_ino == st.st_ino;
+    };
+    if (item.absent) {
+        if (!stillThere() || ::unlinkat(folderFd, leaf.c_str(), 0) != 0) {
+            result->message = "the file the run made cannot be removed";
+            return;
+        }
+        return done("removed: there was none before the run");
+    }
+    const std::string own = OwnName(run, leaf);
+    const int out = ::openat(folderFd, own.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    struct stat mine;
+    if (out < 0 || ::fstat(out, &mine) != 0) {
+        result->message = std::string("no file can be made in its folder: ") + std::strerror(errno);
+        if (out >= 0) ::close(out);
+        return;
+    }
+    auto drop = [&](const std::string& message) {
+        ::close(out);
+        ::unlinkat(folderFd, own.c_str(), 0);
+        result->message = message;
+    };
+    if (!run.Append(JsonObject("restoring").Number("id", item.id).Unsigned("dev", uint64_t(mine.st_dev))
+                        .Unsigned("ino", uint64_t(mine.st_ino)).Done(),
+                    &why))
+        return drop(why);
+    if (!CopyBack(run.dirFd, item, out, &why) || !GiveBack(out, item, &why, true)) return drop(why);
+    if (!stillThere()) {
+        drop("it changed while its old bytes were written: it is not overwritten");
+        result->action = "place_taken";
+        return;
+    }
+    if (::renameat(folderFd, own.c_str(), folderFd, leaf.c_str()) != 0)
+        return drop(std::string("it cannot be put in place: ") + std::strerror(errno));
+    ::close(out);
+    if (!TimesAfterClose(folderFd, leaf, mine, item, &why)) {
+        result->message = "put back, but " + why;
+        return;
+    }
+    done("put back in place of the file the run wrote");
+}
+
 void RestoreItem(RestoreRun& run, const QuarantineItem& item, RestoreResult* result) {
     result->item = item;
     result->action = "not_restored";
@@ -841,6 +1099,7 @@ void RestoreItem(RestoreRun& run, const QuarantineItem& item, RestoreResult* res
         return true;
     };
 
+    if (item.replacement) return ReplaceBack(run, item, folderFd, leaf, done, result);
     struct stat st;
     if (::fstatat(folderFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         // The file itself (never deleted, or put back by a restore that was
@@ -859,84 +1118,18 @@ void RestoreItem(RestoreRun& run, const QuarantineItem& item, RestoreResult* res
     }
     // What a killed run left beside: the file under the name it is
     // deleted with (put back under its own), and files this restore made.
-    if (DIR* listing = ::fdopendir(::dup(folderFd))) {
-        std::vector<std::string> deleting, restoring;
-        const std::string deletingPrefix = leaf + pf::posix::kDeletingMark;
-        const std::string restoringPrefix = leaf + pf::posix::kRestoringMark;
-        while (dirent* e = ::readdir(listing)) {
-            const std::string name = e->d_name;
-            if (name.compare(0, deletingPrefix.size(), deletingPrefix) == 0 ||
-                (deletingPrefix.size() > NAME_MAX &&
-                 name.compare(0, std::strlen(pf::posix::kDeletingMark), pf::posix::kDeletingMark) == 0))
-                deleting.push_back(name);
-            if (name.compare(0, restoringPrefix.size(), restoringPrefix) == 0 ||
-                (restoringPrefix.size() > NAME_MAX &&
-                 name.compare(0, std::strlen(pf::posix::kRestoringMark), pf::posix::kRestoringMark) == 0))
-                restoring.push_back(name);
-        }
-        ::closedir(listing);
-        for (const std::string& name : restoring) {
-            struct stat r;
-            if (::fstatat(folderFd, name.c_str(), &r, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(r.st_mode)) continue;
-            for (const auto& id : item.restoring)
-                if (id == std::make_pair(uint64_t(r.st_dev), uint64_t(r.st_ino)))
-                    ::unlinkat(folderFd, name.c_str(), 0);  // made by an earlier restore of this item
-        }
-        for (const std::string& name : deleting) {
-            if (!IsTheFile(folderFd, name.c_str(), item)) continue;
-            if (pf::posix::RenameNoReplace(folderFd, name.c_str(), folderFd, leaf.c_str()) != 0) {
-                result->message = std::string("it cannot be given its name back: ") + std::strerror(errno);
-                if (errno == EEXIST) result->action = "place_taken";
-                return;
-            }
-            giveBackAt(leaf.c_str(), "its deletion had not finished: given its name back");
+    DropOwnFiles(folderFd, leaf, item);
+    for (const std::string& name : NamesBeside(folderFd, leaf, pf::posix::kDeletingMark)) {
+        if (!IsTheFile(folderFd, name.c_str(), item)) continue;
+        if (pf::posix::RenameNoReplace(folderFd, name.c_str(), folderFd, leaf.c_str()) != 0) {
+            result->message = std::string("it cannot be given its name back: ") + std::strerror(errno);
+            if (errno == EEXIST) result->action = "place_taken";
             return;
         }
-    }
-
-    // A new file: unnamed until complete where the file system can, else
-    // under a name of the restore's own; linked into place without
-    // replacing whatever appeared there meanwhile.
-    std::string own;
-    int fd = ::openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        char tail[64];
-        std::snprintf(tail, sizeof tail, "%s%ld-%lu", pf::posix::kRestoringMark, long(::getpid()), ++run.made);
-        own = leaf.size() + std::strlen(tail) <= NAME_MAX ? leaf + tail : tail;
-        fd = ::openat(folderFd, own.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    }
-    if (fd < 0) {
-        result->message = std::string("no file can be made in its folder: ") + std::strerror(errno);
+        giveBackAt(leaf.c_str(), "its deletion had not finished: given its name back");
         return;
     }
-    auto drop = [&](const std::string& message) {
-        ::close(fd);
-        if (!own.empty()) ::unlinkat(folderFd, own.c_str(), 0);
-        result->message = message;
-    };
-    if (::fstat(fd, &st) != 0) return drop(std::strerror(errno));
-    // Said before it gets a name, so that a restore run again knows it.
-    if (!run.Append(JsonObject("restoring").Number("id", item.id).Unsigned("dev", uint64_t(st.st_dev))
-                        .Unsigned("ino", uint64_t(st.st_ino)).Done(),
-                    &why))
-        return drop(why);
-    if (!CopyBack(run.dirFd, item, fd, &why) || !GiveBack(fd, item, &why)) return drop(why);
-    int placed;
-    if (own.empty()) {
-        const std::string self = "/proc/self/fd/" + std::to_string(fd);
-        placed = ::linkat(AT_FDCWD, self.c_str(), folderFd, leaf.c_str(), AT_SYMLINK_FOLLOW);
-    } else {
-        placed = pf::posix::RenameNoReplace(folderFd, own.c_str(), folderFd, leaf.c_str());
-    }
-    if (placed != 0) {
-        const int error = errno;
-        drop(error == EEXIST ? "another file appeared there meanwhile: it is not overwritten"
-                             : std::string("it cannot be put in place: ") + std::strerror(error));
-        if (error == EEXIST) result->action = "place_taken";
-        return;
-    }
-    ::close(fd);
-    done("put back");
+    PutNewFile(run, item, folderFd, leaf, done, result);
 }
 
 }  // namespace
@@ -956,10 +1149,17 @@ bool Restore(const std::string& dir, const std::vector<long>& ids, std::vector<R
     }
     run.manifestFd = ::openat(run.dirFd, kManifest, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
     if (run.manifestFd >= 0 && manifest.cutShort) (void)::write(run.manifestFd, "\n", 1);
-    for (const QuarantineItem& item : manifest.items) {
-        if (!ids.empty() && std::find(ids.begin(), ids.end(), item.id) == ids.end()) continue;
+    // Files first; then each file replaced whole, the last replacement
+    // first (each put back the bytes the one before it wrote).
+    std::vector<const QuarantineItem*> order;
+    for (const QuarantineItem& item : manifest.items)
+        if (!item.replacement) order.push_back(&item);
+    for (size_t i = manifest.items.size(); i-- > 0;)
+        if (manifest.items[i].replacement) order.push_back(&manifest.items[i]);
+    for (const QuarantineItem* item : order) {
+        if (!ids.empty() && std::find(ids.begin(), ids.end(), item->id) == ids.end()) continue;
         results->emplace_back();
-        RestoreItem(run, item, &results->back());
+        RestoreItem(run, *item, &results->back());
     }
     for (long id : ids) {
         const bool held = std::any_of(manifest.items.begin(), manifest.items.end(),

@@ -1,6 +1,7 @@
 // The quarantine of vendrika-scan --remove --quarantine DIR: every file it
-// deletes (and a file whose mode it changes) is first kept in DIR, on the
-// rescue system, and can be put back exactly with --restore DIR.
+// deletes (and a file whose mode it changes), and every registry hive and
+// WININIT.INI it rewrites, is first kept in DIR, on the rescue system, and
+// can be put back exactly with --restore DIR.
 //
 // DIR (mode 0700) holds one manifest and one item per file kept. An item
 // ("00000001.item", mode 0600) is the file's bytes after a fixed header and
@@ -14,7 +15,9 @@
 //       exact bytes), size, SHA-256, mode, owner, times, identity, NTFS
 //       attributes; written, with the item flushed before it, before the
 //       file is changed
-//   {"type":"outcome","id":N,"action":"removed"|"not_removed"}
+//       (a hive or WININIT.INI about to be replaced whole: its old bytes,
+//       none when there was no file, and the new file's SHA-256)
+//   {"type":"outcome","id":N,"action":"removed"|"not_removed"|"replaced"|"not_replaced"}
 //   {"type":"restoring","id":N,"dev":D,"ino":I}  a file made to put it back
 //   {"type":"restored","id":N}
 // Names from the volume are data in the manifest, never file names in DIR.
@@ -31,7 +34,7 @@ namespace offline {
 
 struct QuarantineItem {
     long id = 0;
-    std::string kind;  // "file", "hosts"
+    std::string kind;  // "file", "hosts", "hive", "wininit"
     std::string detection, windowsPath, posixPath;
     std::string root, relative;  // the drive's folder as named; the path below it
     std::string sha256;          // of the original bytes, hexadecimal
@@ -39,7 +42,14 @@ struct QuarantineItem {
     unsigned mode = 0, uid = 0, gid = 0;
     int64_t atime = 0, atimeNs = 0, mtime = 0, mtimeNs = 0;
     std::string ntfsName, ntfsBytes;  // its NTFS attributes xattr, where there was one
-    std::string outcome;              // "removed", "not_removed", "" (never told)
+    // A file replaced whole (kind "hive", "wininit"): the bytes kept are the
+    // old file's (none: `absent`), the new file's hash tells whether it is
+    // still the one this run wrote; `changes` what the new one lacks.
+    bool replacement = false, absent = false;
+    std::string newSha256, changes;
+    uint64_t newSize = 0;
+    // "removed", "not_removed", "replaced", "not_replaced", "" (never told)
+    std::string outcome;
     bool restored = false;
     std::vector<std::pair<uint64_t, uint64_t>> restoring;  // files made to put it back
 };

@@ -62,15 +62,18 @@ const char kUsage[] =
     "                 no short option ('-r' is refused).\n"
     "      --quarantine DIR\n"
     "                 with --remove: keep each file and hosts file in DIR before it\n"
-    "                 is deleted (or its read-only attribute taken off); one that\n"
-    "                 cannot be kept stays on the volume (exit 2). Start-up values,\n"
-    "                 service keys and WININIT.INI entries are not kept. DIR may not\n"
-    "                 lie inside a PATH. Without --remove: list what DIR holds\n"
+    "                 is deleted (or its read-only attribute taken off), and each\n"
+    "                 registry hive (start-up values, service keys) and WININIT.INI\n"
+    "                 before it is rewritten; what cannot be kept stays on the\n"
+    "                 volume as it is (exit 2). DIR may not lie inside a PATH.\n"
+    "                 Without --remove: list what DIR holds\n"
     "      --restore DIR\n"
     "                 put back every item of DIR (or the IDs given after DIR) as it\n"
     "                 was: bytes checked against their SHA-256, mode, owner, times,\n"
-    "                 NTFS attributes; a place now taken is not overwritten (exit 2);\n"
-    "                 an item restored already is left as it is\n"
+    "                 NTFS attributes; a hive or WININIT.INI only while it is still\n"
+    "                 the one the run wrote; a place now taken (another file, a hive\n"
+    "                 changed since) is not overwritten (exit 2); an item restored\n"
+    "                 already is left as it is\n"
     "      --drive X:=PATH\n"
     "                 PATH is the drive that the Windows calls X: (C: to Z:)\n"
     "  -f, --file-list FILE\n"
@@ -99,8 +102,9 @@ const char kUsage[] =
     "\n"
     "Quarantine (DIR, mode 0700): a file \"manifest\", one JSON object per line,\n"
     "appended and flushed before each change (what was kept, where it was on the\n"
-    "volume, its SHA-256, mode, owner, times; then whether the change happened\n"
-    "and whether it was restored), and one item per file (NNNNNNNN.item, mode\n"
+    "volume, its SHA-256, mode, owner, times; for a hive or WININIT.INI also the\n"
+    "new file's SHA-256 and what the run removed from it; then whether the change\n"
+    "happened and whether it was restored), and one item per file (NNNNNNNN.item, mode\n"
     "0600): the bytes behind a fixed header, transformed, so that no item is a\n"
     "program, bears a name from the volume or matches a scanner's signature.\n"
     "Nothing in DIR can be run. A run or a restore that was killed can be\n"
@@ -280,14 +284,16 @@ public:
         const auto found = foundAt_.find(change.windowsPath);
         const bool hosts = found != foundAt_.end() && found->second.second == scan::Where::kHostsFile;
         std::string why;
-        if (quarantine_->Keep(change, hosts ? "hosts" : "file", found != foundAt_.end() ? found->second.first : "",
-                              &why))
+        const char* kind = change.kind ? change.kind : hosts ? "hosts" : "file";
+        if (quarantine_->Keep(change, kind, found != foundAt_.end() ? found->second.first : "", &why))
             return true;
         const int error = errno;
         Problem(Display(change.windowsPath), "cannot be kept in the quarantine (" + why + "): left as it is");
         errno = error;
         return false;
     }
+
+    void AfterReplacement(const char* windowsPath, bool made) override { KeptOutcome(windowsPath, made); }
 
     void Found(const char* path, const char* name, scan::Where where) override {
         foundAt_[path] = {name, where};
@@ -692,14 +698,20 @@ int ListQuarantine(const Options& options) {
     for (const offline::QuarantineItem& item : manifest.items) {
         const std::string state = item.restored ? "restored" : item.outcome.empty() ? "unknown" : item.outcome;
         if (options.json) {
-            Print(ItemObject("item", item).Text("detection", item.detection).Unsigned("size", item.size)
-                      .Text("sha256", item.sha256).Text("state", state).Done(), false);
+            JsonObject o = ItemObject("item", item);
+            o.Text("detection", item.detection).Unsigned("size", item.size).Text("sha256", item.sha256)
+                .Text("state", state);
+            if (item.replacement) o.Number("absent", item.absent).Text("changes", item.changes);
+            Print(o.Done(), false);
         } else if (!options.quiet || state != "restored") {
-            Print(ItemText(item) + ": " + item.kind + ", " + std::to_string(item.size) + " bytes, SHA-256 " +
-                      item.sha256 + ", " +
-                      (state == "unknown" ? std::string("its removal was not recorded (an interrupted run)")
-                                          : state == "not_removed" ? std::string("left on the volume")
-                                                                   : state),
+            const std::string what =
+                item.replacement && item.absent ? "none before the run" : std::to_string(item.size) + " bytes";
+            Print(ItemText(item) + ": " + item.kind + ", " + what + ", SHA-256 " + item.sha256 + ", " +
+                      (state == "unknown"        ? std::string("its change was not recorded (an interrupted run)")
+                       : state == "not_removed"  ? std::string("left on the volume")
+                       : state == "not_replaced" ? std::string("left as it was")
+                                                 : state) +
+                      (item.changes.empty() ? "" : " (the run removed from it: " + Shown(item.changes) + ")"),
                   false);
         }
     }
@@ -1027,7 +1039,7 @@ int VendrikaScanMain(int argc, char** argv) {
     }
 
     if (!options.quarantine.empty())
-        platform.Note(std::to_string(quarantine.Kept()) + " files kept in the quarantine " + options.quarantine +
+        platform.Note(std::to_string(quarantine.Kept()) + " items kept in the quarantine " + options.quarantine +
                       " (vendrika-scan --restore " + options.quarantine + " puts them back)");
 
     int status = 0;

@@ -371,11 +371,27 @@ bool PosixPlatform::RewriteWininit(const std::function<std::string(const std::st
         ok = false;
         *why = std::string("the new file cannot be flushed: ") + std::strerror(errno);
     }
+    // What it held (or that there was none) is kept before it is replaced.
+    std::string keptAs;
+    if (ok) {
+        const int oldFd = exists ? OpenRegularFileAt(dirFd, name.c_str(), O_RDONLY) : -1;
+        struct stat now;
+        if (exists && (oldFd < 0 || ::fstat(oldFd, &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino)) {
+            ok = false;
+            *why = "it was replaced while it was read";
+        } else if (!KeptBeforeReplacement(Display(windows_.windowsDir.c_str()) + "/" + name, oldFd, out, "wininit",
+                                          nullptr, &keptAs)) {
+            ok = false;
+            *why = "it cannot be kept in the quarantine";
+        }
+        if (oldFd >= 0) ::close(oldFd);
+    }
     ::close(out);
     if (ok && ::renameat(dirFd, temp.c_str(), dirFd, name.c_str()) != 0) {
         ok = false;
         *why = std::string("it cannot be replaced: ") + std::strerror(errno);
     }
+    if (!keptAs.empty()) events_->AfterReplacement(keptAs.c_str(), ok);
     if (!ok) ::unlinkat(dirFd, temp.c_str(), 0);
     if (ok) Sys().fsync(dirFd);
     ::close(dirFd);

@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <climits>
@@ -881,15 +882,47 @@ int OpenFolderBelow(const std::string& root, const std::string& relative) {
     return fd;
 }
 
+bool PosixPlatform::BelowDrive(const Drive* drive, const std::string& posix, std::string* root,
+                               std::string* relative) const {
+    *root = drive ? drive->root : "";
+    relative->clear();
+    const std::string prefix = *root == "/" ? "/" : *root + "/";
+    if (drive && posix.size() > prefix.size() && posix.compare(0, prefix.size(), prefix) == 0)
+        *relative = posix.substr(prefix.size());
+    return !relative->empty();
+}
+
+bool PosixPlatform::KeptBeforeReplacement(const std::string& posixPath, int oldFd, int newFd, const char* kind,
+                                          const std::vector<std::string>* changes, std::string* windowsPath) {
+    windowsPath->clear();
+    if (!keepChanges_ || !events_) return true;
+    std::string root, relative;
+    const Drive* drive = nullptr;
+    for (const Drive& d : drives_)
+        if (d.letter == windows_.drive) drive = &d;
+    struct stat st = {};
+    if (!BelowDrive(drive, posixPath, &root, &relative) || (oldFd >= 0 && ::fstat(oldFd, &st) != 0)) {
+        Report(posixPath, "cannot be kept before it is replaced: not found below its drive's folder; left as it is");
+        return false;
+    }
+    *windowsPath = std::string(1, windows_.drive) + ":\\" + relative;
+    std::replace(windowsPath->begin(), windowsPath->end(), '/', '\\');
+    FileChange change{windowsPath->c_str(), root, relative, oldFd, st, false};
+    change.newFd = newFd;
+    change.kind = kind;
+    change.changes = changes;
+    errno = 0;
+    if (events_->BeforeChange(change)) return true;
+    windowsPath->clear();
+    return false;
+}
+
 bool PosixPlatform::KeptBeforeChange(const char* path, int dirFd, const char* name, const struct stat& st,
                                      bool deletion) {
     if (!keepChanges_ || !events_) return true;
-    const Drive* drive = DriveOf(path);
     const std::string posix = Display(path);
-    std::string root = drive ? drive->root : "", relative;
-    const std::string prefix = root == "/" ? "/" : root + "/";
-    if (drive && posix.size() > prefix.size() && posix.compare(0, prefix.size(), prefix) == 0)
-        relative = posix.substr(prefix.size());
+    std::string root, relative;
+    BelowDrive(DriveOf(path), posix, &root, &relative);
     struct stat now;
     const int fd = relative.empty() ? -1 : OpenRegularFileAt(dirFd, name, O_RDONLY, 0, &now);
     int error = relative.empty() ? ENOENT : errno;

@@ -65,6 +65,12 @@ struct FileChange {
     int fd;                       // the file, opened read-only without following links
     const struct stat& st;        // its identity, mode, owner and times
     bool deletion;
+    // A replacement: the file (fd -1 when there is none yet) is about to be
+    // replaced whole by newFd, complete and flushed beside it; `kind` says
+    // what it is ("hive", "wininit") and `changes` what the new one lacks.
+    int newFd = -1;
+    const char* kind = nullptr;
+    const std::vector<std::string>* changes = nullptr;
 };
 
 class Events {
@@ -74,6 +80,8 @@ public:
     // of the file. False (errno set, the listener having said why): the
     // change is not made.
     virtual bool BeforeChange(const FileChange& change) { (void)change; return true; }
+    // After a replacement that BeforeChange kept: whether it was made.
+    virtual void AfterReplacement(const char* windowsPath, bool made) { (void)windowsPath, (void)made; }
     // A folder or file that could not be read, a path too long for the
     // scan, a hive that could not be opened or written (POSIX path or text).
     virtual void Problem(const std::string& what, const std::string& why) = 0;
@@ -320,6 +328,14 @@ private:
     // false (lastError_ and changeErrno_ set) when it was not kept.
     bool KeptBeforeChange(const char* windowsPath, int dirFd, const char* name, const struct stat& st,
                           bool deletion);
+    // Offers a file of the Windows about to be replaced whole (a hive,
+    // WININIT.INI) to BeforeChange: the file at posixPath as read through
+    // oldFd (-1: there is none), the new one through newFd. False when it
+    // was not kept (told); `windowsPath` gets its Windows path.
+    bool KeptBeforeReplacement(const std::string& posixPath, int oldFd, int newFd, const char* kind,
+                               const std::vector<std::string>* changes, std::string* windowsPath);
+    // Its drive's folder and the path below it, for a POSIX path on a drive.
+    bool BelowDrive(const Drive* drive, const std::string& posix, std::string* root, std::string* relative) const;
 
     std::vector<Drive> drives_;
     WindowsInstall windows_;

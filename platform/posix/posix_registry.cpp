@@ -475,7 +475,16 @@ bool PosixPlatform::CommitHive(Hive& hive) {
     if (ok && (Sys().fstatat(dirFd, hive.newName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
                st.st_dev != mine.st_dev || st.st_ino != mine.st_ino))
         ok = fail("the new hive was replaced while the scan ran");
+    // What the hive held is kept (with the quarantine) before it is replaced.
+    std::vector<std::string> changes;
+    for (const auto& value : hive.removedValues)
+        changes.push_back("value \"" + value.second + "\" of " + value.first);
+    for (const std::string& key : hive.removedKeys) changes.push_back("key " + key);
+    std::string keptAs;
+    if (ok && !KeptBeforeReplacement(hive.path, hive.fd, fd, "hive", &changes, &keptAs))
+        ok = fail("it cannot be kept in the quarantine");
     if (ok && ::renameat(dirFd, hive.newName.c_str(), dirFd, hive.name.c_str()) != 0) ok = failErrno("");
+    if (!keptAs.empty()) events_->AfterReplacement(keptAs.c_str(), ok);
     hive.changed = false;
     if (!ok) {
         Report(hive.path, "registry hive cannot be written: " + why + "; left as it is" +

@@ -95,17 +95,28 @@ std::vector<std::string> Names(const std::string& folder) {
     return names;
 }
 
+const char kRun[] = "Microsoft\\Windows\\CurrentVersion\\Run";
+const char kService[] = "ControlSet001\\Services\\gamesvc";
+
 // An XP volume whose hosts file, and files in several folders (one
 // read-only, one set-group-ID, one of a name no Windows path can show as
-// text), are infected; its registry launches none of them, so the hives
-// stay as they are and belong to the snapshot too.
+// text), are infected; a start-up value launches the first, a service (its
+// key with a subkey) the second, so that both hives are rewritten; the
+// hives belong to the snapshot too.
 struct Volume {
     Tree tree;
     std::vector<std::string> infected;
+    std::string software = tree.Path("WINDOWS/system32/config/SOFTWARE");
+    std::string system = tree.Path("WINDOWS/system32/config/SYSTEM");
     explicit Volume(int files = 6) {
         tree.Folder("WINDOWS/system32/config");
-        offline::WriteSoftwareHive(tree.Path("WINDOWS/system32/config/SOFTWARE"));
-        offline::WriteEmptyHive(tree.Path("WINDOWS/system32/config/SYSTEM"));
+        offline::WriteSoftwareHive(software);
+        offline::WriteEmptyHive(system);
+        offline::SetHiveValues(software, kRun, {{"Updater", "C:\\autorun.exe /q"}, {"Sound", "C:\\snd.exe"}});
+        offline::SetHiveDword(system, "Select", "Current", 1);
+        offline::SetHiveValues(system, kService, {{"ImagePath", "C:\\Games\\game.exe"}});
+        offline::SetHiveDword(system, kService, "Start", 2);
+        offline::SetHiveValues(system, std::string(kService) + "\\Enum", {{"0", "Root\\LEGACY_GAMESVC\\0000"}});
         tree.File("WINDOWS/system32/drivers/etc/hosts", offline::InfectedHosts(), 0640);
         infected.push_back("WINDOWS/system32/drivers/etc/hosts");
         const char* names[] = {"autorun.exe", "Games/game.exe", "Downloads/setup.exe",
@@ -148,8 +159,13 @@ TEST(VendrikaScanQuarantine, RestoreGivesBackTheVolumeAsItWas) {
     const offline::RunResult removal = Scan({"--remove", "--quarantine", q.dir, volume.tree.Root()});
     EXPECT_EQ(removal.status, 1) << removal.out << removal.err;
     for (const std::string& f : volume.infected) EXPECT_FALSE(Exists(volume.tree.Path(f))) << f;
-    EXPECT_TRUE(Has(removal.out, std::to_string(volume.infected.size()) + " files kept in the quarantine"))
+    // The files, and each hive before it was rewritten.
+    EXPECT_TRUE(Has(removal.out, std::to_string(volume.infected.size() + 2) + " items kept in the quarantine"))
         << removal.out;
+    std::map<std::string, std::string> values;
+    ASSERT_TRUE(offline::HiveValues(volume.software, kRun, &values));
+    EXPECT_EQ(values, (std::map<std::string, std::string>{{"Sound", "C:\\snd.exe"}}));
+    EXPECT_FALSE(offline::HiveValues(volume.system, kService, &values));
 
     // Kept inert: 0700, items 0600, no name from the volume, no byte
     // sequence of a removed file, nothing starting as a program does.
@@ -157,7 +173,7 @@ TEST(VendrikaScanQuarantine, RestoreGivesBackTheVolumeAsItWas) {
     ASSERT_EQ(lstat(q.dir.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0700u);
     const std::vector<std::string> held = Names(q.dir);
-    EXPECT_EQ(held.size(), volume.infected.size() + 1);
+    EXPECT_EQ(held.size(), volume.infected.size() + 3);
     for (const std::string& name : held) {
         ASSERT_EQ(lstat((q.dir + "/" + name).c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
@@ -177,6 +193,14 @@ TEST(VendrikaScanQuarantine, RestoreGivesBackTheVolumeAsItWas) {
     for (const std::string& line : listed.Lines()) removedItems += Has(line, "\"state\":\"removed\"");
     EXPECT_EQ(removedItems, int(volume.infected.size())) << listed.out;
     EXPECT_TRUE(Has(listed.out, "\"kind\":\"hosts\"")) << listed.out;
+    int replaced = 0;
+    for (const std::string& line : listed.Lines())
+        replaced += Has(line, "\"kind\":\"hive\"") && Has(line, "\"state\":\"replaced\"");
+    EXPECT_EQ(replaced, 2) << listed.out;
+    EXPECT_TRUE(Has(listed.out, "value \\\"Updater\\\" of HKEY_LOCAL_MACHINE\\\\Software\\\\Microsoft"))
+        << listed.out;
+    EXPECT_TRUE(Has(listed.out, "key HKEY_LOCAL_MACHINE\\\\SYSTEM\\\\ControlSet001\\\\Services\\\\gamesvc"))
+        << listed.out;
 
     const offline::RunResult restore = Scan({"--restore", q.dir});
     EXPECT_EQ(restore.status, 0) << restore.out << restore.err;
@@ -193,21 +217,32 @@ TEST(VendrikaScanQuarantine, RestoreGivesBackTheVolumeAsItWas) {
     EXPECT_TRUE(Has(text.out, "restored")) << text.out;
 }
 
-// A place taken since the removal is never overwritten: said, exit 2; the
-// other items come back, and a later restore finishes once it is free.
+// A place taken since the removal is never overwritten: a file of that
+// name, a hive that changed since the run wrote it (the Windows started).
+// Said, exit 2; the other items come back, and a later restore finishes
+// once the place is free.
 TEST(VendrikaScanQuarantine, TakenPlaceIsNotOverwritten) {
     Volume volume(3);
     QuarantineDir q;
     const auto before = Snapshot(volume.tree.Root());
     ASSERT_EQ(Scan({"--remove", "--quarantine", q.dir, volume.tree.Root()}).status, 1);
+    const std::string written = offline::ReadFile(volume.software);
     volume.tree.File("autorun.exe", "a new file of the user's");
+    ASSERT_TRUE(offline::SetHiveValues(volume.software, "Microsoft\\Windows\\CurrentVersion", {{"Started", "1"}}));
+    const std::string changed = offline::ReadFile(volume.software);
     const offline::RunResult r = Scan({"--restore", q.dir, "--json"});
     EXPECT_EQ(r.status, 2) << r.out << r.err;
     EXPECT_EQ(offline::ReadFile(volume.tree.Path("autorun.exe")), "a new file of the user's");
-    EXPECT_TRUE(Has(r.out, "\"action\":\"place_taken\"")) << r.out;
-    EXPECT_TRUE(Has(r.out, "\"not_restored\":1")) << r.out;
+    EXPECT_EQ(offline::ReadFile(volume.software), changed);
+    int taken = 0;
+    for (const std::string& line : r.Lines()) taken += Has(line, "\"action\":\"place_taken\"");
+    EXPECT_EQ(taken, 2) << r.out;
+    EXPECT_TRUE(Has(r.out, "what the run removed from it: value \\\"Updater\\\"")) << r.out;
+    EXPECT_TRUE(Has(r.out, "\"not_restored\":2")) << r.out;
     EXPECT_TRUE(Exists(volume.tree.Path("Games/game.exe")));
     unlink(volume.tree.Path("autorun.exe").c_str());
+    volume.tree.File("WINDOWS/system32/config/SOFTWARE", written);
+    chmod(volume.software.c_str(), 0644);
     EXPECT_EQ(Scan({"--restore", q.dir}).status, 0);
     EXPECT_EQ(Differences(before, Snapshot(volume.tree.Root())), "");
 }
@@ -320,19 +355,20 @@ TEST(VendrikaScanQuarantine, KilledAtAnyMomentRestoresTheVolume) {
         int restored = run({"--restore", q.dir}, long(random() % uint32_t(whole / 2 + 1)));
         if (restored != 0) restored = run({"--restore", q.dir}, -1);
         EXPECT_EQ(restored, 0) << "killed at " << at << " us";
-        // A run killed while it tried whether a hive could be written back
-        // leaves that trial's empty file, which the next removing run
-        // removes; the restore has nothing of it to put back.
+        // A run killed while it tried whether a hive could be written back,
+        // or while it wrote the new hive and kept the old one, leaves that
+        // new file, never put in place, which the next removing run
+        // removes; the hive beside it is as it was.
         auto after = Snapshot(volume.tree.Root());
         for (const char* hive : {"SOFTWARE", "SYSTEM"}) {
             const auto trial = after.find(std::string("WINDOWS/system32/config/") + hive + ".vendrika-new");
-            if (trial == after.end() || trial->second.compare(0, 7, "size=0|") != 0) continue;
+            if (trial == after.end()) continue;
             after.erase(trial);
             ++trials;
         }
         EXPECT_EQ(Differences(before, after), "") << "killed at " << at << " us";
     }
-    std::printf("%d runs, %d of them killed (a whole run takes %ld us); %d hive trials left\n", runs, killed,
+    std::printf("%d runs, %d of them killed (a whole run takes %ld us); %d new hives left\n", runs, killed,
                 whole, trials);
     EXPECT_GT(killed, runs / 4);
 
@@ -390,6 +426,49 @@ TEST(VendrikaScanQuarantine, NtfsVolumeGetsItsAttributesBack) {
     EXPECT_EQ(Differences(before, Snapshot(volume.Root())), "");
 }
 
+// A 98 volume on FAT32 (C:) and a second one mounted read-only (D:): the
+// file on C: is kept and removed; the one on D: cannot be deleted now and
+// goes into C:'s WININIT.INI, which is kept before it is rewritten (kept as
+// none where there was none); the restore gives both volumes back as they
+// were. Needs root and FUSE.
+TEST(VendrikaScanQuarantine, Win98VolumeGetsItsWininitBack) {
+    for (const bool hadWininit : {true, false}) {
+        offline::ImageVolume c(offline::ImageVolume::kFat32), d(offline::ImageVolume::kFat32);
+        if (!c.Unavailable().empty()) GTEST_SKIP() << c.Unavailable();
+        c.File("WINDOWS/SYSTEM.DAT", "CREG");
+        c.File("MSDOS.SYS", offline::MsdosSys());
+        if (hadWininit) c.File("WINDOWS/WININIT.INI", "[Rename]\r\nNUL=C:\\OLD.EXE\r\n");
+        c.File("GAMES/evil.exe", offline::InfectedSample(3));
+        // D:'s file made as Windows makes it, with mtools (its 8.3 name).
+        ASSERT_TRUE(d.Unmount());
+        Tree samples;
+        samples.File("x.exe", offline::InfectedSample(5));
+        ASSERT_EQ(std::system(("MTOOLS_SKIP_CHECK=1 mcopy -i '" + d.Image() + "' '" + samples.Path("x.exe") +
+                               "' ::/X.EXE").c_str()),
+                  0);
+        ASSERT_TRUE(d.Mount(true));
+        QuarantineDir q;
+        const auto beforeC = Snapshot(c.Root()), beforeD = Snapshot(d.Root());
+
+        const offline::RunResult r =
+            Scan({"--remove", "--quarantine", q.dir, c.Root(), "--drive", "D:=" + d.Root(), "--json"});
+        EXPECT_EQ(r.status, 2) << r.out << r.err;  // D:'s file is removed only at the next start
+        EXPECT_FALSE(Exists(c.Path("GAMES/evil.exe")));
+        EXPECT_TRUE(Has(offline::ReadFile(c.Path("WINDOWS/WININIT.INI")), "NUL=D:\\X.EXE")) << r.out;
+        const offline::RunResult listed = Scan({"--quarantine", q.dir, "--json"});
+        int wininit = 0;
+        for (const std::string& line : listed.Lines())
+            wininit += Has(line, "\"kind\":\"wininit\"") && Has(line, "\"state\":\"replaced\"") &&
+                       Has(line, hadWininit ? "\"absent\":0" : "\"absent\":1");
+        EXPECT_EQ(wininit, 1) << listed.out;
+
+        const offline::RunResult restore = Scan({"--restore", q.dir});
+        EXPECT_EQ(restore.status, 0) << restore.out << restore.err;
+        EXPECT_EQ(Differences(beforeC, Snapshot(c.Root())), "") << (hadWininit ? "had WININIT.INI" : "had none");
+        EXPECT_EQ(Differences(beforeD, Snapshot(d.Root())), "");
+    }
+}
+
 // A quarantine damaged since (an item's bytes changed, lines that are no
 // manifest's, a line cut short): nothing that does not match its SHA-256 is
 // put back, what cannot be read is said (exit 2), and nothing crashes.
@@ -425,12 +504,12 @@ TEST(VendrikaScanQuarantine, DamagedQuarantineIsNeverPutBack) {
     }
     const offline::RunResult listed = Scan({"--quarantine", q.dir, "--json"});
     EXPECT_EQ(listed.status, 2) << listed.out << listed.err;
-    EXPECT_TRUE(Has(listed.out, "\"items\":3,\"unreadable_lines\":5")) << listed.out;
+    EXPECT_TRUE(Has(listed.out, "\"items\":5,\"unreadable_lines\":5")) << listed.out;  // two hives
 
     const offline::RunResult r = Scan({"--restore", q.dir, "--json"});
     EXPECT_EQ(r.status, 2) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, "does not match the SHA-256")) << r.out;
-    EXPECT_TRUE(Has(r.out, "\"restored\":2,")) << r.out;
+    EXPECT_TRUE(Has(r.out, "\"restored\":4,")) << r.out;
     auto expected = before;
     expected.erase("WINDOWS/system32/drivers/etc/hosts");
     EXPECT_EQ(Differences(expected, Snapshot(volume.tree.Root())), "");
