@@ -402,12 +402,19 @@ TEST(VendrikaScanQuarantine, KilledAtAnyMomentRestoresTheVolume) {
     }
 }
 
-// The same on a real NTFS volume (ntfs-3g): the NTFS attributes (hidden,
-// system) come back with the bytes; a file whose data cannot be read cannot
-// be kept and stays where it is.
+// The same on a real XP volume on NTFS (ntfs-3g): the NTFS attributes
+// (hidden, system) come back with the bytes, and both hives (a start-up
+// value and a service launch the files) as they were.
 TEST(VendrikaScanQuarantine, NtfsVolumeGetsItsAttributesBack) {
     offline::ImageVolume volume(offline::ImageVolume::kNtfs);
     if (!volume.Unavailable().empty()) GTEST_SKIP() << volume.Unavailable();
+    {
+        Volume hives(0);
+        offline::SetHiveValues(hives.software, kRun, {{"Hidden", "C:\\hidden\\evil.exe"}});
+        offline::SetHiveValues(hives.system, kService, {{"ImagePath", "C:\\plain\\evil.exe"}});
+        volume.File("WINDOWS/system32/config/SOFTWARE", offline::ReadFile(hives.software));
+        volume.File("WINDOWS/system32/config/SYSTEM", offline::ReadFile(hives.system));
+    }
     volume.File("hidden/evil.exe", offline::InfectedSample(1));
     volume.File("plain/evil.exe", offline::InfectedSample(2));
     const unsigned char hiddenSystem[4] = {0, 0, 0, 0x26};
@@ -421,6 +428,11 @@ TEST(VendrikaScanQuarantine, NtfsVolumeGetsItsAttributesBack) {
     const offline::RunResult r = Scan({"--remove", "--quarantine", q.dir, volume.Root()});
     EXPECT_FALSE(Exists(volume.Path("hidden/evil.exe"))) << r.out << r.err;
     EXPECT_FALSE(Exists(volume.Path("plain/evil.exe")));
+    std::map<std::string, std::string> values;
+    ASSERT_TRUE(offline::HiveValues(volume.Path("WINDOWS/system32/config/SOFTWARE"), kRun, &values));
+    EXPECT_EQ(values.count("Hidden"), 0u);
+    EXPECT_EQ(values.count("Sound"), 1u);
+    EXPECT_FALSE(offline::HiveValues(volume.Path("WINDOWS/system32/config/SYSTEM"), kService, &values));
     const offline::RunResult restore = Scan({"--restore", q.dir});
     EXPECT_EQ(restore.status, 0) << restore.out << restore.err;
     EXPECT_EQ(Differences(before, Snapshot(volume.Root())), "");
