@@ -17,6 +17,7 @@
 #include <map>
 
 #include "offline/output_text.h"
+#include "platform/crt.h"
 
 namespace offline {
 
@@ -794,7 +795,7 @@ bool IsTheFile(int folderFd, const char* name, const QuarantineItem& item) {
     struct stat st;
     if (::fstatat(folderFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return false;
     const auto id = std::make_pair(uint64_t(st.st_dev), uint64_t(st.st_ino));
-    bool known = id == std::make_pair(item.dev, item.ino);
+    bool known = item.moved || id == std::make_pair(item.dev, item.ino);
     for (const auto& r : item.restoring) known = known || r == id;
     if (!known) return false;
     const int fd = pf::posix::OpenRegularFileAt(folderFd, name, O_RDONLY, 0, &st);
@@ -1066,7 +1067,8 @@ void RestoreItem(RestoreRun& run, const QuarantineItem& item, RestoreResult* res
     const std::string leaf = slash == std::string::npos ? item.relative : item.relative.substr(slash + 1);
     const int folderFd = pf::posix::OpenFolderBelow(item.root, folder);
     if (folderFd < 0) {
-        result->message = std::string("its folder cannot be opened (no link is followed): ") + std::strerror(errno);
+        result->message = std::string("its folder cannot be opened (no link is followed): ") + std::strerror(errno) +
+                          (item.moved ? "" : "; where its drive is mounted elsewhere now, say where with --drive");
         return;
     }
     struct Closer {
@@ -1134,8 +1136,8 @@ void RestoreItem(RestoreRun& run, const QuarantineItem& item, RestoreResult* res
 
 }  // namespace
 
-bool Restore(const std::string& dir, const std::vector<long>& ids, std::vector<RestoreResult>* results,
-             std::string* why) {
+bool Restore(const std::string& dir, const std::vector<long>& ids, const std::vector<MovedDrive>& moved,
+             std::vector<RestoreResult>* results, std::string* why) {
     RestoreRun run;
     run.dirFd = OpenQuarantineFolder(dir);
     if (run.dirFd < 0) {
@@ -1156,10 +1158,18 @@ bool Restore(const std::string& dir, const std::vector<long>& ids, std::vector<R
         if (!item.replacement) order.push_back(&item);
     for (size_t i = manifest.items.size(); i-- > 0;)
         if (manifest.items[i].replacement) order.push_back(&manifest.items[i]);
-    for (const QuarantineItem* item : order) {
-        if (!ids.empty() && std::find(ids.begin(), ids.end(), item->id) == ids.end()) continue;
+    for (const QuarantineItem* kept : order) {
+        if (!ids.empty() && std::find(ids.begin(), ids.end(), kept->id) == ids.end()) continue;
+        QuarantineItem item = *kept;
+        for (const MovedDrive& drive : moved)
+            if (item.windowsPath.size() > 1 && item.windowsPath[1] == ':' &&
+                crt::ToUpper(item.windowsPath[0]) == drive.letter) {
+                item.root = drive.root;
+                item.posixPath = (drive.root == "/" ? "" : drive.root) + "/" + item.relative;
+                item.moved = true;
+            }
         results->emplace_back();
-        RestoreItem(run, *item, &results->back());
+        RestoreItem(run, item, &results->back());
     }
     for (long id : ids) {
         const bool held = std::any_of(manifest.items.begin(), manifest.items.end(),

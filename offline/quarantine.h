@@ -52,6 +52,7 @@ struct QuarantineItem {
     std::string outcome;
     bool restored = false;
     std::vector<std::pair<uint64_t, uint64_t>> restoring;  // files made to put it back
+    bool moved = false;  // its drive is mounted elsewhere now (Restore)
 };
 
 struct Manifest {
@@ -111,10 +112,18 @@ struct RestoreResult {
     std::string message;
 };
 
-// Puts back every item of DIR (or those of `ids`) at its place, as it was.
+// A drive mounted elsewhere since the run: its letter and its folder now.
+struct MovedDrive {
+    char letter;
+    std::string root;
+};
+
+// Puts back every item of DIR (or those of `ids`) at its place, as it was;
+// an item of a drive in `moved` below that drive's folder now, where a file
+// is known by its bytes alone (a mount gives its files other identities).
 // False, with the reason, when DIR or its manifest cannot be read; each
 // item's result in `results` (an id that DIR does not hold: "not_restored").
-bool Restore(const std::string& dir, const std::vector<long>& ids, std::vector<RestoreResult>* results,
-             std::string* why);
+bool Restore(const std::string& dir, const std::vector<long>& ids, const std::vector<MovedDrive>& moved,
+             std::vector<RestoreResult>* results, std::string* why);
 
 }  // namespace offline

@@ -43,7 +43,7 @@ const char kVersion[] = "vendrika-scan 1.0 (CleanVendrika Ver 1.0 engine)";
 const char kUsage[] =
     "Usage: vendrika-scan [OPTIONS] [--] PATH...\n"
     "       vendrika-scan [OPTIONS] -f FILE [PATH...]\n"
-    "       vendrika-scan [--json] [--quiet] --restore DIR [ID...]\n"
+    "       vendrika-scan [--json] [--quiet] [--drive X:=PATH]... --restore DIR [ID...]\n"
     "       vendrika-scan [--json] [--quiet] --quarantine DIR\n"
     "Scan mounted Windows volumes and folders for W32/Vendrika.Trojan.\n"
     "Each PATH is one fixed drive, scanned with all its folders. The first PATH\n"
@@ -73,7 +73,8 @@ const char kUsage[] =
     "                 NTFS attributes; a hive or WININIT.INI only while it is still\n"
     "                 the one the run wrote; a place now taken (another file, a hive\n"
     "                 changed since) is not overwritten (exit 2); an item restored\n"
-    "                 already is left as it is\n"
+    "                 already is left as it is. With --drive X:=PATH: the items of\n"
+    "                 drive X: go below PATH (the volume mounted elsewhere now)\n"
     "      --drive X:=PATH\n"
     "                 PATH is the drive that the Windows calls X: (C: to Z:)\n"
     "  -f, --file-list FILE\n"
@@ -731,7 +732,13 @@ int ListQuarantine(const Options& options) {
 // --restore DIR [ID...]: every item (or those named) back in its place.
 int RestoreQuarantine(const Options& options) {
     std::vector<long> ids;
-    for (const std::string& a : options.paths) {
+    std::vector<offline::MovedDrive> moved;
+    for (size_t i = 0; i < options.paths.size(); ++i) {
+        const std::string& a = options.paths[i];
+        if (options.letters[i]) {
+            moved.push_back({options.letters[i], a});  // --drive X:=PATH: that drive is at PATH now
+            continue;
+        }
         char* end = nullptr;
         errno = 0;
         const long id = std::strtol(a.c_str(), &end, 10);
@@ -741,7 +748,7 @@ int RestoreQuarantine(const Options& options) {
     }
     std::vector<offline::RestoreResult> results;
     std::string why;
-    if (!offline::Restore(options.restore, ids, &results, &why)) {
+    if (!offline::Restore(options.restore, ids, moved, &results, &why)) {
         std::fprintf(stderr, "vendrika-scan: quarantine %s: %s: nothing was restored\n",
                      Shown(options.restore).c_str(), Shown(why).c_str());
         return 2;

@@ -247,6 +247,55 @@ TEST(VendrikaScanQuarantine, TakenPlaceIsNotOverwritten) {
     EXPECT_EQ(Differences(before, Snapshot(volume.tree.Root())), "");
 }
 
+// A volume mounted elsewhere since the run: the restore says where its
+// folder was not found and that --drive tells where it is now; with it,
+// the volume (its files and hives) comes back as it was.
+TEST(VendrikaScanQuarantine, VolumeMountedElsewhereIsToldWithDrive) {
+    Volume volume(3);
+    QuarantineDir q;
+    const auto before = Snapshot(volume.tree.Root());
+    EXPECT_EQ(Scan({"--remove", "--quarantine", q.dir, volume.tree.Root()}).status, 1);
+    const std::string elsewhere = q.parent.Path("mounted-now");
+    ASSERT_EQ(rename(volume.tree.Root().c_str(), elsewhere.c_str()), 0);
+    const offline::RunResult lost = Scan({"--restore", q.dir});
+    EXPECT_EQ(lost.status, 2);
+    EXPECT_TRUE(Has(lost.out, "say where with --drive")) << lost.out;
+    const offline::RunResult r = Scan({"--drive", "C:=" + elsewhere, "--restore", q.dir});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Differences(before, Snapshot(elsewhere)), "");
+    ASSERT_EQ(rename(elsewhere.c_str(), volume.tree.Root().c_str()), 0);
+
+    // On another system a file kept but never removed has another identity
+    // (the device number, here changed in the manifest): without --drive it
+    // is not taken for the file kept; with it, it is known by its bytes.
+    Volume other(1);
+    QuarantineDir kept;
+    {
+        offline::Quarantine quarantine;
+        std::string why;
+        ASSERT_TRUE(quarantine.Open(kept.dir, &why)) << why;
+        struct stat st;
+        const int fd = open(other.tree.Path("autorun.exe").c_str(), O_RDONLY);
+        ASSERT_EQ(fstat(fd, &st), 0);
+        const std::string root = other.tree.Root(), relative = "autorun.exe";
+        ASSERT_TRUE(quarantine.Keep(pf::posix::FileChange{"C:\\autorun.exe", root, relative, fd, st, true}, "file",
+                                    "", &why))
+            << why;
+        close(fd);
+        std::string manifest = offline::ReadFile(kept.dir + "/manifest");
+        const std::string dev = "\"dev\":" + std::to_string(st.st_dev) + ",";
+        ASSERT_NE(manifest.find(dev), std::string::npos) << manifest;
+        manifest.replace(manifest.find(dev), dev.size(), "\"dev\":" + std::to_string(st.st_dev + 1) + ",");
+        const int out = open((kept.dir + "/manifest").c_str(), O_WRONLY | O_TRUNC);
+        ASSERT_EQ(write(out, manifest.data(), manifest.size()), ssize_t(manifest.size()));
+        close(out);
+    }
+    EXPECT_EQ(Scan({"--restore", kept.dir}).status, 2);
+    const offline::RunResult known = Scan({"--drive", "C:=" + other.tree.Root(), "--restore", kept.dir});
+    EXPECT_EQ(known.status, 0) << known.out << known.err;
+    EXPECT_TRUE(Has(known.out, "in its place")) << known.out;
+}
+
 // A quarantine on the volume being cleaned is refused before anything is
 // read: inside a PATH, the PATH itself, a folder still to be made there, a
 // link leading there.
