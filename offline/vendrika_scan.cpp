@@ -185,7 +185,9 @@ struct Options {
 
 // A Windows' hosts file (a Windows path).
 std::string HostsFileOf(const pf::posix::WindowsInstall& w) {
-    return w.family == 4 ? w.windowsDir + "\\hosts" : w.systemDir + "\\drivers\\etc\\hosts";
+    bool inSystemFolder = false;
+    const char* tail = HostsFileTail(w.family, &inSystemFolder);
+    return tail ? (inSystemFolder ? w.systemDir : w.windowsDir) + tail : std::string();
 }
 
 // A PATH list (-f): one PATH per line, each line ended by LF; a CR before

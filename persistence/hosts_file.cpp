@@ -163,6 +163,11 @@ const TextSignatureRecord* MatchTextSignature(int fd) {
     return nullptr;
 }
 
+const char* HostsFileTail(int osClass, bool* inSystemFolder) {
+    *inSystemFolder = osClass == 5;
+    return osClass == 5 ? "\\drivers\\etc\\hosts" : osClass == 4 ? "\\hosts" : nullptr;
+}
+
 int CheckTextFile(const char* detectionName, const char* path) {
     if (!g_patternUnscrambled) {
         TogglePatterns();

@@ -48,6 +48,12 @@ extern TextSignatureRecord TextSignatureTable[kTextSignatureCount];
 // Every pattern byte is stored combined by exclusive-or with this key.
 extern const uint8_t kTextPatternKey;
 
+// Where a Windows keeps its hosts file: below its system folder on the NT
+// family (os class 5, "\\drivers\\etc\\hosts"), below its Windows folder on
+// 95/98/Me (4, "\\hosts"); null for a system with none the cleaner knows.
+// `inSystemFolder` says which folder the tail follows.
+const char* HostsFileTail(int osClass, bool* inSystemFolder);
+
 // Checks the file at `path` against the table and deletes it when it
 // matches. Returns 1 on a match, whatever the deletion's outcome, else 0.
 // `detectionName` is not used in any output.

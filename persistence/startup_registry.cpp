@@ -153,18 +153,11 @@ bool DeleteRememberedValue(const char* subKey, const char* inspected, const char
 // The hosts file's path for this system, or false when this system has
 // none the cleaner knows or the folder cannot be named.
 bool HostsFilePath(char (&path)[kMaxPath]) {
-    const int osClass = GetOsClass();
-    pf::UINT length;
-    const char* tail;
-    if (osClass == 5) {
-        length = pf::Os().GetSystemDirectoryA(path, kMaxPath);
-        tail = "\\drivers\\etc\\hosts";
-    } else if (osClass == 4) {
-        length = pf::Os().GetWindowsDirectoryA(path, kMaxPath);
-        tail = "\\hosts";
-    } else {
-        return false;
-    }
+    bool inSystemFolder = false;
+    const char* tail = HostsFileTail(GetOsClass(), &inSystemFolder);
+    if (!tail) return false;
+    const pf::UINT length = inSystemFolder ? pf::Os().GetSystemDirectoryA(path, kMaxPath)
+                                           : pf::Os().GetWindowsDirectoryA(path, kMaxPath);
     // 0 is a failure, kMaxPath or more the size the folder's name would need.
     if (length == 0 || length >= kMaxPath) return false;
     return crt::AppendText(path, tail);
