@@ -88,12 +88,17 @@ bool ServiceConfigNames(pf::SC_HANDLE service, const char* name, const char* ima
     if (!path || path < buffer.bytes || path >= buffer.bytes + sizeof(buffer) ||
         !std::memchr(path, '\0', size_t(buffer.bytes + sizeof(buffer) - path)))
         return false;
+    const std::string key = std::string("SYSTEM\\CurrentControlSet\\Services\\") + name;
     char serviceDll[kImagePathSize + 1];
     bool dllExpands = false;
-    const bool hosted = ReadServiceDll(std::string("SYSTEM\\CurrentControlSet\\Services\\") + name, serviceDll,
-                                       sizeof serviceDll, &dllExpands);
-    // The configuration does not tell the ImagePath's type: expanded.
-    return ServiceRunsFile(buffer.config.dwServiceType, {path, true}, {hosted ? serviceDll : nullptr, dllExpands},
+    const bool hosted = ReadServiceDll(key, serviceDll, sizeof serviceDll, &dllExpands);
+    // The configuration does not tell the ImagePath's type; the registry
+    // value it comes from does (where it cannot be read: expanded).
+    char stored[kImagePathSize + 1];
+    bool storedExpands = false;
+    const bool expands = !ReadMachineText(key, "ImagePath", stored, sizeof stored, &storedExpands) ||
+                         std::strcmp(stored, path) != 0 || storedExpands;
+    return ServiceRunsFile(buffer.config.dwServiceType, {path, expands}, {hosted ? serviceDll : nullptr, dllExpands},
                            image);
 }
 

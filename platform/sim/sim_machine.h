@@ -190,6 +190,7 @@ public:
 
     RegKey* CreateKey(HKEY root, const std::string& path);  // creates missing parents
     RegKey* FindKey(HKEY root, const std::string& path);
+    std::string CurrentControlSetAlias(const std::string& path);
     void SetValue(HKEY root, const std::string& key, const std::string& name, DWORD type,
                   const std::string& data);  // data raw; SetString adds the terminator
     void SetString(HKEY root, const std::string& key, const std::string& name,

@@ -190,6 +190,25 @@ static bool LimitedOnNt(const SimMachine& m) {
     return m.limitedUser && m.version.dwPlatformId == kVerPlatformWin32Nt;
 }
 
+// On the NT family SYSTEM\CurrentControlSet is a link to the control set
+// that Select\Current names (ControlSet001 when it names none); a test that
+// planted the key itself under that name keeps it.
+std::string SimMachine::CurrentControlSetAlias(const std::string& path) {
+    const std::vector<std::string> parts = SplitPath(path, Leads());
+    if (version.dwPlatformId != kVerPlatformWin32Nt || parts.size() < 2 || !SameName(parts[0], "SYSTEM", Leads()) ||
+        !SameName(parts[1], "CurrentControlSet", Leads()) || FindKey(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet"))
+        return path;
+    unsigned current = 1;
+    const RegValue* select = FindValue(kHkeyLocalMachine, "SYSTEM\\Select", "Current");
+    if (select && select->type == kRegDword && select->data.size() == 4)
+        std::memcpy(&current, select->data.data(), 4);
+    char set[32];
+    std::snprintf(set, sizeof set, "SYSTEM\\ControlSet%03u", current % 1000);
+    std::string aliased = set;
+    for (size_t i = 2; i < parts.size(); ++i) aliased += "\\" + parts[i];
+    return aliased;
+}
+
 LONG SimMachine::RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, DWORD access,
                                HKEY* result) {
     const std::string path = subKey ? subKey : "";
@@ -202,7 +221,7 @@ LONG SimMachine::RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, DWO
     bool deleted = false;
     RegKey* from = Resolve(*this, root, &deleted);
     if (!from) return BadHandle(deleted);
-    RegKey* key = Walk(from, path, Leads());
+    RegKey* key = Walk(from, from == &hklm ? CurrentControlSetAlias(path) : path, Leads());
     if (!key) return static_cast<LONG>(kErrorFileNotFound);
     if (key->denyOpen) return static_cast<LONG>(kErrorAccessDenied);
     const DWORD rights = MapKeyAccess(access);

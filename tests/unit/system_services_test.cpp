@@ -332,8 +332,9 @@ TEST_F(ServiceTest, ASharedHostNamesNoneOfTheServicesItHosts) {
 
 // The service manager expands the environment strings of an ImagePath only
 // when it is REG_EXPAND_SZ; a REG_SZ one holding "%SystemRoot%" is run as
-// written and starts no file of the Windows folder: its keys stay. The
-// kernel's own forms (\SystemRoot\, relative) need no expansion.
+// written and starts no file of the Windows folder: the service is not
+// stopped and its keys stay. The kernel's own forms (\SystemRoot\,
+// relative) need no expansion.
 TEST_F(ServiceTest, OnlyAnExpandableImagePathIsExpanded) {
     machine.windowsDirectory = "C:\\WINDOWS";
     const std::string file = "C:\\WINDOWS\\system32\\alg.exe";
@@ -350,8 +351,11 @@ TEST_F(ServiceTest, OnlyAnExpandableImagePathIsExpanded) {
     };
     for (const auto& c : cases) {
         machine.hklm.subkeys.clear();
+        machine.services.clear();
+        Service(StopBehaviour::StopsAtOnce).imagePath = c.imagePath;
         machine.SetString(pf::kHkeyLocalMachine, "SYSTEM\\ControlSet001\\Services\\wormsvc", "ImagePath",
                           c.imagePath, c.type);
+        EXPECT_EQ(StopServiceOfImage("wormsvc", file.c_str()), c.names ? 1 : 0) << c.imagePath << c.type;
         EXPECT_EQ(DeleteServiceKeysOfImage("wormsvc", file.c_str()), c.names ? 1 : 0) << c.imagePath << c.type;
         EXPECT_EQ(HasKey("SYSTEM\\ControlSet001\\Services\\wormsvc"), !c.names) << c.imagePath << c.type;
     }
