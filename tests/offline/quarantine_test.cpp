@@ -144,6 +144,23 @@ struct QuarantineDir {
     std::string dir = parent.Path("q");
 };
 
+// Keeps C:\autorun.exe in `dir` as a removing run does right before it
+// deletes it, and changes nothing; `st` gets the identity kept.
+void KeepAutorun(const Volume& volume, const std::string& dir, struct stat* st = nullptr) {
+    offline::Quarantine quarantine;
+    std::string why;
+    ASSERT_TRUE(quarantine.Open(dir, &why)) << why;
+    struct stat own;
+    if (!st) st = &own;
+    const int fd = open(volume.tree.Path("autorun.exe").c_str(), O_RDONLY);
+    ASSERT_EQ(fstat(fd, st), 0);
+    const std::string root = volume.tree.Root(), relative = "autorun.exe";
+    ASSERT_TRUE(quarantine.Keep(pf::posix::FileChange{"C:\\autorun.exe", root, relative, fd, *st, true}, "file", "",
+                                &why))
+        << why;
+    close(fd);
+}
+
 }  // namespace
 
 // The round trip: every removed file (and the hosts file) comes back with its
@@ -271,17 +288,8 @@ TEST(VendrikaScanQuarantine, VolumeMountedElsewhereIsToldWithDrive) {
     Volume other(1);
     QuarantineDir kept;
     {
-        offline::Quarantine quarantine;
-        std::string why;
-        ASSERT_TRUE(quarantine.Open(kept.dir, &why)) << why;
         struct stat st;
-        const int fd = open(other.tree.Path("autorun.exe").c_str(), O_RDONLY);
-        ASSERT_EQ(fstat(fd, &st), 0);
-        const std::string root = other.tree.Root(), relative = "autorun.exe";
-        ASSERT_TRUE(quarantine.Keep(pf::posix::FileChange{"C:\\autorun.exe", root, relative, fd, st, true}, "file",
-                                    "", &why))
-            << why;
-        close(fd);
+        KeepAutorun(other, kept.dir, &st);
         std::string manifest = offline::ReadFile(kept.dir + "/manifest");
         const std::string dev = "\"dev\":" + std::to_string(st.st_dev) + ",";
         ASSERT_NE(manifest.find(dev), std::string::npos) << manifest;
@@ -428,19 +436,7 @@ TEST(VendrikaScanQuarantine, KilledAtAnyMomentRestoresTheVolume) {
         Volume volume(1);
         QuarantineDir q;
         const auto before = Snapshot(volume.tree.Root());
-        {
-            offline::Quarantine quarantine;
-            std::string why;
-            ASSERT_TRUE(quarantine.Open(q.dir, &why)) << why;
-            struct stat st;
-            const int fd = open(volume.tree.Path("autorun.exe").c_str(), O_RDONLY);
-            ASSERT_EQ(fstat(fd, &st), 0);
-            const std::string root = volume.tree.Root(), relative = "autorun.exe";
-            ASSERT_TRUE(quarantine.Keep(pf::posix::FileChange{"C:\\autorun.exe", root, relative, fd, st, true},
-                                        "file", "", &why))
-                << why;
-            close(fd);
-        }
+        KeepAutorun(volume, q.dir);
         if (moved)
             ASSERT_EQ(rename(volume.tree.Path("autorun.exe").c_str(),
                              (volume.tree.Path("autorun.exe") + pf::posix::kDeletingMark + "1-1").c_str()),
