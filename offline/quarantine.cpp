@@ -974,6 +974,21 @@ void ReplaceBack(RestoreRun& run, const QuarantineItem& item, int folderFd, cons
         return;
     }
     DropOwnFiles(folderFd, leaf, item);
+    // The run's new hive, left beside the hive by a run killed before it
+    // was put in place: known by its SHA-256, it goes.
+    if (item.kind == "hive") {
+        const std::string left = leaf + pf::posix::kNewHiveMark;
+        struct stat ls;
+        const int lf = pf::posix::OpenRegularFileAt(folderFd, left.c_str(), O_RDONLY, 0, &ls);
+        std::string lsha;
+        uint64_t lsize = 0;
+        struct stat now;
+        if (lf >= 0 && HashOf(lf, &lsha, &lsize) && lsha == item.newSha256 && lsize == item.newSize &&
+            ::fstatat(folderFd, left.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == ls.st_dev &&
+            now.st_ino == ls.st_ino)
+            ::unlinkat(folderFd, left.c_str(), 0);
+        if (lf >= 0) ::close(lf);
+    }
     struct stat st;
     const int fd = pf::posix::OpenRegularFileAt(folderFd, leaf.c_str(), O_RDONLY, 0, &st);
     if (fd < 0 && errno == ENOENT) {

@@ -45,6 +45,10 @@ namespace pf::posix {
 // deletion.
 constexpr const char kDeletingMark[] = ".vendrika-deleting-";
 
+// What a new hive is named, after the hive's own name, until it replaces
+// the hive: one left was never put in place.
+constexpr const char kNewHiveMark[] = ".vendrika-new";
+
 // What a file being put back is named, after its own name, until it is
 // complete (where the file system cannot make a file without a name).
 constexpr const char kRestoringMark[] = ".vendrika-restoring-";

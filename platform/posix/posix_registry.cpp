@@ -40,7 +40,6 @@ constexpr DWORD kKeyWriteRights = 0x0002 | 0x0004 | 0x0020 | 0x00010000;  // set
 constexpr int kSoftware = 0, kSystem = 1;
 // The name the new hive is written under, beside the old one, until the
 // rename; an interrupted run may leave one behind.
-const char kNewSuffix[] = ".vendrika-new";
 constexpr size_t kLongestValueName = 16383;
 // How ntfs-3g (and the kernel's ntfs3) show a file's NTFS attributes.
 const char* const kNtfsAttributes[] = {"system.ntfs_attrib_be", "system.ntfs_attrib"};
@@ -256,10 +255,10 @@ std::vector<std::string> PosixPlatform::HiveLeftovers(bool remove, std::vector<b
         return found;
     }
     const std::string folder = windows_.softwareHive.substr(0, windows_.softwareHive.find_last_of('/'));
-    const size_t suffix = std::strlen(kNewSuffix);
+    const size_t suffix = std::strlen(kNewHiveMark);
     while (const struct dirent* e = ::readdir(dir)) {
         const size_t length = std::strlen(e->d_name);
-        if (length <= suffix || std::strcmp(e->d_name + length - suffix, kNewSuffix) != 0) continue;
+        if (length <= suffix || std::strcmp(e->d_name + length - suffix, kNewHiveMark) != 0) continue;
         struct stat st;
         if (Sys().fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)))
@@ -365,7 +364,7 @@ PosixPlatform::Hive* PosixPlatform::OpenHive(int which) {
 
 bool PosixPlatform::CreateNewHive(Hive& hive, std::string* why) {
     const int dirFd = registryFd_;
-    hive.newName = hive.name + kNewSuffix;
+    hive.newName = hive.name + kNewHiveMark;
     const char* const name = hive.newName.c_str();
     // An earlier run's leftover (or whatever was planted at the name) goes
     // first: a file or a link is unlinked itself, never what it points to.

@@ -85,6 +85,16 @@ std::string Differences(const std::map<std::string, std::string>& before,
     return out;
 }
 
+std::string Sha256Of(const std::string& path) {
+    std::string out;
+    if (FILE* p = popen(("sha256sum '" + path + "'").c_str(), "r")) {
+        char hex[65] = {};
+        if (std::fscanf(p, "%64s", hex) == 1) out = hex;
+        pclose(p);
+    }
+    return out;
+}
+
 std::vector<std::string> Names(const std::string& folder) {
     std::vector<std::string> names;
     if (DIR* dir = opendir(folder.c_str())) {
@@ -413,13 +423,18 @@ TEST(VendrikaScanQuarantine, KilledAtAnyMomentRestoresTheVolume) {
         if (restored != 0) restored = run({"--restore", q.dir}, -1);
         EXPECT_EQ(restored, 0) << "killed at " << at << " us";
         // A run killed while it tried whether a hive could be written back,
-        // or while it wrote the new hive and kept the old one, leaves that
-        // new file, never put in place, which the next removing run
-        // removes; the hive beside it is as it was.
+        // or while it wrote the new hive before it was kept, leaves that new
+        // file, never put in place, which the next removing run removes;
+        // the hive beside it is as it was. One the quarantine kept the hive
+        // for, the restore removes.
         auto after = Snapshot(volume.tree.Root());
+        const std::string manifest = offline::ReadFile(q.dir + "/manifest");
         for (const char* hive : {"SOFTWARE", "SYSTEM"}) {
-            const auto trial = after.find(std::string("WINDOWS/system32/config/") + hive + ".vendrika-new");
+            const std::string left = std::string("WINDOWS/system32/config/") + hive + ".vendrika-new";
+            const auto trial = after.find(left);
             if (trial == after.end()) continue;
+            EXPECT_FALSE(Has(manifest, "\"new_sha256\":\"" + Sha256Of(volume.tree.Path(left)) + "\""))
+                << left << " is the new hive of an item: killed at " << at << " us";
             after.erase(trial);
             ++trials;
         }
