@@ -39,7 +39,15 @@ step() {
     local name="$1"
     shift
     local t0=$SECONDS
-    if "$@" >"$logs/$name.log" 2>&1; then
+    "$@" >"$logs/$name.log" 2>&1
+    report "$name" $? "$t0"
+}
+
+# report NAME STATUS T0: counts and prints a step that has run, its output in
+# logs/NAME.log, started at T0 (seconds of this script).
+report() {
+    local name="$1" rc="$2" t0="$3"
+    if [ "$rc" -eq 0 ]; then
         passed=$((passed + 1))
         printf 'PASS  %-28s %4d s  %s\n' "$name" $((SECONDS - t0)) "$(summary_of "$logs/$name.log")"
         return 0
@@ -139,15 +147,34 @@ if [ ${#fuzz_sources[@]} -gt 0 ]; then
     fuzz_targets=()
     for src in "${fuzz_sources[@]}"; do fuzz_targets+=("$(basename "$src" .cpp)"); done
     if build fuzz-build build_fuzzers "$builds/fuzz" "${fuzz_targets[@]}"; then
-        for src in "${fuzz_sources[@]}"; do
-            name="$(basename "$src" .cpp)"
-            corpus="$builds/fuzz/corpus-$name"
+        # Each target is one process on one core: CV_JOBS of them at a
+        # time, told in their order once each batch has ended.
+        fuzz_one() {
+            local name="$1" corpus="$builds/fuzz/corpus-$1" seeds=()
             mkdir -p "$corpus"
-            seeds=()
             [ -d "$root/tests/fuzz/corpus/$name" ] && seeds=("$root/tests/fuzz/corpus/$name")
-            step "$name" timeout -k 10 $((fuzz_seconds + 60)) "$builds/fuzz/tests/fuzz/$name" \
+            timeout -k 10 $((fuzz_seconds + 60)) "$builds/fuzz/tests/fuzz/$name" \
                 -max_total_time="$fuzz_seconds" -rss_limit_mb=1024 -timeout=10 \
-                -artifact_prefix="$builds/fuzz/$name-" "$corpus" "${seeds[@]}"
+                -artifact_prefix="$builds/fuzz/$name-" "$corpus" "${seeds[@]}" >"$logs/$name.log" 2>&1
+        }
+        batch=()
+        pids=()
+        t0=$SECONDS
+        for target in "${fuzz_targets[@]}" ""; do
+            if [ -n "$target" ]; then
+                fuzz_one "$target" &
+                pids+=($!)
+                batch+=("$target")
+            fi
+            if [ ${#batch[@]} -gt 0 ] && { [ -z "$target" ] || [ ${#batch[@]} -ge "$jobs" ]; }; then
+                for i in "${!batch[@]}"; do
+                    wait "${pids[$i]}"
+                    report "${batch[$i]}" $? "$t0"
+                done
+                batch=()
+                pids=()
+                t0=$SECONDS
+            fi
         done
     fi
 fi
