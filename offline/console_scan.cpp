@@ -189,14 +189,20 @@ public:
     std::string status;
 
     void Found(const char* path, const char* name, scan::Where where) override {
+        // Report-only leaves an infected hosts file, and every later
+        // detection checks it again: it is told once.
+        if (where == scan::Where::kHostsFile && !options_.remove) {
+            if (Contains(hostsFound_, path)) return;
+            hostsFound_.push_back(path);
+        }
         ++detections_;
         const std::string p = Utf8FromAnsi(path);
         if (!options_.json)
             Print(Shown(p) + ": " + Shown(name) + " FOUND", false);
-        else if (options_.remove)
-            pending_.push_back(p + '\0' + name);  // its outcome follows
-        else if (where != scan::Where::kHostsFile)
-            Print(offline::DetectionObject(p, path, name, "found"), true);
+        else if (options_.remove) {
+            if (!Contains(pending_, p + '\0' + name)) pending_.push_back(p + '\0' + name);  // its outcome follows
+        } else if (where != scan::Where::kHostsFile)
+            Print(offline::DetectionObject(p, p, name, "found"), true);
     }
 
     void Removed(const char* path, const char* name, scan::Where where) override {
@@ -335,16 +341,19 @@ private:
         Complain(p + ": " + why);
     }
 
+    // The memory step can meet one file more than once (a process listed
+    // twice, two ways of listing): one outcome answers all of them.
     void Outcome(const char* path, const char* name, const char* action) {
         if (!options_.json) return;
-        const std::string key = Utf8FromAnsi(path) + '\0' + name;
-        for (size_t i = 0; i < pending_.size(); ++i) {
+        const std::string p = Utf8FromAnsi(path);
+        const std::string key = p + '\0' + name;
+        bool waiting = false;
+        for (size_t i = pending_.size(); i-- > 0;) {
             if (pending_[i] != key) continue;
-            const std::string p = Utf8FromAnsi(path);
-            Print(offline::DetectionObject(p, p, name, action), true);
+            waiting = true;
             pending_.erase(pending_.begin() + long(i));
-            return;
         }
+        if (waiting) Print(offline::DetectionObject(p, p, name, action), true);
     }
 
     void Process(const char* path, const char* action) {
@@ -398,6 +407,7 @@ private:
     std::vector<std::string> pending_;     // "path\0name" of detections awaiting their outcome (JSON)
     std::vector<std::string> notRemoved_;  // ANSI paths neither deleted nor scheduled
     std::vector<std::string> told_;
+    std::vector<std::string> hostsFound_;
 };
 
 pf::win32::ConsolePlatform* g_platform = nullptr;

@@ -28,6 +28,7 @@
 #include "engine/scan_run.h"
 #include "offline/output_text.h"
 #include "offline/quarantine.h"
+#include "offline/scan_words.h"
 #include "persistence/delayed_delete.h"
 #include "persistence/hosts_file.h"
 #include "platform/crt.h"
@@ -586,8 +587,7 @@ private:
     }
 
     void Emit(const Detection& d, const char* action, const char* type = "detection") {
-        Print(JsonObject(type).Text("path", d.path).Text("windows_path", d.windowsPath)
-                  .Text("name", d.name).Text("action", action).Done(), true);
+        Print(offline::DetectionObject(d.path, d.windowsPath, d.name, action, type), true);
     }
 
     void ShowProgress() {
@@ -1030,8 +1030,8 @@ int VendrikaScanMain(int argc, char** argv) {
         platform.Note(std::to_string(quarantine.Kept()) + " files kept in the quarantine " + options.quarantine +
                       " (vendrika-scan --restore " + options.quarantine + " puts them back)");
 
-    int status = 0;
-    if (g_scan.infectedCount > 0) status = 1;
+    int status = offline::kExitClean;
+    if (g_scan.infectedCount > 0) status = offline::kExitFound;
     // Found and removed is all the window would have done only where the
     // registry of the Windows was examined too.
     const bool incomplete = options.remove && g_scan.infectedCount > 0 &&
@@ -1040,18 +1040,15 @@ int VendrikaScanMain(int argc, char** argv) {
     // the letters that registry names files by are not known.
     const bool unexamined = g_scan.infectedCount > 0 &&
                             (!platform.otherWindows.empty() || (registryExamined && platform.FoundOnGuessedLetter()));
-    if (platform.problems > 0 || g_scan.cancelled || incomplete || unexamined || g_outputError) status = 2;
+    if (platform.problems > 0 || g_scan.cancelled || incomplete || unexamined || g_outputError)
+        status = offline::kExitTrouble;
 
     // JSON always ends with its summary (the exit code a reader checks);
     // quiet text only drops the status line.
     if (options.json || !options.quiet) {
         if (options.json) {
-            Print(JsonObject("summary")
-                      .Text("version", kVersionNumber)
-                      .Number("scanned", g_scan.scannedCount)
-                      .Number("infected", g_scan.infectedCount)
-                      .Number("removed", g_scan.removedCount)
-                      .Number("problems", platform.problems)
+            Print(offline::SummaryObject(kVersionNumber, g_scan.scannedCount, g_scan.infectedCount,
+                                         g_scan.removedCount, platform.problems)
                       .Number("opened", platform.filesOpened)
                       .Text("status", platform.status)
                       .Number("exit_code", status)
