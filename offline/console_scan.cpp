@@ -548,19 +548,22 @@ int main(int argc, char** argv) {
     for (const std::string& p : patterns) folders.push_back(p.c_str());
     folders.push_back(nullptr);
 
+    static pf::win32::ConsolePlatform platform;
+    platform.SetReadOnly(!options.remove);
+    g_platform = &platform;
+    SetControlHandler(OnConsoleControl, true);
+    // The log is opened once the stop is in place: a run whose log exists
+    // ends with its summary however soon it is interrupted.
     if (!options.log.empty()) {
         g_log = std::fopen(options.log.c_str(), options.json ? "wb" : "w");
         if (!g_log) {
             Complain("log " + Shown(Utf8FromAnsi(options.log.c_str())) + ": " + std::strerror(errno) +
                      ": nothing was scanned");
+            SetControlHandler(OnConsoleControl, false);
             return offline::kExitTrouble;
         }
     }
 
-    static pf::win32::ConsolePlatform platform;
-    platform.SetReadOnly(!options.remove);
-    g_platform = &platform;
-    SetControlHandler(OnConsoleControl, true);
     ConsoleReport report(options);
     pf::SetPlatform(&platform);
     scan::SetListener(&report);

@@ -169,6 +169,9 @@ EOF
 # ---- one Windows version mode ----
 run_mode() {
     E2E_VERSION="$1"
+    # Ctrl-C once, in the first mode (a long drive of its own takes a while).
+    mode_ctrl_c=no
+    [ "$1" = "${modes[0]}" ] && mode_ctrl_c=yes
     . "$E2E_DIR/scenarios/common.inc"
     plant_infected_machine
     worm_hosts
@@ -222,6 +225,51 @@ run_mode() {
     vscan folder 'D:\Docs'
     status_is folder 0
     check "folder: only the named folder walked" grep -q 'Total files scanned.*:  2$' "$E2E_WORK/folder.txt"
+    [ "$mode_ctrl_c" = yes ] && ctrl_c
+}
+
+# Ctrl-C in the middle of a long scan (Wine turns SIGINT into the console's
+# CTRL_C_EVENT): the walk stops, the summary follows, exit 2.
+ctrl_c() {
+    python3 -c '
+import os, sys
+for i in range(20000):
+    d = os.path.join(sys.argv[1], "f%d" % (i % 40), "g%d" % (i % 7))
+    os.makedirs(d, exist_ok=True)
+    open(os.path.join(d, "n%d.txt" % i), "w").write("file %d\r\n" % i)
+' "$E2E_DDRIVE/Bulk"
+    local files pid i scanned
+    files=$(count_files)
+    session_keep
+    (cd "$E2E_EDRIVE" && WINEDEBUG="$VSCAN_TRACE" exec "$CV_WINE" 'E:\vendrika-scan.exe' --json --log 'E:\stopped.json') \
+        >"$E2E_WORK/stopped.out" 2>"$E2E_WORK/stopped.err" &
+    pid=$!
+    # Interrupted as soon as its log is there (the stop is in place then):
+    # during the memory step or early in the walk of the 20,000 files.
+    for i in $(seq 1 200); do
+        [ -e "$E2E_EDRIVE/stopped.json" ] && break
+        sleep 0.05
+    done
+    kill -INT "$pid"
+    for i in $(seq 1 300); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$pid" 2>/dev/null && kill -KILL "$pid"
+    wait "$pid"
+    VSCAN_RC=$?
+    session_release
+    tr -d '\r' <"$E2E_WORK/stopped.out" >"$E2E_WORK/stopped.txt"
+    e2e_log "stopped: exit $VSCAN_RC, $(wc -l <"$E2E_WORK/stopped.txt") lines, $files files on the drives"
+    status_is stopped 2
+    check "stopped: the summary last, the scan terminated" \
+        eval 'tail -n 1 "$E2E_WORK/stopped.txt" | grep -q "\"type\":\"summary\".*\"status\":\"Scanning terminated\""'
+    scanned="$(tail -n 1 "$E2E_WORK/stopped.txt" | sed -n 's/.*"scanned":\([0-9]*\),.*/\1/p')"
+    check "stopped: fewer files scanned than there are (${scanned:-none} of $files)" test "${scanned:-$files}" -lt "$files"
+    check "stopped: the log holds the same lines" cmp -s <(tr -d '\r' <"$E2E_EDRIVE/stopped.json") "$E2E_WORK/stopped.txt"
+    local windows
+    windows="$(grep -E 'trace:(win|msgbox|dialog):.*(CreateWindow|MessageBox|DialogBox)' "$E2E_WORK/stopped.err" | head -n 3)"
+    check "stopped: no window and no message box" test -z "$windows" || printf '    %s\n' "$windows"
 }
 
 passed=0
