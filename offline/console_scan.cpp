@@ -133,10 +133,16 @@ std::string ConsoleFromUtf8(const std::string& s) {
     return out;
 }
 
+void RequestStop();
+
+// A report that cannot be written (a full disk, a closed pipe) stops the
+// scan as Ctrl-C does, so that nothing goes on unreported.
 void WriteLine(FILE* f, const std::string& line) {
     if (std::fwrite(line.data(), 1, line.size(), f) != line.size() || std::fputc('\n', f) == EOF ||
-        std::fflush(f) != 0)
+        std::fflush(f) != 0) {
         g_outputError = errno ? errno : EIO;
+        RequestStop();
+    }
 }
 
 // One line to standard output and to the log, flushed, so that a run that
@@ -252,7 +258,8 @@ public:
             Process(path, "would_end");
             return;
         }
-        ++problems;
+        // The file's removal goes on (ending it by path, else at the next
+        // start): its outcome decides the status.
         Process(path, "not_ended");
         Failure([&] { WindowLines::ProcessNotEnded(path); });
     }
@@ -412,12 +419,16 @@ private:
 
 pf::win32::ConsolePlatform* g_platform = nullptr;
 
+void RequestStop() {
+    if (g_platform) g_platform->RequestStop();
+}
+
 // Ctrl-C and Ctrl-Break stop the scan as the stop question's Yes does; the
 // run then ends with its statistics and summary. Closing the console, a
 // log-off and a shut-down keep the system's own handling.
 BOOL WINAPI OnConsoleControl(DWORD type) {
     if ((type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) && g_platform) {
-        g_platform->RequestStop();
+        RequestStop();
         return TRUE;
     }
     return FALSE;

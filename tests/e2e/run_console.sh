@@ -204,6 +204,14 @@ run_mode() {
     vscan nopath --json 'D:\No Such Folder'
     status_is nopath 2
     check "nopath: nothing on standard output" test ! -s "$E2E_WORK/nopath.txt"
+    # A report that cannot be written stops the scan: exit 2, told on standard error.
+    session_keep
+    wine_ 'E:\vendrika-scan.exe' --json >/dev/full 2>"$E2E_WORK/full.err"
+    VSCAN_RC=$?
+    session_release
+    : >"$E2E_WORK/full.txt"
+    status_is full 2
+    check "full: told on standard error" grep -q 'the report cannot be written.*the scan was stopped there' "$E2E_WORK/full.err"
 
     # --remove: cleaned as the window cleans, the restart told by its status.
     vscan remove --remove --json --log 'E:\scan.json'
