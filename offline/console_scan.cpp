@@ -20,6 +20,7 @@
 #include "app/window_report.h"
 #include "engine/scan_run.h"
 #include "offline/output_text.h"
+#include "offline/path_list.h"
 #include "offline/scan_words.h"
 #include "platform/win32/console_platform.h"
 #include "scan/scan_context.h"
@@ -434,35 +435,17 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
     return FALSE;
 }
 
-// A PATH list (-f): one PATH per line; a CR before the LF is dropped, an
-// empty line is skipped. False when it cannot be read or holds a NUL byte.
+// A PATH list (-f), read as offline::ReadPathList reads it.
 bool ReadPathList(const std::string& name, Options* options, std::string* why) {
     FILE* f = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
     if (!f) {
         *why = std::strerror(errno);
         return false;
     }
-    std::string line;
-    bool ok = true;
-    for (int c; ok;) {
-        c = std::fgetc(f);
-        if (c == '\0') {
-            *why = "a NUL byte, which no path can hold";
-            ok = false;
-        } else if (c == '\n' || c == EOF) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (!line.empty()) options->paths.push_back(line);
-            line.clear();
-            if (c == EOF) break;
-        } else {
-            line += char(c);
-        }
-    }
-    if (ok && std::ferror(f)) {
-        *why = std::strerror(errno ? errno : EIO);
-        ok = false;
-    }
+    std::vector<offline::ListedPath> listed;
+    const bool ok = offline::ReadPathList(f, &listed, why);
     if (f != stdin) std::fclose(f);
+    for (const offline::ListedPath& p : listed) options->paths.push_back(p.path);
     return ok;
 }
 

@@ -27,6 +27,7 @@
 #include "app/window_report.h"
 #include "engine/scan_run.h"
 #include "offline/output_text.h"
+#include "offline/path_list.h"
 #include "offline/quarantine.h"
 #include "offline/scan_words.h"
 #include "persistence/delayed_delete.h"
@@ -184,11 +185,8 @@ std::string HostsFileOf(const pf::posix::WindowsInstall& w) {
     return w.family == 4 ? w.windowsDir + "\\hosts" : w.systemDir + "\\drivers\\etc\\hosts";
 }
 
-// A PATH list (-f): one PATH per line, each line ended by LF; a CR before
-// the LF is dropped (a list written on Windows), an empty line is skipped,
-// the last line may lack its LF; nothing else is trimmed. Lines of any
-// length. False, with the reason, when the list cannot be read or holds a
-// NUL byte: then nothing is scanned.
+// A PATH list (-f), read as offline::ReadPathList reads it. False, with
+// the reason, when the list cannot be read or holds a NUL byte.
 bool ReadPathList(const std::string& name, Options* options, std::string* why) {
     FILE* f = name == "-" ? stdin : std::fopen(name.c_str(), "re");
     if (!f) {
@@ -196,34 +194,16 @@ bool ReadPathList(const std::string& name, Options* options, std::string* why) {
         return false;
     }
     const std::string shownName = name == "-" ? "standard input" : name;
-    char* line = nullptr;
-    size_t capacity = 0;
-    long number = 0;
-    bool ok = true;
-    errno = 0;
-    for (ssize_t n; (n = ::getline(&line, &capacity, f)) >= 0;) {
-        ++number;
-        size_t length = size_t(n);
-        if (length > 0 && line[length - 1] == '\n') --length;
-        if (length > 0 && line[length - 1] == '\r') --length;
-        if (std::memchr(line, '\0', length)) {
-            *why = "line " + std::to_string(number) + " holds a NUL byte, which no path can";
-            ok = false;
-            break;
-        }
-        if (length == 0) continue;
-        options->paths.emplace_back(line, length);
-        options->letters.push_back(0);
-        options->origins.push_back(shownName + ", line " + std::to_string(number));
-        errno = 0;
-    }
-    if (ok && std::ferror(f)) {
-        *why = std::strerror(errno ? errno : EIO);
-        ok = false;
-    }
-    std::free(line);
+    std::vector<offline::ListedPath> listed;
+    const bool ok = offline::ReadPathList(f, &listed, why);
     if (f != stdin) std::fclose(f);
-    return ok;
+    if (!ok) return false;
+    for (const offline::ListedPath& p : listed) {
+        options->paths.push_back(p.path);
+        options->letters.push_back(0);
+        options->origins.push_back(shownName + ", line " + std::to_string(p.line));
+    }
+    return true;
 }
 
 struct Detection {

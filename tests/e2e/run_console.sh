@@ -230,7 +230,9 @@ run_mode() {
     vscan clean --json
     status_is clean 0
     check "clean: summary infected 0" grep -q '"infected":0,' "$E2E_WORK/clean.txt"
-    vscan folder 'D:\Docs'
+    # The folder from a PATH list written on Windows (CR LF).
+    printf 'D:\\Docs\r\n\r\n' >"$E2E_EDRIVE/paths.txt"
+    vscan folder -f 'E:\paths.txt'
     status_is folder 0
     check "folder: only the named folder walked" grep -q 'Total files scanned.*:  2$' "$E2E_WORK/folder.txt"
     [ "$mode_ctrl_c" = yes ] && ctrl_c
