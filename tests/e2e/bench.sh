@@ -100,11 +100,12 @@ program_once() {
     echo "$out"
 }
 
-# A whole run of a program, in ms, timed from outside.
+# A whole run of a program, in ms, timed from outside; its output in
+# $work/whole.out.
 whole_ms() {
     local t0
     t0=$(date +%s%N)
-    w "$@" >/dev/null 2>&1
+    w "$@" >"$work/whole.out" 2>&1
     echo $((($(date +%s%N) - t0) / 1000000))
 }
 
@@ -137,10 +138,12 @@ for i in $(seq 1 "$runs"); do
     fi
     if [ -n "$console" ]; then
         cw=$(whole_ms 'E:\vendrika-scan.exe' --json)
+        cs="$(sed -n 's/.*"type":"summary".*"scanned":\([0-9]*\),.*/\1/p' "$work/whole.out")"
         bw=$(whole_ms 'E:\barewalker.exe')
+        bs="$(tr -d '\r' <"$work/whole.out" | sed -n 's/^files //p')"
         cons+=("$cw")
         barew+=("$bw")
-        line="$line, console $cw ms, bare walker's whole run $bw ms"
+        line="$line, console $cw ms (${cs:-?} files), bare walker's whole run $bw ms (${bs:-?} files)"
     fi
     echo "$line (program/described $(ratio "$p" "$d"); thread time $pc ms / $dc ms)"
     bare+=("$b")
