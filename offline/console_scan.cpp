@@ -139,6 +139,7 @@ void RequestStop();
 // A report that cannot be written (a full disk, a closed pipe) stops the
 // scan as Ctrl-C does, so that nothing goes on unreported.
 void WriteLine(FILE* f, const std::string& line) {
+    errno = 0;
     if (std::fwrite(line.data(), 1, line.size(), f) != line.size() || std::fputc('\n', f) == EOF ||
         std::fflush(f) != 0) {
         g_outputError = errno ? errno : EIO;
@@ -346,7 +347,7 @@ private:
     void Problem(const char* path, const std::string& why) {
         const std::string p = Utf8FromAnsi(path);
         if (options_.json) Print(JsonObject("error").Text("path", p).Text("message", why).Done(), true);
-        Complain(p + ": " + why);
+        Complain(Shown(p) + ": " + why);
     }
 
     // The memory step can meet one file more than once (a process listed
@@ -406,7 +407,8 @@ private:
         ++problems;
         Registry(kind, root, key, value, "not_removed");
         const std::string k = std::string(RootName(root)) + "\\" + key + (value[0] ? std::string("\\") + value : "");
-        Complain(Utf8FromAnsi(k.c_str()) + ": cannot be removed (registry error " + std::to_string(long(error)) + ")");
+        Complain(Shown(Utf8FromAnsi(k.c_str())) + ": cannot be removed (registry error " + std::to_string(long(error)) +
+                 ")");
     }
 
     const Options& options_;
