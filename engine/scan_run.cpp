@@ -30,10 +30,15 @@ void WalkDrive(const char* pattern) {
 }
 }  // namespace
 
-int RunScan() {
+int RunScan(const char* const* folders) {
     RunMemoryCheck();
 
-    for (int drive = kFirstDrive; drive <= kLastDrive; ++drive) {
+    for (; folders && *folders && !g_scan.cancelled; ++folders) {
+        char pattern[kMaxPath];
+        crt::CopyText(pattern, *folders);
+        WalkDrive(pattern);
+    }
+    for (int drive = kFirstDrive; !folders && drive <= kLastDrive; ++drive) {
         char root[] = "C:\\";
         root[0] = char('A' + drive);
         if (pf::Os().GetDriveTypeA(root) != pf::kDriveFixed) continue;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace offline {
 
@@ -44,6 +45,62 @@ inline size_t Utf8Sequence(const unsigned char* p, size_t n, uint32_t* cp) {
     }
     *cp = value;
     return length;
+}
+
+// UTF-16 (Windows' wide text) as UTF-8: a pair of surrogates is one code
+// point, a lone surrogate U+FFFD.
+inline std::string Utf8FromUtf16(const uint16_t* w, size_t n) {
+    std::string out;
+    out.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t cp = w[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (w[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x80) {
+            out += char(cp);
+        } else if (cp < 0x800) {
+            out += char(0xC0 | (cp >> 6));
+            out += char(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += char(0xE0 | (cp >> 12));
+            out += char(0x80 | ((cp >> 6) & 0x3F));
+            out += char(0x80 | (cp & 0x3F));
+        } else {
+            out += char(0xF0 | (cp >> 18));
+            out += char(0x80 | ((cp >> 12) & 0x3F));
+            out += char(0x80 | ((cp >> 6) & 0x3F));
+            out += char(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+// UTF-8 as UTF-16: each byte that is not part of a well-formed sequence is
+// U+FFFD; a code point beyond U+FFFF is a surrogate pair.
+inline std::vector<uint16_t> Utf16FromUtf8(const std::string& s) {
+    std::vector<uint16_t> out;
+    out.reserve(s.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    for (size_t i = 0; i < s.size();) {
+        uint32_t cp = 0;
+        size_t n = Utf8Sequence(p + i, s.size() - i, &cp);
+        if (n == 0) {
+            cp = 0xFFFD;
+            n = 1;
+        }
+        if (cp >= 0x10000) {
+            out.push_back(uint16_t(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(uint16_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(uint16_t(cp));
+        }
+        i += n;
+    }
+    return out;
 }
 
 // Characters a terminal acts on rather than shows, or that move text

@@ -27,7 +27,9 @@
 #include "app/window_report.h"
 #include "engine/scan_run.h"
 #include "offline/output_text.h"
+#include "offline/path_list.h"
 #include "offline/quarantine.h"
+#include "offline/scan_words.h"
 #include "persistence/delayed_delete.h"
 #include "persistence/hosts_file.h"
 #include "platform/crt.h"
@@ -191,11 +193,8 @@ std::string HostsFileOf(const pf::posix::WindowsInstall& w) {
     return tail ? (inSystemFolder ? w.systemDir : w.windowsDir) + tail : std::string();
 }
 
-// A PATH list (-f): one PATH per line, each line ended by LF; a CR before
-// the LF is dropped (a list written on Windows), an empty line is skipped,
-// the last line may lack its LF; nothing else is trimmed. Lines of any
-// length. False, with the reason, when the list cannot be read or holds a
-// NUL byte: then nothing is scanned.
+// A PATH list (-f), read as offline::ReadPathList reads it. False, with
+// the reason, when the list cannot be read or holds a NUL byte.
 bool ReadPathList(const std::string& name, Options* options, std::string* why) {
     FILE* f = name == "-" ? stdin : std::fopen(name.c_str(), "re");
     if (!f) {
@@ -203,34 +202,16 @@ bool ReadPathList(const std::string& name, Options* options, std::string* why) {
         return false;
     }
     const std::string shownName = name == "-" ? "standard input" : name;
-    char* line = nullptr;
-    size_t capacity = 0;
-    long number = 0;
-    bool ok = true;
-    errno = 0;
-    for (ssize_t n; (n = ::getline(&line, &capacity, f)) >= 0;) {
-        ++number;
-        size_t length = size_t(n);
-        if (length > 0 && line[length - 1] == '\n') --length;
-        if (length > 0 && line[length - 1] == '\r') --length;
-        if (std::memchr(line, '\0', length)) {
-            *why = "line " + std::to_string(number) + " holds a NUL byte, which no path can";
-            ok = false;
-            break;
-        }
-        if (length == 0) continue;
-        options->paths.emplace_back(line, length);
-        options->letters.push_back(0);
-        options->origins.push_back(shownName + ", line " + std::to_string(number));
-        errno = 0;
-    }
-    if (ok && std::ferror(f)) {
-        *why = std::strerror(errno ? errno : EIO);
-        ok = false;
-    }
-    std::free(line);
+    std::vector<offline::ListedPath> listed;
+    const bool ok = offline::ReadPathList(f, &listed, why);
     if (f != stdin) std::fclose(f);
-    return ok;
+    if (!ok) return false;
+    for (const offline::ListedPath& p : listed) {
+        options->paths.push_back(p.path);
+        options->letters.push_back(0);
+        options->origins.push_back(shownName + ", line " + std::to_string(p.line));
+    }
+    return true;
 }
 
 struct Detection {
@@ -596,8 +577,7 @@ private:
     }
 
     void Emit(const Detection& d, const char* action, const char* type = "detection") {
-        Print(JsonObject(type).Text("path", d.path).Text("windows_path", d.windowsPath)
-                  .Text("name", d.name).Text("action", action).Done(), true);
+        Print(offline::DetectionObject(d.path, d.windowsPath, d.name, action, type), true);
     }
 
     void ShowProgress() {
@@ -1052,8 +1032,8 @@ int VendrikaScanMain(int argc, char** argv) {
         platform.Note(std::to_string(quarantine.Kept()) + " items kept in the quarantine " + options.quarantine +
                       " (vendrika-scan --restore " + options.quarantine + " puts them back)");
 
-    int status = 0;
-    if (g_scan.infectedCount > 0) status = 1;
+    int status = offline::kExitClean;
+    if (g_scan.infectedCount > 0) status = offline::kExitFound;
     // Found and removed is all the window would have done only where the
     // registry of the Windows was examined too.
     const bool incomplete = options.remove && g_scan.infectedCount > 0 &&
@@ -1062,18 +1042,15 @@ int VendrikaScanMain(int argc, char** argv) {
     // the letters that registry names files by are not known.
     const bool unexamined = g_scan.infectedCount > 0 &&
                             (!platform.otherWindows.empty() || (registryExamined && platform.FoundOnGuessedLetter()));
-    if (platform.problems > 0 || g_scan.cancelled || incomplete || unexamined || g_outputError) status = 2;
+    if (platform.problems > 0 || g_scan.cancelled || incomplete || unexamined || g_outputError)
+        status = offline::kExitTrouble;
 
     // JSON always ends with its summary (the exit code a reader checks);
     // quiet text only drops the status line.
     if (options.json || !options.quiet) {
         if (options.json) {
-            Print(JsonObject("summary")
-                      .Text("version", kVersionNumber)
-                      .Number("scanned", g_scan.scannedCount)
-                      .Number("infected", g_scan.infectedCount)
-                      .Number("removed", g_scan.removedCount)
-                      .Number("problems", platform.problems)
+            Print(offline::SummaryObject(kVersionNumber, g_scan.scannedCount, g_scan.infectedCount,
+                                         g_scan.removedCount, platform.problems)
                       .Number("opened", platform.filesOpened)
                       .Text("status", platform.status)
                       .Number("exit_code", status)

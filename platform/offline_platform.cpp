@@ -115,8 +115,6 @@ LRESULT OfflinePlatform::SendMessageA(HWND, UINT, WPARAM, LPARAM) {
     return 0;
 }
 int OfflinePlatform::MessageBoxA(HWND, const char*, const char*, UINT) { return kIdOk; }
-int OfflinePlatform::SkinMessageBox(const char*, const char*, UINT flags) {
-    return (flags & 0xF) == kMbOkCancel ? kIdCancel : kIdNo;
-}
+int OfflinePlatform::SkinMessageBox(const char*, const char*, UINT flags) { return UnattendedAnswer(flags); }
 
 }  // namespace pf

@@ -32,6 +32,12 @@
 
 namespace pf {
 
+// The answer a question gets when nobody is there to answer it: Cancel to
+// OK/Cancel, No otherwise, so that nothing is done on nobody's word (no
+// restart, the scan not stopped). The console program on Windows answers
+// the same way.
+inline int UnattendedAnswer(UINT flags) { return (flags & 0xF) == kMbOkCancel ? kIdCancel : kIdNo; }
+
 class OfflinePlatform : public Platform {
 public:
     // --- Version, tokens and privileges ---
@@ -79,7 +85,7 @@ public:
     LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
     // IDOK: the program shows this box only for notices, with OK alone.
     int MessageBoxA(HWND owner, const char* text, const char* caption, UINT flags) override;
-    // IDCANCEL to OK/Cancel, IDNO otherwise: nothing is done on nobody's word.
+    // UnattendedAnswer.
     int SkinMessageBox(const char* text, const char* title, UINT flags) override;
 };
 

@@ -12,46 +12,19 @@
 
 #include <cstdlib>
 
+#include "runtime/static_objects.h"
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 
 extern "C" {
-
 // MSVCRT: run-time error reporting, and its copy of the command line.
 __declspec(dllimport) void __cdecl __set_app_type(int type);
 __declspec(dllimport) char** __cdecl __p__acmdln(void);
-__declspec(dllimport) _onexit_t __cdecl _onexit(_onexit_t function);
-
-// The linker brackets each list with -1 before and 0 after the entries.
-typedef void (*ListEntry)(void);
-extern ListEntry __CTOR_LIST__[];
-extern ListEntry __DTOR_LIST__[];
-
-// Functions registered here run at exit(), last registered first: the
-// C library's own list. GCC registers each static object's destructor here.
-int __cdecl atexit(void (*function)(void)) {
-    return _onexit(reinterpret_cast<_onexit_t>(function)) ? 0 : -1;
-}
-
 }  // extern "C"
 
 namespace {
 
 const int kGuiApp = 2;
-
-// Destructors placed in .dtors run in list order.
-int __cdecl RunDtorList() {
-    for (ListEntry* entry = __DTOR_LIST__ + 1; *entry; ++entry) (*entry)();
-    return 0;
-}
-
-// Constructors run from the last entry back to the first, as GCC's own
-// start-up runs them.
-void RunCtorList() {
-    int count = 0;
-    while (__CTOR_LIST__[count + 1]) ++count;
-    for (int i = count; i >= 1; --i) __CTOR_LIST__[i]();
-    _onexit(RunDtorList);
-}
 
 // WinMain's command line: what follows the program's name, without the
 // blanks before it.
@@ -75,7 +48,7 @@ char* CommandTail() {
 extern "C" __attribute__((force_align_arg_pointer, noreturn)) void WinMainCRTStartup(void) {
     __set_app_type(kGuiApp);
     __asm__ __volatile__("fninit");
-    RunCtorList();
+    cvrt::RunStaticConstructors();
     STARTUPINFOA startup;
     startup.cb = sizeof startup;
     GetStartupInfoA(&startup);

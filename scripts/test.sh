@@ -188,10 +188,12 @@ note "the product"
 product="$builds/product-i686"
 if build product-i686-build configure_and_build "$product" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
-    -DCV_TESTS=OFF --target CleanVendrika; then
+    -DCV_TESTS=OFF --target CleanVendrika vendrika-scan; then
     step product-static-checks bash "$root/tests/static/check_product.sh" "$product/app/CleanVendrika.exe"
-    step product-reproducible env CV_JOBS="$jobs" bash "$root/tests/static/check_reproducible.sh" "$root" \
-        "$builds/reproducible" "$product/app/CleanVendrika.exe"
+    step product-static-checks-console env CV_SUBSYSTEM=console \
+        bash "$root/tests/static/check_product.sh" "$product/offline/vendrika-scan.exe"
+    step product-reproducible env CV_JOBS="$jobs" CV_CONSOLE_EXE="$product/offline/vendrika-scan.exe" \
+        bash "$root/tests/static/check_reproducible.sh" "$root" "$builds/reproducible" "$product/app/CleanVendrika.exe"
 fi
 # The test programs need the posix-thread runtime (GoogleTest): both builds
 # use it, and the i686 one shows that the checks above catch its imports.
@@ -222,6 +224,7 @@ else
     # product itself rather than the test build's copy of it.
     if [ "$CV_WIN_ARCH" = i686 ] && [ -f "$product/app/CleanVendrika.exe" ]; then
         export CV_PRODUCT_EXE="$product/app/CleanVendrika.exe"
+        [ -f "$product/offline/vendrika-scan.exe" ] && export CV_CONSOLE_EXE="$product/offline/vendrika-scan.exe"
     fi
     note "Wine suites ($CV_WIN_ARCH build: $wine_build${CV_PRODUCT_EXE:+; program under test: $CV_PRODUCT_EXE})"
     # In each folder run.sh first, then its further run_*.sh scripts.

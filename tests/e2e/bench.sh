@@ -14,6 +14,10 @@
 #             (barewalker --notify); the floor for the program's scan
 #   +status   (CV_BENCH_STATUS=1 only) the pumping and each path painted in a
 #             static control, as a status line painting every path would
+#   console   (when the build holds offline/vendrika-scan.exe) the console
+#             program's whole report-only run, which pumps no messages,
+#             against the bare walker's whole run, both timed from outside
+#             (start-up included, the console program's memory step too)
 # all over the same fixed drives, in turn, after one warm-up each.
 # Prints the median of each, and the program's median against the bare
 # walker's and against the described-work walker's; beside them the median
@@ -53,6 +57,8 @@ for view in /reg:32 /reg:64; do
 done
 cv_wine_set_version winxp
 cp "${programs[@]}" "$work/e/"
+console=""
+[ -f "$build/offline/vendrika-scan.exe" ] && console=yes && cp "$build/offline/vendrika-scan.exe" "$work/e/"
 
 # The drive: 20 folders of 10 subfolders of files; every tenth file begins
 # with a real program's first 4096 bytes (PE headers, no signature match).
@@ -94,11 +100,21 @@ program_once() {
     echo "$out"
 }
 
+# A whole run of a program, in ms, timed from outside; its output in
+# $work/whole.out.
+whole_ms() {
+    local t0
+    t0=$(date +%s%N)
+    w "$@" >"$work/whole.out" 2>&1
+    echo $((($(date +%s%N) - t0) / 1000000))
+}
+
 median() { sort -n | awk '{a[NR]=$1} END {if (NR % 2) print a[(NR + 1) / 2]; else print int((a[NR / 2] + a[NR / 2 + 1]) / 2)}'; }
 
 echo "bench: warm-up"
 bare_once >/dev/null
 program_once >/dev/null
+[ -n "$console" ] && whole_ms 'E:\vendrika-scan.exe' --json >/dev/null
 ratio() { awk -v p="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? p / b : 0)}'; }
 bare=()
 pump=()
@@ -107,6 +123,8 @@ stat=()
 prog=()
 desccpu=()
 progcpu=()
+cons=()
+barew=()
 for i in $(seq 1 "$runs"); do
     read -r b _ <<<"$(bare_once)"
     read -r u _ <<<"$(bare_once --pump)"
@@ -117,6 +135,15 @@ for i in $(seq 1 "$runs"); do
         read -r s _ <<<"$(bare_once --status)"
         stat+=("$s")
         line="$line, +status $s ms"
+    fi
+    if [ -n "$console" ]; then
+        cw=$(whole_ms 'E:\vendrika-scan.exe' --json)
+        cs="$(sed -n 's/.*"type":"summary".*"scanned":\([0-9]*\),.*/\1/p' "$work/whole.out")"
+        bw=$(whole_ms 'E:\barewalker.exe')
+        bs="$(tr -d '\r' <"$work/whole.out" | sed -n 's/^files //p')"
+        cons+=("$cw")
+        barew+=("$bw")
+        line="$line, console $cw ms (${cs:-?} files), bare walker's whole run $bw ms (${bs:-?} files)"
     fi
     echo "$line (program/described $(ratio "$p" "$d"); thread time $pc ms / $dc ms)"
     bare+=("$b")
@@ -140,3 +167,8 @@ mdc="$(printf '%s\n' "${desccpu[@]}" | median)"
 mpc="$(printf '%s\n' "${progcpu[@]}" | median)"
 echo "bench: median thread time: program $mpc ms, described $mdc ms ($(ratio "$mpc" "$mdc"))"
 echo "bench: median program $mp ms: $(ratio "$mp" "$mb") x the bare walker, $(ratio "$mp" "$md") x the described-work walker"
+if [ -n "$console" ]; then
+    mcw="$(printf '%s\n' "${cons[@]}" | median)"
+    mbw="$(printf '%s\n' "${barew[@]}" | median)"
+    echo "bench: median console program $mcw ms, bare walker's whole run $mbw ms: $(ratio "$mcw" "$mbw") x"
+fi

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Static checks of the 32-bit product, CleanVendrika.exe, for what no Wine
-# test can show: that the loaders and processors of Windows 95 and NT 4.0
-# accept it.
-#   - machine i386, GUI subsystem, subsystem and OS version 4.0;
+# Static checks of the 32-bit product's programs, CleanVendrika.exe and
+# vendrika-scan.exe, for what no Wine test can show: that the loaders and
+# processors of Windows 95 and NT 4.0 accept them.
+#   - machine i386, GUI subsystem (console with CV_SUBSYSTEM=console),
+#     subsystem and OS version 4.0;
 #   - it needs no DLL beyond KERNEL32, USER32, GDI32, ADVAPI32, SHELL32 and
 #     MSVCRT, and imports only the functions listed in product-imports.txt,
 #     each exported by Windows 95 and NT 4.0;
@@ -13,12 +14,13 @@
 #     declaration (XP SP2 without its later hotfix restarts the machine on
 #     two, some XP builds reject it with none);
 #   - a release build carries no symbols.
-# Usage: check_product.sh EXE. Ends with "N passed, N failed"; exit 1 on any failure.
+# Usage: [CV_SUBSYSTEM=console] check_product.sh EXE. Ends with "N passed, N failed"; exit 1 on any failure.
 set -u
 exe="$1"
 here="$(cd "$(dirname "$0")" && pwd)"
 allowed="${CV_ALLOWED_IMPORTS:-$here/product-imports.txt}"
 objdump=i686-w64-mingw32-objdump
+subsystem="${CV_SUBSYSTEM:-gui}"
 . "$here/lib.sh"
 
 [ -f "$exe" ] || { echo "no such file: $exe"; echo "0 passed, 1 failed"; exit 1; }
@@ -30,8 +32,13 @@ off=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
 machine=$(od -An -tx2 -j$((off + 4)) -N2 "$exe" | tr -d ' ')
 [ "$machine" = 014c ]
 ok $? "machine is i386 (0x$machine)"
-[ "$(field Subsystem)" = 00000002 ]
-ok $? "GUI subsystem ($(field Subsystem))"
+if [ "$subsystem" = console ]; then
+    [ "$(field Subsystem)" = 00000003 ]
+    ok $? "console subsystem ($(field Subsystem))"
+else
+    [ "$(field Subsystem)" = 00000002 ]
+    ok $? "GUI subsystem ($(field Subsystem))"
+fi
 v="$(field MajorSubsystemVersion).$(field MinorSubsystemVersion)"
 [ "$v" = 4.0 ]
 ok $? "subsystem version 4.0 ($v)"

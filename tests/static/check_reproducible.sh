@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # The release product is reproducible: the same source, checked out in two
 # differently named folders and built there from scratch, gives the same
-# bytes, and neither folder's name is in the file. With EXE (the product the
-# other checks read) that file must be the same too.
-# Usage: check_reproducible.sh SOURCE WORKDIR [EXE]. WORKDIR is emptied and
-# removed. Ends with "N passed, N failed"; exit 1 on any failure.
+# bytes, and neither folder's name is in the file; so does the console
+# program, vendrika-scan.exe. With EXE (the product the other checks read)
+# that file must be the same too, and with CV_CONSOLE_EXE the console program.
+# Usage: [CV_CONSOLE_EXE=FILE] check_reproducible.sh SOURCE WORKDIR [EXE].
+# WORKDIR is emptied and removed. Ends with "N passed, N failed"; exit 1 on
+# any failure.
 set -u
 src="$(cd "$1" && pwd)"
 work="$2"
 exe="${3:-}"
+console_exe="${CV_CONSOLE_EXE:-}"
 jobs="${CV_JOBS:-2}"
 . "$(cd "$(dirname "$0")" && pwd)/lib.sh"
 
@@ -28,12 +31,14 @@ for tree in "${trees[@]}"; do
 done
 
 built=()
+consoles=()
 for tree in "${trees[@]}"; do
     log="$work/$(basename "$(dirname "$tree")").log"
     if cmake -S "$tree" -B "$tree/build/product-i686" -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/mingw-i686.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DCV_TESTS=OFF >"$log" 2>&1 &&
-        cmake --build "$tree/build/product-i686" -j"$jobs" --target CleanVendrika >>"$log" 2>&1; then
+        cmake --build "$tree/build/product-i686" -j"$jobs" --target CleanVendrika vendrika-scan >>"$log" 2>&1; then
         built+=("$tree/build/product-i686/app/CleanVendrika.exe")
+        consoles+=("$tree/build/product-i686/offline/vendrika-scan.exe")
         ok 0 "built in $tree"
     else
         tail -n 20 "$log"
@@ -50,10 +55,16 @@ if [ ${#built[@]} -eq 2 ]; then
         cmp -s "$exe" "${built[0]}"
         ok $? "the product under test is the same file ($exe)"
     fi
+    cmp -s "${consoles[0]}" "${consoles[1]}"
+    ok $? "the two builds of vendrika-scan.exe are identical ($(stat -c %s "${consoles[0]}") bytes)"
+    if [ -n "$console_exe" ]; then
+        cmp -s "$console_exe" "${consoles[0]}"
+        ok $? "the console program under test is the same file ($console_exe)"
+    fi
     # Neither checkout's folder names appear, as ANSI or as UTF-16 text.
     found=""
     for name in a/CleanVendrika second-checkout-of-the-source "$work"; do
-        for f in "${built[@]}"; do
+        for f in "${built[@]}" "${consoles[@]}"; do
             if strings -a "$f" | grep -q -F "$name" || strings -a -el "$f" | grep -q -F "$name"; then
                 found="$found $name"
             fi

@@ -61,6 +61,30 @@ TEST_F(WalkTest, DrivesCToZInOrderOnlyFixedOnesWalked) {
         EXPECT_TRUE(pattern[0] == 'C' || pattern[0] == 'E' || pattern[0] == 'Z') << pattern;
 }
 
+// The folders a command line names replace the drives: only they are walked,
+// in their order, whatever their drive's type; the end is the whole scan's.
+TEST_F(WalkTest, NamedFoldersAreWalkedInsteadOfTheDrives) {
+    machine.SetDriveType('D', pf::kDriveFixed);
+    machine.SetDriveType('F', pf::kDriveRemote);
+    for (const char* path : {"C:\\c.exe", "C:\\Data\\in.exe", "D:\\d.exe", "F:\\Share\\f.exe"}) PlantFile(path);
+    const char* const folders[] = {"F:\\Share\\*.*", "C:\\Data\\*.*", nullptr};
+
+    EXPECT_EQ(RunScan(folders), 1);
+
+    EXPECT_TRUE(ArgsOf("GetDriveTypeA").empty());
+    EXPECT_EQ(Inspected(), (Texts{"F:\\Share\\f.exe", "C:\\Data\\in.exe"}));
+    EXPECT_EQ(g_scan.scannedCount, 2);
+    EXPECT_EQ(statuses.back(), "Scanning completed");
+    EXPECT_TRUE(HasLine("Total files scanned\t\t:  2"));
+
+    // A scan stopped before them walks none of them.
+    const size_t listed = ArgsOf("FindFirstFileA").size();
+    ResetScanContextForTest();
+    g_scan.cancelled = true;
+    EXPECT_EQ(RunScan(folders), 1);
+    EXPECT_EQ(ArgsOf("FindFirstFileA").size(), listed);
+}
+
 // ---------------------------------------------------------------------------
 // Order and counting
 // ---------------------------------------------------------------------------
