@@ -386,6 +386,19 @@ int OpenQuarantineFolder(const std::string& dir) {
     return ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
+namespace {
+
+// One run at a time changes a quarantine: a removal adding to it, or a
+// restore putting its items back.
+bool LockQuarantine(int dirFd, std::string* why) {
+    if (::flock(dirFd, LOCK_EX | LOCK_NB) == 0) return true;
+    *why = errno == EWOULDBLOCK ? std::string("another run of vendrika-scan is using it now")
+                                : std::string("cannot be locked: ") + std::strerror(errno);
+    return false;
+}
+
+}  // namespace
+
 bool ReadManifest(int dirFd, Manifest* manifest, std::string* why) {
     *manifest = Manifest();
     const int fd = ::openat(dirFd, kManifest, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -524,6 +537,7 @@ bool Quarantine::Open(const std::string& dir, std::string* why) {
         *why = "belongs to another user";
         return false;
     }
+    if (!LockQuarantine(dirFd_, why)) return false;
     if ((st.st_mode & 07777) != 0700 && ::fchmod(dirFd_, 0700) != 0) {
         *why = std::string("cannot be given mode 0700: ") + std::strerror(errno);
         return false;
@@ -890,13 +904,16 @@ std::vector<std::string> NamesBeside(int folderFd, const std::string& leaf, cons
 }
 
 // Removes what an earlier restore of the item made beside its place and
-// never put there (a restore killed midway).
+// never put there (a restore killed midway): the files it recorded, and an
+// empty one under its mark, made by a restore killed before it could record
+// it (nothing is written into a file before it is recorded).
 void DropOwnFiles(int folderFd, const std::string& leaf, const QuarantineItem& item) {
     for (const std::string& name : NamesBeside(folderFd, leaf, pf::posix::kRestoringMark)) {
         struct stat r;
         if (::fstatat(folderFd, name.c_str(), &r, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(r.st_mode)) continue;
-        for (const auto& id : item.restoring)
-            if (id == std::make_pair(uint64_t(r.st_dev), uint64_t(r.st_ino))) ::unlinkat(folderFd, name.c_str(), 0);
+        bool own = r.st_size == 0;
+        for (const auto& id : item.restoring) own = own || id == std::make_pair(uint64_t(r.st_dev), uint64_t(r.st_ino));
+        if (own) ::unlinkat(folderFd, name.c_str(), 0);
     }
 }
 
@@ -1160,7 +1177,7 @@ bool Restore(const std::string& dir, const std::vector<long>& ids, const std::ve
         return false;
     }
     Manifest manifest;
-    if (!ReadManifest(run.dirFd, &manifest, why)) {
+    if (!LockQuarantine(run.dirFd, why) || !ReadManifest(run.dirFd, &manifest, why)) {
         ::close(run.dirFd);
         return false;
     }

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -347,6 +348,21 @@ TEST(VendrikaScanQuarantine, FullQuarantineLeavesTheFilesOnTheVolume) {
     EXPECT_EQ(notAFolder.status, 2);
     EXPECT_TRUE(Has(notAFolder.err, "nothing was done")) << notAFolder.err;
     EXPECT_EQ(Differences(before, Snapshot(volume.tree.Root())), "");
+    {
+        // One another run holds: neither a removal nor a restore goes on.
+        QuarantineDir held;
+        ASSERT_EQ(mkdir(held.dir.c_str(), 0700), 0);
+        const int fd = open(held.dir.c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_EQ(flock(fd, LOCK_EX), 0);
+        for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+                 {"--remove", "--quarantine", held.dir, volume.tree.Root()}, {"--restore", held.dir}}) {
+            const offline::RunResult r = Scan(args);
+            EXPECT_EQ(r.status, 2) << args[0];
+            EXPECT_TRUE(Has(r.err, "another run of vendrika-scan is using it now")) << r.err;
+        }
+        close(fd);
+        EXPECT_EQ(Differences(before, Snapshot(volume.tree.Root())), "");
+    }
 
     holder.Folder("small");
     const std::string mountPoint = holder.Path("small");
@@ -459,6 +475,23 @@ TEST(VendrikaScanQuarantine, KilledAtAnyMomentRestoresTheVolume) {
         const offline::RunResult r = Scan({"--restore", q.dir});
         EXPECT_EQ(r.status, 0) << r.out << r.err;
         EXPECT_EQ(Differences(before, Snapshot(volume.tree.Root())), "") << (moved ? "moved" : "kept only");
+    }
+    // A restore killed right after it made its own file for a hive, before
+    // it could say so: that file is empty and the next restore removes it;
+    // one under the same mark that holds bytes is not provably its own and
+    // stays.
+    {
+        Volume volume;
+        QuarantineDir q;
+        const auto before = Snapshot(volume.tree.Root());
+        ASSERT_EQ(run({"--remove", "--quarantine", q.dir, volume.tree.Root()}, -1), 1);
+        const std::string mark = std::string("WINDOWS/system32/config/SYSTEM") + pf::posix::kRestoringMark;
+        volume.tree.File(mark + "1-1", "");
+        volume.tree.File(mark + "2-1", "not the restore's");
+        EXPECT_EQ(run({"--restore", q.dir}, -1), 0);
+        auto after = Snapshot(volume.tree.Root());
+        EXPECT_EQ(after.erase(mark + "2-1"), 1u);
+        EXPECT_EQ(Differences(before, after), "");
     }
 }
 
