@@ -171,26 +171,28 @@ cv_wine_run() {
     timeout -k 10 "${CV_WINE_TIMEOUT:-600}" "$CV_WINE" "$@"
 }
 
+# Removes one prefix: ends its wineserver, removes its socket folder and its
+# drive links (never what they point at), then the prefix.
+cv_wine_remove_prefix() {
+    local prefix="$1" sock=""
+    [ -d "$prefix" ] || return 0
+    [ -r "$prefix/wineserver" ] && sock="$(cat "$prefix/wineserver" 2>/dev/null)"
+    WINEPREFIX="$prefix" timeout 30 "${CV_WINESERVER:-wineserver}" -k >/dev/null 2>&1 || true
+    WINEPREFIX="$prefix" timeout 30 "${CV_WINESERVER:-wineserver}" -w >/dev/null 2>&1 || true
+    # The socket folder name is recorded in the prefix; never remove
+    # anything that is not a wine-* folder directly under /tmp.
+    case "$sock" in
+        wine-*) [ -d "/tmp/$sock" ] && rm -rf "/tmp/${sock:?}" ;;
+    esac
+    find "$prefix/dosdevices" -maxdepth 1 -type l -delete 2>/dev/null
+    rm -rf "$prefix"
+}
+
 # Ends every wineserver started here, the X server, and removes the
 # prefixes with their socket folders.
 cv_wine_cleanup() {
-    local prefix sock
-    for prefix in "${CV_WINE_PREFIXES[@]}"; do
-        [ -d "$prefix" ] || continue
-        sock=""
-        [ -r "$prefix/wineserver" ] && sock="$(cat "$prefix/wineserver" 2>/dev/null)"
-        WINEPREFIX="$prefix" timeout 30 "${CV_WINESERVER:-wineserver}" -k >/dev/null 2>&1 || true
-        WINEPREFIX="$prefix" timeout 30 "${CV_WINESERVER:-wineserver}" -w >/dev/null 2>&1 || true
-        # The socket folder name is recorded in the prefix; never remove
-        # anything that is not a wine-* folder directly under /tmp.
-        case "$sock" in
-            wine-*) [ -d "/tmp/$sock" ] && rm -rf "/tmp/$sock" ;;
-        esac
-        # Drives may link to folders outside the prefix: remove the links,
-        # never what they point at.
-        find "$prefix/dosdevices" -maxdepth 1 -type l -delete 2>/dev/null
-        rm -rf "$prefix"
-    done
+    local prefix
+    for prefix in "${CV_WINE_PREFIXES[@]}"; do cv_wine_remove_prefix "$prefix"; done
     CV_WINE_PREFIXES=()
     if [ -n "$CV_XVFB_PID" ]; then
         kill "$CV_XVFB_PID" 2>/dev/null

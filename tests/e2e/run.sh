@@ -45,21 +45,9 @@ rm -rf "$E2E_SHOTS"
 mkdir -p "$E2E_SHOTS"
 E2E_ROOT="$(mktemp -d /tmp/cv-e2e.XXXXXX)"
 
-# Removes one scenario prefix: its wineserver, its socket folder, its links.
-remove_prefix() {
-    local prefix="$1" sock=""
-    [ -d "$prefix" ] || return 0
-    [ -r "$prefix/wineserver" ] && sock="$(cat "$prefix/wineserver" 2>/dev/null)"
-    WINEPREFIX="$prefix" "$CV_WINESERVER" -k >/dev/null 2>&1
-    WINEPREFIX="$prefix" "$CV_WINESERVER" -w >/dev/null 2>&1
-    case "$sock" in wine-*) [ -d "/tmp/$sock" ] && rm -rf "/tmp/${sock:?}" ;; esac
-    find "$prefix/dosdevices" -maxdepth 1 -type l -delete 2>/dev/null
-    rm -rf "$prefix"
-}
-
 cleanup() {
     local d
-    for d in "$E2E_ROOT"/*/prefix; do remove_prefix "$d"; done
+    for d in "$E2E_ROOT"/*/prefix; do cv_wine_remove_prefix "$d"; done
     cv_wine_cleanup
     rm -rf "$E2E_ROOT"
 }
@@ -118,7 +106,7 @@ for scenario in "${scenarios[@]}"; do
         for f in "${E2E_SHOT_LIST[@]}"; do e2e_log "screenshot $f"; done
         echo "$E2E_CHECKS $E2E_FAILS" >"$work/result"
     )
-    remove_prefix "$work/prefix"
+    cv_wine_remove_prefix "$work/prefix"
     read -r checks fails <"$work/result" 2>/dev/null || { checks=0; fails=1; }
     if [ "$fails" = 0 ] && [ "$checks" -gt 0 ]; then
         passed=$((passed + 1))
