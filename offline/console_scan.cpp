@@ -502,9 +502,7 @@ int main(int argc, char** argv) {
         } else if (!endOfOptions && a == "--remove") {
             options.remove = true;
         } else if (!endOfOptions && a == "-r") {
-            // Scanners use -r for "recursive"; here it must never delete.
-            return BadArguments("'-r' is refused: removal has no short option, it is '--remove' "
-                                "(every PATH is scanned with all its folders)");
+            return BadArguments(offline::kShortRemoveRefused);
         } else if (!endOfOptions && (a == "-q" || a == "--quiet")) {
             options.quiet = true;
         } else if (!endOfOptions && a == "--json") {

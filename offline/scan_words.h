@@ -15,6 +15,10 @@ constexpr int kExitFound = 1;     // found (and with --remove, all of it removed
 constexpr int kExitTrouble = 2;   // not removed, not read or examined, interrupted, wrong arguments
 constexpr int kExitRestart = 3;   // removed what could be now; a restart of Windows finishes it
 
+// Scanners use -r for "recursive"; here it must never delete.
+constexpr char kShortRemoveRefused[] =
+    "'-r' is refused: removal has no short option, it is '--remove' (every PATH is scanned with all its folders)";
+
 // A detection and what became of it ("found", "removed", "not_removed",
 // "would_remove", ...). `type` is "detection", or "hosts" for a hosts file
 // that report-only leaves.

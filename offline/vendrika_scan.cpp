@@ -629,7 +629,7 @@ int BadArguments(const char* format, ...) {
     std::vfprintf(stderr, format, args);
     va_end(args);
     std::fputs("\nTry 'vendrika-scan --help'.\n", stderr);
-    return 2;
+    return offline::kExitTrouble;
 }
 
 // "Windows XP (NT 5.1)" and the like, as far as the version tells.
@@ -676,7 +676,7 @@ int ListQuarantine(const Options& options) {
     if (dirFd < 0 || !offline::ReadManifest(dirFd, &manifest, &why)) {
         if (dirFd >= 0) ::close(dirFd);
         std::fprintf(stderr, "vendrika-scan: quarantine %s: %s\n", Shown(options.quarantine).c_str(), Shown(why).c_str());
-        return 2;
+        return offline::kExitTrouble;
     }
     ::close(dirFd);
     for (const offline::QuarantineItem& item : manifest.items) {
@@ -708,7 +708,7 @@ int ListQuarantine(const Options& options) {
                   .Number("unreadable_lines", manifest.unreadableLines).Number("exit_code", status).Done(), false);
     else if (!options.quiet)
         Print(std::to_string(manifest.items.size()) + " items in " + Shown(options.quarantine), false);
-    if (std::fflush(stdout) != 0 || g_outputError) return 2;
+    if (std::fflush(stdout) != 0 || g_outputError) return offline::kExitTrouble;
     return status;
 }
 
@@ -734,7 +734,7 @@ int RestoreQuarantine(const Options& options) {
     if (!offline::Restore(options.restore, ids, moved, &results, &why)) {
         std::fprintf(stderr, "vendrika-scan: quarantine %s: %s: nothing was restored\n",
                      Shown(options.restore).c_str(), Shown(why).c_str());
-        return 2;
+        return offline::kExitTrouble;
     }
     long restored = 0, already = 0, failed = 0;
     for (const offline::RestoreResult& r : results) {
@@ -768,7 +768,7 @@ int RestoreQuarantine(const Options& options) {
             Print(std::to_string(restored) + " restored, " + std::to_string(already) + " restored already, " +
                       std::to_string(failed) + " not restored", false);
     }
-    if (std::fflush(stdout) != 0 || g_outputError) return 2;
+    if (std::fflush(stdout) != 0 || g_outputError) return offline::kExitTrouble;
     return status;
 }
 
@@ -784,16 +784,14 @@ int VendrikaScanMain(int argc, char** argv) {
             endOfOptions = true;
         } else if (!endOfOptions && (a == "-h" || a == "--help")) {
             std::fputs(kUsage, stdout);
-            return std::fflush(stdout) == 0 ? 0 : 2;
+            return std::fflush(stdout) == 0 ? offline::kExitClean : offline::kExitTrouble;
         } else if (!endOfOptions && (a == "-V" || a == "--version")) {
             std::printf("%s\n", kVersion);
-            return std::fflush(stdout) == 0 ? 0 : 2;
+            return std::fflush(stdout) == 0 ? offline::kExitClean : offline::kExitTrouble;
         } else if (!endOfOptions && a == "--remove") {
             options.remove = true;
         } else if (!endOfOptions && a == "-r") {
-            // Scanners use -r for "recursive"; here it must never delete.
-            return BadArguments("'-r' is refused: removal has no short option, it is '--remove' "
-                                "(every PATH is scanned with all its folders)");
+            return BadArguments("%s", offline::kShortRemoveRefused);
         } else if (!endOfOptions && (a == "-q" || a == "--quiet")) {
             options.quiet = true;
         } else if (!endOfOptions && a == "--json") {
@@ -893,7 +891,7 @@ int VendrikaScanMain(int argc, char** argv) {
         if (!quarantine.Open(options.quarantine, &why)) {
             std::fprintf(stderr, "vendrika-scan: quarantine %s: %s: nothing was done\n",
                          Shown(options.quarantine).c_str(), Shown(why).c_str());
-            return 2;
+            return offline::kExitTrouble;
         }
         platform.SetQuarantine(&quarantine);
         platform.Note("quarantine " + options.quarantine +
@@ -989,7 +987,7 @@ int VendrikaScanMain(int argc, char** argv) {
         std::string why;
         if (!platform.LockRegistry(&why)) {
             std::fprintf(stderr, "vendrika-scan: %s: nothing was done\n", Shown(why).c_str());
-            return 2;
+            return offline::kExitTrouble;
         }
     }
     // New hives an interrupted run left: the hives beside them are as they
@@ -1067,7 +1065,7 @@ int VendrikaScanMain(int argc, char** argv) {
         std::fprintf(stderr, "vendrika-scan: standard output cannot be written: %s%s\n",
                      std::strerror(g_outputError),
                      g_scan.cancelled ? "; the scan was stopped there" : "");
-        return 2;
+        return offline::kExitTrouble;
     }
     return status;
 }
