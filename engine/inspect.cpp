@@ -39,10 +39,84 @@ uint32_t AddressOfEntryPoint() { return Le32(g_pe.optionalHeader + 16); }
 uint32_t SizeOfHeaders() { return Le32(g_pe.optionalHeader + 60); }
 
 // Seeks to an absolute offset and reads exactly `count` bytes.
-bool ReadAt(int fd, uint32_t offset, void* buffer, unsigned count) {
+bool ReadFromFile(int fd, uint32_t offset, void* buffer, unsigned count) {
     if (offset > 0x7FFFFFFFu) return false;  // beyond what the runtime can seek to
     if (pf::Os()._lseek(fd, int32_t(offset), pf::kSeekSet) < 0) return false;
     return pf::Os()._read(fd, buffer, count) == int(count);
+}
+
+// The file being inspected (from ReadPeHeaders on), read in blocks: its
+// header reads and the pattern reads of every record of its length (dozens
+// of 20-byte reads, a seek each) fall into a few blocks, each read once. A
+// request that the blocks cannot answer whole (a failed or short block
+// read, the end of the file) goes to the file itself, so every answer is
+// the one an unbuffered read gives.
+class BlockReader {
+public:
+    void Begin(int fd, int32_t length) {
+        fd_ = fd;
+        length_ = length;
+        for (Block& b : blocks_) b.size = 0;
+        next_ = 0;
+    }
+    void End() { fd_ = -1; }
+    bool Serves(int fd) const { return fd_ >= 0 && fd == fd_; }
+    int32_t Length() const { return length_; }
+
+    bool Read(uint32_t offset, void* buffer, unsigned count) {
+        if (offset > 0x7FFFFFFFu) return false;
+        unsigned char* out = static_cast<unsigned char*>(buffer);
+        uint64_t at = offset;
+        const uint64_t end = uint64_t(offset) + count;
+        while (at < end) {
+            const uint32_t start = uint32_t(at) & ~(kBlockSize - 1);
+            const Block* b = Find(start);
+            if (!b) b = Load(start);
+            if (at + 1 > uint64_t(start) + b->size) return ReadFromFile(fd_, offset, buffer, count);
+            const uint64_t stop = end < uint64_t(start) + b->size ? end : uint64_t(start) + b->size;
+            std::memcpy(out, b->bytes + (at - start), size_t(stop - at));
+            out += stop - at;
+            at = stop;
+        }
+        return true;
+    }
+
+private:
+    static constexpr uint32_t kBlockSize = 4096;
+    struct Block {
+        uint32_t start;
+        unsigned size;  // bytes held from `start` (0: none)
+        unsigned char bytes[kBlockSize];
+    };
+
+    const Block* Find(uint32_t start) const {
+        for (const Block& b : blocks_)
+            if (b.size > 0 && b.start == start) return &b;
+        return nullptr;
+    }
+    const Block* Load(uint32_t start) {
+        Block& b = blocks_[next_];
+        next_ = (next_ + 1) % kBlocks;
+        b.start = start;
+        b.size = 0;
+        if (pf::Os()._lseek(fd_, int32_t(start), pf::kSeekSet) >= 0) {
+            const int n = pf::Os()._read(fd_, b.bytes, kBlockSize);
+            if (n > 0) b.size = unsigned(n);
+        }
+        return &b;
+    }
+
+    static constexpr int kBlocks = 4;
+    Block blocks_[kBlocks];
+    int next_ = 0;
+    int fd_ = -1;
+    int32_t length_ = 0;
+};
+
+BlockReader g_reader;
+
+bool ReadAt(int fd, uint32_t offset, void* buffer, unsigned count) {
+    return g_reader.Serves(fd) ? g_reader.Read(offset, buffer, count) : ReadFromFile(fd, offset, buffer, count);
 }
 
 bool SizeAccepted(const SignatureRecord& record, int32_t fileLength) {
@@ -93,6 +167,7 @@ const SignatureRecord* FindMatchingRecord(int fd, int32_t fileLength,
 bool ReadPeHeaders(int fd) {
     std::memset(g_pe.fileHeader, 0, sizeof g_pe.fileHeader);
     g_pe.peOffset = 0;
+    g_reader.Begin(fd, pf::Os()._filelength(fd));
 
     unsigned char field[2];
     if (!ReadAt(fd, kDosPeOffsetField, field, sizeof field)) return false;
@@ -131,7 +206,8 @@ uint32_t RvaToFileOffset(uint32_t rva, int fd) {
         const unsigned char* header = g_pe.sections + chosen * kSectionHeaderSize;
         offset = rva + Le32(header + 20) - Le32(header + 12);
     }
-    if (offset >= uint32_t(pf::Os()._filelength(fd))) offset = rva;
+    const int32_t length = g_reader.Serves(fd) ? g_reader.Length() : pf::Os()._filelength(fd);
+    if (offset >= uint32_t(length)) offset = rva;
     if (offset == 0) offset = SizeOfHeaders();
     return offset;
 }
@@ -150,17 +226,12 @@ int InspectFile(const char* detectionName, const char* path) {
     crt::CopyText(g_scan.inspectedPath, path);
 
     const int32_t fileLength = pf::Os()._filelength(fd);
-    if (fileLength == -1 || !ReadPeHeaders(fd)) {
-        ClearInspectedPath();
-        pf::Os()._close(fd);
-        return 0;
-    }
-    if (const SignatureRecord* record = FindMatchingRecord(fd, fileLength, SignatureTable)) {
-        pf::Os()._close(fd);
-        return HandleInfectedFile(path, record->name);
-    }
-    ClearInspectedPath();
+    const SignatureRecord* record = nullptr;
+    if (fileLength != -1 && ReadPeHeaders(fd)) record = FindMatchingRecord(fd, fileLength, SignatureTable);
+    g_reader.End();
     pf::Os()._close(fd);
+    if (record) return HandleInfectedFile(path, record->name);
+    ClearInspectedPath();
     return 0;
 }
 

@@ -11,7 +11,9 @@ bool SignatureLengthAccepted(uint64_t length);
 // cleaned, and it is removed (in memory mode, handed back to the memory
 // step). Returns 1.
 int HandleInfectedFile(const char* path, const char* detectionName);
-// Reads the PE headers of the open file into the inspection state.
+// Reads the PE headers of the open file into the inspection state; the
+// file's later reads (RvaToFileOffset, FindMatchingRecord) are answered
+// from the blocks read for it until ReadPeHeaders is called again.
 bool ReadPeHeaders(int fd);
 // Maps a relative virtual address to a file offset through the section table.
 uint32_t RvaToFileOffset(uint32_t rva, int fd);
