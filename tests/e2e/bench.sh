@@ -4,7 +4,8 @@
 #   tests/e2e/bench.sh BUILD_DIR [RUNS] [FILES]     (CV_BENCH_STATUS=1: also +status)
 #
 # One throwaway prefix whose D: holds FILES (default 20000) files in nested
-# folders (one in ten a program, the rest small texts). Each run times:
+# folders (one in ten a program of a length the scan accepts, which it opens
+# and reads, the rest small texts). Each run times:
 #   program   SCAN pressed -> status line "Scanning completed" (e2e_tool scantime)
 #   bare      tools/barewalker: the same find calls and header reads, no window
 #   +pump     the bare walker taking a window message twice per entry of the
@@ -16,8 +17,10 @@
 #             static control, as a status line painting every path would
 #   console   (when the build holds offline/vendrika-scan.exe) the console
 #             program's whole report-only run, which pumps no messages,
-#             against the bare walker's whole run, both timed from outside
-#             (start-up included, the console program's memory step too)
+#             against the whole run of the bare walker reading the headers
+#             of the same files (barewalker --accepted: those whose length
+#             the scan accepts), both timed from outside (start-up included,
+#             the console program's memory step too)
 # all over the same fixed drives, in turn, after one warm-up each.
 # Prints the median of each, and the program's median against the bare
 # walker's and against the described-work walker's; beside them the median
@@ -60,10 +63,11 @@ cp "${programs[@]}" "$work/e/"
 console=""
 [ -f "$build/offline/vendrika-scan.exe" ] && console=yes && cp "$build/offline/vendrika-scan.exe" "$work/e/"
 
-# The drive: 20 folders of 10 subfolders of files; every tenth file begins
-# with a real program's first 4096 bytes (PE headers, no signature match).
-pe="$(find "$WINEPREFIX/drive_c/windows/system32" -name 'notepad.exe' | head -1)"
-head -c 4096 "$pe" >"$work/pe-head"
+# The drive: 20 folders of 10 subfolders of files; every tenth file is the
+# sample builder's decoy (a program of the signature's length and its first
+# pattern, not its second: opened, read, no match), linked, not copied.
+(cd "$work/e" && "$CV_WINE" 'E:\e2e_tool.exe' decoy 0 first_only 'E:\pe-head') >/dev/null 2>&1 &&
+    [ -s "$work/e/pe-head" ] || { echo "bench: no decoy made" >&2; exit 2; }
 per=$((files / 200))
 n=0
 for a in $(seq -w 1 20); do
@@ -73,7 +77,7 @@ for a in $(seq -w 1 20); do
         for c in $(seq 1 "$per"); do
             n=$((n + 1))
             if [ $((n % 10)) = 0 ]; then
-                cp "$work/pe-head" "$dir/prog$c.exe"
+                ln "$work/e/pe-head" "$dir/prog$c.exe"
             else
                 printf 'ordinary file %d of the benchmark drive\r\n' "$n" >"$dir/file$c.txt"
             fi
@@ -111,10 +115,18 @@ whole_ms() {
 
 median() { sort -n | awk '{a[NR]=$1} END {if (NR % 2) print a[(NR + 1) / 2]; else print int((a[NR / 2] + a[NR / 2 + 1]) / 2)}'; }
 
+# A program that stays running keeps Wine's own processes (the service
+# manager among them) up between the timed runs, as Windows keeps its own:
+# otherwise the first program to open the service manager after a pause
+# waits for Wine to start it again.
+: >"$work/e/held"
+(cd "$work/e" && exec "$CV_WINE" 'E:\e2e_tool.exe' hold 'E:\held') >/dev/null 2>&1 &
+sleep 2
+
 echo "bench: warm-up"
 bare_once >/dev/null
 program_once >/dev/null
-[ -n "$console" ] && whole_ms 'E:\vendrika-scan.exe' --json >/dev/null
+[ -n "$console" ] && whole_ms 'E:\vendrika-scan.exe' --json >/dev/null && whole_ms 'E:\barewalker.exe' --accepted >/dev/null
 ratio() { awk -v p="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? p / b : 0)}'; }
 bare=()
 pump=()
@@ -139,11 +151,12 @@ for i in $(seq 1 "$runs"); do
     if [ -n "$console" ]; then
         cw=$(whole_ms 'E:\vendrika-scan.exe' --json)
         cs="$(sed -n 's/.*"type":"summary".*"scanned":\([0-9]*\),.*/\1/p' "$work/whole.out")"
-        bw=$(whole_ms 'E:\barewalker.exe')
+        bw=$(whole_ms 'E:\barewalker.exe' --accepted)
         bs="$(tr -d '\r' <"$work/whole.out" | sed -n 's/^files //p')"
+        bp="$(tr -d '\r' <"$work/whole.out" | sed -n 's/^pe //p')"
         cons+=("$cw")
         barew+=("$bw")
-        line="$line, console $cw ms (${cs:-?} files), bare walker's whole run $bw ms (${bs:-?} files)"
+        line="$line, console $cw ms (${cs:-?} files), bare walker's whole run $bw ms (${bs:-?} files, ${bp:-?} programs read)"
     fi
     echo "$line (program/described $(ratio "$p" "$d"); thread time $pc ms / $dc ms)"
     bare+=("$b")

@@ -4,9 +4,11 @@
 // with the same low-level runtime calls. It shows nothing and removes nothing:
 // it is the yardstick the whole program's scan time is measured against.
 //
-//   barewalker [--list] [--pump] [--notify] [--status] [PATTERN ...]
+//   barewalker [--list] [--accepted] [--pump] [--notify] [--status] [PATTERN ...]
 //     no pattern: every fixed drive from C: to Z:, as "X:\*.*"
 //     --list:     also print every file's full path in visiting order
+//     --accepted: read the headers only of the files the scan opens: those
+//                 whose length (from the find data) a detector accepts
 //     --pump:     also take one queued window message twice per entry of the
 //                 file pass and once per entry of the folder pass, as the
 //                 cleaner's walk does to keep its window alive
@@ -32,9 +34,12 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include "engine/walk.h"
+
 namespace {
 
 bool g_list = false;
+bool g_accepted = false;
 bool g_pump = false;
 HWND g_status = nullptr;
 HWND g_notified = nullptr;
@@ -153,7 +158,8 @@ void Walk(const char* pattern) {
             if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 ++g_files;
                 if (g_list) printf("%s\n", path);
-                ReadHeaders(path);
+                const uint64_t length = (uint64_t(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+                if (!g_accepted || AnyDetectorAcceptsLength(length)) ReadHeaders(path);
             }
             Pump();
         } while (FindNextFileA(find, &entry));
@@ -192,6 +198,7 @@ int main(int argc, char** argv) {
     bool notify = false;
     for (; first < argc && strncmp(argv[first], "--", 2) == 0; ++first) {
         if (strcmp(argv[first], "--list") == 0) g_list = true;
+        else if (strcmp(argv[first], "--accepted") == 0) g_accepted = true;
         else if (strcmp(argv[first], "--pump") == 0) g_pump = true;
         else if (strcmp(argv[first], "--notify") == 0) notify = g_pump = true;
         else if (strcmp(argv[first], "--status") == 0) status = g_pump = true;
