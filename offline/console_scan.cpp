@@ -134,6 +134,7 @@ std::string ConsoleFromUtf8(const std::string& s) {
     return out;
 }
 
+pf::win32::ConsolePlatform* g_platform = nullptr;
 void RequestStop();
 
 // A report that cannot be written (a full disk, a closed pipe) stops the
@@ -197,12 +198,10 @@ public:
     std::string status;
 
     void Found(const char* path, const char* name, scan::Where where) override {
-        // Report-only leaves an infected hosts file, and every later
-        // detection checks it again: it is told once.
-        if (where == scan::Where::kHostsFile && !options_.remove) {
-            if (Contains(hostsFound_, path)) return;
-            hostsFound_.push_back(path);
-        }
+        // Report-only leaves every file as it is: the platform opens none
+        // found already again (the hosts file, which every detection
+        // checks; a running program the walk meets again).
+        if (g_platform) g_platform->MarkFound(path);
         ++detections_;
         const std::string p = Utf8FromAnsi(path);
         if (!options_.json)
@@ -417,10 +416,7 @@ private:
     std::vector<std::string> pending_;     // "path\0name" of detections awaiting their outcome (JSON)
     std::vector<std::string> notRemoved_;  // ANSI paths neither deleted nor scheduled
     std::vector<std::string> told_;
-    std::vector<std::string> hostsFound_;
 };
-
-pf::win32::ConsolePlatform* g_platform = nullptr;
 
 void RequestStop() {
     if (g_platform) g_platform->RequestStop();

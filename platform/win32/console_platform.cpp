@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/crt.h"
 #include "platform/offline_platform.h"
 
 namespace pf {
@@ -11,6 +12,7 @@ namespace win32 {
 namespace {
 constexpr DWORD kErrorWriteProtect = 19;
 constexpr int kEacces = 13;
+constexpr int kEnoent = 2;
 }  // namespace
 
 bool ConsolePlatform::Refused(DWORD error) {
@@ -31,10 +33,22 @@ BOOL ConsolePlatform::MoveFileExA(const char* existing, const char* newName, DWO
 BOOL ConsolePlatform::CopyFileA(const char* existing, const char* newName, BOOL failIfExists) {
     return Refused(kErrorWriteProtect) ? 0 : Win32Platform::CopyFileA(existing, newName, failIfExists);
 }
+void ConsolePlatform::MarkFound(const char* path) {
+    if (readOnly_ && path && path[0]) found_.push_back(path);
+}
+
 int ConsolePlatform::_open(const char* path, int flags, int mode) {
-    if ((flags & (kOWronly | kORdwr | kOAppend | kOCreat | kOTrunc)) && Refused(kErrorWriteProtect)) {
+    const bool writing = (flags & (kOWronly | kORdwr | kOAppend | kOCreat | kOTrunc)) != 0;
+    if (writing && Refused(kErrorWriteProtect)) {
         errno = kEacces;
         return -1;
+    }
+    if (readOnly_ && !writing && path) {
+        for (const std::string& f : found_)
+            if (crt::stricmp(f.c_str(), path) == 0) {
+                errno = kEnoent;  // found already, and nothing has changed since
+                return -1;
+            }
     }
     return Win32Platform::_open(path, flags, mode);
 }

@@ -17,6 +17,9 @@
 // removes nothing.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/win32/win32_platform.h"
 
 namespace pf {
@@ -32,6 +35,11 @@ public:
     int SkinMessageBox(const char* text, const char* title, UINT flags) override;
 
     void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
+    // A file the scan found infected (its full path). In a report-only run
+    // nothing changes, so the same file (the hosts file met at every
+    // detection, a running program found in memory and again by the walk)
+    // is not opened again: one detection per file.
+    void MarkFound(const char* path);
 
     BOOL SetFileAttributesA(const char* path, DWORD attributes) override;
     BOOL DeleteFileA(const char* path) override;
@@ -53,6 +61,7 @@ private:
     bool Refused(DWORD error);
 
     bool readOnly_ = false;
+    std::vector<std::string> found_;
     volatile long stopRequested_ = 0;
     bool stopSent_ = false;
 };

@@ -104,7 +104,12 @@ text_lists_every_infection() {  # NAME
         grep -qiF -- "$p: " "$E2E_WORK/$1.txt" || missing="$missing $p"
     done
     check "$1: every infection listed FOUND" test -z "$missing" || e2e_log "missing:$missing"
-    # (A running sample is met twice: in memory and by the walk.)
+    # Each once, and counted once: nothing changes, so a file found is not
+    # looked at again (the hosts file, which every detection checks; the
+    # running sample, met in memory and again by the walk).
+    check "$1: each infection FOUND once" test "$(grep -c ' FOUND$' "$E2E_WORK/$1.txt")" = "${#E2E_INFECTED[@]}"
+    check "$1: each infection counted once" \
+        grep -qx "Total files infected.*:  ${#E2E_INFECTED[@]}" "$E2E_WORK/$1.txt"
     local line path others=""
     while IFS= read -r line; do
         path="${line%: * FOUND}"
@@ -178,6 +183,8 @@ run_mode() {
     vscan report-json --json
     status_is report-json 1
     json_check report-json 1 found,would_remove
+    check "report-json: summary infected ${#E2E_INFECTED[@]}" grep -q "\"infected\":${#E2E_INFECTED[@]}," \
+        "$E2E_WORK/report-json.txt"
     check "report-only: every file of C: and D: unchanged" test "$(drive_hashes)" = "$before" ||
         diff <(printf '%s\n' "$before") <(drive_hashes) | head -n 6 | sed 's/^/    /'
     local entry
