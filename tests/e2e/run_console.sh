@@ -232,6 +232,23 @@ run_mode() {
     vscan folder -f 'E:\paths.txt'
     status_is folder 0
     check "folder: only the named folder walked" grep -q 'Total files scanned.*:  2$' "$E2E_WORK/folder.txt"
+
+    # A name outside ASCII (D:\Café\café.exe): the text report in the
+    # console's code page (with no console the OEM one, 437 here: é is
+    # 0x82), the JSON in UTF-8.
+    mkdir -p "$E2E_DDRIVE/Café"
+    tool infected 8 'E:\accent.exe' >/dev/null 2>&1
+    mv "$E2E_EDRIVE/accent.exe" "$E2E_DDRIVE/Café/café.exe"
+    LC_ALL=C.UTF-8 vscan accent 'D:\Café'
+    status_is accent 1
+    check "accent: the path in the console's code page" \
+        env LC_ALL=C grep -qF "$(printf 'D:\\Caf\x82\\caf\x82.exe: W32/')" "$E2E_WORK/accent.txt"
+    LC_ALL=C.UTF-8 vscan accent-json --json 'D:\Café'
+    check "accent-json: the path in UTF-8" python3 -c '
+import json, sys
+o = json.loads(open(sys.argv[1], encoding="utf-8").readline())
+sys.exit(0 if o["path"] == "D:\\Caf\u00e9\\caf\u00e9.exe" else 1)' "$E2E_WORK/accent-json.txt"
+    rm -rf "$E2E_DDRIVE/Café"
     [ "$mode_ctrl_c" = yes ] && ctrl_c
 }
 
