@@ -28,7 +28,6 @@
 
 namespace {
 
-const char kVersionNumber[] = "1.0";
 const char kVersion[] = "vendrika-scan 1.0 for Windows (CleanVendrika Ver 1.0 engine)";
 const char kUsage[] =
     "Usage: vendrika-scan [OPTIONS] [--] [PATH...]\n"
@@ -571,7 +570,7 @@ int main(int argc, char** argv) {
     if (report.problems > 0 || incomplete || g_scan.cancelled || g_outputError) status = offline::kExitTrouble;
 
     if (options.json) {
-        Print(offline::SummaryObject(kVersionNumber, g_scan.scannedCount, g_scan.infectedCount, g_scan.removedCount,
+        Print(offline::SummaryObject(g_scan.scannedCount, g_scan.infectedCount, g_scan.removedCount,
                                      report.problems)
                   .Text("status", report.status)
                   .Number("restart_needed", options.remove && report.restartNeeded ? 1 : 0)

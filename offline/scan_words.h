@@ -9,6 +9,9 @@
 
 namespace offline {
 
+// The version both front ends give (--version, the JSON summary).
+constexpr char kVersionNumber[] = "1.0";
+
 // Exit statuses.
 constexpr int kExitClean = 0;     // nothing found
 constexpr int kExitFound = 1;     // found (and with --remove, all of it removed)
@@ -29,9 +32,9 @@ inline std::string DetectionObject(const std::string& path, const std::string& w
 }
 
 // The summary's common fields; each front end adds its own, then exit_code.
-inline JsonObject SummaryObject(const char* version, long scanned, long infected, long removed, long problems) {
+inline JsonObject SummaryObject(long scanned, long infected, long removed, long problems) {
     JsonObject o("summary");
-    o.Text("version", version).Number("scanned", scanned).Number("infected", infected).Number("removed", removed)
+    o.Text("version", kVersionNumber).Number("scanned", scanned).Number("infected", infected).Number("removed", removed)
         .Number("problems", problems);
     return o;
 }

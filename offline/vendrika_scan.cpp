@@ -40,7 +40,6 @@
 
 namespace {
 
-const char kVersionNumber[] = "1.0";
 const char kVersion[] = "vendrika-scan 1.0 (CleanVendrika Ver 1.0 engine)";
 const char kUsage[] =
     "Usage: vendrika-scan [OPTIONS] [--] PATH...\n"
@@ -704,7 +703,7 @@ int ListQuarantine(const Options& options) {
         std::fprintf(stderr, "vendrika-scan: quarantine %s: %ld manifest lines cannot be read\n",
                      Shown(options.quarantine).c_str(), manifest.unreadableLines);
     if (options.json)
-        Print(JsonObject("summary").Text("version", kVersionNumber).Number("items", long(manifest.items.size()))
+        Print(JsonObject("summary").Text("version", offline::kVersionNumber).Number("items", long(manifest.items.size()))
                   .Number("unreadable_lines", manifest.unreadableLines).Number("exit_code", status).Done(), false);
     else if (!options.quiet)
         Print(std::to_string(manifest.items.size()) + " items in " + Shown(options.quarantine), false);
@@ -758,7 +757,7 @@ int RestoreQuarantine(const Options& options) {
     }
     const int status = failed > 0 || g_outputError ? 2 : 0;
     if (options.json) {
-        Print(JsonObject("summary").Text("version", kVersionNumber).Number("items", long(results.size()))
+        Print(JsonObject("summary").Text("version", offline::kVersionNumber).Number("items", long(results.size()))
                   .Number("restored", restored).Number("already_restored", already).Number("not_restored", failed)
                   .Number("exit_code", status).Done(), false);
     } else if (!options.quiet) {
@@ -1047,7 +1046,7 @@ int VendrikaScanMain(int argc, char** argv) {
     // quiet text only drops the status line.
     if (options.json || !options.quiet) {
         if (options.json) {
-            Print(offline::SummaryObject(kVersionNumber, g_scan.scannedCount, g_scan.infectedCount,
+            Print(offline::SummaryObject(g_scan.scannedCount, g_scan.infectedCount,
                                          g_scan.removedCount, platform.problems)
                       .Number("opened", platform.filesOpened)
                       .Text("status", platform.status)

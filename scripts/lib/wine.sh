@@ -188,6 +188,15 @@ cv_wine_remove_prefix() {
     rm -rf "$prefix"
 }
 
+# Removes every prefix ROOT/*/prefix (one per scenario or mode), then
+# everything cv_wine_cleanup removes, then ROOT.
+cv_wine_cleanup_below() {
+    local d
+    for d in "$1"/*/prefix; do cv_wine_remove_prefix "$d"; done
+    cv_wine_cleanup
+    rm -rf "${1:?}"
+}
+
 # Ends every wineserver started here, the X server, and removes the
 # prefixes with their socket folders.
 cv_wine_cleanup() {

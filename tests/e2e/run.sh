@@ -45,12 +45,7 @@ rm -rf "$E2E_SHOTS"
 mkdir -p "$E2E_SHOTS"
 E2E_ROOT="$(mktemp -d /tmp/cv-e2e.XXXXXX)"
 
-cleanup() {
-    local d
-    for d in "$E2E_ROOT"/*/prefix; do cv_wine_remove_prefix "$d"; done
-    cv_wine_cleanup
-    rm -rf "$E2E_ROOT"
-}
+cleanup() { cv_wine_cleanup_below "$E2E_ROOT"; }
 trap cleanup EXIT
 trap 'cleanup; exit 130' INT TERM
 
