@@ -164,10 +164,12 @@ const SignatureRecord* FindMatchingRecord(int fd, int32_t fileLength,
     return nullptr;
 }
 
-bool ReadPeHeaders(int fd) {
+bool ReadPeHeaders(int fd) { return ReadPeHeaders(fd, pf::Os()._filelength(fd)); }
+
+bool ReadPeHeaders(int fd, int32_t fileLength) {
     std::memset(g_pe.fileHeader, 0, sizeof g_pe.fileHeader);
     g_pe.peOffset = 0;
-    g_reader.Begin(fd, pf::Os()._filelength(fd));
+    g_reader.Begin(fd, fileLength);
 
     unsigned char field[2];
     if (!ReadAt(fd, kDosPeOffsetField, field, sizeof field)) return false;
@@ -227,7 +229,7 @@ int InspectFile(const char* detectionName, const char* path) {
 
     const int32_t fileLength = pf::Os()._filelength(fd);
     const SignatureRecord* record = nullptr;
-    if (fileLength != -1 && ReadPeHeaders(fd)) record = FindMatchingRecord(fd, fileLength, SignatureTable);
+    if (fileLength != -1 && ReadPeHeaders(fd, fileLength)) record = FindMatchingRecord(fd, fileLength, SignatureTable);
     g_reader.End();
     pf::Os()._close(fd);
     if (record) return HandleInfectedFile(path, record->name);

@@ -15,6 +15,8 @@ int HandleInfectedFile(const char* path, const char* detectionName);
 // file's later reads (RvaToFileOffset, FindMatchingRecord) are answered
 // from the blocks read for it until ReadPeHeaders is called again.
 bool ReadPeHeaders(int fd);
+// The same for a file whose length (_filelength) the caller has already.
+bool ReadPeHeaders(int fd, int32_t fileLength);
 // Maps a relative virtual address to a file offset through the section table.
 uint32_t RvaToFileOffset(uint32_t rva, int fd);
 
